@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package that building, running, testing and benchmarking Obrin needs.
+# Safe to run again: packages already present are skipped, and apt-get is only called when
+# something is missing.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config clang clang-format
+  # core and GUI libraries
+  qt6-base-dev qt6-svg-dev libcdio-dev libcdio-paranoia-dev libmp3lame-dev
+  libvorbis-dev libogg-dev libsoxr-dev libasound2-dev libudev-dev fp-utils
+  # tests
+  libgtest-dev libgmock-dev libmpg123-dev xvfb xauth
+  # reference encoders for the benchmarks
+  lame vorbis-tools time
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all ${#packages[@]} packages present"
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,183 @@
+#include "cli/cli_options.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
+const char* const kCliUsage =
+    "Usage: obrin-rip [OPTION]...\n"
+    "Rip the audio tracks of a CD or disc image to WAV, MP3 or Ogg Vorbis files.\n"
+    "\n"
+    "Disc:\n"
+    "  --image FILE      use a disc image (cue/bin, cdrdao toc, nrg) as a drive; repeatable\n"
+    "  --drive N         the drive to use, by position in the drive list (default 0)\n"
+    "  --drives          list the drives: position, a tab, the description\n"
+    "  --list            list the tracks: Title, Length, Output Format, Status, Output Path\n"
+    "\n"
+    "Ripping (the default action):\n"
+    "  --format FMT      wav, ogg or mp3 (default mp3)\n"
+    "  --tracks LIST     tracks to rip by list position, e.g. 1,3-5 (default all)\n"
+    "  --output DIR      output folder for this run (the settings file is not changed)\n"
+    "  --template TEXT   file-name template (default \"$a-$t\"): $a artist, $l album,\n"
+    "                    $t title, $n track number, $y year, $g genre, $$ a dollar sign\n"
+    "  --artist TEXT     disc artist\n"
+    "  --album TEXT      disc album (also names the album folder)\n"
+    "  --year TEXT       disc year\n"
+    "  --genre N         ID3v1 genre number 0-79 (default 12, Other)\n"
+    "  --id3             write ID3v1 tags into MP3 files\n"
+    "\n"
+    "  --help            show this help\n"
+    "  --version         show the version\n"
+    "\n"
+    "Encoder settings come from Obrin.ini in ${XDG_CONFIG_HOME:-~/.config}/obrin/.\n"
+    "Exit status: 0 all ripped tracks completed, 1 a track failed or was stopped,\n"
+    "2 usage error, no drive or no disc, 130 interrupted.\n";
+
+namespace {
+
+bool ParseInt(const std::string& text, int& value) {
+  const char* first = text.data();
+  const char* last = first + text.size();
+  auto [ptr, ec] = std::from_chars(first, last, value);
+  return ec == std::errc() && ptr == last && !text.empty();
+}
+
+}  // namespace
+
+std::optional<std::vector<int>> ParseTrackList(const std::string& text) {
+  std::vector<int> positions;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t comma = text.find(',', start);
+    if (comma == std::string::npos) comma = text.size();
+    const std::string item = text.substr(start, comma - start);
+    const size_t dash = item.find('-');
+    int from = 0, to = 0;
+    if (dash == std::string::npos) {
+      if (!ParseInt(item, from)) return std::nullopt;
+      to = from;
+    } else if (!ParseInt(item.substr(0, dash), from) || !ParseInt(item.substr(dash + 1), to)) {
+      return std::nullopt;
+    }
+    if (from < 1 || to < from || to > 10000) return std::nullopt;
+    for (int p = from; p <= to; ++p) {
+      if (std::find(positions.begin(), positions.end(), p - 1) == positions.end()) {
+        positions.push_back(p - 1);
+      }
+    }
+    start = comma + 1;
+  }
+  if (positions.empty()) return std::nullopt;
+  return positions;
+}
+
+CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
+  CliParseResult result;
+  CliOptions& o = result.options;
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    std::optional<std::string> inlineValue;
+    if (arg.rfind("--", 0) == 0) {
+      const size_t eq = arg.find('=');
+      if (eq != std::string::npos) {
+        inlineValue = arg.substr(eq + 1);
+        arg = arg.substr(0, eq);
+      }
+    }
+    auto value = [&](std::string& out) -> bool {
+      if (inlineValue) {
+        out = *inlineValue;
+        return true;
+      }
+      if (i + 1 >= args.size()) {
+        result.error = "option " + arg + " needs a value";
+        return false;
+      }
+      out = args[++i];
+      return true;
+    };
+    auto flag = [&]() -> bool {
+      if (inlineValue) {
+        result.error = "option " + arg + " takes no value";
+        return false;
+      }
+      return true;
+    };
+
+    std::string v;
+    if (arg == "--image") {
+      if (!value(v)) return result;
+      o.images.push_back(v);
+    } else if (arg == "--drive") {
+      if (!value(v)) return result;
+      if (!ParseInt(v, o.drive) || o.drive < 0) {
+        result.error = "invalid drive number '" + v + "'";
+        return result;
+      }
+    } else if (arg == "--drives") {
+      if (!flag()) return result;
+      o.listDrives = true;
+    } else if (arg == "--list") {
+      if (!flag()) return result;
+      o.listTracks = true;
+    } else if (arg == "--format") {
+      if (!value(v)) return result;
+      if (v == "wav") {
+        o.format = 0;
+      } else if (v == "ogg") {
+        o.format = 1;
+      } else if (v == "mp3") {
+        o.format = 2;
+      } else {
+        result.error = "unknown format '" + v + "' (wav, ogg or mp3)";
+        return result;
+      }
+    } else if (arg == "--tracks") {
+      if (!value(v)) return result;
+      o.tracks = ParseTrackList(v);
+      if (!o.tracks) {
+        result.error = "invalid track list '" + v + "' (e.g. 1,3-5)";
+        return result;
+      }
+    } else if (arg == "--output") {
+      if (!value(v)) return result;
+      if (v.empty()) {
+        result.error = "the output folder must not be empty";
+        return result;
+      }
+      if (v.back() != '/') v += '/';
+      o.outputFolder = v;
+    } else if (arg == "--artist") {
+      if (!value(v)) return result;
+      o.artist = v;
+    } else if (arg == "--album") {
+      if (!value(v)) return result;
+      o.album = v;
+    } else if (arg == "--year") {
+      if (!value(v)) return result;
+      o.year = v;
+    } else if (arg == "--template") {
+      if (!value(v)) return result;
+      o.fileNameTemplate = v;
+    } else if (arg == "--genre") {
+      if (!value(v)) return result;
+      int genre = 0;
+      if (!ParseInt(v, genre) || genre < 0 || genre > 79) {
+        result.error = "invalid genre '" + v + "' (a number from 0 to 79)";
+        return result;
+      }
+      o.genre = genre;
+    } else if (arg == "--id3") {
+      if (!flag()) return result;
+      o.id3 = true;
+    } else if (arg == "--help" || arg == "-h") {
+      o.help = true;
+    } else if (arg == "--version") {
+      o.version = true;
+    } else {
+      result.error = "unknown option '" + args[i] + "'";
+      return result;
+    }
+  }
+  return result;
+}

@@ -1,0 +1,32 @@
+#pragma once
+// The command line of obrin-rip.
+#include <optional>
+#include <string>
+#include <vector>
+
+struct CliOptions {
+  std::vector<std::string> images;
+  int drive = 0;
+  bool listDrives = false;
+  bool listTracks = false;
+  bool help = false;
+  bool version = false;
+  int format = 2;                           // MP3, as at every start of the window
+  std::optional<std::vector<int>> tracks;   // 0-based list positions; all when absent
+  std::optional<std::string> outputFolder;  // ends with "/"
+  std::optional<std::string> artist, album, year, fileNameTemplate;
+  std::optional<int> genre;
+  bool id3 = false;
+};
+
+struct CliParseResult {
+  CliOptions options;
+  std::string error;  // non-empty: a usage error to report (exit status 2)
+};
+
+CliParseResult ParseCliOptions(const std::vector<std::string>& args);
+
+// "1,3-5" → {0, 2, 3, 4}, in the order given, duplicates dropped; nullopt when malformed.
+std::optional<std::vector<int>> ParseTrackList(const std::string& text);
+
+extern const char* const kCliUsage;

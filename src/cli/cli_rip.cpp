@@ -1,0 +1,148 @@
+#include "cli/cli_rip.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "cli/cli_host.h"
+#include "disc/track_row_text.h"
+#include "rip/rip_job.h"
+#include "rip/rip_status.h"
+
+namespace {
+
+// Shows progress on standard error: a live bar per track on a terminal, otherwise one line
+// per status change, so logs stay readable.
+class ProgressView {
+ public:
+  explicit ProgressView(FILE* out) : out_(out), live_(isatty(fileno(out)) == 1) {}
+
+  void Update(const TrackRecord& track) {
+    const int32_t status = track.status;
+    const std::string text = TrackStatusText(status);
+    auto& last = shown_[&track];
+    if (last == text) return;
+    last = text;
+    if (!live_) {
+      std::fprintf(out_, "%s: %s\n", track.title.c_str(), text.c_str());
+    } else {
+      if (current_ && current_ != &track) std::fputc('\n', out_);
+      current_ = &track;
+      const int percent = status >= kStatusCompleted ? 100 : (status > 0 ? status : 0);
+      const int filled = percent * kBarWidth / 100;
+      std::fprintf(out_, "\r\033[K%s [%s%s] %s", track.title.c_str(),
+                   std::string(static_cast<size_t>(filled), '#').c_str(),
+                   std::string(static_cast<size_t>(kBarWidth - filled), '-').c_str(), text.c_str());
+    }
+    std::fflush(out_);
+  }
+
+  void Finish() {
+    if (live_ && current_) std::fputc('\n', out_);
+    current_ = nullptr;
+    std::fflush(out_);
+  }
+
+ private:
+  static constexpr int kBarWidth = 30;
+  FILE* out_;
+  bool live_;
+  const TrackRecord* current_ = nullptr;
+  std::map<const TrackRecord*, std::string> shown_;
+};
+
+// Turns Ctrl+C (and SIGTERM) into an event for the main loop: the signals are blocked in
+// every thread and taken by this one, so the stop path runs on the main thread as usual.
+void StartSignalWatcher(CliHost& host) {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  std::thread([set, &host]() mutable {
+    int signal = 0;
+    while (sigwait(&set, &signal) == 0) host.PostInterrupt();
+  }).detach();
+}
+
+void BlockStopSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+}  // namespace
+
+int RunCliRip(RipSettings& settings, const CliOptions& options) {
+  if (options.artist) settings.discArtist = *options.artist;
+  if (options.album) settings.discAlbum = *options.album;
+  if (options.year) settings.discYear = *options.year;
+  if (options.genre) settings.discGenre = *options.genre;
+  if (options.fileNameTemplate) settings.fileNameTemplate = *options.fileNameTemplate;
+  settings.id3Enabled = options.id3 ? 1 : 0;
+
+  if (settings.tracks.empty()) {
+    std::fputs("obrin-rip: the disc has no audio tracks\n", stderr);
+    return 2;
+  }
+  for (TrackRecord& track : settings.tracks) track.checked = options.tracks ? 0 : 1;
+  if (options.tracks) {
+    for (int position : *options.tracks) {
+      if (static_cast<size_t>(position) >= settings.tracks.size()) {
+        std::fprintf(stderr,
+                     "obrin-rip: there is no track %d on this disc (%zu tracks)\n"
+                     "Try 'obrin-rip --help' for more information.\n",
+                     position + 1, settings.tracks.size());
+        return 2;
+      }
+      settings.tracks[static_cast<size_t>(position)].checked = 1;
+    }
+  }
+  if (!settings.outputFolderOverride.empty()) {
+    std::error_code ignored;  // a folder that cannot be made shows up as the file's error
+    std::filesystem::create_directories(settings.outputFolderOverride, ignored);
+  }
+
+  BlockStopSignals();
+  CliHost host(stderr);
+  StartSignalWatcher(host);
+  ProgressView view(stderr);
+
+  bool interrupted = false;
+  StartRipJob(host);
+  for (;;) {
+    const CliHost::Event event = host.WaitEvent();
+    if (event.kind == CliHost::EventKind::kProgress) {
+      view.Update(*event.track);
+    } else if (event.kind == CliHost::EventKind::kInterrupt) {
+      if (!interrupted) {
+        interrupted = true;
+        StopRipJob();
+      }
+    } else {
+      JoinRipJob();
+      break;
+    }
+  }
+  view.Finish();
+
+  bool allCompleted = true;
+  for (const TrackRecord& track : settings.tracks) {
+    if (!track.checked) continue;
+    const int32_t status = track.status;
+    if (status != kStatusCompleted) allCompleted = false;
+    const std::string file = host.OutputNameOf(track);
+    std::printf("%s\t%s\t%s\n", track.title.c_str(), TrackStatusText(status).c_str(),
+                file.empty() ? "-" : file.c_str());
+  }
+  std::fflush(stdout);
+  if (interrupted) return 130;
+  return allCompleted ? 0 : 1;
+}

@@ -1,0 +1,77 @@
+// obrin-rip: the rip engine from a terminal. It loads the settings exactly as the window does,
+// finds the drives (real ones, then the --image files), and lists or rips the disc.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "cli/cli_rip.h"
+#include "config/settings.h"
+#include "disc/cd_device.h"
+#include "disc/track_list.h"
+#include "disc/track_row_text.h"
+
+namespace {
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "obrin-rip: %s\nTry 'obrin-rip --help' for more information.\n",
+               message.c_str());
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const CliParseResult parsed = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.error.empty()) return UsageError(parsed.error);
+  const CliOptions& options = parsed.options;
+  if (options.help) {
+    std::fputs(kCliUsage, stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("obrin-rip (Obrin) %s\n", OBRIN_VERSION);
+    return 0;
+  }
+
+  RipSettings& settings = ripSettings;
+  LoadDefaultSettings(settings);
+  LoadSettings(settings);
+  settings.outputFormat = options.format;
+  if (options.outputFolder) settings.outputFolderOverride = *options.outputFolder;
+
+  SetCdImages(options.images);
+  if (EnumerateCdDrives(settings) < 1) {
+    std::fputs("obrin-rip: no CD drive found (name a disc image with --image FILE)\n", stderr);
+    return 2;
+  }
+  if (options.listDrives) {
+    for (size_t i = 0; i < settings.drives.size(); ++i) {
+      std::printf("%zu\t%s\n", i, settings.drives[i].description.c_str());
+    }
+    return 0;
+  }
+  if (static_cast<size_t>(options.drive) >= settings.drives.size()) {
+    return UsageError("there is no drive " + std::to_string(options.drive) + " (" +
+                      std::to_string(settings.drives.size()) + " found; see --drives)");
+  }
+  settings.driveIndex = options.drive;
+
+  if (BuildTrackList(settings, settings.driveIndex) != 0) {
+    std::fprintf(stderr, "obrin-rip: no disc in drive %d (%s)\n", settings.driveIndex,
+                 settings.drives[static_cast<size_t>(settings.driveIndex)].description.c_str());
+    return 2;
+  }
+  settings.currentTrack = 0;
+
+  if (options.listTracks) {
+    const std::string folder = CurrentOutputFolder(settings);
+    for (const TrackRecord& track : settings.tracks) {
+      const auto texts = TrackRowTexts(track, folder);
+      std::printf("%s\t%s\t%s\t%s\t%s\n", texts[0].c_str(), texts[1].c_str(), texts[2].c_str(),
+                  texts[3].c_str(), texts[4].c_str());
+    }
+    return 0;
+  }
+  return RunCliRip(settings, options);
+}

@@ -1,0 +1,256 @@
+#include "config/settings.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "platform/profile.h"
+
+RipSettings ripSettings;
+
+namespace {
+
+// The texts one settings key may hold, by member index.
+struct Choices {
+  int32_t count = 0;
+  std::string (*text)(int32_t index) = nullptr;
+};
+
+std::string Digits(int32_t i) {
+  return std::to_string(i);
+}
+std::string Kbps(int value) {
+  return std::to_string(value) + " kbps";
+}
+
+constexpr Choices kSampleRates{SampleRateChoice.size(),
+                               [](int32_t i) { return std::string(SampleRateChoice[i]); }};
+constexpr Choices kWavBits{2, [](int32_t i) { return std::string(i == 0 ? "8 bits" : "16 bits"); }};
+constexpr Choices kWavChannels{2,
+                               [](int32_t i) { return std::string(i == 0 ? "Mono" : "Stereo"); }};
+constexpr const char* kMp3ChannelTexts[] = {"Mono", "Stereo", "Joint stereo"};
+constexpr Choices kMp3Channels{3, [](int32_t i) { return std::string(kMp3ChannelTexts[i]); }};
+constexpr const char* kOggChannelTexts[] = {"Mono", "Stereo", "5.1"};
+constexpr Choices kOggChannels{3, [](int32_t i) { return std::string(kOggChannelTexts[i]); }};
+constexpr Choices kMp3Bitrates{Mp3BitrateTable.size(),
+                               [](int32_t i) { return Kbps(Mp3BitrateTable[i]); }};
+constexpr Choices kOggBitrates{OggBitrateTable.size(),
+                               [](int32_t i) { return Kbps(OggBitrateTable[i]); }};
+constexpr Choices kPresets{Mp3PresetNames.size(),
+                           [](int32_t i) { return std::string(Mp3PresetFileText(i)); }};
+constexpr Choices kMp3VbrQuality{10, Digits};
+constexpr Choices kOggVbrQuality{21, Digits};
+
+enum class KeyKind {
+  Path,        // [Output] Path, taken as stored
+  Choice,      // one of the texts of `choices`
+  Flag,        // "TRUE" / "FALSE"
+  OggBbrFlag,  // a flag that yields to CBR
+  OggVbrFlag,  // derived from CBR and BBR; its own text is not looked at
+};
+
+using Member = int32_t& (*)(FormatSettings&);
+
+struct SettingsKey {
+  const char* section;
+  const char* key;
+  KeyKind kind;
+  Member member;            // null for Path
+  Choices choices;          // Choice keys only
+  const char* defaultText;  // null for Path, whose default is computed
+};
+
+#define FIELD(path) [](FormatSettings& f) -> int32_t& { return f.path; }
+
+// Every key of the file, in the order a fresh file lists them. Each default text is the
+// text of the member's default value, so a first run leaves file and record in agreement.
+constexpr SettingsKey kSettingsKeys[] = {
+    {"Output", "Path", KeyKind::Path, nullptr, {}, nullptr},
+    {"WAV Setting", "samplerate", KeyKind::Choice, FIELD(wav.sampleRate), kSampleRates,
+     "Same as input"},
+    {"WAV Setting", "samplebits", KeyKind::Choice, FIELD(wav.bitsPerSample), kWavBits, "16 bits"},
+    {"WAV Setting", "channels", KeyKind::Choice, FIELD(wav.channels), kWavChannels, "Stereo"},
+    {"MP3 Setting", "samplerate", KeyKind::Choice, FIELD(mp3.sampleRate), kSampleRates,
+     "Same as input"},
+    {"MP3 Setting", "channels", KeyKind::Choice, FIELD(mp3.channels), kMp3Channels, "Stereo"},
+    {"MP3 Setting", "bitrate", KeyKind::Choice, FIELD(mp3.bitrate), kMp3Bitrates, "128 kbps"},
+    {"MP3 Setting", "mpegquality", KeyKind::Choice, FIELD(mp3.preset), kPresets, "Very high"},
+    {"MP3 Setting", "vbr", KeyKind::Flag, FIELD(mp3.vbrEnabled), {}, "TRUE"},
+    {"MP3 Setting", "vbrmax", KeyKind::Choice, FIELD(mp3.vbrMaxBitrate), kMp3Bitrates, "192 kbps"},
+    {"MP3 Setting", "vbrquality", KeyKind::Choice, FIELD(mp3.vbrQuality), kMp3VbrQuality, "2"},
+    {"OGG Setting", "samplerate", KeyKind::Choice, FIELD(ogg.sampleRate), kSampleRates,
+     "Same as input"},
+    {"OGG Setting", "channels", KeyKind::Choice, FIELD(ogg.channels), kOggChannels, "Stereo"},
+    {"OGG Setting", "cbr", KeyKind::Choice, FIELD(ogg.cbrBitrate), kOggBitrates, "128 kbps"},
+    {"OGG Setting", "usecbr", KeyKind::Flag, FIELD(ogg.useCbr), {}, "FALSE"},
+    {"OGG Setting", "bbrnom", KeyKind::Choice, FIELD(ogg.bbrNominal), kOggBitrates, "128 kbps"},
+    {"OGG Setting", "bbrmin", KeyKind::Choice, FIELD(ogg.bbrMin), kOggBitrates, "128 kbps"},
+    {"OGG Setting", "bbrmax", KeyKind::Choice, FIELD(ogg.bbrMax), kOggBitrates, "256 kbps"},
+    {"OGG Setting", "usebbr", KeyKind::OggBbrFlag, FIELD(ogg.useBbr), {}, "FALSE"},
+    {"OGG Setting", "vbr", KeyKind::Choice, FIELD(ogg.vbrQuality), kOggVbrQuality, "9"},
+    {"OGG Setting", "usevbr", KeyKind::OggVbrFlag, FIELD(ogg.useVbr), {}, "TRUE"},
+};
+static_assert(std::size(kSettingsKeys) == 21);
+
+#undef FIELD
+
+std::string DefaultOutputPath() {
+  return GetProgramFolder() + "My Music/";
+}
+
+std::string DefaultText(const SettingsKey& k) {
+  return k.kind == KeyKind::Path ? DefaultOutputPath() : std::string(k.defaultText);
+}
+
+const char* FlagText(int32_t flag) {
+  return flag ? "TRUE" : "FALSE";
+}
+
+// Absolute paths only: the base-directory rules say relative ones are to be ignored.
+const char* AbsoluteEnv(const char* name) {
+  const char* value = std::getenv(name);
+  return (value && value[0] == '/') ? value : nullptr;
+}
+
+std::string HomeFolder() {
+  if (const char* home = std::getenv("HOME"); home && *home) return home;
+  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+  struct passwd pw;
+  struct passwd* found = nullptr;
+  if (getpwuid_r(getuid(), &pw, buffer.data(), buffer.size(), &found) == 0 && found &&
+      found->pw_dir && *found->pw_dir) {
+    return found->pw_dir;
+  }
+  return ".";  // no home at all: the current folder is the only place left
+}
+
+}  // namespace
+
+int SampleRateHz(int32_t index) {
+  switch (index) {
+    case 1:
+      return 32000;
+    case 2:
+      return 44100;
+    case 3:
+      return 48000;
+    default:
+      return 0;
+  }
+}
+
+const char* Mp3PresetFileText(int32_t index) {
+  if (index < 0 || index >= static_cast<int32_t>(Mp3PresetNames.size())) return "";
+  return index == 17 ? "Voice new" : Mp3PresetNames[index];
+}
+
+double OggQualityValue(int32_t position) {
+  // Summed rather than multiplied: the labels and the encoder have always seen the small
+  // error of the single-precision step (p = 20 gives slightly more than 1.0).
+  double quality = 0.0;
+  for (int32_t i = 0; i < position; ++i) quality += 0.05f;
+  return quality;
+}
+
+unsigned OggNominalKbps(int32_t position) {
+  if (position < 0 || position >= static_cast<int32_t>(OggNominalKbpsTable.size())) return 0;
+  return OggNominalKbpsTable[position];
+}
+
+std::string GetProgramFolder() {
+  std::vector<char> buffer(4096);
+  for (;;) {
+    ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n < 0) return {};
+    if (static_cast<std::size_t>(n) < buffer.size()) {
+      std::string exe(buffer.data(), static_cast<std::size_t>(n));
+      std::size_t slash = exe.rfind('/');
+      return slash == std::string::npos ? std::string() : exe.substr(0, slash + 1);
+    }
+    buffer.resize(buffer.size() * 2);  // possibly cut: try again with more room
+  }
+}
+
+std::string SettingsFilePath() {
+  std::string base;
+  if (const char* xdg = AbsoluteEnv("XDG_CONFIG_HOME")) {
+    base = xdg;
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    if (base == "/") base.clear();
+  } else {
+    base = HomeFolder();
+    if (base.back() == '/') base.pop_back();
+    base += "/.config";
+  }
+  return base + "/obrin/Obrin.ini";
+}
+
+std::string ReadOutputFolderFromFile() {
+  return GetProfileString("Output", "Path", "", SettingsFilePath(), 1024);
+}
+
+std::string CurrentOutputFolder(const RipSettings& settings) {
+  if (!settings.outputFolderOverride.empty()) return settings.outputFolderOverride;
+  return ReadOutputFolderFromFile();
+}
+
+void LoadDefaultSettings(RipSettings& settings) {
+  settings = RipSettings{};
+  settings.outputPath = DefaultOutputPath();
+}
+
+void LoadSettings(RipSettings& settings) {
+  const std::string file = SettingsFilePath();
+  OggSettings& ogg = settings.formats.ogg;
+  for (const SettingsKey& k : kSettingsKeys) {
+    const std::string value = GetProfileString(k.section, k.key, "", file, 1024);
+    if (value.empty()) {
+      // Failures are ignored: the record keeps its value either way.
+      WriteProfileString(k.section, k.key, DefaultText(k), file);
+      continue;
+    }
+    switch (k.kind) {
+      case KeyKind::Path:
+        settings.outputPath = value;
+        break;
+      case KeyKind::Choice:
+        for (int32_t i = 0; i < k.choices.count; ++i) {
+          if (k.choices.text(i) == value) {
+            k.member(settings.formats) = i;
+            break;
+          }
+        }
+        break;  // an unknown text leaves the member as it was
+      case KeyKind::Flag:
+        k.member(settings.formats) = value == "TRUE" ? 1 : 0;
+        break;
+      case KeyKind::OggBbrFlag:
+        k.member(settings.formats) = (ogg.useCbr != 1 && value == "TRUE") ? 1 : 0;
+        break;
+      case KeyKind::OggVbrFlag:
+        k.member(settings.formats) = (ogg.useCbr != 1 && ogg.useBbr != 1) ? 1 : 0;
+        break;
+    }
+  }
+}
+
+void SaveSettings(const RipSettings& settings) {
+  const std::string file = SettingsFilePath();
+  FormatSettings formats = settings.formats;  // the accessors need a mutable block
+  for (const SettingsKey& k : kSettingsKeys) {
+    std::string text;
+    if (k.kind == KeyKind::Path) {
+      text = settings.outputPath;
+    } else if (k.kind == KeyKind::Choice) {
+      int32_t index = k.member(formats);
+      // An index outside the table has no text; its default keeps the file loadable.
+      text = (index >= 0 && index < k.choices.count) ? k.choices.text(index) : k.defaultText;
+    } else {
+      text = FlagText(k.member(formats));
+    }
+    WriteProfileString(k.section, k.key, text, file);
+  }
+}

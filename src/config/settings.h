@@ -1,0 +1,120 @@
+#pragma once
+// The settings store: RipSettings, the value tables behind the texts of "Obrin.ini", and
+// loading and saving that file through the profile module.
+//
+// Threads: loading and saving run on the user-interface thread only. The rip worker reads
+// the record while it runs; the commands that change it refuse while `ripping` is set.
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <string>
+
+#include "disc/disc_model.h"
+#include "platform/shared_int.h"
+
+enum OutputFormat : int32_t { Wav = 0, Ogg = 1, Mp3 = 2 };
+
+struct WavSettings {
+  int32_t sampleRate = 0;     // SampleRateChoice index
+  int32_t channels = 1;       // 0 "Mono", 1 "Stereo"
+  int32_t bitsPerSample = 1;  // 0 "8 bits", 1 "16 bits"
+};
+
+struct OggSettings {
+  int32_t sampleRate = 0;
+  int32_t channels = 1;  // 0 "Mono", 1 "Stereo", 2 "5.1"
+  int32_t useCbr = 0;
+  int32_t useBbr = 0;
+  int32_t useVbr = 1;
+  int32_t cbrBitrate = 0;  // OggBitrateTable index
+  int32_t bbrMin = 0;
+  int32_t bbrNominal = 0;
+  int32_t bbrMax = 3;
+  int32_t vbrQuality = 9;  // slider position 0..20
+};
+
+struct Mp3Settings {
+  int32_t sampleRate = 0;
+  int32_t channels = 1;  // 0 "Mono", 1 "Stereo", 2 "Joint stereo"
+  int32_t bitrate = 8;   // Mp3BitrateTable index
+  int32_t vbrEnabled = 1;
+  int32_t vbrQuality = 2;      // 0..9, 0 best
+  int32_t vbrMaxBitrate = 10;  // Mp3BitrateTable index
+  int32_t preset = 5;          // Mp3PresetNames index
+};
+
+struct FormatSettings {
+  WavSettings wav;
+  OggSettings ogg;
+  Mp3Settings mp3;
+};
+static_assert(sizeof(WavSettings) == 3 * 4);
+static_assert(sizeof(OggSettings) == 10 * 4);
+static_assert(sizeof(Mp3Settings) == 7 * 4);
+static_assert(sizeof(FormatSettings) == 20 * 4);
+
+// A track's copy of its format's settings block, read as that format's layout
+// (WavSettings, OggSettings or Mp3Settings).
+template <typename Block>
+Block SettingsBlockOf(const TrackRecord& track) {
+  std::array<uint32_t, sizeof(Block) / sizeof(uint32_t)> words;
+  std::copy_n(track.formatSettings.begin(), words.size(), words.begin());
+  return std::bit_cast<Block>(words);
+}
+
+struct RipSettings : DiscInfo {
+  int32_t outputFormat = Mp3;
+  int32_t driveIndex = 0;
+  std::string outputPath;  // ends with "/" when it came from the defaults
+  std::string fileNameTemplate = "$a-$t";
+  FormatSettings formats;
+  int32_t id3Enabled = 0;
+  TrackList tracks;
+  DriveList drives;
+  SharedInt currentTrack{-1};
+  SharedInt ripping{0};  // 1 while a rip job runs; writing 0 asks the worker to stop
+  // obrin-rip --output: replaces the output folder for one run; never saved. Empty: none.
+  std::string outputFolderOverride;
+};
+
+// The one record of the process, shared by the hosts.
+extern RipSettings ripSettings;
+
+// Value tables: the same texts appear in the file, the configuration pages and the list.
+inline constexpr std::array<const char*, 4> SampleRateChoice = {"Same as input", "32000 Hz",
+                                                                "44100 Hz", "48000 Hz"};
+// Rate in Hz of a SampleRateChoice index; 0 for "Same as input" and any unknown index.
+int SampleRateHz(int32_t index);
+inline constexpr std::array<int, 14> Mp3BitrateTable = {32,  40,  48,  56,  64,  80,  96,
+                                                        112, 128, 160, 192, 224, 256, 320};
+inline constexpr std::array<int, 5> OggBitrateTable = {128, 160, 192, 256, 350};
+inline constexpr std::array<const char*, 23> Mp3PresetNames = {
+    "Normal",  "Low",          "High",   "Voice", "R3mix", "Very high", "Standard", "Fast standard",
+    "Extreme", "Fast extreme", "Insane", "ABR",   "CBR",   "Phone",     "SW",       "AM",
+    "FM",      "Voice (new)",  "Radio",  "Tape",  "HiFi",  "CD",        "Studio"};
+// The file text of a preset row: the combo text except row 17, "Voice new".
+const char* Mp3PresetFileText(int32_t index);
+inline constexpr std::array<unsigned, 21> OggNominalKbpsTable = {58,  73,  81,  85,  90,  95,  104,
+                                                                 114, 127, 141, 155, 169, 183, 196,
+                                                                 210, 225, 245, 274, 317, 382, 477};
+
+// Quality of an Ogg VBR slider position: 0.05f added `position` times in double precision.
+double OggQualityValue(int32_t position);
+// Nominal kbps of a slider position; 0 outside 0..20.
+unsigned OggNominalKbps(int32_t position);
+
+// The folder of the running executable, ending with "/".
+std::string GetProgramFolder();
+// Where "Obrin.ini" lives: ${XDG_CONFIG_HOME:-$HOME/.config}/obrin/Obrin.ini.
+std::string SettingsFilePath();
+// The file's [Output] Path as stored, read afresh; empty when absent.
+std::string ReadOutputFolderFromFile();
+// The output folder the rip path uses now: the run's override when set, else the file's.
+std::string CurrentOutputFolder(const RipSettings& settings);
+
+void LoadDefaultSettings(RipSettings& settings);
+// Overlays `settings` with the file, writing every missing or empty key back with its default.
+void LoadSettings(RipSettings& settings);
+// Writes all 21 keys from `settings`.
+void SaveSettings(const RipSettings& settings);

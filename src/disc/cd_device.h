@@ -1,0 +1,55 @@
+#pragma once
+// What sits behind the CD-access calls: one object per drive or disc image. The real ones
+// come from libcdio (DiscoverCdDevices); tests script their own.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "disc/cdaccess.h"
+
+// One open disc; used by one thread at a time.
+class CdSession {
+ public:
+  virtual ~CdSession() = default;
+  // Fills a zeroed TocBuffer; false when the disc has no readable TOC.
+  virtual bool ReadToc(TocBuffer& toc) = 0;
+  // Reads buffer.sectorCount sectors from buffer.startSector into the buffer's data (the
+  // request is already checked against the capacity). On success sets deliveredLength and
+  // offset and returns true; on failure sets the two error numbers and returns false.
+  virtual bool ReadAudio(TrackBuffer& buffer, uint32_t& libError, uint32_t& aspiStatus) = 0;
+  // ModifyCDParms options; false when not understood.
+  virtual bool SetOption(int which, uint32_t value) = 0;
+};
+
+class CdDevice {
+ public:
+  virtual ~CdDevice() = default;
+  // Identification text shown in the drive list.
+  virtual std::string Description() const = 0;
+  // True for a disc image; the drive list gives images host adapter 1, real drives 0.
+  virtual bool IsImage() const { return false; }
+  // Null when the device cannot be opened or holds no disc.
+  virtual std::unique_ptr<CdSession> Open() = 0;
+};
+
+using CdDeviceList = std::vector<std::shared_ptr<CdDevice>>;
+
+// One track as a CdSession knows it, for FillTocBuffer.
+struct CdTocTrack {
+  uint32_t start = 0;   // logical sector number of the first sector
+  uint8_t control = 0;  // 0x04 data track, 0x02 copy permitted, 0x01 pre-emphasis
+};
+
+// Zeroes `toc` and fills it: tracks numbered from `firstTrack`, then the lead-out (0xAA).
+// False, leaving it zeroed, for no tracks or track numbers beyond 99.
+bool FillTocBuffer(uint8_t firstTrack, const std::vector<CdTocTrack>& tracks, uint32_t leadOut,
+                   TocBuffer& toc);
+
+// The real optical drives libcdio finds, then one device per image path; at most
+// kMaxCdDevices in all (later ones are dropped).
+CdDeviceList DiscoverCdDevices(const std::vector<std::string>& imagePaths);
+
+// Replaces the devices behind GetCDList / GetCDHandle. Handles opened before stay valid.
+void SetCdDevices(CdDeviceList devices);
+// Same as SetCdDevices(DiscoverCdDevices(imagePaths)).
+void SetCdImages(const std::vector<std::string>& imagePaths);

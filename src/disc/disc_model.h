@@ -1,0 +1,46 @@
+#pragma once
+// The program's model of the inserted disc: one TrackRecord per audio track of the selected
+// drive, one DriveRecord per CD device, and the disc-level tag fields.
+//
+// Ownership and threads: all of it lives in the global RipSettings record. The user-interface
+// thread builds and edits it; while a rip runs the worker reads the records and writes only
+// `status` (a SharedInt), and reloads are refused, so the records stay in place.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "disc/cdaccess.h"
+#include "platform/shared_int.h"
+
+struct TrackRecord {
+  int32_t index = 0;     // position in the track list, reassigned when the rows are rebuilt
+  std::string title;     // "Track " + two-digit position + 1 when built
+  uint32_t checked = 0;  // 1 = rip this track
+  uint32_t selected = 0;
+  uint32_t startSector = 0;
+  uint32_t lengthSectors = 0;
+  uint32_t lengthSeconds = 0;                 // lengthSectors / 75, truncated
+  SharedInt status{0};                        // see rip/rip_status.h
+  uint32_t format = 0;                        // OutputFormat when the list was built
+  std::array<uint32_t, 10> formatSettings{};  // that format's settings block, rest zero
+};
+
+using TrackList = std::vector<TrackRecord>;
+
+struct DriveRecord {
+  std::string description;
+  OpenRequest openRequest{};
+  TocBuffer toc{};
+  uint32_t discId = 0;  // from the last successful TOC read; 0 when none
+};
+
+using DriveList = std::vector<DriveRecord>;
+
+// Disc-level tag fields: typed in by the tag editor, kept in memory only.
+struct DiscInfo {
+  std::string discArtist;
+  std::string discAlbum;
+  std::string discYear;
+  int32_t discGenre = 12;  // ID3v1 genre number; 12 is "Other"
+};

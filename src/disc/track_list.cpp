@@ -1,0 +1,121 @@
+#include "disc/track_list.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "disc/cd_device.h"
+#include "disc/cdaccess.h"
+
+namespace {
+
+void ReportNoDisc(TrackListHost* host) {
+  if (!host) return;
+  // The rows are cleared once per disc loss, and not while the user waits for playback.
+  if (!host->NoDiscShown() && !host->PlayRequested()) {
+    host->DeleteAllRows();
+    host->SetNoDiscShown(true);
+  }
+}
+
+template <typename Block>
+std::array<uint32_t, 10> WordsOf(const Block& block) {
+  static_assert(sizeof(Block) <= 10 * sizeof(uint32_t));
+  std::array<uint32_t, 10> words{};
+  std::memcpy(words.data(), &block, sizeof(Block));
+  return words;
+}
+
+}  // namespace
+
+std::array<uint32_t, 10> FormatSettingsWords(const FormatSettings& formats, int32_t format) {
+  switch (format) {
+    case Wav:
+      return WordsOf(formats.wav);
+    case Ogg:
+      return WordsOf(formats.ogg);
+    case Mp3:
+      return WordsOf(formats.mp3);
+    default:
+      return {};
+  }
+}
+
+int BuildTrackList(RipSettings& settings, int drivePosition, TrackListHost* host) {
+  settings.tracks.clear();
+  if (drivePosition < 0 || static_cast<size_t>(drivePosition) >= settings.drives.size()) {
+    ReportNoDisc(host);
+    return -1;
+  }
+  DriveRecord& drive = settings.drives[static_cast<size_t>(drivePosition)];
+
+  CdHandle handle = GetCDHandle(&drive.openRequest);
+  std::memset(&drive.toc, 0, sizeof drive.toc);
+  const bool tocRead = ReadTOC(handle, &drive.toc) == 1;
+  if (tocRead) {
+    drive.discId = 0;
+    const int n = drive.toc.length;
+    std::unique_ptr<uint32_t[]> idBuffer(new (std::nothrow) uint32_t[static_cast<size_t>(n) + 3]());
+    if (idBuffer) {
+      GetCDDBDiskID(handle, idBuffer.get(), n);
+      drive.discId = idBuffer[0];
+    }
+  }
+  CloseCDHandle(handle);
+
+  if (!tocRead) {
+    ReportNoDisc(host);
+    return -1;
+  }
+  if (host) host->SetNoDiscShown(false);
+
+  const TocBuffer& toc = drive.toc;
+  const auto words = FormatSettingsWords(settings.formats, settings.outputFormat);
+  const int entryCount = static_cast<int>(std::size(toc.entries));
+  // Entries are counted from the first track's, so a disc that starts at a track number
+  // above 1 still lines up; each track needs the entry after it (its end) inside the buffer.
+  for (int t = toc.firstTrack; t <= toc.lastTrack; ++t) {
+    const int e = t - toc.firstTrack;
+    if (e + 1 >= entryCount) break;
+    const TocEntry& entry = toc.entries[e];
+    if (entry.adrControl & 0x04) continue;  // data track: no row, no position
+
+    const uint32_t start = TocEntryAddress(entry);
+    const uint32_t next = TocEntryAddress(toc.entries[e + 1]);
+    TrackRecord record;
+    record.index = static_cast<int32_t>(settings.tracks.size());
+    char title[32];
+    std::snprintf(title, sizeof title, "Track %02d", record.index + 1);
+    record.title = title;
+    record.startSector = start;
+    // A following entry that starts before this one is a broken TOC, not four billion sectors.
+    record.lengthSectors = next >= start ? next - start : 0;
+    record.lengthSeconds = record.lengthSectors / kSectorsPerSecond;
+    record.format = static_cast<uint32_t>(settings.outputFormat);
+    record.formatSettings = words;
+    settings.tracks.push_back(std::move(record));
+  }
+  return 0;
+}
+
+int EnumerateCdDrives(RipSettings& settings) {
+  DeviceList list;
+  std::memset(&list, 0, sizeof list);
+  const int found = GetCDList(&list);
+  const int count = std::min<int>({found, list.count, kMaxCdDevices});
+  for (int i = 0; i < count; ++i) {
+    const DeviceEntry& entry = list.entries[i];
+    DriveRecord drive;
+    drive.description.assign(entry.identification,
+                             strnlen(entry.identification, sizeof entry.identification));
+    drive.openRequest.size = sizeof(OpenRequest);
+    drive.openRequest.version = 1;
+    drive.openRequest.hostAdapter = entry.hostAdapter;
+    drive.openRequest.target = entry.target;
+    drive.openRequest.lun = entry.lun;
+    settings.drives.push_back(drive);
+  }
+  return static_cast<int>(settings.drives.size());
+}

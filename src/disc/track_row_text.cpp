@@ -1,0 +1,86 @@
+#include "disc/track_row_text.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "config/settings.h"
+#include "disc/format_facts.h"
+#include "rip/rip_status.h"
+
+namespace {
+
+std::string Format(const char* pattern, ...) {
+  char text[128];
+  va_list args;
+  va_start(args, pattern);
+  std::vsnprintf(text, sizeof text, pattern, args);
+  va_end(args);
+  return text;
+}
+
+// Table lookups that tolerate indexes a hand-edited record could hold.
+template <typename Table>
+int At(const Table& table, int32_t index) {
+  return index >= 0 && static_cast<size_t>(index) < table.size() ? table[static_cast<size_t>(index)]
+                                                                 : 0;
+}
+
+}  // namespace
+
+std::string TrackLengthText(uint32_t lengthSeconds) {
+  return Format("%02u:%02u", lengthSeconds / 60, lengthSeconds % 60);
+}
+
+namespace {
+
+// The settings part of the Output Format text, after the format's word.
+std::string SettingsText(const TrackRecord& track) {
+  switch (track.format) {
+    case Wav: {
+      const auto wav = SettingsBlockOf<WavSettings>(track);
+      if (wav.sampleRate == 0) return "- default sample rate";
+      return Format("%d Hz", SampleRateHz(wav.sampleRate));
+    }
+    case Ogg: {
+      const auto ogg = SettingsBlockOf<OggSettings>(track);
+      if (ogg.useBbr) {
+        return Format("%d-%d kbps BBR", At(OggBitrateTable, ogg.bbrNominal),
+                      At(OggBitrateTable, ogg.bbrMax));
+      }
+      if (ogg.useVbr) {
+        return Format("VBR Q%.02f (%d kbps)", OggQualityValue(ogg.vbrQuality),
+                      static_cast<int>(OggNominalKbps(ogg.vbrQuality)));
+      }
+      return Format("%d kbps", At(OggBitrateTable, ogg.cbrBitrate));
+    }
+    default: {
+      const auto mp3 = SettingsBlockOf<Mp3Settings>(track);
+      if (mp3.vbrEnabled) {
+        return Format("%d-%d kbps VBR Q%d", At(Mp3BitrateTable, mp3.bitrate),
+                      At(Mp3BitrateTable, mp3.vbrMaxBitrate), mp3.vbrQuality + 1);
+      }
+      return Format("%d kbps", At(Mp3BitrateTable, mp3.bitrate));
+    }
+  }
+}
+
+}  // namespace
+
+std::string TrackFormatText(const TrackRecord& track) {
+  const char* word = FormatListWord(track.format);
+  return word ? word + SettingsText(track) : std::string();
+}
+
+std::string TrackStatusText(int32_t status) {
+  if (status >= kStatusError) return "ERROR";
+  if (status == kStatusStopped) return "Stopped";
+  if (status == kStatusCompleted) return "Completed";
+  if (status >= 1) return Format("%d%%", status);
+  return "Pending";
+}
+
+std::array<std::string, 5> TrackRowTexts(const TrackRecord& track,
+                                         const std::string& outputFolder) {
+  return {track.title, TrackLengthText(track.lengthSeconds), TrackFormatText(track),
+          TrackStatusText(track.status), outputFolder};
+}

@@ -1,0 +1,13 @@
+#pragma once
+// The MP3 stage: encodes the captured PCM file through the bound encoder library.
+#include "config/settings.h"
+#include "encoders/lame_enc/lame_enc.h"
+#include "rip/rip_status.h"
+
+// Encodes job.pcmPath into job.outputPath with the track's MP3 settings, appends the ID3v1
+// tag when tagging is on, lets the library write its VBR header and deletes the PCM file.
+// Progress 30..100. Needs the encoder library bound (BindEncoderLibrary).
+void EncodePcmToMp3(RipHost& mainWindow, Mp3Job& job);
+
+// The encoder library configuration block for a track's MP3 settings.
+BE_CONFIG Mp3ConfigFor(const Mp3Settings& mp3);

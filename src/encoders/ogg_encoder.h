@@ -1,0 +1,17 @@
+#pragma once
+// The Ogg Vorbis stage: encodes the captured PCM file with libvorbis into Ogg pages.
+#include <cstddef>
+
+#include "rip/rip_status.h"
+
+// Bytes the stage's read buffer needs: 1024 frames of the PCM file, which is always the
+// disc's two channels (4096 bytes), whatever channel count the encoder is set up with.
+std::size_t OggReadBufferSize(const TrackRecord& track);
+
+// Encodes job.pcmPath into job.outputPath with the track's Ogg Vorbis settings (resampled to
+// 32000 or 48000 Hz, mixed to one channel for "Mono", the disc's stereo for "5.1") and the
+// disc fields as comments, then deletes the PCM file. Progress 30..100 by PCM bytes read.
+// Status 100; 101 after a stop (no end-of-stream page); 102 when the PCM file cannot be
+// opened, libvorbis refuses the settings (no output file is made), the output cannot be
+// created or written, or job.captureFailed says audio is missing.
+void EncodePcmToOgg(RipHost& mainWindow, OggJob& job);

@@ -1,0 +1,123 @@
+#include "encoders/wav_writer.h"
+
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "config/settings.h"
+#include "encoders/pcm_convert.h"
+#include "rip/capture.h"
+
+namespace {
+
+void PutU32(uint8_t* at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+void PutU16(uint8_t* at, uint16_t value) {
+  at[0] = static_cast<uint8_t>(value);
+  at[1] = static_cast<uint8_t>(value >> 8);
+}
+
+// Appends the audio to the file behind the header, converted to the track's WAV settings
+// when it asks for something other than the disc's own format (no converter: a straight
+// copy, bit for bit). Counts the bytes that reach the file.
+class WavFileSink : public PcmSink {
+ public:
+  WavFileSink(FILE* file, PcmConverter* converter) : file_(file), converter_(converter) {}
+  bool Write(const uint8_t* data, size_t size) override {
+    if (!converter_) return Append(data, size);
+    converted_.clear();
+    return converter_->Convert(data, size, converted_) &&
+           Append(converted_.data(), converted_.size());
+  }
+  // The end of the audio: writes what the converter still holds.
+  bool Finish() {
+    if (!converter_) return true;
+    converted_.clear();
+    return converter_->Finish(converted_) && Append(converted_.data(), converted_.size());
+  }
+  uint32_t dataSize() const {
+    // A RIFF file cannot describe more; a CD track never comes near it.
+    return dataSize_ > 0xFFFFFFFFu - 36 ? 0xFFFFFFFFu - 36 : static_cast<uint32_t>(dataSize_);
+  }
+
+ private:
+  bool Append(const uint8_t* data, size_t size) {
+    if (size == 0) return true;  // a converter may have nothing to give (and no buffer)
+    const size_t written = std::fwrite(data, 1, size, file_);
+    dataSize_ += written;
+    return written == size;
+  }
+
+  FILE* file_;
+  PcmConverter* converter_;
+  std::vector<uint8_t> converted_;
+  uint64_t dataSize_ = 0;
+};
+
+}  // namespace
+
+bool WriteWavHeader(FILE* file, uint32_t dataSize, const WavFormat& format) {
+  if (!file) return false;
+  const uint16_t blockAlign = static_cast<uint16_t>(format.channels * (format.bitsPerSample / 8));
+  std::array<uint8_t, 44> header{};
+  std::memcpy(&header[0], "RIFF", 4);
+  PutU32(&header[4], dataSize + 36);
+  std::memcpy(&header[8], "WAVE", 4);
+  std::memcpy(&header[12], "fmt ", 4);
+  PutU32(&header[16], 16);
+  PutU16(&header[20], 1);
+  PutU16(&header[22], format.channels);
+  PutU32(&header[24], format.sampleRate);
+  PutU32(&header[28], format.sampleRate * blockAlign);
+  PutU16(&header[32], blockAlign);
+  PutU16(&header[34], format.bitsPerSample);
+  std::memcpy(&header[36], "data", 4);
+  PutU32(&header[40], dataSize);
+  if (std::fseek(file, 0, SEEK_SET) != 0) return false;
+  return std::fwrite(header.data(), 1, header.size(), file) == header.size();
+}
+
+void RipTrackToWav(RipHost& mainWindow, CaptureJob& job) {
+  TrackRecord& track = *job.track;
+  job.captureFailed = false;
+  job.fileCreated = false;
+  FILE* file = std::fopen(job.targetPath.c_str(), "wb");
+  if (!file) {
+    mainWindow.ShowErrorBox("Cannot create output file");
+    track.status = kStatusError;
+    mainWindow.PostProgress(track);
+    return;
+  }
+  job.fileCreated = true;
+  const PcmFormat target = WavOutputFormat(SettingsBlockOf<WavSettings>(track));
+  const WavFormat format{target.sampleRate, target.channels, target.bitsPerSample};
+  PcmConverter converter;
+  const bool convert = target != kCdPcmFormat;
+  bool writeFailed = !WriteWavHeader(file, 0, format) || (convert && !converter.Init(target));
+
+  WavFileSink sink(file, convert ? &converter : nullptr);
+  const CdHandle handle = OpenDriveForCapture();
+  ReadLoopResult result;
+  if (!writeFailed) {
+    result = RunReadLoop(mainWindow, job, handle, sink, 100);
+    // Also after a stop or a read error: the resampler's tail belongs to the audio read.
+    if (!result.writeFailed && !sink.Finish()) writeFailed = true;
+  }
+  writeFailed = writeFailed || result.writeFailed;
+  if (track.status != kStatusStopped) {
+    track.status = result.readFailed || writeFailed ? kStatusError : kStatusCompleted;
+  }
+  CloseCDHandle(handle);
+
+  const bool headerWritten = WriteWavHeader(file, sink.dataSize(), format);
+  const bool closed = std::fclose(file) == 0;
+  if (!writeFailed && !(headerWritten && closed)) {
+    // The loop already reported its own write failure; report the late ones once.
+    mainWindow.ShowErrorBox("Cannot write output file");
+    track.status = kStatusError;
+  } else if (writeFailed && !result.writeFailed) {
+    mainWindow.ShowErrorBox("Cannot write output file");
+  }
+  mainWindow.PostProgress(track);
+}

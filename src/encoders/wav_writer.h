@@ -1,0 +1,24 @@
+#pragma once
+// WAV files: the 44-byte RIFF header and the writer that rips a track straight into one.
+#include <cstdint>
+#include <cstdio>
+
+#include "rip/rip_status.h"
+
+struct WavFormat {
+  uint32_t sampleRate = 44100;
+  uint16_t channels = 2;
+  uint16_t bitsPerSample = 16;
+};
+inline constexpr WavFormat kCdWavFormat{};
+
+// Seeks to the start of `file` and writes the 44-byte header for `dataSize` audio bytes in
+// one write. Does nothing without a file. False when the header could not be written.
+bool WriteWavHeader(FILE* file, uint32_t dataSize, const WavFormat& format = kCdWavFormat);
+
+// Rips job.track into job.targetPath: header with size 0, the audio as the drive delivers
+// it (or converted to the track's WAV settings), then the header again with the real size.
+// Progress 0..100; status 100, or 101 after a stop, or 102 when the file could not be
+// created or written or a block could not be read (the file then stays a valid WAV of
+// everything read before it).
+void RipTrackToWav(RipHost& mainWindow, CaptureJob& job);

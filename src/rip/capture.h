@@ -1,0 +1,45 @@
+#pragma once
+// Reading one track's digital audio from the selected drive, 26 sectors at a time with up to
+// three attempts per block, into a file. Runs on the rip worker only.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "disc/cdaccess.h"
+#include "rip/rip_status.h"
+
+constexpr uint32_t kSectorsPerRead = 26;
+constexpr int kReadAttempts = 3;
+constexpr uint32_t kProgressEveryBlocks = 5;
+
+// Where the read loop puts the audio it reads.
+class PcmSink {
+ public:
+  virtual ~PcmSink() = default;
+  // False when the bytes could not be written in full.
+  virtual bool Write(const uint8_t* data, size_t size) = 0;
+};
+
+struct ReadLoopResult {
+  bool stopped = false;      // the stop request was seen
+  bool readFailed = false;   // a block failed all its attempts (error box shown)
+  bool writeFailed = false;  // the sink refused data ("Cannot write output file" shown)
+};
+
+// The read loop shared by the capture and the WAV writer: polls `ripping` before every
+// block, posts progress before every fifth block on a 0..`progressScale` scale, and hands
+// each block's delivered bytes to `sink`. Sets status 101 on a stop and 102 on a write
+// failure; a read failure leaves status at its last value.
+ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle, PcmSink& sink,
+                           uint32_t progressScale);
+
+// ReadCDAudioLBA up to three times, stopping at the first success; the last result.
+int ReadBlockWithRetries(CdHandle handle, TrackBuffer* buffer);
+
+// Opens the selected drive for a capture with the library options a capture wants.
+CdHandle OpenDriveForCapture();
+
+// Captures the track into job.targetPath as raw 44100 Hz 16-bit stereo PCM. Progress 0..30.
+// On return job.captureFailed says whether a block could not be read (the file then holds
+// every block before it); status 102 means the file could not be created or written.
+void CaptureTrackToPcm(RipHost& mainWindow, CaptureJob& job);

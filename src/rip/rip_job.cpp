@@ -1,0 +1,186 @@
+#include "rip/rip_job.h"
+
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "config/settings.h"
+#include "disc/output_naming.h"
+#include "encoders/mp3_encoder.h"
+#include "encoders/ogg_encoder.h"
+#include "encoders/wav_writer.h"
+#include "rip/capture.h"
+#include "rip/encoder_binding.h"
+#include "rip/rip_status.h"
+
+const char* const kTempPcmName = "cddatmp001.pcm";
+
+namespace {
+
+// The worker thread and the host it reports to. Touched by the user-interface thread only
+// (Start, Stop, Join); the worker never sees these.
+std::mutex workerMutex;
+std::thread worker;
+RipHost* workerHost = nullptr;
+
+void LowerThreadPriority() {
+  sched_param param{};
+  param.sched_priority = 0;
+  if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &param) != 0) {
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
+  }
+}
+
+// Captures `track` into the temporary PCM file. False when the walk must end: stopped.
+// `encode` says whether there is PCM worth encoding.
+bool CaptureToTemp(RipHost& host, TrackRecord& track, const std::string& pcmPath, bool& encode,
+                   bool& captureFailed, uint32_t& exitCode) {
+  TrackBufferPtr buffer = AllocTrackBuffer(26);
+  if (!buffer) {
+    exitCode = kRipJobNoMemory;
+    return false;
+  }
+  CaptureJob capture{&track, buffer.get(), pcmPath};
+  CaptureTrackToPcm(host, capture);
+  buffer.reset();
+  if (ripSettings.ripping == 0) {
+    exitCode = kRipJobStopped;
+    return false;
+  }
+  captureFailed = capture.captureFailed;
+  // A file we could not create or write holds nothing of this track: whatever an earlier
+  // stopped job left under the temporary name must not be encoded into this track's file.
+  encode = track.status != kStatusError;
+  if (!encode && capture.fileCreated) std::remove(pcmPath.c_str());
+  return true;
+}
+
+}  // namespace
+
+std::string TempPcmPath() {
+  const std::string& folder = ripSettings.outputFolderOverride.empty()
+                                  ? ripSettings.outputPath
+                                  : ripSettings.outputFolderOverride;
+  if (folder.empty()) return std::string("./") + kTempPcmName;
+  return folder + "/" + kTempPcmName;
+}
+
+uint32_t RipJob(RipHost& mainWindow) {
+  RipSettings& settings = ripSettings;
+  uint32_t exitCode = kRipJobWalked;
+  bool libraryLoaded = false;
+
+  for (size_t position = 0; position < settings.tracks.size(); ++position) {
+    TrackRecord& track = settings.tracks[position];
+    if (!track.checked) continue;
+    track.status = kStatusPending;
+    settings.currentTrack = static_cast<int32_t>(position);
+    const std::string outputName =
+        ComposeOutputPath(track, settings, CurrentOutputFolder(settings));
+
+    bool endWalk = false;
+    switch (track.format) {
+      case Wav: {
+        TrackBufferPtr buffer = AllocTrackBuffer(26);
+        if (!buffer) {
+          exitCode = kRipJobNoMemory;
+          endWalk = true;
+          break;
+        }
+        mainWindow.TrackStarted(track, outputName);
+        CaptureJob job{&track, buffer.get(), outputName};
+        RipTrackToWav(mainWindow, job);
+        break;
+      }
+      case Ogg: {
+        mainWindow.TrackStarted(track, outputName);
+        const std::string pcmPath = TempPcmPath();
+        bool encode = false, captureFailed = false;
+        if (!CaptureToTemp(mainWindow, track, pcmPath, encode, captureFailed, exitCode)) {
+          endWalk = true;
+          break;
+        }
+        if (!encode) break;
+        const size_t size = OggReadBufferSize(track);
+        std::unique_ptr<uint8_t[]> readBuffer(new (std::nothrow) uint8_t[size]);
+        if (!readBuffer) {
+          exitCode = kRipJobNoMemory;
+          endWalk = true;
+          break;
+        }
+        OggJob job{&track, pcmPath, outputName, readBuffer.get(), size, captureFailed};
+        EncodePcmToOgg(mainWindow, job);
+        break;
+      }
+      case Mp3: {
+        // A track whose encoder could not be bound is skipped and keeps status 0.
+        if (!BindEncoderLibrary(mainWindow)) break;
+        libraryLoaded = true;
+        mainWindow.TrackStarted(track, outputName);
+        const std::string pcmPath = TempPcmPath();
+        bool encode = false, captureFailed = false;
+        if (!CaptureToTemp(mainWindow, track, pcmPath, encode, captureFailed, exitCode)) {
+          endWalk = true;
+          break;
+        }
+        if (!encode) break;
+        Mp3Job job{&track, pcmPath, outputName, captureFailed};
+        EncodePcmToMp3(mainWindow, job);
+        break;
+      }
+      default:
+        break;
+    }
+    if (endWalk) break;
+    if (settings.ripping == 0) {
+      exitCode = kRipJobStopped;
+      break;
+    }
+  }
+
+  if (libraryLoaded) ReleaseEncoderLibrary();
+  ripFinished = 1;
+  mainWindow.PostFinished();
+  return exitCode;
+}
+
+void StartRipJob(RipHost& mainWindow) {
+  if (ripSettings.ripping) return;
+  JoinRipJob();
+  for (TrackRecord& track : ripSettings.tracks) {
+    if (track.checked) track.status = kStatusPending;
+  }
+  ripSettings.ripping = 1;
+  ripFinished = 0;
+  std::lock_guard lock(workerMutex);
+  workerHost = &mainWindow;
+  worker = std::thread([&mainWindow] {
+    LowerThreadPriority();
+    RipJob(mainWindow);
+  });
+}
+
+void StopRipJob() {
+  ripSettings.ripping = 0;
+  for (TrackRecord& track : ripSettings.tracks) {
+    if (track.checked && track.status < kStatusCompleted) track.status = kStatusStopped;
+  }
+  std::lock_guard lock(workerMutex);
+  if (workerHost) workerHost->StopRequested();
+  if (worker.joinable()) worker.join();
+  workerHost = nullptr;
+}
+
+void JoinRipJob() {
+  std::lock_guard lock(workerMutex);
+  if (worker.joinable()) worker.join();
+  workerHost = nullptr;
+  if (ripFinished == 1) ripSettings.ripping = 0;
+}

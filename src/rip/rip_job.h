@@ -1,0 +1,35 @@
+#pragma once
+// The rip job: StartRipJob and StopRipJob on the user-interface thread, RipJob on one worker
+// thread at idle priority that rips the ticked tracks of ripSettings.tracks in list order.
+#include <cstdint>
+#include <string>
+
+#include "rip/rip_host.h"
+
+// The temporary PCM file of MP3 and Ogg Vorbis tracks, in the output folder.
+extern const char* const kTempPcmName;  // "cddatmp001.pcm"
+
+enum RipJobExit : uint32_t {
+  kRipJobWalked = 0,    // the list was walked to its end
+  kRipJobNoMemory = 1,  // a buffer could not be allocated
+  kRipJobStopped = 2,   // stopped on request
+};
+
+// Starts a job over the ticked tracks unless one runs: their status becomes 0, ripping 1,
+// ripFinished 0, and the worker starts. `mainWindow` must outlive the job.
+void StartRipJob(RipHost& mainWindow);
+
+// Asks the worker to stop, marks every ticked track still below 100 as stopped, and returns
+// once the worker has finished (its finished message posted). Safe to call when idle.
+void StopRipJob();
+
+// Waits until a job that ends on its own has finished and releases its thread. Hosts call
+// it when they handle WM_RIP_FINISHED (and before exit).
+void JoinRipJob();
+
+// The worker's body; returns the RipJobExit code.
+uint32_t RipJob(RipHost& mainWindow);
+
+// The temporary PCM path for the current settings: the run's output folder (override, else
+// the record's outputPath) + "/" + kTempPcmName, or "./" + kTempPcmName when it is empty.
+std::string TempPcmPath();

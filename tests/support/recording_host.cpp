@@ -1,0 +1,122 @@
+#include "support/recording_host.h"
+
+#include <gtest/gtest.h>
+
+#include "disc/track_list.h"
+#include "platform/profile.h"
+#include "rip/rip_status.h"
+
+void RecordingHost::PostProgress(TrackRecord& track) {
+  std::lock_guard lock(mutex_);
+  progress_.push_back({track.index, track.status});
+}
+
+void RecordingHost::PostFinished() {
+  std::lock_guard lock(mutex_);
+  if (ripFinished != 1) finishedAfterFlag_ = false;
+  ++finished_;
+  changed_.notify_all();
+}
+
+void RecordingHost::ShowErrorBox(const std::string& text) {
+  std::unique_lock lock(mutex_);
+  errors_.push_back(text);
+  inErrorBox_ = true;
+  changed_.notify_all();
+  changed_.wait(lock, [this] { return !hold_ || stopRequested_; });
+  inErrorBox_ = false;
+}
+
+void RecordingHost::TrackStarted(TrackRecord&, const std::string& outputName) {
+  std::lock_guard lock(mutex_);
+  started_.push_back(outputName);
+  currentTracks_.push_back(ripSettings.currentTrack);
+}
+
+std::vector<int32_t> RecordingHost::currentTracks() const {
+  std::lock_guard lock(mutex_);
+  return currentTracks_;
+}
+
+void RecordingHost::StopRequested() {
+  std::lock_guard lock(mutex_);
+  stopRequested_ = true;
+  changed_.notify_all();
+}
+
+void RecordingHost::HoldErrorBoxes() {
+  std::lock_guard lock(mutex_);
+  hold_ = true;
+}
+
+void RecordingHost::ReleaseErrorBoxes() {
+  std::lock_guard lock(mutex_);
+  hold_ = false;
+  changed_.notify_all();
+}
+
+bool RecordingHost::WaitForErrorBox(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, timeout, [this] { return inErrorBox_; });
+}
+
+bool RecordingHost::WaitFinished(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, timeout, [this] { return finished_ > 0; });
+}
+
+std::vector<RecordingHost::Progress> RecordingHost::progress() const {
+  std::lock_guard lock(mutex_);
+  return progress_;
+}
+
+std::vector<int32_t> RecordingHost::ProgressOf(int32_t index) const {
+  std::lock_guard lock(mutex_);
+  std::vector<int32_t> statuses;
+  for (const auto& p : progress_) {
+    if (p.index == index) statuses.push_back(p.status);
+  }
+  return statuses;
+}
+
+std::vector<std::string> RecordingHost::errors() const {
+  std::lock_guard lock(mutex_);
+  return errors_;
+}
+
+std::vector<std::string> RecordingHost::startedFiles() const {
+  std::lock_guard lock(mutex_);
+  return started_;
+}
+
+int RecordingHost::finishedCount() const {
+  std::lock_guard lock(mutex_);
+  return finished_;
+}
+
+bool RecordingHost::finishedAfterFlag() const {
+  std::lock_guard lock(mutex_);
+  return finishedAfterFlag_;
+}
+
+void PrepareRipSettings(const std::string& outputFolder, int32_t format) {
+  RipSettings& s = ripSettings;
+  s.tracks.clear();
+  s.drives.clear();
+  LoadDefaultSettings(s);
+  s.outputFolderOverride.clear();
+  s.discArtist.clear();
+  s.discAlbum.clear();
+  s.discYear.clear();
+  s.discGenre = 12;
+  s.id3Enabled = 0;
+  s.ripping = 0;
+  ripFinished = 1;
+  s.outputPath = outputFolder;
+  ASSERT_TRUE(WriteProfileString("Output", "Path", outputFolder, SettingsFilePath()));
+  s.outputFormat = format;
+  ASSERT_GE(EnumerateCdDrives(s), 1);
+  s.driveIndex = 0;
+  ASSERT_EQ(BuildTrackList(s, 0), 0);
+  for (TrackRecord& t : s.tracks) t.checked = 1;
+}

@@ -1,0 +1,60 @@
+#pragma once
+// A RipHost for tests: records every message the rip engine sends, in order, and can hold
+// the worker in an error box the way a user who has not yet clicked OK does.
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+#include "rip/rip_host.h"
+
+class RecordingHost : public RipHost {
+ public:
+  struct Progress {
+    int32_t index;   // the record's row
+    int32_t status;  // its status when the message was posted
+  };
+
+  void PostProgress(TrackRecord& track) override;
+  void PostFinished() override;
+  void ShowErrorBox(const std::string& text) override;
+  void TrackStarted(TrackRecord& track, const std::string& outputName) override;
+  void StopRequested() override;
+
+  // From now on error boxes stay open until StopRequested (or ReleaseErrorBoxes).
+  void HoldErrorBoxes();
+  void ReleaseErrorBoxes();
+  // Waits until the worker sits in an error box; false on timeout (a test bug).
+  bool WaitForErrorBox(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+  // Waits for the finished message; false on timeout.
+  bool WaitFinished(std::chrono::milliseconds timeout = std::chrono::seconds(60));
+
+  std::vector<Progress> progress() const;
+  std::vector<int32_t> ProgressOf(int32_t index) const;  // statuses posted for one row
+  std::vector<std::string> errors() const;
+  std::vector<std::string> startedFiles() const;
+  std::vector<int32_t> currentTracks() const;  // ripSettings.currentTrack at each start
+  int finishedCount() const;
+  // True when ripFinished was already 1 as each finished message was posted.
+  bool finishedAfterFlag() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Progress> progress_;
+  std::vector<std::string> errors_;
+  std::vector<std::string> started_;
+  std::vector<int32_t> currentTracks_;
+  int finished_ = 0;
+  bool finishedAfterFlag_ = true;
+  bool hold_ = false;
+  bool inErrorBox_ = false;
+  bool stopRequested_ = false;
+};
+
+// Points ripSettings at one scripted or real device: defaults, the device list, drive 0,
+// and a track list built from its TOC with every track ticked. The output folder is
+// `outputFolder` (the settings file's Path, which the rip path reads).
+void PrepareRipSettings(const std::string& outputFolder, int32_t format);

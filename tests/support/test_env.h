@@ -1,0 +1,56 @@
+#pragma once
+// Helpers every test program shares: temporary folders, a private config folder, running the
+// project's own executables, and making disc images with mkdisc.
+#include <string>
+#include <vector>
+
+// A fresh folder under $TMPDIR, removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  // path() + "/" + name
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Points XDG_CONFIG_HOME at a temporary folder for the object's life, so no test reads or
+// writes the user's real Obrin.ini.
+class ScopedConfigHome {
+ public:
+  ScopedConfigHome();
+  ~ScopedConfigHome();
+  const std::string& path() const { return dir_.path(); }
+  std::string iniPath() const { return dir_.path() + "/obrin/Obrin.ini"; }
+
+ private:
+  TempDir dir_;
+  std::string saved_;
+  bool hadSaved_ = false;
+};
+
+struct CommandResult {
+  int exitStatus = -1;  // exit code, or 128 + signal number
+  std::string out;
+  std::string err;
+};
+
+// Runs `args` (args[0] is looked up in the build's bin folder when it has no "/"), with
+// `extraEnv` ("NAME=value") added to the environment and standard input from /dev/null.
+CommandResult RunCommand(const std::vector<std::string>& args,
+                         const std::vector<std::string>& extraEnv = {});
+
+// Path of one of the project's built executables.
+std::string BinPath(const std::string& name);
+
+// Runs mkdisc with `args`; fails the current test when it does not exit 0.
+void MakeDisc(const std::vector<std::string>& args);
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content);
+bool FileExists(const std::string& path);

@@ -1,0 +1,193 @@
+// obrin-rip end to end: real processes on disc images made by mkdisc, through libcdio.
+#include <sys/stat.h>
+
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "support/test_env.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kSector = 2352;
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> FilesUnder(const std::string& folder) {
+  std::vector<std::string> files;
+  std::error_code ec;
+  for (const auto& entry : fs::recursive_directory_iterator(folder, ec)) {
+    if (entry.is_regular_file()) files.push_back(entry.path().string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+class ObrinRip : public ::testing::Test {
+ protected:
+  // Runs obrin-rip with this test's private config folder.
+  CommandResult Rip(std::vector<std::string> args) {
+    args.insert(args.begin(), "obrin-rip");
+    return RunCommand(args, {"XDG_CONFIG_HOME=" + config_.path()});
+  }
+  std::string Disc(const std::string& name, std::vector<std::string> mkdiscArgs) {
+    const std::string path = dir_ / name;
+    mkdiscArgs.insert(mkdiscArgs.begin(), path);
+    MakeDisc(mkdiscArgs);
+    return path;
+  }
+  std::string BinBytes(const std::string& bin, size_t firstSector, size_t sectors) {
+    return ReadFile(bin).substr(firstSector * kSector, sectors * kSector);
+  }
+
+  ScopedConfigHome config_;
+  TempDir dir_;
+};
+
+TEST_F(ObrinRip, ListShowsOneRowPerAudioTrackAndSkipsTheDataTrack) {
+  const std::string cue =
+      Disc("disc.cue", {"--lengths", "4499,1500,750,3000", "--data-track", "3"});
+  const CommandResult r = Rip({"--image", cue, "--list"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  const std::string folder = fs::path(BinPath("obrin-rip")).parent_path().string() + "/My Music/";
+  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{
+                              "Track 01\t00:59\tMP3 128-192 kbps VBR Q3\tPending\t" + folder,
+                              "Track 02\t00:20\tMP3 128-192 kbps VBR Q3\tPending\t" + folder,
+                              "Track 03\t00:40\tMP3 128-192 kbps VBR Q3\tPending\t" + folder,
+                          }));
+
+  const CommandResult wav = Rip({"--image", cue, "--list", "--format", "wav"});
+  ASSERT_EQ(wav.exitStatus, 0);
+  EXPECT_NE(wav.out.find("Track 03\t00:40\tWAV - default sample rate\tPending\t"),
+            std::string::npos);
+  const CommandResult ogg = Rip({"--image", cue, "--list", "--format=ogg"});
+  EXPECT_NE(ogg.out.find("\tOGG VBR Q0.45 (141 kbps)\t"), std::string::npos);
+}
+
+TEST_F(ObrinRip, FirstRunWritesTheWholeSettingsFileInOrder) {
+  const std::string cue = Disc("disc.cue", {"--lengths", "75"});
+  ASSERT_FALSE(FileExists(config_.iniPath()));
+  ASSERT_EQ(Rip({"--image", cue, "--list"}).exitStatus, 0);
+  const std::string folder = fs::path(BinPath("obrin-rip")).parent_path().string() + "/My Music/";
+  EXPECT_EQ(ReadFile(config_.iniPath()),
+            "[Output]\nPath=" + folder +
+                "\n[WAV Setting]\nsamplerate=Same as input\nsamplebits=16 bits\nchannels=Stereo\n"
+                "[MP3 Setting]\nsamplerate=Same as input\nchannels=Stereo\nbitrate=128 kbps\n"
+                "mpegquality=Very high\nvbr=TRUE\nvbrmax=192 kbps\nvbrquality=2\n"
+                "[OGG Setting]\nsamplerate=Same as input\nchannels=Stereo\ncbr=128 kbps\n"
+                "usecbr=FALSE\nbbrnom=128 kbps\nbbrmin=128 kbps\nbbrmax=256 kbps\n"
+                "usebbr=FALSE\nvbr=9\nusevbr=TRUE\n");
+}
+
+TEST_F(ObrinRip, DrivesAreTheImagesInTheOrderGiven) {
+  const std::string a = Disc("a.cue", {"--lengths", "75"});
+  const std::string b = Disc("b.cue", {"--lengths", "150"});
+  const CommandResult r = Rip({"--image", a, "--image", b, "--drives"});
+  ASSERT_EQ(r.exitStatus, 0);
+  const auto lines = Lines(r.out);
+  ASSERT_GE(lines.size(), 2u);
+  // Real drives, if the machine has any, come first.
+  const std::string& second = lines[lines.size() - 1];
+  const std::string& first = lines[lines.size() - 2];
+  EXPECT_EQ(first.substr(0, first.find('\t')), std::to_string(lines.size() - 2));
+  EXPECT_NE(first.find(a), std::string::npos);
+  EXPECT_NE(second.find(b), std::string::npos);
+
+  // --drive picks the second image.
+  const CommandResult list =
+      Rip({"--image", a, "--image", b, "--drive", std::to_string(lines.size() - 1), "--list"});
+  EXPECT_NE(list.out.find("Track 01\t00:02\t"), std::string::npos) << list.out;
+}
+
+TEST_F(ObrinRip, NoDiscOrNoDriveOrBadUsageExitsWithTwo) {
+  const std::string cue = Disc("disc.cue", {"--lengths", "75"});
+  CommandResult r = Rip({"--image", dir_ / "missing.cue", "--list"});
+  EXPECT_EQ(r.exitStatus, 2);
+  EXPECT_NE(r.err, "");
+  WriteFile(dir_ / "garbage.cue", std::string("\x01\x02 TRACK 99 NONSENSE\n\xff", 22));
+  r = Rip({"--image", dir_ / "garbage.cue"});
+  EXPECT_EQ(r.exitStatus, 2);
+  r = Rip({"--image", dir_.path(), "--list"});  // a directory
+  EXPECT_EQ(r.exitStatus, 2);
+  r = Rip({"--image", cue, "--drive", "5", "--list"});
+  EXPECT_EQ(r.exitStatus, 2);
+  r = Rip({"--image", cue, "--tracks", "2"});  // a one-track disc
+  EXPECT_EQ(r.exitStatus, 2);
+  EXPECT_NE(r.err.find("no track 2"), std::string::npos);
+  r = Rip({"--image", cue, "--format", "flac"});
+  EXPECT_EQ(r.exitStatus, 2);
+  if (!FileExists("/dev/sr0")) {
+    r = Rip({"--list"});
+    EXPECT_EQ(r.exitStatus, 2);
+    EXPECT_NE(r.err.find("no CD drive"), std::string::npos);
+  }
+  EXPECT_EQ(Rip({"--help"}).exitStatus, 0);
+  EXPECT_EQ(Rip({"--version"}).exitStatus, 0);
+}
+
+TEST_F(ObrinRip, WavOfOneTrackIsBitIdenticalToTheImage) {
+  const std::string cue = Disc("disc.cue", {"--lengths", "300,377,200", "--seed", "5"});
+  const std::string out = dir_ / "out";
+  const CommandResult r =
+      Rip({"--image", cue, "--format", "wav", "--tracks", "2", "--output", out});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  const auto files = FilesUnder(out);
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(fs::path(files[0]).filename(), "-Track 02.wav");
+  EXPECT_EQ(fs::path(files[0]).parent_path().filename().string().rfind("Album-", 0), 0u);
+  const std::string wav = ReadFile(files[0]);
+  ASSERT_EQ(wav.size(), 44 + 377 * kSector);
+  EXPECT_EQ(wav.substr(44), BinBytes(dir_ / "disc.bin", 300, 377));
+  EXPECT_EQ(r.out, "Track 02\tCompleted\t" + files[0] + "\n");
+  // --output is for this run only: the settings file keeps its folder.
+  EXPECT_EQ(ReadFile(config_.iniPath()).find(out), std::string::npos);
+}
+
+TEST_F(ObrinRip, NamingOptionsShapeTheFolderAndFileNames) {
+  const std::string cue = Disc("disc.cue", {"--lengths", "30,30"});
+  const std::string out = dir_ / "out";
+  const CommandResult r = Rip({"--image", cue, "--format", "wav", "--output", out, "--artist",
+                               "Band", "--album", "Live", "--template", "$n $a - $t ($g)"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(FilesUnder(out),
+            (std::vector<std::string>{out + "/Live/01 Band - Track 01 (Other).wav",
+                                      out + "/Live/02 Band - Track 02 (Other).wav"}));
+}
+
+TEST_F(ObrinRip, ReadErrorKeepsWhatWasReadAndEndsTheTrackInError) {
+  // The TOC declares 400 sectors for track 2 but the bin ends 100 sectors early.
+  const std::string toc = Disc("short.toc", {"--lengths", "400,400", "--short", "100"});
+  const std::string out = dir_ / "out";
+  const CommandResult r = Rip({"--image", toc, "--format", "wav", "--output", out});
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_NE(r.err.find("Obrin error: Error at frame "), std::string::npos) << r.err;
+  const auto files = FilesUnder(out);
+  ASSERT_EQ(files.size(), 2u);
+  const auto lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "Track 01\tCompleted\t" + files[0]);
+  EXPECT_EQ(lines[1], "Track 02\tERROR\t" + files[1]);
+
+  // Whole blocks of 26 sectors up to the first one that reaches past the data.
+  const size_t readable = 300;
+  const size_t kept = readable / 26 * 26;
+  const std::string wav = ReadFile(files[1]);
+  ASSERT_EQ(wav.size(), 44 + kept * kSector);
+  EXPECT_EQ(wav.substr(44), BinBytes(dir_ / "short.bin", 400, kept));
+  uint32_t riffSize, dataSize;
+  std::memcpy(&riffSize, wav.data() + 4, 4);
+  std::memcpy(&dataSize, wav.data() + 40, 4);
+  EXPECT_EQ(dataSize, kept * kSector);
+  EXPECT_EQ(riffSize, kept * kSector + 36);
+}
+
+}  // namespace

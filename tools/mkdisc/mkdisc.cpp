@@ -1,0 +1,512 @@
+// mkdisc: writes a synthetic disc image (cue/bin or cdrdao toc/bin) for tests and demos.
+// The audio is generated, not recorded: a few voices of a chord progression with vibrato,
+// drums and a little noise, so encoders and rippers get something music-like to chew on,
+// and every byte is a function of the arguments alone.
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kSectorBytes = 2352;
+constexpr uint32_t kFramesPerSector = kSectorBytes / 4;
+constexpr uint32_t kSectorsPerSecond = 75;
+constexpr double kSampleRate = 44100.0;
+constexpr int kMaxTracks = 99;
+// Enough for any real disc (80 minutes is 360,000 sectors) with room to spare.
+constexpr uint64_t kMaxTotalSectors = 1'000'000;
+
+const char kHelp[] =
+    "Usage: mkdisc OUTPUT [options]\n"
+    "Writes a synthetic audio CD image.\n"
+    "  OUTPUT ending in .cue  writes a cue sheet and OUTPUT with .bin beside it\n"
+    "  OUTPUT ending in .toc  writes a cdrdao TOC file and OUTPUT with .bin beside it;\n"
+    "                         every track's length is declared explicitly\n"
+    "Options:\n"
+    "  --lengths L1,L2,...  track lengths in sectors (75 per second);\n"
+    "                       default 4500,3000,6000\n"
+    "  --data-track K       track K (1-based) is a MODE1/2352 data track\n"
+    "  --seed N             seed of the generated audio (default 1); the same\n"
+    "                       arguments always give the same bytes\n"
+    "  --short N            .toc only: the bin holds N sectors fewer than the TOC\n"
+    "                       declares, cut from the end\n"
+    "  --help               this text\n"
+    "Track lengths of 0: a .cue image may hold an empty track at any position.\n"
+    "A .toc image may hold one anywhere but last: libcdio reads a zero length on the\n"
+    "last track as \"up to the end of the bin\", so mkdisc refuses that.\n"
+    "libcdio refuses a .toc in which one track alone declares more sectors than the\n"
+    "whole bin holds, so with --short every track must fit in the shortened bin.\n"
+    "Exit status: 0 written, 1 output could not be written, 2 usage error.\n";
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "mkdisc: %s\nTry 'mkdisc --help'.\n", message.c_str());
+  return 2;
+}
+
+bool ParseUnsigned(const std::string& text, uint64_t& value) {
+  if (text.empty() || text.size() > 19) return false;
+  value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+  }
+  return true;
+}
+
+bool EndsWith(const std::string& text, const std::string& suffix) {
+  return text.size() > suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Minutes:seconds:frames as cue sheets and cdrdao TOC files write sector positions.
+std::string Msf(uint64_t sectors) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%02llu:%02llu:%02llu",
+                static_cast<unsigned long long>(sectors / (60 * kSectorsPerSecond)),
+                static_cast<unsigned long long>(sectors / kSectorsPerSecond % 60),
+                static_cast<unsigned long long>(sectors % kSectorsPerSecond));
+  return text;
+}
+
+uint64_t SplitMix(uint64_t& state) {
+  uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+class Random {
+ public:
+  explicit Random(uint64_t seed) : state_(seed) {}
+  uint64_t Next() { return SplitMix(state_); }
+  // Uniform in [0, 1).
+  double Unit() { return static_cast<double>(Next() >> 11) * (1.0 / 9007199254740992.0); }
+  double Range(double lo, double hi) { return lo + (hi - lo) * Unit(); }
+  int Below(int n) { return static_cast<int>(Next() % static_cast<uint64_t>(n)); }
+
+ private:
+  uint64_t state_;
+};
+
+// Per-sample noise: cheaper than SplitMix and good enough for hiss and drums.
+struct NoiseSource {
+  uint32_t state;
+  float Next() {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return static_cast<float>(static_cast<int32_t>(state)) * (1.0f / 2147483648.0f);
+  }
+};
+
+// One period of the voices' timbre (a soft organ: fundamental and two overtones) and of a
+// plain sine, indexed by the top bits of a 32-bit phase.
+constexpr int kTableBits = 11;
+constexpr uint32_t kTableSize = 1u << kTableBits;
+constexpr int kFracBits = 32 - kTableBits;
+
+struct Tables {
+  float organ[kTableSize + 1];
+  float sine[kTableSize + 1];
+  Tables() {
+    for (uint32_t i = 0; i <= kTableSize; ++i) {
+      double x = 2.0 * M_PI * i / kTableSize;
+      sine[i] = static_cast<float>(std::sin(x));
+      organ[i] =
+          static_cast<float>((std::sin(x) + 0.35 * std::sin(2 * x) + 0.15 * std::sin(3 * x)) / 1.3);
+    }
+  }
+};
+
+inline float Lookup(const float* table, uint32_t phase) {
+  uint32_t index = phase >> kFracBits;
+  float frac = static_cast<float>(phase & ((1u << kFracBits) - 1)) * (1.0f / (1u << kFracBits));
+  return table[index] + (table[index + 1] - table[index]) * frac;
+}
+
+uint32_t PhaseIncrement(double hz) {
+  return static_cast<uint32_t>(hz / kSampleRate * 4294967296.0);
+}
+
+double MidiHz(int note) {
+  return 440.0 * std::pow(2.0, (note - 69) / 12.0);
+}
+
+// Generates one track's audio as a continuous stream, sector after sector.
+class Song {
+ public:
+  Song(const Tables& tables, uint64_t seed) : tables_(tables), random_(seed) {
+    static const int kProgressions[][4] = {
+        {0, 7, 9, 5}, {9, 5, 0, 7}, {0, 9, 5, 7}, {2, 7, 0, 9}, {0, 5, 7, 5}};
+    const int choice = random_.Below(5);
+    for (int i = 0; i < 4; ++i) progression_[i] = kProgressions[choice][i];
+    root_ = 45 + random_.Below(12);
+    double bpm = random_.Range(84, 132);
+    samplesPerBeat_ = static_cast<uint32_t>(kSampleRate * 60.0 / bpm);
+    static const float kPans[4] = {-0.1f, -0.55f, 0.5f, 0.15f};
+    static const float kLevels[4] = {0.16f, 0.085f, 0.08f, 0.07f};
+    for (int v = 0; v < 4; ++v) {
+      Voice& voice = voices_[v];
+      float pan = kPans[v] + static_cast<float>(random_.Range(-0.1, 0.1));
+      voice.left = kLevels[v] * std::cos((pan + 1.0f) * static_cast<float>(M_PI) / 4);
+      voice.right = kLevels[v] * std::sin((pan + 1.0f) * static_cast<float>(M_PI) / 4);
+      voice.lfoIncrement = PhaseIncrement(random_.Range(4.5, 6.0) * kControlBlock);
+      voice.lfoPhase = static_cast<uint32_t>(random_.Next());
+      voice.depth = static_cast<float>(random_.Range(0.002, 0.005));
+      voice.sustain = v == 0 ? 0.5f : 0.35f;
+      voice.decay = static_cast<float>(std::exp(-1.0 / (kSampleRate * random_.Range(0.2, 0.5))));
+      voice.phase = static_cast<uint32_t>(random_.Next());
+    }
+    noise_.state = static_cast<uint32_t>(random_.Next()) | 1u;
+    swing_ = static_cast<uint32_t>(random_.Range(0.0, 0.08) * samplesPerBeat_);
+  }
+
+  // Appends `sectors` sectors of 16-bit little-endian stereo to `out`.
+  void Render(uint32_t sectors, uint8_t* out) {
+    for (uint32_t frame = 0; frame < sectors * kFramesPerSector; ++frame) {
+      if (sampleInBeat_ == 0) StartBeat();
+      if (sampleInBeat_ == samplesPerBeat_ / 2 + swing_) Hat(0.05f);
+      if ((position_ & (kControlBlock - 1)) == 0) UpdateVibrato();
+
+      float left = 0, right = 0;
+      for (Voice& voice : voices_) {
+        voice.phase += voice.increment;
+        voice.envelope *= voice.decay;
+        float s =
+            Lookup(tables_.organ, voice.phase) * (voice.sustain + voice.envelope) * voice.attack;
+        if (voice.attack < 1.0f) voice.attack = std::fmin(1.0f, voice.attack + kAttackStep);
+        left += s * voice.left;
+        right += s * voice.right;
+      }
+
+      float drums = 0;
+      if (kickLevel_ > 1e-4f) {
+        kickPhase_ += static_cast<uint32_t>(kickIncrement_);
+        kickIncrement_ = kickIncrement_ * kKickGlide + kKickFloor * (1 - kKickGlide);
+        kickLevel_ *= kKickDecay;
+        drums += Lookup(tables_.sine, kickPhase_) * kickLevel_;
+      }
+      float n = noise_.Next();
+      if (noiseLevel_ > 1e-4f) {
+        noiseLevel_ *= noiseDecay_;
+        drums += n * noiseLevel_;
+      }
+      const float hiss = n * 0.002f;
+      left += drums * 0.95f + hiss;
+      right += drums * 0.9f - hiss;
+
+      Store(out, left);
+      Store(out + 2, right);
+      out += 4;
+      ++position_;
+      if (++sampleInBeat_ == samplesPerBeat_) sampleInBeat_ = 0;
+    }
+  }
+
+ private:
+  static constexpr uint32_t kControlBlock = 32;
+  static constexpr float kAttackStep = 1.0f / 300;
+  static constexpr float kKickGlide = 0.9993f;
+  static constexpr float kKickDecay = 0.99985f;
+  static constexpr float kKickFloor = 45.0f / 44100.0f * 4294967296.0f;
+
+  struct Voice {
+    uint32_t phase = 0, increment = 0, baseIncrement = 0;
+    uint32_t lfoPhase = 0, lfoIncrement = 0;
+    float depth = 0, left = 0, right = 0;
+    float envelope = 0, decay = 0, sustain = 0, attack = 0;
+  };
+
+  static void Store(uint8_t* out, float value) {
+    float scaled = value * 0.6f * 32767.0f;
+    scaled = std::fmax(-32768.0f, std::fmin(32767.0f, scaled));
+    auto sample = static_cast<int16_t>(std::lrint(scaled));
+    out[0] = static_cast<uint8_t>(sample);
+    out[1] = static_cast<uint8_t>(static_cast<uint16_t>(sample) >> 8);
+  }
+
+  void StartBeat() {
+    const uint32_t beatInBar = beat_ % 4;
+    if (beatInBar == 0) StartChord(progression_[(beat_ / 4) % 4]);
+    // Kick on one and three, a snare-like burst on two and four, now and then an extra kick.
+    if (beatInBar == 0 || beatInBar == 2 || random_.Below(8) == 0) {
+      kickLevel_ = 0.45f;
+      kickIncrement_ = static_cast<float>(PhaseIncrement(random_.Range(110, 130)));
+    }
+    if (beatInBar == 1 || beatInBar == 3) {
+      noiseLevel_ = 0.16f;
+      noiseDecay_ = static_cast<float>(std::exp(-1.0 / (kSampleRate * 0.07)));
+    } else {
+      Hat(0.06f);
+    }
+    // Upper voices re-strike on some beats, the bass on every bar.
+    for (int v = 1; v < 4; ++v) {
+      if (random_.Below(3) == 0) voices_[v].envelope = 0.5f;
+    }
+    ++beat_;
+  }
+
+  void Hat(float level) {
+    noiseLevel_ = level;
+    noiseDecay_ = static_cast<float>(std::exp(-1.0 / (kSampleRate * 0.025)));
+  }
+
+  void StartChord(int degree) {
+    // Major-scale triad on the degree, voiced bass + three upper notes.
+    static const int kScale[] = {0, 2, 4, 5, 7, 9, 11};
+    int step = 0;
+    while (step < 6 && kScale[step] != degree) ++step;
+    auto scaleNote = [&](int index) { return root_ + kScale[index % 7] + 12 * (index / 7); };
+    const int notes[4] = {scaleNote(step) - 12, scaleNote(step) + 12, scaleNote(step + 2) + 12,
+                          scaleNote(step + 4) + 12};
+    for (int v = 0; v < 4; ++v) {
+      voices_[v].baseIncrement = PhaseIncrement(MidiHz(notes[v]));
+      voices_[v].envelope = 1.0f - voices_[v].sustain;
+      voices_[v].attack = 0.0f;
+    }
+    UpdateVibrato();
+  }
+
+  void UpdateVibrato() {
+    for (Voice& voice : voices_) {
+      voice.lfoPhase += voice.lfoIncrement;
+      float wobble = 1.0f + voice.depth * Lookup(tables_.sine, voice.lfoPhase);
+      voice.increment = static_cast<uint32_t>(static_cast<float>(voice.baseIncrement) * wobble);
+    }
+  }
+
+  const Tables& tables_;
+  Random random_;
+  Voice voices_[4];
+  int progression_[4] = {};
+  int root_ = 57;
+  uint32_t samplesPerBeat_ = 22050;
+  uint32_t swing_ = 0;
+  uint32_t sampleInBeat_ = 0;
+  uint32_t beat_ = 0;
+  uint64_t position_ = 0;
+  uint32_t kickPhase_ = 0;
+  float kickIncrement_ = 0, kickLevel_ = 0;
+  float noiseLevel_ = 0, noiseDecay_ = 0;
+  NoiseSource noise_{1};
+};
+
+uint8_t Bcd(uint32_t value) {
+  return static_cast<uint8_t>((value / 10) << 4 | (value % 10));
+}
+
+// Raw MODE1 sectors: sync pattern, header with the sector's address, then a payload that
+// looks like file-system data (runs of zeros, text-like bytes, noise) rather than audio.
+void RenderDataSectors(Random& random, uint32_t firstLsn, uint32_t sectors, uint8_t* out) {
+  for (uint32_t s = 0; s < sectors; ++s, out += kSectorBytes) {
+    std::memset(out, 0, kSectorBytes);
+    std::memset(out + 1, 0xFF, 10);
+    uint32_t address = firstLsn + s + 150;
+    out[12] = Bcd(address / (60 * 75));
+    out[13] = Bcd(address / 75 % 60);
+    out[14] = Bcd(address % 75);
+    out[15] = 1;
+    uint8_t* payload = out + 16;
+    const int kind = random.Below(4);
+    for (uint32_t i = 0; i < 2048; i += 8) {
+      uint64_t word = random.Next();
+      for (int b = 0; b < 8; ++b) {
+        uint8_t byte = static_cast<uint8_t>(word >> (8 * b));
+        if (kind == 0)
+          byte = 0;
+        else if (kind == 1)
+          byte = static_cast<uint8_t>(' ' + byte % 95);
+        payload[i + b] = byte;
+      }
+    }
+    for (uint32_t i = 2064; i < kSectorBytes; ++i) out[i] = static_cast<uint8_t>(random.Next());
+  }
+}
+
+struct Options {
+  std::string output;
+  std::vector<uint32_t> lengths = {4500, 3000, 6000};
+  int dataTrack = 0;  // 1-based; 0 = none
+  uint64_t seed = 1;
+  uint64_t shortBy = 0;
+  bool toc = false;
+};
+
+// Parses the command line; returns -1 to go on, else the exit status.
+int ParseArguments(int argc, char** argv, Options& options) {
+  bool haveShort = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kHelp, stdout);
+      return 0;
+    }
+    if (arg.rfind("--", 0) == 0) {
+      std::string value;
+      size_t eq = arg.find('=');
+      if (eq != std::string::npos) {
+        value = arg.substr(eq + 1);
+        arg.resize(eq);
+      } else if (arg == "--lengths" || arg == "--data-track" || arg == "--seed" ||
+                 arg == "--short") {
+        if (i + 1 >= argc) return UsageError(arg + " needs a value");
+        value = argv[++i];
+      }
+      uint64_t number = 0;
+      if (arg == "--lengths") {
+        options.lengths.clear();
+        size_t start = 0;
+        while (true) {
+          size_t comma = value.find(',', start);
+          std::string item = value.substr(start, comma - start);
+          if (!ParseUnsigned(item, number) || number > kMaxTotalSectors)
+            return UsageError("bad track length '" + item + "'");
+          options.lengths.push_back(static_cast<uint32_t>(number));
+          if (comma == std::string::npos) break;
+          start = comma + 1;
+        }
+      } else if (arg == "--data-track") {
+        if (!ParseUnsigned(value, number) || number < 1 || number > kMaxTracks)
+          return UsageError("bad data track '" + value + "'");
+        options.dataTrack = static_cast<int>(number);
+      } else if (arg == "--seed") {
+        if (!ParseUnsigned(value, number)) return UsageError("bad seed '" + value + "'");
+        options.seed = number;
+      } else if (arg == "--short") {
+        if (!ParseUnsigned(value, number)) return UsageError("bad --short '" + value + "'");
+        options.shortBy = number;
+        haveShort = true;
+      } else {
+        return UsageError("unknown option " + arg);
+      }
+      continue;
+    }
+    if (!options.output.empty()) return UsageError("more than one output file given");
+    options.output = arg;
+  }
+
+  if (options.output.empty()) return UsageError("no output file given");
+  if (EndsWith(options.output, ".toc")) {
+    options.toc = true;
+  } else if (!EndsWith(options.output, ".cue")) {
+    return UsageError("output must end in .cue or .toc");
+  }
+  if (options.lengths.empty() || options.lengths.size() > kMaxTracks)
+    return UsageError("a disc holds 1 to 99 tracks");
+  uint64_t total = 0;
+  for (uint32_t length : options.lengths) total += length;
+  if (total == 0) return UsageError("the disc must hold at least one sector");
+  if (total > kMaxTotalSectors) return UsageError("the disc is too long");
+  if (options.dataTrack > static_cast<int>(options.lengths.size()))
+    return UsageError("--data-track is beyond the last track");
+  if (haveShort && !options.toc) return UsageError("--short works only with a .toc output");
+  if (options.shortBy > total) return UsageError("--short is longer than the disc");
+  if (options.toc && options.lengths.back() == 0)
+    return UsageError("a .toc image cannot end with a 0-length track (see --help)");
+  for (uint32_t length : options.lengths) {
+    if (length > total - options.shortBy)
+      return UsageError("with --short, no track may be longer than the whole bin (see --help)");
+  }
+  return -1;
+}
+
+std::string DescribeImage(const Options& options, const std::string& binName) {
+  std::string text;
+  uint64_t start = 0;
+  if (options.toc) {
+    text = options.dataTrack ? "CD_ROM\n" : "CD_DA\n";
+    for (size_t t = 0; t < options.lengths.size(); ++t) {
+      bool data = static_cast<int>(t + 1) == options.dataTrack;
+      text += "\n// Track " + std::to_string(t + 1) + "\n";
+      text += data ? "TRACK MODE1_RAW\n" : "TRACK AUDIO\n";
+      text += "FILE \"" + binName + "\" " + (start == 0 ? std::string("0") : Msf(start)) + " " +
+              Msf(options.lengths[t]) + "\n";
+      start += options.lengths[t];
+    }
+  } else {
+    text = "FILE \"" + binName + "\" BINARY\n";
+    for (size_t t = 0; t < options.lengths.size(); ++t) {
+      bool data = static_cast<int>(t + 1) == options.dataTrack;
+      char number[16];
+      std::snprintf(number, sizeof number, "%02u", static_cast<unsigned>(t + 1));
+      text += std::string("  TRACK ") + number + (data ? " MODE1/2352\n" : " AUDIO\n");
+      text += "    INDEX 01 " + Msf(start) + "\n";
+      start += options.lengths[t];
+    }
+  }
+  return text;
+}
+
+bool WriteBin(const Options& options, const std::string& binPath) {
+  FILE* file = std::fopen(binPath.c_str(), "wb");
+  if (!file) return false;
+  uint64_t total = 0;
+  for (uint32_t length : options.lengths) total += length;
+  uint64_t toWrite = total - options.shortBy;
+
+  static const Tables tables;
+  constexpr uint32_t kChunkSectors = 256;
+  std::vector<uint8_t> chunk(kChunkSectors * kSectorBytes);
+  bool ok = true;
+  uint64_t written = 0;
+  uint32_t lsn = 0;
+  for (size_t t = 0; t < options.lengths.size() && ok && written < toWrite; ++t) {
+    uint64_t mix = options.seed * 0x100000001B3ull + t + 1;
+    uint64_t trackSeed = SplitMix(mix);
+    bool data = static_cast<int>(t + 1) == options.dataTrack;
+    Song song(tables, trackSeed);
+    Random dataRandom(trackSeed);
+    uint32_t left = options.lengths[t];
+    while (left > 0 && ok && written < toWrite) {
+      uint32_t n = left < kChunkSectors ? left : kChunkSectors;
+      if (data) {
+        RenderDataSectors(dataRandom, lsn, n, chunk.data());
+      } else {
+        song.Render(n, chunk.data());
+      }
+      uint64_t keep = toWrite - written < n ? toWrite - written : n;
+      ok = std::fwrite(chunk.data(), kSectorBytes, keep, file) == keep;
+      written += keep;
+      left -= n;
+      lsn += n;
+    }
+  }
+  if (std::fclose(file) != 0) ok = false;
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  int status = ParseArguments(argc, argv, options);
+  if (status >= 0) return status;
+
+  const std::string base = options.output.substr(0, options.output.size() - 4);
+  const std::string binPath = base + ".bin";
+  if (!WriteBin(options, binPath)) {
+    std::fprintf(stderr, "mkdisc: cannot write %s: %s\n", binPath.c_str(), std::strerror(errno));
+    return 1;
+  }
+  const std::string description = DescribeImage(options, BaseName(binPath));
+  FILE* file = std::fopen(options.output.c_str(), "wb");
+  bool ok =
+      file && std::fwrite(description.data(), 1, description.size(), file) == description.size();
+  if (file && std::fclose(file) != 0) ok = false;
+  if (!ok) {
+    std::fprintf(stderr, "mkdisc: cannot write %s: %s\n", options.output.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
+  return 0;
+}
