@@ -161,6 +161,15 @@ TEST_F(ProfileTest, RefusesTextsThatWouldChangeTheFileStructure) {
   EXPECT_EQ(ReadFile(file), "[S]\nk=1\n");
 }
 
+TEST_F(ProfileTest, ABatchIsWrittenWholeOrNotAtAll) {
+  WriteFile(file, "; mine\n[A]\nx=1\n");
+  ASSERT_TRUE(WriteProfileStrings({{"A", "x", "2"}, {"B", "y", "3"}, {"A", "z", "4"}}, file));
+  EXPECT_EQ(ReadFile(file), "; mine\n[A]\nx=2\nz=4\n[B]\ny=3\n");
+  // One refused entry refuses the batch: the entries before it are not written either.
+  EXPECT_FALSE(WriteProfileStrings({{"A", "x", "5"}, {"A", "bad\nkey", "6"}}, file));
+  EXPECT_EQ(ReadFile(file), "; mine\n[A]\nx=2\nz=4\n[B]\ny=3\n");
+}
+
 TEST_F(ProfileTest, CreatesMissingFolders) {
   std::string deep = dir / "a/b/c/Obrin.ini";
   ASSERT_TRUE(WriteProfileString("S", "k", "v", deep));

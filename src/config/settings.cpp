@@ -205,11 +205,11 @@ void LoadDefaultSettings(RipSettings& settings) {
 void LoadSettings(RipSettings& settings) {
   const std::string file = SettingsFilePath();
   OggSettings& ogg = settings.formats.ogg;
+  std::vector<ProfileEntry> missing;
   for (const SettingsKey& k : kSettingsKeys) {
     const std::string value = GetProfileString(k.section, k.key, "", file, 1024);
     if (value.empty()) {
-      // Failures are ignored: the record keeps its value either way.
-      WriteProfileString(k.section, k.key, DefaultText(k), file);
+      missing.push_back({k.section, k.key, DefaultText(k)});
       continue;
     }
     switch (k.kind) {
@@ -235,11 +235,15 @@ void LoadSettings(RipSettings& settings) {
         break;
     }
   }
+  // Missing keys go back in one replacement of the file, in the table's order. Failures are
+  // ignored: the record keeps its defaults either way.
+  if (!missing.empty()) WriteProfileStrings(missing, file);
 }
 
 void SaveSettings(const RipSettings& settings) {
   const std::string file = SettingsFilePath();
   FormatSettings formats = settings.formats;  // the accessors need a mutable block
+  std::vector<ProfileEntry> entries;
   for (const SettingsKey& k : kSettingsKeys) {
     std::string text;
     if (k.kind == KeyKind::Path) {
@@ -251,6 +255,8 @@ void SaveSettings(const RipSettings& settings) {
     } else {
       text = FlagText(k.member(formats));
     }
-    WriteProfileString(k.section, k.key, text, file);
+    entries.push_back({k.section, k.key, text});
   }
+  // One replacement of the file: a crash leaves the old settings or the new, never a mix.
+  WriteProfileStrings(entries, file);
 }

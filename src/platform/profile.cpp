@@ -293,18 +293,59 @@ std::string GetProfileString(const std::string& section, const std::string& key,
   }
 }
 
-bool WriteProfileString(const std::string& section, const std::string& key,
-                        const std::string& value, const std::string& file) {
-  const std::string_view sectionName = Trim(section);
-  const std::string_view keyName = Trim(key);
-  // Anything that would not read back as the same section, key and value is refused
-  // rather than written as a different line structure.
+namespace {
+
+// Sets one key in `content` as WriteProfileString would in the file. False when the entry
+// would not read back as the same section, key and value; `content` is then unchanged.
+bool ApplyEntry(std::string& content, const ProfileEntry& entry) {
+  const std::string_view sectionName = Trim(entry.section);
+  const std::string_view keyName = Trim(entry.key);
+  const std::string& value = entry.value;
   if (keyName.empty() || HasLineBreakOrNul(sectionName) || HasLineBreakOrNul(keyName) ||
       HasLineBreakOrNul(value) || keyName.find('=') != std::string_view::npos ||
       keyName.front() == ';' || keyName.front() == '#' || keyName.front() == '[' ||
       sectionName.find(']') != std::string_view::npos) {
     return false;
   }
+  const std::string& old = content;
+  // New lines follow the file's own convention, judged by its first line.
+  std::size_t firstNl = old.find('\n');
+  const char* newline =
+      (firstNl != std::string::npos && firstNl > 0 && old[firstNl - 1] == '\r') ? "\r\n" : "\n";
+
+  Location loc = Locate(old, sectionName, keyName);
+  std::string updated;
+  updated.reserve(old.size() + entry.section.size() + entry.key.size() + value.size() + 8);
+  if (loc.keyFound) {
+    const Line& l = loc.keyLine;
+    updated.append(old, 0, l.begin);
+    updated.append(loc.keyName).append("=").append(value);
+    // Keep the line's own terminator ("\n", "\r\n" or none at the very end).
+    updated.append(old, l.begin + l.text.size(), std::string::npos);
+  } else if (loc.sectionFound) {
+    const Line& after = loc.lastKeyLine;
+    updated.append(old, 0, after.next);
+    if (!after.terminated) updated.append(newline);
+    updated.append(keyName).append("=").append(value).append(newline);
+    updated.append(old, after.next, std::string::npos);
+  } else {
+    updated = old;
+    if (!updated.empty() && updated.back() != '\n') updated.append(newline);
+    updated.append("[").append(sectionName).append("]").append(newline);
+    updated.append(keyName).append("=").append(value).append(newline);
+  }
+  content = std::move(updated);
+  return true;
+}
+
+}  // namespace
+
+bool WriteProfileString(const std::string& section, const std::string& key,
+                        const std::string& value, const std::string& file) {
+  return WriteProfileStrings({{section, key, value}}, file);
+}
+
+bool WriteProfileStrings(const std::vector<ProfileEntry>& entries, const std::string& file) {
   if (file.empty()) return false;
   try {
     const std::string target = ResolveTarget(file);
@@ -312,36 +353,14 @@ bool WriteProfileString(const std::string& section, const std::string& key,
     struct stat st;
     ReadResult read = ReadWholeFile(target, old, st);
     if (read == ReadResult::Failed) return false;
-    if (read == ReadResult::Missing && !MakeFolders(FolderOf(target))) return false;
 
-    // New lines follow the file's own convention, judged by its first line.
-    std::size_t firstNl = old.find('\n');
-    const char* newline =
-        (firstNl != std::string::npos && firstNl > 0 && old[firstNl - 1] == '\r') ? "\r\n" : "\n";
-
-    Location loc = Locate(old, sectionName, keyName);
-    std::string updated;
-    updated.reserve(old.size() + section.size() + key.size() + value.size() + 8);
-    if (loc.keyFound) {
-      const Line& l = loc.keyLine;
-      updated.append(old, 0, l.begin);
-      updated.append(loc.keyName).append("=").append(value);
-      // Keep the line's own terminator ("\n", "\r\n" or none at the very end).
-      updated.append(old, l.begin + l.text.size(), std::string::npos);
-    } else if (loc.sectionFound) {
-      const Line& after = loc.lastKeyLine;
-      updated.append(old, 0, after.next);
-      if (!after.terminated) updated.append(newline);
-      updated.append(keyName).append("=").append(value).append(newline);
-      updated.append(old, after.next, std::string::npos);
-    } else {
-      updated = old;
-      if (!updated.empty() && updated.back() != '\n') updated.append(newline);
-      updated.append("[").append(sectionName).append("]").append(newline);
-      updated.append(keyName).append("=").append(value).append(newline);
+    std::string updated = old;
+    for (const ProfileEntry& entry : entries) {
+      // Anything that would not read back as written is refused, and with it the batch.
+      if (!ApplyEntry(updated, entry)) return false;
     }
-
     if (read == ReadResult::Ok && updated == old) return true;  // nothing to replace
+    if (read == ReadResult::Missing && !MakeFolders(FolderOf(target))) return false;
     return ReplaceFile(target, updated, read == ReadResult::Ok ? &st : nullptr);
   } catch (...) {  // out of memory: the old file is untouched
     return false;

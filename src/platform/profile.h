@@ -10,6 +10,7 @@
 // every call reads the file afresh, so a reader on another thread sees one whole version.
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // The value of `key` in `section` of `file`, cut to `bufferSize` - 1 characters (and at a NUL
 // byte); `fallback`, cut the same way, when the section, the key or the file is missing or the
@@ -25,3 +26,14 @@ std::string GetProfileString(const std::string& section, const std::string& key,
 // or "[", "]" in the section.
 bool WriteProfileString(const std::string& section, const std::string& key,
                         const std::string& value, const std::string& file);
+
+struct ProfileEntry {
+  std::string section;
+  std::string key;
+  std::string value;
+};
+
+// Sets every entry, in order, as WriteProfileString would, in ONE atomic replacement of the
+// file: after a crash the file holds all of them or none. False, with the file unchanged,
+// when any entry is refused or the file could not be written.
+bool WriteProfileStrings(const std::vector<ProfileEntry>& entries, const std::string& file);
