@@ -1,5 +1,8 @@
 // obrin-rip end to end: real processes on disc images made by mkdisc, through libcdio.
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -188,6 +191,114 @@ TEST_F(ObrinRip, ReadErrorKeepsWhatWasReadAndEndsTheTrackInError) {
   std::memcpy(&dataSize, wav.data() + 40, 4);
   EXPECT_EQ(dataSize, kept * kSector);
   EXPECT_EQ(riffSize, kept * kSector + 36);
+}
+
+TEST_F(ObrinRip, Mp3IsTheDefaultAndCarriesTheTagWhenAsked) {
+  const std::string cue = Disc("disc.cue", {"--lengths", "150,150"});
+  const std::string out = dir_ / "out";
+  const CommandResult r =
+      Rip({"--image", cue, "--tracks", "2", "--output", out, "--id3", "--artist", "Band", "--album",
+           "Live", "--year", "99", "--genre", "17"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  const std::string file = out + "/Live/Band-Track 02.mp3";
+  EXPECT_EQ(r.out, "Track 02\tCompleted\t" + file + "\n");
+  const std::string mp3 = ReadFile(file);
+  ASSERT_GT(mp3.size(), 128u + 1000u);
+  EXPECT_EQ(static_cast<uint8_t>(mp3[0]), 0xFF);  // a frame starts the file
+  // The info frame of a VBR stream sits in the first frame.
+  EXPECT_NE(mp3.substr(0, 400).find("Xing"), std::string::npos);
+  const std::string tag = mp3.substr(mp3.size() - 128);
+  EXPECT_EQ(tag.substr(0, 3), "TAG");
+  EXPECT_EQ(tag.substr(3, 30), std::string("Track 02") + std::string(22, '\0'));
+  EXPECT_EQ(tag.substr(33, 4), "Band");
+  EXPECT_EQ(tag.substr(63, 4), "Live");
+  EXPECT_EQ(tag.substr(93, 4), std::string("99\0\0", 4));
+  EXPECT_EQ(tag[126], 2);
+  EXPECT_EQ(tag[127], 17);
+  EXPECT_FALSE(FileExists(out + "/cddatmp001.pcm"));
+
+  // Without --id3 the file ends with its last frame.
+  ASSERT_EQ(Rip({"--image", cue, "--tracks", "2", "--output", out}).exitStatus, 0);
+  const std::string untagged = ReadFile(out + "/Album-" + [&] {
+    // The album folder of an untitled disc is named after its disc id.
+    for (const auto& f : FilesUnder(out)) {
+      const std::string folder = fs::path(f).parent_path().filename().string();
+      if (folder.rfind("Album-", 0) == 0) return folder.substr(6);
+    }
+    return std::string();
+  }() + "/-Track 02.mp3");
+  ASSERT_GT(untagged.size(), 128u);
+  EXPECT_NE(untagged.substr(untagged.size() - 128, 3), "TAG");
+}
+
+TEST_F(ObrinRip, AnEncoderLibraryThatCannotBeBoundSkipsTheMp3Tracks) {
+  const std::string cue = Disc("disc.cue", {"--lengths", "75,75"});
+  const std::string out = dir_ / "out";
+  const CommandResult r = RunCommand(
+      {"obrin-rip", "--image", cue, "--output", out},
+      {"XDG_CONFIG_HOME=" + config_.path(), "LD_LIBRARY_PATH=" OBRIN_FAKE_LAME_MISSING_DIR});
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(r.err,
+            "Obrin error: Error binding encoding functions from LAME dll\n"
+            "Obrin error: Error binding encoding functions from LAME dll\n");
+  EXPECT_EQ(r.out, "Track 01\tPending\t-\nTrack 02\tPending\t-\n");
+
+  const CommandResult broken = RunCommand(
+      {"obrin-rip", "--image", cue, "--output", out, "--tracks", "1"},
+      {"XDG_CONFIG_HOME=" + config_.path(), "LD_LIBRARY_PATH=" OBRIN_FAKE_LAME_BROKEN_DIR});
+  EXPECT_EQ(broken.exitStatus, 1);
+  EXPECT_EQ(broken.err.rfind("Obrin error: Error loading LAME encoder dll\n", 0), 0u) << broken.err;
+  EXPECT_NE(broken.err.find("liblame_enc.so"), std::string::npos);
+}
+
+TEST_F(ObrinRip, CtrlCRunsTheStopPathAndExitsWith130) {
+  const std::string cue = Disc("long.cue", {"--lengths", "15000,75"});
+  const std::string out = dir_ / "out";
+  int outPipe[2], errPipe[2];
+  ASSERT_EQ(pipe(outPipe), 0);
+  ASSERT_EQ(pipe(errPipe), 0);
+  const std::string program = BinPath("obrin-rip");
+  const std::string config = "XDG_CONFIG_HOME=" + config_.path();
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    dup2(outPipe[1], 1);
+    dup2(errPipe[1], 2);
+    close(outPipe[0]);
+    close(errPipe[0]);
+    putenv(const_cast<char*>(config.c_str()));
+    execl(program.c_str(), program.c_str(), "--image", cue.c_str(), "--output", out.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(outPipe[1]);
+  close(errPipe[1]);
+  // Interrupt as soon as the first track reports progress.
+  std::string err;
+  bool interrupted = false;
+  char chunk[4096];
+  ssize_t n;
+  while ((n = read(errPipe[0], chunk, sizeof chunk)) > 0) {
+    err.append(chunk, static_cast<size_t>(n));
+    if (!interrupted && err.find("Track 01: ") != std::string::npos) {
+      kill(pid, SIGINT);
+      interrupted = true;
+    }
+  }
+  std::string summary;
+  while ((n = read(outPipe[0], chunk, sizeof chunk)) > 0)
+    summary.append(chunk, static_cast<size_t>(n));
+  close(outPipe[0]);
+  close(errPipe[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(interrupted) << err;
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  const auto lines = Lines(summary);
+  ASSERT_EQ(lines.size(), 2u) << summary;
+  EXPECT_EQ(lines[0].rfind("Track 01\tStopped\t", 0), 0u) << summary;
+  EXPECT_EQ(lines[1], "Track 02\tStopped\t-");  // never started, never touched
 }
 
 }  // namespace
