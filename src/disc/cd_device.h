@@ -28,6 +28,9 @@ class CdDevice {
   virtual std::string Description() const = 0;
   // True for a disc image; the drive list gives images host adapter 1, real drives 0.
   virtual bool IsImage() const { return false; }
+  // The device file of a drive ("/dev/sr0") or the path of an image: what playback and
+  // eject name the drive by.
+  virtual std::string DeviceName() const { return Description(); }
   // Null when the device cannot be opened or holds no disc.
   virtual std::unique_ptr<CdSession> Open() = 0;
 };
@@ -51,5 +54,8 @@ CdDeviceList DiscoverCdDevices(const std::vector<std::string>& imagePaths);
 
 // Replaces the devices behind GetCDList / GetCDHandle. Handles opened before stay valid.
 void SetCdDevices(CdDeviceList devices);
+// The DeviceName of each device of the current list, in list order.
+std::vector<std::string> GetCdDeviceNames();
+
 // Same as SetCdDevices(DiscoverCdDevices(imagePaths)).
 void SetCdImages(const std::vector<std::string>& imagePaths);

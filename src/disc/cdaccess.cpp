@@ -135,6 +135,12 @@ void SetCdDevices(CdDeviceList devices) {
   registry.discovered = true;
 }
 
+std::vector<std::string> GetCdDeviceNames() {
+  std::vector<std::string> names;
+  for (const auto& device : CurrentDevices()) names.push_back(device->DeviceName());
+  return names;
+}
+
 int GetCDList(DeviceList* list) {
   if (!list) return 0;
   const CdDeviceList devices = CurrentDevices();

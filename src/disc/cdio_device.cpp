@@ -389,6 +389,7 @@ class DriveDevice : public CdDevice {
   DriveDevice(std::string path, std::string description)
       : path_(std::move(path)), description_(std::move(description)) {}
   std::string Description() const override { return description_; }
+  std::string DeviceName() const override { return path_; }
   std::unique_ptr<CdSession> Open() override {
     CdioPtr cdio;
     {
@@ -407,6 +408,7 @@ class ImageDevice : public CdDevice {
  public:
   explicit ImageDevice(std::string path) : path_(std::move(path)) {}
   std::string Description() const override { return "Disc image " + path_; }
+  std::string DeviceName() const override { return path_; }
   bool IsImage() const override { return true; }
 
   std::unique_ptr<CdSession> Open() override {

@@ -119,3 +119,9 @@ int EnumerateCdDrives(RipSettings& settings) {
   }
   return static_cast<int>(settings.drives.size());
 }
+
+std::vector<std::string> FindCdDriveLetters() {
+  // Positions follow the CD-access library's own list, so driveIndex names the same drive
+  // for reading, playback and eject.
+  return GetCdDeviceNames();
+}
