@@ -1,5 +1,8 @@
 #include "rip/encoder_binding.h"
 
+#ifndef _GNU_SOURCE
+#define _GNU_SOURCE  // dlmopen
+#endif
 #include <dlfcn.h>
 
 #include <cstdio>
@@ -23,7 +26,10 @@ bool LookUp(Function& slot, const char* name) {
 bool BindEncoderLibrary(RipHost& mainWindow) {
   if (libraryHandle) return true;
   dlerror();  // only this load's failure may reach the message
-  libraryHandle = dlopen(kEncoderLibraryName, RTLD_NOW | RTLD_LOCAL);
+  // dlmopen into the base namespace is dlopen with the caller's search path ($ORIGIN of the
+  // executables after LD_LIBRARY_PATH). Plain dlopen would do the same, except that sanitizer
+  // runtimes intercept it and the lookup then runs with the runtime's path instead.
+  libraryHandle = dlmopen(LM_ID_BASE, kEncoderLibraryName, RTLD_NOW | RTLD_LOCAL);
   if (!libraryHandle) {
     char text[256];
     std::snprintf(text, sizeof text, "Error loading LAME encoder dll\n%s",
