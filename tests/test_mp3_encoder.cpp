@@ -247,15 +247,11 @@ TEST_F(Mp3Stage, OutputThatCannotBeCreated) {
 
 TEST_F(Mp3Stage, AShortWriteEndsInError) {
   MakePcm(200000);
-  signal(SIGXFSZ, SIG_IGN);
-  rlimit old;
-  getrlimit(RLIMIT_FSIZE, &old);
-  rlimit limited = old;
-  limited.rlim_cur = 100000;  // the PCM file is already written
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
   setenv("OBRIN_FAKE_LAME_CHUNK", "2", 1);  // "E2\n" per sample pair: 300 KB in all
-  Encode();
-  setrlimit(RLIMIT_FSIZE, &old);
+  {
+    ScopedFileSizeLimit full(100000);  // the PCM file is already written
+    Encode();
+  }
   EXPECT_EQ(track_.status, kStatusError);
   EXPECT_EQ(host_.errors(), (std::vector<std::string>{"Cannot write output file"}));
   EXPECT_FALSE(FileExists(pcm()));

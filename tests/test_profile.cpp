@@ -211,18 +211,11 @@ TEST_F(ProfileTest, FailedWriteLeavesTheOldFileAndNoTemporary) {
   const std::string old = "[S]\nk=1\n";
   WriteFile(file, old);
   // A file-size limit makes the temporary file's write fail, even for root.
-  struct rlimit saved {};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  struct sigaction ignore {
-  }, previous{};
-  ignore.sa_handler = SIG_IGN;
-  ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &previous), 0);
-  struct rlimit tiny = saved;
-  tiny.rlim_cur = 64;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
-  bool written = WriteProfileString("S", "k", std::string(500, 'x'), file);
-  setrlimit(RLIMIT_FSIZE, &saved);
-  sigaction(SIGXFSZ, &previous, nullptr);
+  bool written;
+  {
+    ScopedFileSizeLimit tiny(64);
+    written = WriteProfileString("S", "k", std::string(500, 'x'), file);
+  }
 
   EXPECT_FALSE(written);
   EXPECT_EQ(ReadFile(file), old);

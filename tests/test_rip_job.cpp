@@ -180,15 +180,11 @@ TEST_F(RipJobTest, ACaptureThatCannotCreateTheTemporaryFileEncodesNothing) {
 
 TEST_F(RipJobTest, ACaptureThatCannotWriteLeavesNoTemporaryFileAndEncodesNothing) {
   UseDisc({400}, Ogg);
-  signal(SIGXFSZ, SIG_IGN);
-  rlimit old;
-  getrlimit(RLIMIT_FSIZE, &old);
-  rlimit limited = old;
-  limited.rlim_cur = 100000;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
   ripSettings.ripping = 1;
-  RipJob(host_);
-  setrlimit(RLIMIT_FSIZE, &old);
+  {
+    ScopedFileSizeLimit full(100000);
+    RipJob(host_);
+  }
   EXPECT_EQ(host_.errors(), (std::vector<std::string>{"Cannot write output file"}));
   EXPECT_EQ(statusOf(0), kStatusError);
   EXPECT_FALSE(FileExists(dir_ / "cddatmp001.pcm"));

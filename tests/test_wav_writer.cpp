@@ -139,15 +139,10 @@ TEST_F(WavWriter, AFileThatCannotBeCreated) {
 
 TEST_F(WavWriter, AWriteFailureEndsInErrorNotCompleted) {
   UseTrack(0, 400);
-  // The file size limit stands in for a full disk: writes past it fail with EFBIG.
-  signal(SIGXFSZ, SIG_IGN);
-  rlimit old;
-  getrlimit(RLIMIT_FSIZE, &old);
-  rlimit limited = old;
-  limited.rlim_cur = 100000;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-  Run();
-  setrlimit(RLIMIT_FSIZE, &old);
+  {
+    ScopedFileSizeLimit full(100000);
+    Run();
+  }
   EXPECT_EQ(track().status, kStatusError);
   ASSERT_FALSE(host_.errors().empty());
   EXPECT_EQ(host_.errors().back(), "Cannot write output file");

@@ -80,16 +80,8 @@ bool WriteWavHeader(FILE* file, uint32_t dataSize, const WavFormat& format) {
 
 void RipTrackToWav(RipHost& mainWindow, CaptureJob& job) {
   TrackRecord& track = *job.track;
-  job.captureFailed = false;
-  job.fileCreated = false;
-  FILE* file = std::fopen(job.targetPath.c_str(), "wb");
-  if (!file) {
-    mainWindow.ShowErrorBox("Cannot create output file");
-    track.status = kStatusError;
-    mainWindow.PostProgress(track);
-    return;
-  }
-  job.fileCreated = true;
+  FILE* file = CreateCaptureTarget(mainWindow, job);
+  if (!file) return;
   const PcmFormat target = WavOutputFormat(SettingsBlockOf<WavSettings>(track));
   const WavFormat format{target.sampleRate, target.channels, target.bitsPerSample};
   PcmConverter converter;

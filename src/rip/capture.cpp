@@ -107,18 +107,24 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
   return result;
 }
 
-void CaptureTrackToPcm(RipHost& mainWindow, CaptureJob& job) {
-  TrackRecord& track = *job.track;
+FILE* CreateCaptureTarget(RipHost& mainWindow, CaptureJob& job) {
   job.captureFailed = false;
   job.fileCreated = false;
   FILE* file = std::fopen(job.targetPath.c_str(), "wb");
   if (!file) {
     mainWindow.ShowErrorBox("Cannot create output file");
-    track.status = kStatusError;
-    mainWindow.PostProgress(track);
-    return;
+    job.track->status = kStatusError;
+    mainWindow.PostProgress(*job.track);
+    return nullptr;
   }
   job.fileCreated = true;
+  return file;
+}
+
+void CaptureTrackToPcm(RipHost& mainWindow, CaptureJob& job) {
+  TrackRecord& track = *job.track;
+  FILE* file = CreateCaptureTarget(mainWindow, job);
+  if (!file) return;
 
   const CdHandle handle = OpenDriveForCapture();
   FileSink sink(file);

@@ -36,6 +36,10 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
 // ReadCDAudioLBA up to three times, stopping at the first success; the last result.
 int ReadBlockWithRetries(CdHandle handle, TrackBuffer* buffer);
 
+// Creates (truncates) job.targetPath for writing. When it cannot: shows "Cannot create output
+// file", sets status 102, posts progress and returns null. Sets job.fileCreated.
+FILE* CreateCaptureTarget(RipHost& mainWindow, CaptureJob& job);
+
 // Opens the selected drive for a capture with the library options a capture wants.
 CdHandle OpenDriveForCapture();
 

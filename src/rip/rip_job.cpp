@@ -38,11 +38,13 @@ void LowerThreadPriority() {
   }
 }
 
-// Captures `track` into the temporary PCM file. False when the walk must end: stopped.
-// `encode` says whether there is PCM worth encoding.
-bool CaptureToTemp(RipHost& host, TrackRecord& track, const std::string& pcmPath, bool& encode,
-                   bool& captureFailed, uint32_t& exitCode) {
-  TrackBufferPtr buffer = AllocTrackBuffer(26);
+// Captures `track` into the temporary PCM file, then hands it to `encode(pcmPath,
+// captureFailed)`, which returns false when the walk must end. False when the walk must
+// end: a stop, or memory ran out.
+template <typename Encode>
+bool CaptureAndEncode(RipHost& host, TrackRecord& track, uint32_t& exitCode, Encode encode) {
+  const std::string pcmPath = TempPcmPath();
+  TrackBufferPtr buffer = AllocTrackBuffer(kSectorsPerRead);
   if (!buffer) {
     exitCode = kRipJobNoMemory;
     return false;
@@ -54,12 +56,13 @@ bool CaptureToTemp(RipHost& host, TrackRecord& track, const std::string& pcmPath
     exitCode = kRipJobStopped;
     return false;
   }
-  captureFailed = capture.captureFailed;
   // A file we could not create or write holds nothing of this track: whatever an earlier
   // stopped job left under the temporary name must not be encoded into this track's file.
-  encode = track.status != kStatusError;
-  if (!encode && capture.fileCreated) std::remove(pcmPath.c_str());
-  return true;
+  if (track.status == kStatusError) {
+    if (capture.fileCreated) std::remove(pcmPath.c_str());
+    return true;
+  }
+  return encode(pcmPath, capture.captureFailed);
 }
 
 }  // namespace
@@ -88,7 +91,7 @@ uint32_t RipJob(RipHost& mainWindow) {
     bool endWalk = false;
     switch (track.format) {
       case Wav: {
-        TrackBufferPtr buffer = AllocTrackBuffer(26);
+        TrackBufferPtr buffer = AllocTrackBuffer(kSectorsPerRead);
         if (!buffer) {
           exitCode = kRipJobNoMemory;
           endWalk = true;
@@ -99,42 +102,33 @@ uint32_t RipJob(RipHost& mainWindow) {
         RipTrackToWav(mainWindow, job);
         break;
       }
-      case Ogg: {
+      case Ogg:
         mainWindow.TrackStarted(track, outputName);
-        const std::string pcmPath = TempPcmPath();
-        bool encode = false, captureFailed = false;
-        if (!CaptureToTemp(mainWindow, track, pcmPath, encode, captureFailed, exitCode)) {
-          endWalk = true;
-          break;
-        }
-        if (!encode) break;
-        const size_t size = OggReadBufferSize(track);
-        std::unique_ptr<uint8_t[]> readBuffer(new (std::nothrow) uint8_t[size]);
-        if (!readBuffer) {
-          exitCode = kRipJobNoMemory;
-          endWalk = true;
-          break;
-        }
-        OggJob job{&track, pcmPath, outputName, readBuffer.get(), size, captureFailed};
-        EncodePcmToOgg(mainWindow, job);
+        endWalk = !CaptureAndEncode(
+            mainWindow, track, exitCode, [&](const std::string& pcmPath, bool captureFailed) {
+              const size_t size = OggReadBufferSize(track);
+              std::unique_ptr<uint8_t[]> readBuffer(new (std::nothrow) uint8_t[size]);
+              if (!readBuffer) {
+                exitCode = kRipJobNoMemory;
+                return false;
+              }
+              OggJob job{&track, pcmPath, outputName, readBuffer.get(), size, captureFailed};
+              EncodePcmToOgg(mainWindow, job);
+              return true;
+            });
         break;
-      }
-      case Mp3: {
+      case Mp3:
         // A track whose encoder could not be bound is skipped and keeps status 0.
         if (!BindEncoderLibrary(mainWindow)) break;
         libraryLoaded = true;
         mainWindow.TrackStarted(track, outputName);
-        const std::string pcmPath = TempPcmPath();
-        bool encode = false, captureFailed = false;
-        if (!CaptureToTemp(mainWindow, track, pcmPath, encode, captureFailed, exitCode)) {
-          endWalk = true;
-          break;
-        }
-        if (!encode) break;
-        Mp3Job job{&track, pcmPath, outputName, captureFailed};
-        EncodePcmToMp3(mainWindow, job);
+        endWalk = !CaptureAndEncode(mainWindow, track, exitCode,
+                                    [&](const std::string& pcmPath, bool captureFailed) {
+                                      Mp3Job job{&track, pcmPath, outputName, captureFailed};
+                                      EncodePcmToMp3(mainWindow, job);
+                                      return true;
+                                    });
         break;
-      }
       default:
         break;
     }

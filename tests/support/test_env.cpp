@@ -1,7 +1,9 @@
 #include "support/test_env.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -49,6 +51,24 @@ ScopedConfigHome::~ScopedConfigHome() {
   } else {
     unsetenv("XDG_CONFIG_HOME");
   }
+}
+
+ScopedFileSizeLimit::ScopedFileSizeLimit(unsigned long long bytes) {
+  savedHandler_ = signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  savedCur_ = limit.rlim_cur;
+  savedMax_ = limit.rlim_max;
+  limit.rlim_cur = bytes;
+  if (setrlimit(RLIMIT_FSIZE, &limit) != 0) ADD_FAILURE() << "setrlimit(RLIMIT_FSIZE) failed";
+}
+
+ScopedFileSizeLimit::~ScopedFileSizeLimit() {
+  rlimit limit{};
+  limit.rlim_cur = savedCur_;
+  limit.rlim_max = savedMax_;
+  setrlimit(RLIMIT_FSIZE, &limit);
+  signal(SIGXFSZ, savedHandler_);
 }
 
 std::string BinPath(const std::string& name) {
