@@ -166,6 +166,34 @@ TEST_F(Mp3Stage, EncodesEveryChunkFlushesAndCleansUp) {
   EXPECT_TRUE(host_.errors().empty());
 }
 
+TEST_F(Mp3Stage, TheLibraryReceivesTheTrackCopyOfTheSettings) {
+  struct Case {
+    int32_t preset, channels, sampleRate;
+    int32_t nPreset, nMode;
+    uint32_t reSampleRate;
+  };
+  for (const Case c :
+       {Case{17, 0, 1, 5000, 3, 32000}, Case{22, 2, 3, 10000, 1, 48000}, Case{5, 1, 2, 5, 0, 0}}) {
+    Mp3Settings mp3;
+    mp3.preset = c.preset;
+    mp3.channels = c.channels;
+    mp3.sampleRate = c.sampleRate;
+    std::memcpy(track_.formatSettings.data(), &mp3, sizeof mp3);
+    MakePcm(100);
+    Encode();
+    const std::string recorded = ReadFile(record());
+    ASSERT_EQ(recorded.size(), sizeof(BE_CONFIG));
+    BE_CONFIG sent;
+    std::memcpy(&sent, recorded.data(), sizeof sent);
+    EXPECT_EQ(sent.format.LHV1.nPreset, c.nPreset);
+    EXPECT_EQ(sent.format.LHV1.nMode, c.nMode);
+    EXPECT_EQ(sent.format.LHV1.dwSampleRate, 44100u);
+    EXPECT_EQ(sent.format.LHV1.dwReSampleRate, c.reSampleRate);
+    EXPECT_EQ(sent.format.LHV1.dwBitrate, 128u);
+    EXPECT_EQ(sent.format.LHV1.dwMaxBitrate, 192u);
+  }
+}
+
 TEST_F(Mp3Stage, TagIsAppendedWhenTaggingIsOn) {
   ripSettings.id3Enabled = 1;
   MakePcm(2000);
