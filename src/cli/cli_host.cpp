@@ -3,10 +3,10 @@
 #include <unistd.h>
 
 void CliHost::Push(Event event) {
-  {
-    std::lock_guard lock(mutex_);
-    events_.push_back(event);
-  }
+  // Notified under the lock: once the main thread has taken the last event, no poster still
+  // touches the condition variable, and the host may go.
+  std::lock_guard lock(mutex_);
+  events_.push_back(event);
   wake_.notify_one();
 }
 

@@ -58,25 +58,33 @@ class ProgressView {
 };
 
 // Turns Ctrl+C (and SIGTERM) into an event for the main loop: the signals are blocked in
-// every thread and taken by this one, so the stop path runs on the main thread as usual.
-void StartSignalWatcher(CliHost& host) {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  std::thread([set, &host]() mutable {
-    int signal = 0;
-    while (sigwait(&set, &signal) == 0) host.PostInterrupt();
-  }).detach();
-}
+// every thread (the mask is inherited by the threads started later) and taken by this one,
+// so the stop path runs on the main thread as usual. The watcher is joined before the host
+// it posts to goes away; SIGUSR1 tells it to end.
+class SignalWatcher {
+ public:
+  explicit SignalWatcher(CliHost& host) {
+    sigemptyset(&set_);
+    sigaddset(&set_, SIGINT);
+    sigaddset(&set_, SIGTERM);
+    sigaddset(&set_, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+    thread_ = std::thread([this, &host] {
+      int signal = 0;
+      while (sigwait(&set_, &signal) == 0 && signal != SIGUSR1) host.PostInterrupt();
+    });
+  }
+  ~SignalWatcher() {
+    pthread_kill(thread_.native_handle(), SIGUSR1);
+    thread_.join();
+  }
+  SignalWatcher(const SignalWatcher&) = delete;
+  SignalWatcher& operator=(const SignalWatcher&) = delete;
 
-void BlockStopSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-}
+ private:
+  sigset_t set_;
+  std::thread thread_;
+};
 
 }  // namespace
 
@@ -110,9 +118,8 @@ int RunCliRip(RipSettings& settings, const CliOptions& options) {
     std::filesystem::create_directories(settings.outputFolderOverride, ignored);
   }
 
-  BlockStopSignals();
   CliHost host(stderr);
-  StartSignalWatcher(host);
+  SignalWatcher watcher(host);
   ProgressView view(stderr);
 
   bool interrupted = false;
