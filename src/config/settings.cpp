@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <string_view>
 #include <vector>
 
 #include "platform/profile.h"
@@ -247,6 +248,13 @@ void SaveSettings(const RipSettings& settings) {
   for (const SettingsKey& k : kSettingsKeys) {
     std::string text;
     if (k.kind == KeyKind::Path) {
+      // A path loaded from a hand-edited file can hold a CR in mid-line, which the profile
+      // refuses to write (it would not read back), and one refused entry drops the whole
+      // batch. Leaving the key out keeps the file's own text and saves the other 20 keys,
+      // as one write per key always did.
+      if (settings.outputPath.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+        continue;
+      }
       text = settings.outputPath;
     } else if (k.kind == KeyKind::Choice) {
       int32_t index = k.member(formats);

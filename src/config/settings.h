@@ -116,5 +116,6 @@ std::string CurrentOutputFolder(const RipSettings& settings);
 void LoadDefaultSettings(RipSettings& settings);
 // Overlays `settings` with the file, writing every missing or empty key back with its default.
 void LoadSettings(RipSettings& settings);
-// Writes all 21 keys from `settings`.
+// Writes all 21 keys from `settings`; [Output] Path is left as the file has it when the folder
+// holds a line break or NUL, which a settings file cannot store.
 void SaveSettings(const RipSettings& settings);

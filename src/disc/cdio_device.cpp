@@ -191,6 +191,29 @@ CdioPtr OpenCue(const std::string& path, const std::string& folder) {
   return cdio;
 }
 
+// libcdio's cdrdao parser divides by a track's sector size, which only the mode word after
+// TRACK sets: a TRACK line without one kills the process with SIGFPE as soon as a data file's
+// length is worked out (found by fuzzing: "TRACK\nFILE \"a.bin\" 0\n" is enough). The
+// parser reads through a 512-byte line buffer (a longer line becomes several), stops at a
+// NUL, drops everything from "//" on and splits words at blanks, tabs and CRs. Texts that it
+// would see differently from this line-by-line scan are refused with the mode-less TRACKs.
+bool CdrdaoTracksNameTheirMode(const std::string& text) {
+  if (text.find('\0') != std::string::npos) return false;
+  size_t lineStart = 0;
+  while (lineStart < text.size()) {
+    size_t lineEnd = text.find('\n', lineStart);
+    if (lineEnd == std::string::npos) lineEnd = text.size();
+    if (lineEnd - lineStart > 510) return false;
+    std::string line = text.substr(lineStart, lineEnd - lineStart);
+    line = line.substr(0, line.find("//"));
+    std::istringstream words(line);
+    std::string keyword, mode;
+    if (words >> keyword && keyword == "TRACK" && !(words >> mode)) return false;
+    lineStart = lineEnd + 1;
+  }
+  return true;
+}
+
 CdioPtr OpenCdrdaoToc(const std::string& path, const std::string& folder) {
   std::string text;
   if (!ReadSmallFile(path, text)) return nullptr;
@@ -209,6 +232,7 @@ CdioPtr OpenCdrdaoToc(const std::string& path, const std::string& folder) {
     copied = ref.nameEnd;
   }
   rewritten += text.substr(copied);
+  if (!CdrdaoTracksNameTheirMode(rewritten)) return nullptr;
 
   std::string temp = TempFolder() + "/obrin-toc-XXXXXX.toc";
   int fd = mkstemps(temp.data(), 4);

@@ -7,6 +7,7 @@
 
 #include "config/settings.h"
 #include "encoders/id3.h"
+#include "rip/capture.h"
 #include "rip/encoder_binding.h"
 
 namespace {
@@ -66,11 +67,13 @@ void EncodePcmToMp3(RipHost& mainWindow, Mp3Job& job) {
   std::unique_ptr<uint8_t[]> outBuffer;
   std::unique_ptr<int16_t[]> inBuffer;
 
+  OutputFileLock outputLock;  // held until the tag and the VBR header are in
   FILE* pcm = std::fopen(job.pcmPath.c_str(), "rb");
   if (!pcm) {
     mainWindow.ShowErrorBox("Cannot open PCM data file");
     track.status = kStatusError;
-  } else if (!(output = std::fopen(job.outputPath.c_str(), "wb"))) {
+  } else if (!outputLock.Take(job.outputPath) ||
+             !(output = std::fopen(job.outputPath.c_str(), "wb"))) {
     mainWindow.ShowErrorBox("Cannot create output file");
     track.status = kStatusError;
   } else {
@@ -143,11 +146,13 @@ void EncodePcmToMp3(RipHost& mainWindow, Mp3Job& job) {
   if (haveStream) lameApi.beCloseStream(stream);
   if (pcm) std::fclose(pcm);
   if (output) {
-    if (std::fclose(output) != 0 && !failed) {
+    // A file deleted while it was written (its folder removed, say) took the audio with it.
+    const bool removed = OutputFileRemoved(output);
+    if ((std::fclose(output) != 0 || removed) && !failed) {
       mainWindow.ShowErrorBox("Cannot write output file");
       failed = true;
     }
-    if (ripSettings.id3Enabled) {
+    if (ripSettings.id3Enabled && !removed) {  // a tag alone would make a file anew
       if (FILE* tagFile = std::fopen(job.outputPath.c_str(), "ab")) {
         WriteId3v1Tag(tagFile, track, ripSettings);
         std::fclose(tagFile);

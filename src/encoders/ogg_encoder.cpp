@@ -12,6 +12,7 @@
 #include "config/settings.h"
 #include "encoders/id3.h"
 #include "encoders/pcm_convert.h"
+#include "rip/capture.h"
 
 namespace {
 
@@ -146,7 +147,8 @@ void EncodePcmToOgg(RipHost& mainWindow, OggJob& job) {
     return;
   }
 
-  FILE* out = std::fopen(job.outputPath.c_str(), "wb");
+  OutputFileLock outputLock;
+  FILE* out = outputLock.Take(job.outputPath) ? std::fopen(job.outputPath.c_str(), "wb") : nullptr;
   if (!out) {
     vorbis_info_clear(&state.vi);
     mainWindow.ShowErrorBox("Cannot create output file");
@@ -252,8 +254,10 @@ void EncodePcmToOgg(RipHost& mainWindow, OggJob& job) {
   vorbis_comment_clear(&state.vc);
 
   std::fclose(pcm);
-  // Buffered pages reach the disk only here: a full disk may show up at this point.
-  if (std::fclose(out) != 0 && !writeFailed) {
+  // Buffered pages reach the disk only here: a full disk may show up at this point. A file
+  // deleted while it was written (its folder removed, say) took the audio with it.
+  const bool removed = OutputFileRemoved(out);
+  if ((std::fclose(out) != 0 || removed) && !writeFailed) {
     mainWindow.ShowErrorBox("Cannot write output file");
     track.status = kStatusError;
   }

@@ -1,5 +1,10 @@
 #include "encoders/wav_writer.h"
 
+#include <stdio_ext.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
@@ -55,6 +60,26 @@ class WavFileSink : public PcmSink {
   uint64_t dataSize_ = 0;
 };
 
+// After a failed write (a full disk, a file size limit) stdio may still hold bytes it counted
+// as written but could not put in the file. Drops them and cuts the file to the whole frames
+// it really holds, so that the header can tell the truth and the file stays a valid WAV of
+// the audio before the failure. Returns that data size.
+uint32_t KeepWholeFramesOnDisk(FILE* file, uint32_t counted, const WavFormat& format) {
+  __fpurge(file);
+  struct stat st;
+  if (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) return counted;
+  const uint64_t held = st.st_size > 44 ? static_cast<uint64_t>(st.st_size) - 44 : 0;
+  const uint64_t frameBytes = uint64_t{format.channels} * (format.bitsPerSample / 8);
+  uint64_t data = std::min<uint64_t>(held, counted);
+  if (frameBytes > 0) data -= data % frameBytes;
+  // Shrinking needs no room on the disk; should it fail all the same, the header still
+  // describes only audio the file holds.
+  if (held > data) {
+    [[maybe_unused]] const int ignored = ftruncate(fileno(file), static_cast<off_t>(44 + data));
+  }
+  return static_cast<uint32_t>(data);
+}
+
 }  // namespace
 
 bool WriteWavHeader(FILE* file, uint32_t dataSize, const WavFormat& format) {
@@ -80,7 +105,8 @@ bool WriteWavHeader(FILE* file, uint32_t dataSize, const WavFormat& format) {
 
 void RipTrackToWav(RipHost& mainWindow, CaptureJob& job) {
   TrackRecord& track = *job.track;
-  FILE* file = CreateCaptureTarget(mainWindow, job);
+  OutputFileLock lock;
+  FILE* file = CreateCaptureTarget(mainWindow, job, &lock);
   if (!file) return;
   const PcmFormat target = WavOutputFormat(SettingsBlockOf<WavSettings>(track));
   const WavFormat format{target.sampleRate, target.channels, target.bitsPerSample};
@@ -97,14 +123,21 @@ void RipTrackToWav(RipHost& mainWindow, CaptureJob& job) {
     if (!result.writeFailed && !sink.Finish()) writeFailed = true;
   }
   writeFailed = writeFailed || result.writeFailed;
+  // The tail of the audio must be in the file before the header describes it; a full disk
+  // often shows up only here.
+  if (!writeFailed && std::fflush(file) != 0) writeFailed = true;
   if (track.status != kStatusStopped) {
     track.status = result.readFailed || writeFailed ? kStatusError : kStatusCompleted;
   }
   CloseCDHandle(handle);
 
-  const bool headerWritten = WriteWavHeader(file, sink.dataSize(), format);
+  const uint32_t dataSize =
+      writeFailed ? KeepWholeFramesOnDisk(file, sink.dataSize(), format) : sink.dataSize();
+  const bool headerWritten = WriteWavHeader(file, dataSize, format);
+  // A file deleted while it was written (its folder removed, say) took the audio with it.
+  const bool removed = OutputFileRemoved(file);
   const bool closed = std::fclose(file) == 0;
-  if (!writeFailed && !(headerWritten && closed)) {
+  if (!writeFailed && !(headerWritten && closed && !removed)) {
     // The loop already reported its own write failure; report the late ones once.
     mainWindow.ShowErrorBox("Cannot write output file");
     track.status = kStatusError;

@@ -1,6 +1,12 @@
 #include "rip/capture.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 #include "config/settings.h"
@@ -107,10 +113,25 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
   return result;
 }
 
-FILE* CreateCaptureTarget(RipHost& mainWindow, CaptureJob& job) {
+OutputFileLock::~OutputFileLock() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool OutputFileLock::Take(const std::string& path) {
+  if (fd_ >= 0) close(fd_);
+  fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+  if (fd_ < 0) return true;
+  if (flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
+  close(fd_);
+  fd_ = -1;
+  return errno != EWOULDBLOCK;
+}
+
+FILE* CreateCaptureTarget(RipHost& mainWindow, CaptureJob& job, OutputFileLock* lock) {
   job.captureFailed = false;
   job.fileCreated = false;
-  FILE* file = std::fopen(job.targetPath.c_str(), "wb");
+  FILE* file =
+      !lock || lock->Take(job.targetPath) ? std::fopen(job.targetPath.c_str(), "wb") : nullptr;
   if (!file) {
     mainWindow.ShowErrorBox("Cannot create output file");
     job.track->status = kStatusError;
@@ -119,6 +140,11 @@ FILE* CreateCaptureTarget(RipHost& mainWindow, CaptureJob& job) {
   }
   job.fileCreated = true;
   return file;
+}
+
+bool OutputFileRemoved(FILE* file) {
+  struct stat st;
+  return file && fstat(fileno(file), &st) == 0 && st.st_nlink == 0;
 }
 
 void CaptureTrackToPcm(RipHost& mainWindow, CaptureJob& job) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "disc/cdaccess.h"
 #include "rip/rip_status.h"
@@ -36,9 +37,32 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
 // ReadCDAudioLBA up to three times, stopping at the first success; the last result.
 int ReadBlockWithRetries(CdHandle handle, TrackBuffer* buffer);
 
-// Creates (truncates) job.targetPath for writing. When it cannot: shows "Cannot create output
-// file", sets status 102, posts progress and returns null. Sets job.fileCreated.
-FILE* CreateCaptureTarget(RipHost& mainWindow, CaptureJob& job);
+// An exclusive flock on a stage's output file for the life of the object, so that two rips
+// writing the same name at once (the same disc into the same folder) never mix their bytes
+// in one file, which both would then call complete: the second finds the name taken.
+class OutputFileLock {
+ public:
+  OutputFileLock() = default;
+  ~OutputFileLock();
+  OutputFileLock(const OutputFileLock&) = delete;
+  OutputFileLock& operator=(const OutputFileLock&) = delete;
+  // Locks `path` without waiting, creating the file when missing (the stage truncates it
+  // next). False only when another process holds it; a file that cannot be opened at all is
+  // left for the stage's own open to report.
+  bool Take(const std::string& path);
+
+ private:
+  int fd_ = -1;
+};
+
+// Creates (truncates) job.targetPath for writing, after taking `lock` on it when one is given.
+// When it cannot (or another rip holds the lock): shows "Cannot create output file", sets
+// status 102, posts progress and returns null. Sets job.fileCreated.
+FILE* CreateCaptureTarget(RipHost& mainWindow, CaptureJob& job, OutputFileLock* lock = nullptr);
+
+// True when `file` (open for writing) no longer has a name: it was deleted, or its folder
+// removed, while the stage wrote it, and everything written went with it.
+bool OutputFileRemoved(FILE* file);
 
 // Opens the selected drive for a capture with the library options a capture wants.
 CdHandle OpenDriveForCapture();

@@ -1,11 +1,16 @@
 #include "rip/rip_job.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -38,12 +43,62 @@ void LowerThreadPriority() {
   }
 }
 
+// Holds one temporary PCM file for the capture and encode of one track, through an exclusive
+// flock on it. Two processes ripping into one folder would otherwise capture, encode and
+// delete the same "cddatmp001.pcm" under each other: a track could end "Completed" with its
+// end missing or with the other rip's audio. The usual name is kept whenever no other
+// process holds it; otherwise the next free "cddatmpNNN.pcm" beside it is used.
+class TempPcmClaim {
+ public:
+  TempPcmClaim() = default;
+  ~TempPcmClaim() {
+    if (fd_ >= 0) close(fd_);
+  }
+  TempPcmClaim(const TempPcmClaim&) = delete;
+  TempPcmClaim& operator=(const TempPcmClaim&) = delete;
+
+  // The path to capture into: `usual` when no other process holds it, or when no lock can
+  // be had at all (the capture then reports the folder's own failure), else a free sibling.
+  std::string Take(const std::string& usual) {
+    const std::string folder = usual.substr(0, usual.size() - std::strlen(kTempPcmName));
+    int number = 1;
+    for (int attempt = 0; attempt < 1000 && number <= 999; ++attempt) {
+      char name[32];
+      std::snprintf(name, sizeof name, "cddatmp%03d.pcm", number);
+      const std::string path = number == 1 ? usual : folder + name;
+      const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+      if (fd < 0) break;
+      if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const bool anotherRips = errno == EWOULDBLOCK;
+        close(fd);
+        if (!anotherRips) return path;  // a file system without locks: the name as it is
+        ++number;
+        continue;
+      }
+      // The holder may have deleted the file between our open and our lock: a lock on a
+      // file without that name guards nothing, so the name is tried again.
+      struct stat held, named;
+      if (fstat(fd, &held) == 0 && stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+          held.st_ino == named.st_ino) {
+        fd_ = fd;
+        return path;
+      }
+      close(fd);
+    }
+    return usual;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
 // Captures `track` into the temporary PCM file, then hands it to `encode(pcmPath,
 // captureFailed)`, which returns false when the walk must end. False when the walk must
 // end: a stop, or memory ran out.
 template <typename Encode>
 bool CaptureAndEncode(RipHost& host, TrackRecord& track, uint32_t& exitCode, Encode encode) {
-  const std::string pcmPath = TempPcmPath();
+  TempPcmClaim claim;
+  const std::string pcmPath = claim.Take(TempPcmPath());
   TrackBufferPtr buffer = AllocTrackBuffer(kSectorsPerRead);
   if (!buffer) {
     exitCode = kRipJobNoMemory;

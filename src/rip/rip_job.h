@@ -6,7 +6,8 @@
 
 #include "rip/rip_host.h"
 
-// The temporary PCM file of MP3 and Ogg Vorbis tracks, in the output folder.
+// The temporary PCM file of MP3 and Ogg Vorbis tracks, in the output folder. While another
+// process's rip holds it, a track uses the next free "cddatmpNNN.pcm" beside it.
 extern const char* const kTempPcmName;  // "cddatmp001.pcm"
 
 enum RipJobExit : uint32_t {
