@@ -1,8 +1,6 @@
 // obrin-rip end to end: real processes on disc images made by mkdisc, through libcdio.
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -10,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/process.h"
 #include "support/test_env.h"
 
 namespace fs = std::filesystem;
@@ -253,51 +252,19 @@ TEST_F(ObrinRip, AnEncoderLibraryThatCannotBeBoundSkipsTheMp3Tracks) {
 
 TEST_F(ObrinRip, CtrlCRunsTheStopPathAndExitsWith130) {
   const std::string cue = Disc("long.cue", {"--lengths", "15000,75"});
-  const std::string out = dir_ / "out";
-  int outPipe[2], errPipe[2];
-  ASSERT_EQ(pipe(outPipe), 0);
-  ASSERT_EQ(pipe(errPipe), 0);
-  const std::string program = BinPath("obrin-rip");
-  const std::string config = "XDG_CONFIG_HOME=" + config_.path();
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    dup2(outPipe[1], 1);
-    dup2(errPipe[1], 2);
-    close(outPipe[0]);
-    close(errPipe[0]);
-    putenv(const_cast<char*>(config.c_str()));
-    execl(program.c_str(), program.c_str(), "--image", cue.c_str(), "--output", out.c_str(),
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(outPipe[1]);
-  close(errPipe[1]);
+  ChildProcess child;
+  ChildOptions options;
+  options.env = {"XDG_CONFIG_HOME=" + config_.path()};
+  ASSERT_TRUE(child.Start({"obrin-rip", "--image", cue, "--output", dir_ / "out"}, options));
   // Interrupt as soon as the first track reports progress.
-  std::string err;
-  bool interrupted = false;
-  char chunk[4096];
-  ssize_t n;
-  while ((n = read(errPipe[0], chunk, sizeof chunk)) > 0) {
-    err.append(chunk, static_cast<size_t>(n));
-    if (!interrupted && err.find("Track 01: ") != std::string::npos) {
-      kill(pid, SIGINT);
-      interrupted = true;
-    }
-  }
-  std::string summary;
-  while ((n = read(outPipe[0], chunk, sizeof chunk)) > 0)
-    summary.append(chunk, static_cast<size_t>(n));
-  close(outPipe[0]);
-  close(errPipe[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(interrupted) << err;
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 130);
-  const auto lines = Lines(summary);
-  ASSERT_EQ(lines.size(), 2u) << summary;
-  EXPECT_EQ(lines[0].rfind("Track 01\tStopped\t", 0), 0u) << summary;
+  ASSERT_TRUE(
+      child.WaitForErrLine([](const std::string& l) { return l.rfind("Track 01: ", 0) == 0; }));
+  child.Signal(SIGINT);
+  const CommandResult r = child.Wait();
+  EXPECT_EQ(r.exitStatus, 130);
+  const auto lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 2u) << r.out;
+  EXPECT_EQ(lines[0].rfind("Track 01\tStopped\t", 0), 0u) << r.out;
   EXPECT_EQ(lines[1], "Track 02\tStopped\t-");  // never started, never touched
 }
 
