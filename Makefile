@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 DEMO ?= demo
 WERROR ?= OFF
 
-.PHONY: all deps build run test test-sanitize format clean
+.PHONY: all deps build run test test-sanitize bench leak-check format clean
 
 all: build
 
@@ -31,6 +31,14 @@ test-sanitize: deps
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS)
+
+# Every benchmark, one table (bench/run-all.sh; BENCH_ARGS=--quick for the short smoke).
+bench: build
+	bash bench/run-all.sh $(BENCH_ARGS) $(BUILD)
+
+# Rips of a generated disc to each format under valgrind: fails on a leak.
+leak-check: build
+	bash scripts/leak-check.sh $(BUILD)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Every benchmark in one table: obrin-rip against the reference tool on the same audio in the
+# same run for WAV (dd copying the bytes out of the image), MP3 (lame) and Ogg Vorbis
+# (oggenc), each at Obrin's default settings, on 1- and 20-minute tracks; then a full
+# 74-minute disc ripped to each format. Every file obrin writes is checked: WAV byte for
+# byte against the image, MP3 and Ogg by decoding them to the right length.
+#
+# Times are medians of alternating runs; ratio is obrin/reference (wall clock), cpu_ratio the
+# same for user + system time, which a busy machine disturbs less. Peak memory is the largest
+# resident set over the runs (GNU time). Not a timed test: only a failed rip or check makes the
+# exit status non-zero.
+#
+# Usage: bench/run-all.sh [--quick] [BUILD_DIR]
+#   --quick  one run each on a 10-second disc and no 74-minute disc (the smoke CI may run)
+# Environment: RUNS, BENCH_DIR, BENCH_REF_PRIORITY (see bench/lib.sh).
+set -euo pipefail
+# shellcheck source=bench/lib.sh
+source "$(dirname "$0")/lib.sh"
+bench_init "$@"
+bench_compare_header
+bench_compare_formats wav mp3 ogg
+if ((!bench_quick)); then
+  echo
+  bench_full_header
+  for format in wav mp3 ogg; do bench_full "$format"; done
+fi
+bench_finish
