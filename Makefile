@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 DEMO ?= demo
 WERROR ?= OFF
 
-.PHONY: all deps build run test test-sanitize bench leak-check format clean
+.PHONY: all deps build run test test-sanitize test-tsan bench leak-check format clean
 
 all: build
 
@@ -32,6 +32,16 @@ test-sanitize: deps
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS)
 
+# The stop and concurrency tests under ThreadSanitizer.
+TSAN_BUILD ?= build-tsan
+TSAN_TESTS ?= test_rip_job test_capture test_wav_writer test_mp3_encoder test_obrin_rip \
+  test_fault_injection
+test-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOBRIN_SANITIZE=thread
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_TESTS)
+	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) \
+	  -R '^(RipJobTest|Capture|WavWriter|Mp3Stage|ObrinRip)\.|Stopped|SecondRip|TwoRips'
+
 # Every benchmark, one table (bench/run-all.sh; BENCH_ARGS=--quick for the short smoke).
 bench: build
 	bash bench/run-all.sh $(BENCH_ARGS) $(BUILD)
@@ -44,4 +54,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(DEMO)
+	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) build-fuzz $(DEMO)
