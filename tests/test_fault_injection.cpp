@@ -213,11 +213,8 @@ std::function<bool(const std::string&)> ProgressAtLeast(int track, int percent) 
 
 class FaultInjection : public ::testing::Test {
  protected:
-  std::string Disc(const std::string& name, std::vector<std::string> mkdiscArgs) {
-    const std::string path = dir_ / name;
-    mkdiscArgs.insert(mkdiscArgs.begin(), path);
-    MakeDisc(mkdiscArgs);
-    return path;
+  std::string Disc(const std::string& name, const std::vector<std::string>& mkdiscArgs) {
+    return MakeDiscAt(dir_ / name, mkdiscArgs);
   }
   // The audio of sectors [first, first + count) of a bin file.
   std::string Audio(const std::string& bin, size_t first, size_t count) {

@@ -41,11 +41,8 @@ class ObrinRip : public ::testing::Test {
     args.insert(args.begin(), "obrin-rip");
     return RunCommand(args, {"XDG_CONFIG_HOME=" + config_.path()});
   }
-  std::string Disc(const std::string& name, std::vector<std::string> mkdiscArgs) {
-    const std::string path = dir_ / name;
-    mkdiscArgs.insert(mkdiscArgs.begin(), path);
-    MakeDisc(mkdiscArgs);
-    return path;
+  std::string Disc(const std::string& name, const std::vector<std::string>& mkdiscArgs) {
+    return MakeDiscAt(dir_ / name, mkdiscArgs);
   }
   std::string BinBytes(const std::string& bin, size_t firstSector, size_t sectors) {
     return ReadFile(bin).substr(firstSector * kSector, sectors * kSector);

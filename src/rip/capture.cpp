@@ -121,6 +121,14 @@ bool OutputFileLock::Take(const std::string& path) {
   if (fd_ >= 0) close(fd_);
   fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
   if (fd_ < 0) return true;
+  // Only a regular file can hold another rip's audio; a device such as /dev/null is shared
+  // by every writer and must not turn a second rip away.
+  struct stat st;
+  if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd_);
+    fd_ = -1;
+    return true;
+  }
   if (flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
   close(fd_);
   fd_ = -1;

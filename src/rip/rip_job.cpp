@@ -68,6 +68,11 @@ class TempPcmClaim {
       const std::string path = number == 1 ? usual : folder + name;
       const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
       if (fd < 0) break;
+      struct stat st;
+      if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {  // not a file another rip can own
+        close(fd);
+        return path;
+      }
       if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const bool anotherRips = errno == EWOULDBLOCK;
         close(fd);

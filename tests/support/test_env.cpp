@@ -1,11 +1,10 @@
 #include "support/test_env.h"
 
-#include <fcntl.h>
+#include "support/process.h"
+
 #include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -13,11 +12,8 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 #include <gtest/gtest.h>
-
-extern char** environ;
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
@@ -75,66 +71,17 @@ std::string BinPath(const std::string& name) {
   return std::string(OBRIN_BIN_DIR) + "/" + name;
 }
 
-namespace {
-std::string SlurpFd(int fd) {
-  std::string data;
-  char chunk[65536];
-  ssize_t n;
-  while ((n = read(fd, chunk, sizeof chunk)) > 0) data.append(chunk, static_cast<size_t>(n));
-  return data;
-}
-}  // namespace
-
 CommandResult RunCommand(const std::vector<std::string>& args,
                          const std::vector<std::string>& extraEnv) {
-  CommandResult result;
-  if (args.empty()) return result;
-  std::string program = args[0].find('/') == std::string::npos ? BinPath(args[0]) : args[0];
-
-  std::vector<char*> argv;
-  argv.push_back(program.data());
-  std::vector<std::string> copies(args.begin() + 1, args.end());
-  for (auto& a : copies) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  std::vector<std::string> envStrings;
-  for (char** e = environ; *e; ++e) envStrings.emplace_back(*e);
-  for (const auto& extra : extraEnv) {
-    std::string name = extra.substr(0, extra.find('=') + 1);
-    std::erase_if(envStrings, [&](const std::string& s) { return s.rfind(name, 0) == 0; });
-    envStrings.push_back(extra);
+  ChildProcess child;
+  ChildOptions options;
+  options.env = extraEnv;
+  if (!child.Start(args, options)) {
+    CommandResult failed;
+    failed.err = child.err();
+    return failed;
   }
-  std::vector<char*> envp;
-  for (auto& s : envStrings) envp.push_back(s.data());
-  envp.push_back(nullptr);
-
-  int outPipe[2], errPipe[2];
-  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) return result;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-  pid_t pid = -1;
-  int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  close(outPipe[1]);
-  close(errPipe[1]);
-  if (rc != 0) {
-    close(outPipe[0]);
-    close(errPipe[0]);
-    result.err = "cannot start " + program;
-    return result;
-  }
-  std::thread errReader([&] { result.err = SlurpFd(errPipe[0]); });
-  result.out = SlurpFd(outPipe[0]);
-  errReader.join();
-  close(outPipe[0]);
-  close(errPipe[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return result;
+  return child.Wait();
 }
 
 void MakeDisc(const std::vector<std::string>& args) {
@@ -142,6 +89,13 @@ void MakeDisc(const std::vector<std::string>& args) {
   full.insert(full.end(), args.begin(), args.end());
   CommandResult r = RunCommand(full);
   ASSERT_EQ(r.exitStatus, 0) << "mkdisc failed: " << r.err;
+}
+
+std::string MakeDiscAt(const std::string& path, const std::vector<std::string>& args) {
+  std::vector<std::string> full = {path};
+  full.insert(full.end(), args.begin(), args.end());
+  MakeDisc(full);
+  return path;
 }
 
 std::string ReadFile(const std::string& path) {

@@ -65,6 +65,8 @@ std::string BinPath(const std::string& name);
 
 // Runs mkdisc with `args`; fails the current test when it does not exit 0.
 void MakeDisc(const std::vector<std::string>& args);
+// Runs mkdisc PATH ARGS...; returns PATH.
+std::string MakeDiscAt(const std::string& path, const std::vector<std::string>& args);
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
