@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "encoders/lame_enc/lame_enc.h"
+#include "support/mp3_decode.h"
 #include "support/test_env.h"
 
 namespace {
@@ -171,39 +172,6 @@ InfoTag ReadInfoTag(const std::string& data, const FrameInfo& first) {
   tag.present = true;
   if (BigEndian32(data, at + 4) & 1) tag.frames = BigEndian32(data, at + 8);
   return tag;
-}
-
-struct Decoded {
-  bool ok = false;
-  long rate = 0;
-  int channels = 0;
-  std::vector<int16_t> samples;  // interleaved
-  size_t frames() const { return channels ? samples.size() / channels : 0; }
-};
-
-Decoded Decode(const std::string& path) {
-  Decoded d;
-  mpg123_handle* h = mpg123_new(nullptr, nullptr);
-  if (!h) return d;
-  mpg123_param(h, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0);
-  mpg123_format_none(h);
-  for (long rate : {8000L, 11025L, 12000L, 16000L, 22050L, 24000L, 32000L, 44100L, 48000L}) {
-    mpg123_format(h, rate, MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-  }
-  int encoding = 0, r = MPG123_ERR;
-  if (mpg123_open(h, path.c_str()) == MPG123_OK &&
-      mpg123_getformat(h, &d.rate, &d.channels, &encoding) == MPG123_OK) {
-    std::vector<int16_t> buf(32768);
-    size_t done = 0;
-    do {
-      r = mpg123_read(h, buf.data(), buf.size() * 2, &done);
-      d.samples.insert(d.samples.end(), buf.begin(), buf.begin() + done / 2);
-    } while (r == MPG123_OK || r == MPG123_NEW_FORMAT);
-  }
-  d.ok = r == MPG123_DONE;
-  mpg123_close(h);
-  mpg123_delete(h);
-  return d;
 }
 
 // Best normalised correlation of one decoded channel with the tonal part of the source (at

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/mp3_decode.h"
 #include "support/process.h"
 #include "support/test_env.h"
 
@@ -200,6 +201,12 @@ TEST_F(ObrinRip, Mp3IsTheDefaultAndCarriesTheTagWhenAsked) {
   EXPECT_EQ(r.out, "Track 02\tCompleted\t" + file + "\n");
   const std::string mp3 = ReadFile(file);
   ASSERT_GT(mp3.size(), 128u + 1000u);
+  // It decodes to the track: 150 sectors of 588 stereo frames at 44100 Hz.
+  const Decoded decoded = Decode(file);
+  ASSERT_TRUE(decoded.ok);
+  EXPECT_EQ(decoded.rate, 44100);
+  EXPECT_EQ(decoded.channels, 2);
+  EXPECT_NEAR(static_cast<double>(decoded.frames()), 150.0 * 588, 1152);
   EXPECT_EQ(static_cast<uint8_t>(mp3[0]), 0xFF);  // a frame starts the file
   // The info frame of a VBR stream sits in the first frame.
   EXPECT_NE(mp3.substr(0, 400).find("Xing"), std::string::npos);

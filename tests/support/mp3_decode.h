@@ -1,0 +1,17 @@
+#pragma once
+// Decoding MP3 files with libmpg123 (gapless, so a file with an info frame decodes to exactly
+// the samples that were encoded).
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct Decoded {
+  bool ok = false;
+  long rate = 0;
+  int channels = 0;
+  std::vector<int16_t> samples;  // interleaved
+  size_t frames() const { return channels ? samples.size() / channels : 0; }
+};
+
+// The whole file as 16-bit samples; ok is false when libmpg123 did not reach its end.
+Decoded Decode(const std::string& path);
