@@ -71,17 +71,6 @@ bool Writable(std::string_view section, std::string_view key, std::string_view v
          k.front() != '[' && section.find(']') == std::string_view::npos;
 }
 
-std::string ReadFileBytes(const std::string& path) {
-  std::string content;
-  if (FILE* file = std::fopen(path.c_str(), "rb")) {
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
-      content.append(chunk, n);
-    std::fclose(file);
-  }
-  return content;
-}
-
 struct Pair {
   std::string section;
   std::string key;
@@ -158,28 +147,28 @@ struct Model {
 
 // Writes one entry and checks everything a single write promises.
 void CheckWrite(const Pair& p, const std::string& value, Model& model) {
-  const std::string before = ReadFileBytes(gIni);
+  const std::string before = fuzz::ReadBytes(gIni);
   const bool written = WriteProfileString(p.section, p.key, value, gIni);
   FUZZ_CHECK(written == Writable(p.section, p.key, value));
   if (!written) {
-    FUZZ_CHECK(ReadFileBytes(gIni) == before);
+    FUZZ_CHECK(fuzz::ReadBytes(gIni) == before);
     return;
   }
   FUZZ_CHECK(Get(p) == fuzz::TrimBlanks(value));
   model.Written(p, fuzz::TrimBlanks(value));
-  const std::string once = ReadFileBytes(gIni);
+  const std::string once = fuzz::ReadBytes(gIni);
   FUZZ_CHECK(WriteProfileString(p.section, p.key, value, gIni));
-  FUZZ_CHECK(ReadFileBytes(gIni) == once);
+  FUZZ_CHECK(fuzz::ReadBytes(gIni) == once);
 }
 
 void CheckBatch(const std::vector<ProfileEntry>& entries) {
-  const std::string before = ReadFileBytes(gIni);
+  const std::string before = fuzz::ReadBytes(gIni);
   bool allWritable = true;
   for (const ProfileEntry& e : entries) allWritable &= Writable(e.section, e.key, e.value);
   const bool written = WriteProfileStrings(entries, gIni);
   FUZZ_CHECK(written == allWritable);
   if (!written) {
-    FUZZ_CHECK(ReadFileBytes(gIni) == before);
+    FUZZ_CHECK(fuzz::ReadBytes(gIni) == before);
     return;
   }
   for (std::size_t i = 0; i < entries.size(); ++i) {

@@ -65,6 +65,17 @@ inline void WriteBytes(const std::string& path, std::string_view bytes) {
   FUZZ_CHECK(std::fclose(file) == 0 && written);
 }
 
+inline std::string ReadBytes(const std::string& path) {
+  std::string content;
+  if (FILE* file = std::fopen(path.c_str(), "rb")) {
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+      content.append(chunk, n);
+    std::fclose(file);
+  }
+  return content;
+}
+
 inline void MakeFolder(const std::string& path) {
   std::error_code error;
   std::filesystem::create_directories(path, error);

@@ -31,17 +31,6 @@ void Seed(const std::string& target, const std::string& name, const std::string&
   fuzz::WriteBytes(gRoot + "/" + target + "/" + name, bytes);
 }
 
-std::string ReadAll(const std::string& path) {
-  std::string content;
-  if (FILE* file = std::fopen(path.c_str(), "rb")) {
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
-      content.append(chunk, n);
-    std::fclose(file);
-  }
-  return content;
-}
-
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
   for (std::size_t pos = 0; (pos = text.find(from, pos)) != std::string::npos; pos += to.size()) {
     text.replace(pos, from.size(), to);
@@ -55,7 +44,7 @@ void ProfileSeeds() {
   RipSettings settings;
   LoadDefaultSettings(settings);
   LoadSettings(settings);  // an empty folder: every key is written with its default
-  const std::string fresh = ReadAll(SettingsFilePath());
+  const std::string fresh = fuzz::ReadBytes(SettingsFilePath());
   FUZZ_CHECK(!fresh.empty());
   Seed("fuzz_profile", "fresh.ini", fresh);
   Seed("fuzz_profile", "fresh-crlf.ini", Replace(fresh, "\n", "\r\n"));
@@ -142,7 +131,7 @@ void TocSeeds(const std::vector<std::string>& images) {
 
 void ImageSeeds(const std::vector<std::string>& images) {
   for (std::size_t i = 0; i < images.size(); ++i) {
-    const std::string text = ReadAll(images[i]);
+    const std::string text = fuzz::ReadBytes(images[i]);
     const bool toc =
         images[i].size() > 4 && images[i].compare(images[i].size() - 4, 4, ".toc") == 0;
     const char kind = toc ? 1 : 0;

@@ -636,14 +636,7 @@ TEST_P(ImageTruncated, TheTrackThatMeetsTheEndIsAnErrorWithWholeBlocksKept) {
 TEST_F(FaultInjection, KillDuringTheFirstSettingsSaveLeavesNoFileOrAWholeOne) {
   const std::string cue = Disc("disc.cue", {"--lengths", "75"});
   const std::string folder = fs::path(BinPath("obrin-rip")).parent_path().string() + "/My Music/";
-  const std::string whole =
-      "[Output]\nPath=" + folder +
-      "\n[WAV Setting]\nsamplerate=Same as input\nsamplebits=16 bits\nchannels=Stereo\n"
-      "[MP3 Setting]\nsamplerate=Same as input\nchannels=Stereo\nbitrate=128 kbps\n"
-      "mpegquality=Very high\nvbr=TRUE\nvbrmax=192 kbps\nvbrquality=2\n"
-      "[OGG Setting]\nsamplerate=Same as input\nchannels=Stereo\ncbr=128 kbps\n"
-      "usecbr=FALSE\nbbrnom=128 kbps\nbbrmin=128 kbps\nbbrmax=256 kbps\n"
-      "usebbr=FALSE\nvbr=9\nusevbr=TRUE\n";
+  const std::string whole = FreshSettingsFile(folder);
 
   // How long a first run takes here, to spread the kills over its whole life.
   const auto begin = std::chrono::steady_clock::now();

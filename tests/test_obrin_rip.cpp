@@ -78,14 +78,7 @@ TEST_F(ObrinRip, FirstRunWritesTheWholeSettingsFileInOrder) {
   ASSERT_FALSE(FileExists(config_.iniPath()));
   ASSERT_EQ(Rip({"--image", cue, "--list"}).exitStatus, 0);
   const std::string folder = fs::path(BinPath("obrin-rip")).parent_path().string() + "/My Music/";
-  EXPECT_EQ(ReadFile(config_.iniPath()),
-            "[Output]\nPath=" + folder +
-                "\n[WAV Setting]\nsamplerate=Same as input\nsamplebits=16 bits\nchannels=Stereo\n"
-                "[MP3 Setting]\nsamplerate=Same as input\nchannels=Stereo\nbitrate=128 kbps\n"
-                "mpegquality=Very high\nvbr=TRUE\nvbrmax=192 kbps\nvbrquality=2\n"
-                "[OGG Setting]\nsamplerate=Same as input\nchannels=Stereo\ncbr=128 kbps\n"
-                "usecbr=FALSE\nbbrnom=128 kbps\nbbrmin=128 kbps\nbbrmax=256 kbps\n"
-                "usebbr=FALSE\nvbr=9\nusevbr=TRUE\n");
+  EXPECT_EQ(ReadFile(config_.iniPath()), FreshSettingsFile(folder));
 }
 
 TEST_F(ObrinRip, DrivesAreTheImagesInTheOrderGiven) {

@@ -74,13 +74,7 @@ TEST_F(SettingsTest, DefaultsFillTheWholeRecord) {
 }
 
 TEST_F(SettingsTest, FirstRunWritesTheCompleteFileAndLaterLoadsLeaveIt) {
-  const std::string fresh =
-      "[Output]\nPath=" + GetProgramFolder() +
-      "My Music/\n[WAV Setting]\nsamplerate=Same as input\nsamplebits=16 bits\nchannels=Stereo\n"
-      "[MP3 Setting]\nsamplerate=Same as input\nchannels=Stereo\nbitrate=128 kbps\n"
-      "mpegquality=Very high\nvbr=TRUE\nvbrmax=192 kbps\nvbrquality=2\n"
-      "[OGG Setting]\nsamplerate=Same as input\nchannels=Stereo\ncbr=128 kbps\nusecbr=FALSE\n"
-      "bbrnom=128 kbps\nbbrmin=128 kbps\nbbrmax=256 kbps\nusebbr=FALSE\nvbr=9\nusevbr=TRUE\n";
+  const std::string fresh = FreshSettingsFile(GetProgramFolder() + "My Music/");
   RipSettings s = Loaded();
   EXPECT_EQ(ReadFile(ini()), fresh);
   EXPECT_EQ(Words(s.formats), Words(FormatSettings{}));

@@ -68,6 +68,9 @@ void MakeDisc(const std::vector<std::string>& args);
 // Runs mkdisc PATH ARGS...; returns PATH.
 std::string MakeDiscAt(const std::string& path, const std::vector<std::string>& args);
 
+// The settings file a first run writes, byte for byte, with `outputFolder` as [Output] Path.
+std::string FreshSettingsFile(const std::string& outputFolder);
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);
