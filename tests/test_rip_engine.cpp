@@ -1,0 +1,257 @@
+// The capture loop and the rip job on a scripted drive. Guards against:
+// - blocks other than 26 sectors, progress on the wrong scale or rhythm, audio not bit-exact;
+// - a failed attempt not retried, a failed block not reported with its first frame, blocks
+//   after a failure written, a delivery with an offset copied wrongly;
+// - a stop not seen between blocks, a drive or file left open, a drive opened for a file
+//   that cannot be created;
+// - unticked tracks ripped or touched, the finished message before ripFinished is set;
+// - a failed capture encoded anyway, or its temporary file left behind;
+// - Stop hanging (also in an error box), a second worker, a missing encoder library.
+#include <sys/stat.h>
+
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "config/settings.h"
+#include "rip/capture.h"
+#include "rip/rip_job.h"
+#include "support/fake_drive.h"
+#include "support/recording_host.h"
+#include "support/test_env.h"
+
+namespace {
+
+using Ints = std::vector<int32_t>;
+
+class RipEngine : public ::testing::Test {
+ protected:
+  // `lengths` audio tracks back to back from sector 0, all ticked, album "Album".
+  void UseDisc(const std::vector<uint32_t>& lengths, int32_t format) {
+    std::vector<FakeTrack> tracks;
+    uint32_t start = 0;
+    for (uint32_t length : lengths) {
+      tracks.push_back({start, length, false});
+      start += length;
+    }
+    drive_->SetTracks(tracks);
+    SetCdDevices({drive_});
+    PrepareRipSettings(dir_.path() + "/", format);
+    ripSettings.discAlbum = "Album";
+    listOpens_ = drive_->OpenAttempts();
+  }
+  // Captures track 0 into the temporary file, as the worker would.
+  void Capture(const std::string& target = {}) {
+    ripSettings.ripping = 1;
+    buffer_ = AllocTrackBuffer(26);
+    job_ = CaptureJob{&ripSettings.tracks.at(0), buffer_.get(), target.empty() ? pcm() : target};
+    CaptureTrackToPcm(*host_, job_);
+  }
+  std::string pcm() const { return dir_ / "cddatmp001.pcm"; }
+  std::string wavOf(int position) const {
+    return dir_ / ("Album/-Track 0" + std::to_string(position + 1) + ".wav");
+  }
+  Ints statuses() const {
+    Ints s;
+    for (const TrackRecord& t : ripSettings.tracks) s.push_back(t.status);
+    return s;
+  }
+  void TearDown() override { StopRipJob(); }
+
+  ScopedConfigHome config_;
+  TempDir dir_;
+  std::shared_ptr<FakeDrive> drive_ = std::make_shared<FakeDrive>();
+  std::unique_ptr<RecordingHost> host_ = std::make_unique<RecordingHost>();
+  TrackBufferPtr buffer_;
+  CaptureJob job_;
+  int listOpens_ = 0;
+};
+
+TEST_F(RipEngine, CaptureReadsBlocksOf26WithProgressBeforeEveryFifth) {
+  UseDisc({261}, Mp3);
+  Capture();
+  // Before blocks 0, 5 and 10 on the 0..30 scale, then the closing message.
+  EXPECT_EQ(host_->ProgressOf(0), (Ints{0, 14, 29, 29}));
+  const auto reads = drive_->Reads();
+  ASSERT_EQ(reads.size(), 11u);
+  for (size_t i = 0; i < reads.size(); ++i) {
+    EXPECT_EQ(reads[i].start, 26 * i);
+    EXPECT_EQ(reads[i].count, i == 10 ? 1u : 26u);
+  }
+  EXPECT_EQ(ReadFile(pcm()), FakeDrive::ExpectedAudio(0, 261));
+  EXPECT_EQ(drive_->Closes(), drive_->Opens());
+  EXPECT_EQ(drive_->OptionsSet(), (std::vector<std::pair<int, uint32_t>>{{37, 3}, {38, 1}}));
+  EXPECT_TRUE(host_->errors().empty());
+}
+
+TEST_F(RipEngine, CaptureFaults) {
+  const struct {
+    const char* name;
+    std::function<void(FakeDrive&)> script;
+    std::vector<std::string> errors;
+    std::string audio;  // what the temporary file must hold
+    bool failed;
+  } cases[] = {
+      {"two failed attempts are retried silently",
+       [](FakeDrive& d) { d.FailAttempts(26, 1, 2); },
+       {},
+       FakeDrive::ExpectedAudio(0, 100),
+       false},
+      {"a block failing every attempt ends the capture",
+       [](FakeDrive& d) { d.FailAlways(52, kCdErrRead, kAspiError); },
+       {"Error at frame 52 (3:4)"},
+       FakeDrive::ExpectedAudio(0, 52),
+       true},
+      {"an offset delivery is copied as delivered",
+       [](FakeDrive& d) { d.DeliverShifted(26, 4, 4); },
+       {},
+       FakeDrive::ExpectedAudio(0, 26) + FakeDrive::ExpectedAudio(26, 26).substr(0, 61148) +
+           FakeDrive::ExpectedAudio(52, 48),
+       false},
+      {"a drive that does not open fails the first read",
+       [](FakeDrive& d) { d.SetCannotOpen(true); },
+       {"Error at frame 0 (1:130)"},
+       "",
+       true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    drive_ = std::make_shared<FakeDrive>();
+    host_ = std::make_unique<RecordingHost>();
+    UseDisc({100}, Mp3);
+    c.script(*drive_);
+    Capture();
+    EXPECT_EQ(host_->errors(), c.errors);
+    EXPECT_EQ(job_.captureFailed, c.failed);
+    EXPECT_TRUE(ReadFile(pcm()) == c.audio);
+    EXPECT_EQ(drive_->Closes(), drive_->Opens());
+  }
+}
+
+TEST_F(RipEngine, CaptureIntoAFileThatCannotBeCreatedLeavesTheDriveAlone) {
+  UseDisc({100}, Mp3);
+  Capture(dir_ / "no/such/folder/x.pcm");
+  EXPECT_EQ(host_->errors(), (std::vector<std::string>{"Cannot create output file"}));
+  EXPECT_EQ(host_->ProgressOf(0), (Ints{kStatusError}));
+  EXPECT_EQ(drive_->OpenAttempts(), listOpens_);
+}
+
+TEST_F(RipEngine, WalksTickedTracksInListOrderAndLeavesOthersAlone) {
+  UseDisc({30, 30, 30, 30, 30}, Wav);
+  for (TrackRecord& t : ripSettings.tracks) t.checked = 0, t.status = 42;
+  ripSettings.tracks[1].checked = ripSettings.tracks[4].checked = 1;
+  StartRipJob(*host_);
+  ASSERT_TRUE(host_->WaitFinished());
+  JoinRipJob();
+  EXPECT_EQ(host_->currentTracks(), (Ints{1, 4}));
+  EXPECT_EQ(host_->startedFiles(), (std::vector<std::string>{wavOf(1), wavOf(4)}));
+  EXPECT_EQ(statuses(), (Ints{42, kStatusCompleted, 42, 42, kStatusCompleted}));
+  EXPECT_TRUE(ReadFile(wavOf(4)).substr(44) == FakeDrive::ExpectedAudio(120, 30));
+  EXPECT_EQ(host_->finishedCount(), 1);
+  EXPECT_TRUE(host_->finishedAfterFlag());
+  EXPECT_EQ(ripSettings.ripping, 0);
+  // The worker body alone: a stop request before the first track.
+  ripSettings.ripping = 0;
+  ripSettings.tracks[1].checked = 0;
+  EXPECT_EQ(RipJob(*host_), kRipJobStopped);
+  EXPECT_EQ(statuses()[4], kStatusStopped);
+}
+
+TEST_F(RipEngine, StopAtEveryMomentEndsTheRestStoppedWithoutHanging) {
+  enum Moment { RightAfterStart, MidSecondTrack, InErrorBox, AfterTheEnd };
+  const struct {
+    Moment moment;
+    std::vector<uint32_t> lengths;
+    Ints statuses;
+    size_t secondWavBytes;  // 0: no file
+  } cases[] = {
+      {RightAfterStart, {3000, 3000, 3000}, {kStatusStopped, kStatusStopped, kStatusStopped}, 0},
+      {MidSecondTrack,
+       {60, 300, 60},
+       {kStatusCompleted, kStatusStopped, kStatusStopped},
+       44 + 52 * 2352},
+      {InErrorBox,
+       {60, 300, 60},
+       {kStatusCompleted, kStatusStopped, kStatusStopped},
+       44 + 26 * 2352},
+      {AfterTheEnd,
+       {60, 300, 60},
+       {kStatusCompleted, kStatusCompleted, kStatusPending},
+       44 + 300 * 2352},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.moment);
+    drive_ = std::make_shared<FakeDrive>();
+    host_ = std::make_unique<RecordingHost>();
+    UseDisc(c.lengths, Wav);
+    if (c.moment == MidSecondTrack) drive_->BlockReadAt(60 + 26);
+    if (c.moment == InErrorBox) drive_->FailAlways(60 + 26), host_->HoldErrorBoxes();
+    if (c.moment == AfterTheEnd) ripSettings.tracks[2].checked = 0;
+    StartRipJob(*host_);
+    if (c.moment == MidSecondTrack) {
+      ASSERT_TRUE(drive_->WaitUntilBlocked());
+      ripSettings.ripping = 0;  // StopRipJob's first step, taken while the read is held
+      drive_->ReleaseRead();
+    }
+    if (c.moment == InErrorBox) {
+      ASSERT_TRUE(host_->WaitForErrorBox());
+    }
+    if (c.moment == AfterTheEnd) {
+      ASSERT_TRUE(host_->WaitFinished());
+    }
+    StopRipJob();
+    EXPECT_EQ(statuses(), c.statuses);
+    EXPECT_EQ(FileExists(wavOf(1)) ? ReadFile(wavOf(1)).size() : 0, c.secondWavBytes);
+    EXPECT_FALSE(FileExists(wavOf(2)));
+    EXPECT_TRUE(host_->ProgressOf(2).empty());
+    EXPECT_EQ(host_->finishedCount(), 1);
+    EXPECT_EQ(drive_->Opens(), drive_->Closes());
+  }
+}
+
+TEST_F(RipEngine, StartWhileRunningStartsNoSecondWorker) {
+  UseDisc({200, 30}, Wav);
+  drive_->BlockReadAt(0);
+  StartRipJob(*host_);
+  ASSERT_TRUE(drive_->WaitUntilBlocked());
+  StartRipJob(*host_);
+  drive_->ReleaseRead();
+  ASSERT_TRUE(host_->WaitFinished());
+  JoinRipJob();
+  EXPECT_EQ(host_->startedFiles().size(), 2u);
+  EXPECT_EQ(drive_->Reads().size(), 8u + 2u);
+}
+
+TEST_F(RipEngine, AFailedCaptureEncodesNothingAndLeavesNoTemporaryFile) {
+  UseDisc({400}, Ogg);
+  ripSettings.ripping = 1;
+  ASSERT_EQ(mkdir(pcm().c_str(), 0700), 0);  // a stale name that cannot be written
+  RipJob(*host_);
+  ASSERT_EQ(rmdir(pcm().c_str()), 0);
+  ripSettings.ripping = 1;
+  {
+    ScopedFileSizeLimit full(100000);
+    RipJob(*host_);
+  }
+  EXPECT_EQ(host_->errors(),
+            (std::vector<std::string>{"Cannot create output file", "Cannot write output file"}));
+  EXPECT_EQ(statuses(), (Ints{kStatusError}));
+  EXPECT_FALSE(FileExists(pcm()));
+  EXPECT_FALSE(FileExists(dir_ / "Album/-Track 01.ogg"));
+}
+
+TEST_F(RipEngine, AMissingEncoderLibrarySkipsEveryMp3Track) {
+  // Test programs have no liblame_enc.so beside them, so the bare-name load fails.
+  UseDisc({30, 30}, Mp3);
+  StartRipJob(*host_);
+  ASSERT_TRUE(host_->WaitFinished());
+  JoinRipJob();
+  const auto errors = host_->errors();
+  ASSERT_EQ(errors.size(), 2u);
+  for (const auto& e : errors) EXPECT_EQ(e.rfind("Error loading LAME encoder dll\n", 0), 0u);
+  EXPECT_EQ(statuses(), (Ints{kStatusPending, kStatusPending}));
+  EXPECT_TRUE(host_->progress().empty());
+  EXPECT_EQ(drive_->OpenAttempts(), listOpens_);
+}
+
+}  // namespace
