@@ -1,8 +1,12 @@
-// Fuzz target: arbitrary cue sheets and cdrdao TOC files, opened through libcdio.
+// Fuzz target: arbitrary cue sheets, cdrdao TOC files and NRG chunk tables, opened through
+// libcdio.
 //
 // The first input byte picks what the rest is: bit 0 clear a .cue, set a .toc; bit 1 names
 // the file "disc.*" (beside "disc.bin", the cue driver's own pairing) or "sheet.*" (which
-// makes the cue path go through its private copy and link); bit 2 asks for read retries.
+// makes the cue path go through its private copy and link); bit 2 asks for read retries;
+// bit 3 makes it the end of "disc.nrg" instead: the rest follows kNrgDataBytes of audio (the
+// 150-sector pregap and 16 sectors), so it is the chunk table and footer of a Nero image
+// (fuzz_seeds makes the seeds from mkdisc's).
 // Two real data files sit in the same folder, written once at start: disc.bin (16 sectors)
 // and other.bin (7 sectors), every byte a function of its position.
 //
@@ -14,6 +18,9 @@
 //    record per audio track, none reaching past the lead-out;
 //  - a read that succeeds delivers exactly the sectors asked for, inside the buffer, and a
 //    read that reaches the lead-out fails as past the end.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -28,6 +35,8 @@
 
 namespace {
 
+constexpr off_t kNrgDataBytes = (150 + 16) * off_t{kSectorBytes};
+
 std::string gFolder;
 
 void WriteBin(const std::string& name, uint32_t sectors) {
@@ -36,6 +45,16 @@ void WriteBin(const std::string& name, uint32_t sectors) {
     bytes[i] = static_cast<char>((i * 131 + i / kSectorBytes * 17 + 5) & 0xFF);
   }
   fuzz::WriteBytes(gFolder + "/" + name, bytes);
+}
+
+// disc.nrg: the audio written once at start stays; each input replaces what follows it.
+void WriteNrgTail(std::string_view tail) {
+  const std::string path = gFolder + "/disc.nrg";
+  FUZZ_CHECK(truncate(path.c_str(), kNrgDataBytes) == 0);
+  const int fd = open(path.c_str(), O_WRONLY | O_APPEND);
+  FUZZ_CHECK(fd >= 0);
+  const bool written = write(fd, tail.data(), tail.size()) == static_cast<ssize_t>(tail.size());
+  FUZZ_CHECK(close(fd) == 0 && written);
 }
 
 // libcdio's complaints about broken sheets are the expected outcome here, not news.
@@ -72,6 +91,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
   setenv("TMPDIR", tmp.c_str(), 1);
   WriteBin("disc.bin", 16);
   WriteBin("other.bin", 7);
+  WriteBin("disc.nrg", kNrgDataBytes / kSectorBytes);
   // Discovery installs Obrin's own log handler once; the quiet one replaces it for good.
   SetCdImages({});
   cdio_log_set_handler(QuietLog);
@@ -81,9 +101,15 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const uint8_t selector = data[0];
-  const std::string path =
-      gFolder + ((selector & 2) ? "/sheet" : "/disc") + ((selector & 1) ? ".toc" : ".cue");
-  fuzz::WriteBytes(path, std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1));
+  const std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
+  std::string path;
+  if (selector & 8) {
+    path = gFolder + "/disc.nrg";
+    WriteNrgTail(rest);
+  } else {
+    path = gFolder + ((selector & 2) ? "/sheet" : "/disc") + ((selector & 1) ? ".toc" : ".cue");
+    fuzz::WriteBytes(path, rest);
+  }
 
   SetCdImages({path});
   RipSettings settings;

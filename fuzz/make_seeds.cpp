@@ -1,6 +1,6 @@
 // fuzz_seeds: writes the starting corpora of the fuzz targets.
 //
-//   fuzz_seeds CORPUS_ROOT [IMAGE.cue|IMAGE.toc ...]
+//   fuzz_seeds CORPUS_ROOT [IMAGE.cue|IMAGE.toc|IMAGE.nrg ...]
 //
 // Writes CORPUS_ROOT/<target>/<name> for each target. The inputs come from Obrin itself
 // wherever it can make them: the fresh Obrin.ini is what LoadSettings writes into an empty
@@ -132,6 +132,15 @@ void TocSeeds(const std::vector<std::string>& images) {
 void ImageSeeds(const std::vector<std::string>& images) {
   for (std::size_t i = 0; i < images.size(); ++i) {
     const std::string text = fuzz::ReadBytes(images[i]);
+    if (images[i].size() > 4 && images[i].compare(images[i].size() - 4, 4, ".nrg") == 0) {
+      // fuzz_image supplies the audio (16 sectors after the pregap); the seed is the rest.
+      constexpr std::size_t kData = (150 + 16) * std::size_t{kSectorBytes};
+      if (text.size() > kData) {
+        Seed("fuzz_image", "image-" + std::to_string(i),
+             std::string(1, '\x08') + text.substr(kData));
+      }
+      continue;
+    }
     const bool toc =
         images[i].size() > 4 && images[i].compare(images[i].size() - 4, 4, ".toc") == 0;
     const char kind = toc ? 1 : 0;
@@ -155,7 +164,7 @@ void ImageSeeds(const std::vector<std::string>& images) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: fuzz_seeds CORPUS_ROOT [IMAGE.cue|IMAGE.toc ...]\n");
+    std::fprintf(stderr, "usage: fuzz_seeds CORPUS_ROOT [IMAGE.cue|IMAGE.toc|IMAGE.nrg ...]\n");
     return 2;
   }
   gRoot = argv[1];

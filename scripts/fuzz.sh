@@ -40,7 +40,7 @@ export TMPDIR="$scratch"
 
 echo "== fuzz: seed corpora"
 images="$scratch/images"
-mkdir -p "$images"/{cue,toc,data,short,gap}
+mkdir -p "$images"/{cue,toc,data,short,gap,nrg}
 # Small discs (16 sectors or fewer), named disc.* like the data file fuzz_image writes, so the
 # texts point at a bin the image target really has.
 "$build/bin/mkdisc" "$images/cue/disc.cue" --lengths 4,5,7 || exit 2
@@ -48,8 +48,10 @@ mkdir -p "$images"/{cue,toc,data,short,gap}
 "$build/bin/mkdisc" "$images/data/disc.cue" --lengths 5,5,6 --data-track 2 || exit 2
 "$build/bin/mkdisc" "$images/short/disc.toc" --lengths 6,5,5 --short 3 || exit 2
 "$build/bin/mkdisc" "$images/gap/disc.cue" --lengths 3,0,13 || exit 2
+"$build/bin/mkdisc" "$images/nrg/disc.nrg" --lengths 4,0,12 || exit 2
 corpus="$build/corpus"
-"$build/bin/fuzz_seeds" "$corpus" "$images"/*/disc.cue "$images"/*/disc.toc || exit 2
+"$build/bin/fuzz_seeds" "$corpus" "$images"/*/disc.cue "$images"/*/disc.toc \
+  "$images"/*/disc.nrg || exit 2
 for target in $targets; do
   [ -d "$corpus/$target" ] || { echo "fuzz: no seeds for $target" >&2; exit 2; }
 done

@@ -8,6 +8,7 @@
 #include "cli/cli_rip.h"
 #include "config/settings.h"
 #include "disc/cd_device.h"
+#include "disc/cdaccess.h"
 #include "disc/track_list.h"
 #include "disc/track_row_text.h"
 
@@ -58,6 +59,10 @@ int main(int argc, char** argv) {
   settings.driveIndex = options.drive;
 
   if (BuildTrackList(settings, settings.driveIndex) != 0) {
+    if (const std::string why = GetCDHandleErrorText(); !why.empty()) {
+      std::fprintf(stderr, "obrin-rip: %s\n", why.c_str());
+      return 2;
+    }
     std::fprintf(stderr, "obrin-rip: no disc in drive %d (%s)\n", settings.driveIndex,
                  settings.drives[static_cast<size_t>(settings.driveIndex)].description.c_str());
     return 2;

@@ -33,6 +33,12 @@ class CdDevice {
   virtual std::string DeviceName() const { return Description(); }
   // Null when the device cannot be opened or holds no disc.
   virtual std::unique_ptr<CdSession> Open() = 0;
+  // Open(), and when it gives null, why, as a sentence for the user (empty when there is
+  // nothing more to say than "no disc").
+  virtual std::unique_ptr<CdSession> OpenExplained(std::string& why) {
+    why.clear();
+    return Open();
+  }
 };
 
 using CdDeviceList = std::vector<std::shared_ptr<CdDevice>>;
@@ -56,6 +62,10 @@ CdDeviceList DiscoverCdDevices(const std::vector<std::string>& imagePaths);
 void SetCdDevices(CdDeviceList devices);
 // The DeviceName of each device of the current list, in list order.
 std::vector<std::string> GetCdDeviceNames();
+
+// Empty when the NRG image at `path` has a chunk table that libcdio's parser can take
+// safely; otherwise what is wrong with it.
+std::string NrgStructureProblem(const std::string& path);
 
 // Same as SetCdDevices(DiscoverCdDevices(imagePaths)).
 void SetCdImages(const std::vector<std::string>& imagePaths);

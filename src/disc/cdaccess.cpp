@@ -37,6 +37,7 @@ Registry& TheRegistry() {
 
 thread_local uint32_t tLibError = kCdOk;
 thread_local uint32_t tAspiStatus = kAspiPending;
+thread_local std::string tOpenError;
 
 int Fail(uint32_t libError, uint32_t aspiStatus) {
   tLibError = libError;
@@ -159,6 +160,7 @@ int GetCDList(DeviceList* list) {
 }
 
 CdHandle GetCDHandle(const OpenRequest* request) {
+  tOpenError.clear();
   if (!request || request->size != sizeof(OpenRequest) || request->version != 1) {
     Fail(kCdErrBadRequest, kAspiInvalidCommand);
     return kNoCdHandle;
@@ -171,7 +173,7 @@ CdHandle GetCDHandle(const OpenRequest* request) {
     return kNoCdHandle;
   }
   auto open = std::make_shared<OpenHandle>();
-  open->session = devices[index]->Open();
+  open->session = devices[index]->OpenExplained(tOpenError);
   if (!open->session) {
     Fail(kCdErrInvalidHandle, kAspiNoDevice);
     return kNoCdHandle;
@@ -292,4 +294,7 @@ uint32_t GetAspiLibError() {
 }
 uint32_t GetAspiLibAspiError() {
   return tAspiStatus;
+}
+std::string GetCDHandleErrorText() {
+  return tOpenError;
 }

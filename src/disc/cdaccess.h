@@ -148,6 +148,10 @@ int ReadCDAudioLBA(CdHandle handle, TrackBuffer* buffer);
 uint32_t GetAspiLibError();      // CdLibError of the calling thread's last failed call
 uint32_t GetAspiLibAspiError();  // CdAspiStatus of the same
 int CloseCDHandle(CdHandle handle);
+// Why the calling thread's last GetCDHandle gave kNoCdHandle, as a sentence naming the
+// device ("Cannot open disc image disc.cue: ..."); empty after a success, or when the
+// device had nothing to say beyond "no disc".
+std::string GetCDHandleErrorText();
 
 // The CD-access library's own number for a disc id, computed from a TOC (first track to
 // lead-out); exposed for tests.

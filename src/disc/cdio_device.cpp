@@ -8,13 +8,20 @@
 // - the cdrdao driver resolves relative FILE names against the working directory, so the
 //   TOC file is opened through a copy whose names are made absolute;
 // - both read every track from the first data file, so images with several are refused;
+// - the cue driver ignores the FILE type: a WAVE or FLAC file would be read as raw audio, so
+//   only BINARY is taken, and MOTOROLA (big-endian) with its bytes swapped here;
+// - the NRG parser trusts the chunk table at the end of the file, so that table is checked
+//   first (NrgStructureProblem);
 // - the parsers are not reentrant (strtok), so opening is serialised.
+//
+// An image that does not open says why (OpenExplained): "Cannot open disc image PATH: ...".
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +36,7 @@
 #include <cdio/paranoia/paranoia.h>
 
 #include "disc/cd_device.h"
+#include "disc/paranoia_block.h"
 
 namespace {
 
@@ -62,12 +70,26 @@ std::string Lower(std::string text) {
   return text;
 }
 
-bool IsReadableFile(const std::string& path, off_t* size = nullptr) {
+// Empty when `path` is a readable, non-empty regular file; otherwise what it is instead, to
+// follow "it" or a file's name in a message.
+std::string FileProblem(const std::string& path, off_t* size = nullptr) {
   struct stat st;
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return false;
-  if (access(path.c_str(), R_OK) != 0) return false;
+  if (stat(path.c_str(), &st) != 0) {
+    return errno == ENOENT ? "does not exist"
+                           : std::string("cannot be read (") + std::strerror(errno) + ")";
+  }
+  if (S_ISDIR(st.st_mode)) return "is a directory";
+  if (!S_ISREG(st.st_mode)) return "is not a regular file";
+  if (st.st_size == 0) return "is empty";
+  if (access(path.c_str(), R_OK) != 0) {
+    return std::string("cannot be read (") + std::strerror(errno) + ")";
+  }
   if (size) *size = st.st_size;
-  return true;
+  return {};
+}
+
+bool IsReadableFile(const std::string& path, off_t* size = nullptr) {
+  return FileProblem(path, size).empty();
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -105,6 +127,7 @@ struct FileReference {
   size_t nameBegin = 0;  // offset in the whole text
   size_t nameEnd = 0;
   std::string name;
+  std::string type;  // the word after the name (a cue sheet's file type), upper case
 };
 
 // Finds the lines that start with one of `keywords` followed by a file name (quoted, or a
@@ -141,6 +164,11 @@ std::vector<FileReference> FindFileReferences(const std::string& text,
       }
       if (ref.nameEnd > ref.nameBegin) {
         ref.name = text.substr(ref.nameBegin, ref.nameEnd - ref.nameBegin);
+        p = std::max(p, ref.nameEnd + 1);
+        skipBlanks();
+        while (p < lineEnd && !std::isspace(static_cast<unsigned char>(text[p]))) {
+          ref.type += static_cast<char>(std::toupper(static_cast<unsigned char>(text[p++])));
+        }
         found.push_back(ref);
       }
     }
@@ -154,23 +182,61 @@ std::string Resolve(const std::string& folder, const std::string& name) {
   return (fs::path(folder) / name).lexically_normal().string();
 }
 
-// The single data file named by the references, resolved against `folder`; empty when there
-// is none, several, or it is not a readable file.
-std::string SingleDataFile(const std::vector<FileReference>& refs, const std::string& folder) {
-  std::set<std::string> files;
-  for (const auto& ref : refs) files.insert(Resolve(folder, ref.name));
-  if (files.size() != 1) return {};
-  const std::string file = *files.begin();
-  return IsReadableFile(file) ? file : std::string();
+bool LooksLikeWindowsPath(const std::string& name) {
+  return name.find('\\') != std::string::npos ||
+         (name.size() >= 2 && std::isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':');
 }
 
-CdioPtr OpenCue(const std::string& path, const std::string& folder) {
-  std::string sheet;
-  if (!ReadSmallFile(path, sheet)) return nullptr;
-  const std::string data = SingleDataFile(FindFileReferences(sheet, {"file"}), folder);
-  if (data.empty()) return nullptr;
+// The single data file named by the references, resolved against `folder`; empty, with the
+// reason in `why`, when there is none, several, or it is not a readable file.
+std::string SingleDataFile(const std::vector<FileReference>& refs, const std::string& folder,
+                           const std::string& sheetKind, std::string& why) {
+  std::set<std::string> files;
+  for (const auto& ref : refs) files.insert(Resolve(folder, ref.name));
+  if (files.empty()) {
+    why = "the " + sheetKind + " names no data file";
+    return {};
+  }
+  if (files.size() > 1) {
+    why = "the " + sheetKind +
+          " names more than one data file; only images with a single one can be read";
+    return {};
+  }
+  const std::string file = *files.begin();
+  const std::string problem = FileProblem(file);
+  if (problem.empty()) return file;
+  if (problem == "does not exist" && LooksLikeWindowsPath(refs[0].name)) {
+    why = "its data file \"" + refs[0].name +
+          "\" is a Windows path; name the file relative to the " + sheetKind;
+  } else {
+    why = "its data file " + file + " " + problem;
+  }
+  return {};
+}
 
-  if (path.size() > 4 && path.compare(path.size() - 4, 4, ".cue") == 0 &&
+// Opens a cue sheet through libcdio. `swapBytes` is set for a MOTOROLA (big-endian) data file.
+CdioPtr OpenCue(const std::string& path, const std::string& folder, bool& swapBytes,
+                std::string& data, std::string& why) {
+  std::string sheet;
+  if (!ReadSmallFile(path, sheet)) {
+    why = "it is too large for a cue sheet";
+    return nullptr;
+  }
+  // Windows rippers often start the sheet with a UTF-8 byte-order mark, which libcdio would
+  // take as part of the first keyword.
+  const bool hadBom = sheet.compare(0, 3, "\xEF\xBB\xBF") == 0;
+  if (hadBom) sheet.erase(0, 3);
+  const auto refs = FindFileReferences(sheet, {"file"});
+  data = SingleDataFile(refs, folder, "cue sheet", why);
+  if (data.empty()) return nullptr;
+  const std::string type = refs[0].type.empty() ? "BINARY" : refs[0].type;
+  if (type != "BINARY" && type != "MOTOROLA") {
+    why = "its data file has the type " + type + "; only BINARY and MOTOROLA can be read";
+    return nullptr;
+  }
+  swapBytes = type == "MOTOROLA";
+
+  if (!hadBom && path.size() > 4 && path.compare(path.size() - 4, 4, ".cue") == 0 &&
       SameFile(path.substr(0, path.size() - 3) + "bin", data)) {
     return CdioPtr(cdio_open_bincue(path.c_str()));
   }
@@ -178,7 +244,10 @@ CdioPtr OpenCue(const std::string& path, const std::string& folder) {
   // Give libcdio the pair of names it insists on. It opens the data file while parsing, so
   // the copy and the link can go as soon as the image is open.
   std::string dir = TempFolder() + "/obrin-cue-XXXXXX";
-  if (!mkdtemp(dir.data())) return nullptr;
+  if (!mkdtemp(dir.data())) {
+    why = std::string("cannot make a temporary folder (") + std::strerror(errno) + ")";
+    return nullptr;
+  }
   const std::string cue = dir + "/image.cue";
   const std::string bin = dir + "/image.bin";
   CdioPtr cdio;
@@ -214,17 +283,23 @@ bool CdrdaoTracksNameTheirMode(const std::string& text) {
   return true;
 }
 
-CdioPtr OpenCdrdaoToc(const std::string& path, const std::string& folder) {
+CdioPtr OpenCdrdaoToc(const std::string& path, const std::string& folder, std::string& why) {
   std::string text;
-  if (!ReadSmallFile(path, text)) return nullptr;
+  if (!ReadSmallFile(path, text)) {
+    why = "it is too large for a TOC file";
+    return nullptr;
+  }
   const auto refs = FindFileReferences(text, {"file", "audiofile", "datafile"});
-  if (SingleDataFile(refs, folder).empty()) return nullptr;
+  if (SingleDataFile(refs, folder, "TOC file", why).empty()) return nullptr;
 
   std::string rewritten;
   size_t copied = 0;
   for (const auto& ref : refs) {
     const std::string absolute = Resolve(folder, ref.name);
-    if (absolute.find('"') != std::string::npos) return nullptr;
+    if (absolute.find('"') != std::string::npos) {
+      why = "its data file's path holds a double quote";
+      return nullptr;
+    }
     // A bare name gets quotes, since an absolute path may hold blanks.
     const bool quoted = ref.nameBegin > 0 && text[ref.nameBegin - 1] == '"';
     rewritten += text.substr(copied, ref.nameBegin - copied);
@@ -232,17 +307,197 @@ CdioPtr OpenCdrdaoToc(const std::string& path, const std::string& folder) {
     copied = ref.nameEnd;
   }
   rewritten += text.substr(copied);
-  if (!CdrdaoTracksNameTheirMode(rewritten)) return nullptr;
+  if (!CdrdaoTracksNameTheirMode(rewritten)) {
+    why = "a TRACK line names no mode, or a line is too long";
+    return nullptr;
+  }
 
   std::string temp = TempFolder() + "/obrin-toc-XXXXXX.toc";
   int fd = mkstemps(temp.data(), 4);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    why = std::string("cannot make a temporary file (") + std::strerror(errno) + ")";
+    return nullptr;
+  }
   close(fd);
   CdioPtr cdio;
   if (WriteWholeFile(temp, rewritten)) cdio.reset(cdio_open_cdrdao(temp.c_str()));
   unlink(temp.c_str());
   return cdio;
 }
+
+// --- NRG images ---
+//
+// libcdio's parser reads the chunk table named by the footer into one buffer and walks it
+// with the lengths it finds, unchecked: a length pointing past the table, a chunk shorter
+// than the records read from it, no track chunk at all (it then writes before its TOC array),
+// more than 99 tracks, or CD-Text it cannot bound make it read or write out of bounds. Its
+// own checks only log. So the table is read here first and refused unless each chunk libcdio
+// reads lies inside it and holds what libcdio will read.
+
+constexpr uint32_t kNrgMaxTable = 1 << 16;  // 99 tracks and full CD-Text fit in far less
+// Track positions beyond this would overflow libcdio's byte offsets (lsn * 2352 in 32 bits).
+constexpr int64_t kNrgMaxSector = 900000;
+
+uint64_t BigEndian(const uint8_t* p, int bytes) {
+  uint64_t value = 0;
+  for (int i = 0; i < bytes; ++i) value = value << 8 | p[i];
+  return value;
+}
+
+int32_t NrgSector(const uint8_t* p) {
+  return static_cast<int32_t>(static_cast<uint32_t>(BigEndian(p, 4)));
+}
+
+// CRC of a CD-Text pack: CCITT polynomial over bytes 0..15, stored inverted in 16..17.
+bool CdTextPackIsWhole(const uint8_t* pack) {
+  uint16_t crc = 0;
+  for (int i = 0; i < 16; ++i) {
+    crc ^= static_cast<uint16_t>(pack[i] << 8);
+    for (int bit = 0; bit < 8; ++bit) {
+      crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
+    }
+  }
+  return static_cast<uint16_t>(~crc) == BigEndian(pack + 16, 2);
+}
+
+// Checks a track chunk (CUES, CUEX, ETNF, ETN2); sets `tracks` to the tracks libcdio will
+// register from it.
+std::string NrgTrackChunkProblem(const std::string& id, const uint8_t* data, uint32_t length,
+                                 int& tracks) {
+  const bool cue = id == "CUES" || id == "CUEX";
+  const uint32_t entrySize = cue ? 8 : id == "ETNF" ? 20 : 32;
+  if (length % entrySize != 0) return "chunk " + id + " does not hold whole entries";
+  const uint32_t entries = length / entrySize;
+  tracks = 0;
+  if (id == "CUES") {
+    for (uint32_t idx = 1; entries >= 2 && idx < entries - 1; idx += 2) {
+      const uint8_t* entry = data + 8 * idx;
+      if (entry[2] / 16 != 0 || NrgSector(entry + 4) < 0 || NrgSector(entry + 4) > kNrgMaxSector ||
+          data[8 * idx + 9] != entry[1]) {
+        return "chunk CUES holds a track entry that cannot be read";
+      }
+      ++tracks;
+    }
+  } else if (id == "CUEX") {
+    if (entries % 2 != 0) return "chunk CUEX does not end with a lead-out entry";
+    int32_t previous = 0;
+    for (uint32_t idx = 2; idx < entries; idx += 2) {
+      const uint8_t* entry = data + 8 * idx;
+      const int32_t start = NrgSector(entry + 4);
+      const int32_t end = NrgSector(entry + 12);
+      if (entry[2] >> 4 > 1 || entry[1] == entry[9] || start < previous || end < start ||
+          end > kNrgMaxSector) {
+        return "chunk CUEX holds a track entry that cannot be read";
+      }
+      previous = start;
+      ++tracks;
+    }
+  } else {
+    for (uint32_t idx = 0; idx < entries; ++idx) {
+      const uint8_t* entry = data + entrySize * idx;
+      const bool etnf = id == "ETNF";
+      const uint64_t offset = BigEndian(entry, etnf ? 4 : 8);
+      const uint64_t bytes = BigEndian(entry + (etnf ? 4 : 8), etnf ? 4 : 8);
+      const uint32_t mode = static_cast<uint32_t>(BigEndian(entry + (etnf ? 8 : 16), 4));
+      const uint64_t start = BigEndian(entry + (etnf ? 12 : 20), 4);
+      const uint64_t block = mode == 0 || mode == 2 ? 2048 : mode == 7 ? 2352 : 2336;
+      const bool known =
+          mode == 0 || mode == 2 || mode == 3 || mode == 7 || (etnf && (mode == 6 || mode == 0x20));
+      if (!known || bytes % block != 0 || start * block != offset ||
+          start + bytes / block > kNrgMaxSector) {
+        return "chunk " + id + " holds a track entry that cannot be read";
+      }
+      ++tracks;
+    }
+  }
+  if (tracks < 1 || tracks > 99) return "chunk " + id + " does not hold 1 to 99 tracks";
+  return {};
+}
+
+}  // namespace
+
+std::string NrgStructureProblem(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  struct stat st;
+  std::vector<uint8_t> table;
+  uint8_t footer[12];
+  uint64_t tableStart = 0;
+  uint64_t tableEnd = 0;
+  std::string problem;
+  if (fstat(fd, &st) != 0 || st.st_size < 20 ||
+      pread(fd, footer, sizeof footer, st.st_size - 12) != 12) {
+    problem = "it is too short for an NRG image";
+  } else {
+    // The same order as libcdio: the older footer is looked for first.
+    const auto fileSize = static_cast<uint64_t>(st.st_size);
+    if (std::memcmp(footer + 4, "NERO", 4) == 0) {
+      tableStart = BigEndian(footer + 8, 4);
+      tableEnd = fileSize - 8;
+    } else if (std::memcmp(footer, "NER5", 4) == 0) {
+      tableStart = BigEndian(footer + 4, 8);
+      tableEnd = fileSize - 12;
+    } else {
+      problem = "it has no NRG footer";
+    }
+    if (problem.empty() && (tableStart >= tableEnd || tableEnd - tableStart > kNrgMaxTable)) {
+      problem = "its footer points outside the file";
+    }
+    if (problem.empty()) {
+      table.resize(tableEnd - tableStart);
+      if (pread(fd, table.data(), table.size(), static_cast<off_t>(tableStart)) !=
+          static_cast<ssize_t>(table.size())) {
+        problem = std::string("it cannot be read (") + std::strerror(errno) + ")";
+      }
+    }
+  }
+  close(fd);
+  if (!problem.empty()) return problem;
+
+  std::set<std::string> seen;
+  int tracks = 0;
+  for (uint64_t pos = 0;;) {
+    if (table.size() - pos < 8) return "its chunk table has no END! chunk";
+    const std::string id(reinterpret_cast<const char*>(&table[pos]), 4);
+    const auto length = static_cast<uint32_t>(BigEndian(&table[pos + 4], 4));
+    const uint8_t* data = &table[pos + 8];
+    if (length > table.size() - pos - 8) return "chunk " + id + " runs past its table";
+    if (id == "END!") break;
+    if (id == "NERO" || id == "NER5") return "its chunk table holds a footer";
+    const bool trackChunk = id == "CUES" || id == "CUEX" || id == "ETNF" || id == "ETN2";
+    const std::string kind = trackChunk ? "track" : id.compare(0, 3, "DAO") == 0 ? "DAO" : id;
+    if (!seen.insert(kind).second && (trackChunk || kind == "DAO" || kind == "CDTX")) {
+      return "it holds more than one " + kind + " chunk";
+    }
+    if (trackChunk) {
+      problem = NrgTrackChunkProblem(id, data, length, tracks);
+      if (!problem.empty()) return problem;
+    } else if (kind == "DAO") {
+      // A common header of 22 bytes, then one entry per track libcdio knows so far (at least
+      // the first, whose mode it reads in any case).
+      const uint32_t entry = id == "DAOX" ? 42 : 30;
+      if (length < 22 + entry * static_cast<uint32_t>(std::max(tracks, 1))) {
+        return "chunk " + id + " is too short for its tracks";
+      }
+    } else if ((id == "SINF" || id == "MTYP") && length != 4) {
+      return "chunk " + id + " has the wrong size";
+    } else if (id == "CDTX") {
+      if (length == 0 || length % 18 != 0) return "chunk CDTX does not hold whole packs";
+      for (uint32_t p = 0; p < length; p += 18) {
+        const uint8_t* pack = data + p;
+        if (!CdTextPackIsWhole(pack) || pack[0] < 0x80 || pack[0] > 0x8F || (pack[1] & 0x7F) > 99 ||
+            (pack[3] & 0x80) != 0) {
+          return "chunk CDTX holds a damaged CD-Text pack";
+        }
+      }
+    }
+    pos += 8 + uint64_t{length};
+  }
+  if (tracks == 0) return "it holds no track chunk";
+  return {};
+}
+
+namespace {
 
 // Reads the TOC libcdio parsed and checks that it describes a disc at all.
 bool ReadCdioToc(CdIo_t* cdio, TocBuffer& toc, uint32_t& leadOut) {
@@ -272,12 +527,14 @@ bool ReadCdioToc(CdIo_t* cdio, TocBuffer& toc, uint32_t& leadOut) {
   return FillTocBuffer(static_cast<uint8_t>(first), tracks, leadOut, toc);
 }
 
-void IgnoreParanoiaProgress(long /*position*/, paranoia_cb_mode_t /*mode*/) {}
-
 class CdioSession : public CdSession {
  public:
-  CdioSession(CdioPtr cdio, bool realDrive, const TocBuffer& toc, uint32_t leadOut)
-      : cdio_(std::move(cdio)), realDrive_(realDrive), toc_(toc), leadOut_(leadOut) {}
+  CdioSession(CdioPtr cdio, bool realDrive, bool swapBytes, const TocBuffer& toc, uint32_t leadOut)
+      : cdio_(std::move(cdio)),
+        realDrive_(realDrive),
+        swapBytes_(swapBytes),
+        toc_(toc),
+        leadOut_(leadOut) {}
 
   ~CdioSession() override {
     if (paranoia_) cdio_paranoia_free(paranoia_);
@@ -338,6 +595,9 @@ class CdioSession : public CdSession {
       libError = kCdErrRead;
       return false;
     }
+    if (swapBytes_) {
+      for (size_t i = 0; i + 1 < bytes; i += 2) std::swap(data[i], data[i + 1]);
+    }
     return true;
   }
 
@@ -358,21 +618,15 @@ class CdioSession : public CdSession {
     if (nextSector_ != static_cast<int64_t>(buffer.startSector)) {
       cdio_paranoia_seek(paranoia_, static_cast<int32_t>(buffer.startSector), SEEK_SET);
     }
-    uint8_t* out = TrackBufferData(&buffer);
-    for (uint32_t i = 0; i < buffer.sectorCount; ++i, out += kSectorBytes) {
-      int16_t* samples =
-          cdio_paranoia_read_limited(paranoia_, IgnoreParanoiaProgress, kParanoiaRetries);
-      if (!samples) {
-        nextSector_ = -1;
-        libError = kCdErrRead;
-        return false;
-      }
-      // Paranoia hands out samples in host order; the buffer holds them little-endian.
-      for (size_t s = 0; s < kSectorBytes / 2; ++s) {
-        const auto sample = static_cast<uint16_t>(samples[s]);
-        out[2 * s] = static_cast<uint8_t>(sample);
-        out[2 * s + 1] = static_cast<uint8_t>(sample >> 8);
-      }
+    const bool ok = ReadParanoiaBlock(
+        [this](ParanoiaCallback callback) {
+          return cdio_paranoia_read_limited(paranoia_, callback, kParanoiaRetries);
+        },
+        buffer.sectorCount, TrackBufferData(&buffer));
+    if (!ok) {
+      nextSector_ = -1;
+      libError = kCdErrRead;
+      return false;
     }
     nextSector_ = int64_t{buffer.startSector} + buffer.sectorCount;
     return true;
@@ -390,6 +644,7 @@ class CdioSession : public CdSession {
 
   CdioPtr cdio_;
   const bool realDrive_;
+  const bool swapBytes_;
   const TocBuffer toc_;
   const uint32_t leadOut_;
   bool paranoiaRequested_ = true;
@@ -400,12 +655,23 @@ class CdioSession : public CdSession {
   std::vector<uint8_t> scratch_;
 };
 
-std::unique_ptr<CdSession> MakeSession(CdioPtr cdio, bool realDrive) {
+std::unique_ptr<CdSession> MakeSession(CdioPtr cdio, bool realDrive, bool swapBytes = false) {
   if (!cdio) return nullptr;
   TocBuffer toc{};
   uint32_t leadOut = 0;
   if (!ReadCdioToc(cdio.get(), toc, leadOut)) return nullptr;
-  return std::make_unique<CdioSession>(std::move(cdio), realDrive, toc, leadOut);
+  return std::make_unique<CdioSession>(std::move(cdio), realDrive, swapBytes, toc, leadOut);
+}
+
+bool HasNrgFooter(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  uint8_t footer[12] = {};
+  const bool read = fstat(fd, &st) == 0 && st.st_size >= 12 &&
+                    pread(fd, footer, sizeof footer, st.st_size - 12) == 12;
+  close(fd);
+  return read && (std::memcmp(footer + 4, "NERO", 4) == 0 || std::memcmp(footer, "NER5", 4) == 0);
 }
 
 class DriveDevice : public CdDevice {
@@ -436,30 +702,79 @@ class ImageDevice : public CdDevice {
   bool IsImage() const override { return true; }
 
   std::unique_ptr<CdSession> Open() override {
-    // Refuse what is not a plain readable file before libcdio sees it: a folder, a FIFO
-    // (which would block) or an empty file.
-    if (!IsReadableFile(path_)) return nullptr;
-    std::error_code error;
-    const std::string folder = fs::absolute(path_, error).parent_path().string();
-    if (error) return nullptr;
-    const std::string extension = Lower(fs::path(path_).extension().string());
-    CdioPtr cdio;
-    {
-      std::lock_guard lock(gOpenMutex);
-      if (extension == ".cue") {
-        cdio = OpenCue(path_, folder);
-      } else if (extension == ".toc") {
-        cdio = OpenCdrdaoToc(path_, folder);
-      } else if (extension == ".nrg") {
-        cdio.reset(cdio_open_nrg(path_.c_str()));
-      } else {
-        cdio.reset(cdio_open(path_.c_str(), DRIVER_UNKNOWN));
-      }
-    }
-    return MakeSession(std::move(cdio), false);
+    std::string ignored;
+    return OpenExplained(ignored);
+  }
+
+  std::unique_ptr<CdSession> OpenExplained(std::string& why) override {
+    why.clear();
+    auto session = OpenImage(why);
+    if (!session && why.empty()) why = "its table of contents is not valid";
+    if (!session) why = "Cannot open disc image " + path_ + ": " + why;
+    return session;
   }
 
  private:
+  std::unique_ptr<CdSession> OpenImage(std::string& why) {
+    // Refuse what is not a plain readable file before libcdio sees it: a folder, a FIFO
+    // (which would block) or an empty file.
+    if (const std::string problem = FileProblem(path_); !problem.empty()) {
+      why = "it " + problem;
+      return nullptr;
+    }
+    std::error_code error;
+    const std::string folder = fs::absolute(path_, error).parent_path().string();
+    if (error) {
+      why = error.message();
+      return nullptr;
+    }
+    const std::string extension = Lower(fs::path(path_).extension().string());
+    CdioPtr cdio;
+    bool swapBytes = false;
+    std::string data;
+    std::lock_guard lock(gOpenMutex);
+    if (extension == ".cue") {
+      cdio = OpenCue(path_, folder, swapBytes, data, why);
+      if (!cdio && why.empty()) why = "libcdio cannot read the cue sheet";
+      if (cdio && !DataHoldsEveryTrack(cdio.get(), data, why)) return nullptr;
+    } else if (extension == ".toc") {
+      cdio = OpenCdrdaoToc(path_, folder, why);
+      if (!cdio && why.empty()) why = "libcdio cannot read the TOC file";
+    } else if (extension == ".nrg" || HasNrgFooter(path_)) {
+      if (const std::string problem = NrgStructureProblem(path_); !problem.empty()) {
+        why = "it is not a valid NRG image: " + problem;
+        return nullptr;
+      }
+      cdio.reset(cdio_open_nrg(path_.c_str()));
+      if (!cdio) why = "libcdio cannot read the NRG image";
+    } else {
+      cdio.reset(cdio_open(path_.c_str(), DRIVER_UNKNOWN));
+      if (!cdio) why = "it is not a disc image that can be read (cue/bin, cdrdao toc or nrg)";
+    }
+    return MakeSession(std::move(cdio), false, swapBytes);
+  }
+
+  // A cue sheet's last track runs to the end of the data file; one that starts beyond it
+  // means the data file was cut short (libcdio would give it a negative length).
+  static bool DataHoldsEveryTrack(CdIo_t* cdio, const std::string& data, std::string& why) {
+    off_t size = 0;
+    if (!IsReadableFile(data, &size)) return true;
+    const auto sectors = static_cast<lsn_t>(size / kSectorBytes);
+    const track_t first = cdio_get_first_track_num(cdio);
+    const track_t count = cdio_get_num_tracks(cdio);
+    if (first == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK) return true;
+    for (int t = first; t < first + count; ++t) {
+      const lsn_t start = cdio_get_track_lsn(cdio, static_cast<track_t>(t));
+      if (start != CDIO_INVALID_LSN && start > sectors) {
+        why = "its data file " + data + " is too short: it holds " + std::to_string(sectors) +
+              " sectors, but track " + std::to_string(t) + " starts at sector " +
+              std::to_string(start);
+        return false;
+      }
+    }
+    return true;
+  }
+
   std::string path_;
 };
 

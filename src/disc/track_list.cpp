@@ -11,6 +11,11 @@
 
 namespace {
 
+// On an enhanced CD the data session follows the audio one after the audio session's
+// lead-out, the data session's lead-in and the data track's pregap: 11,400 sectors (2:32) that
+// belong to no audio track, though the TOC runs the last audio track up to the data track.
+constexpr uint32_t kSessionGapSectors = 11400;
+
 void ReportNoDisc(TrackListHost* host) {
   if (!host) return;
   // The rows are cleared once per disc loss, and not while the user waits for playback.
@@ -74,6 +79,10 @@ int BuildTrackList(RipSettings& settings, int drivePosition, TrackListHost* host
   const TocBuffer& toc = drive.toc;
   const auto words = FormatSettingsWords(settings.formats, settings.outputFormat);
   const int entryCount = static_cast<int>(std::size(toc.entries));
+  int lastAudio = -1;
+  for (int t = toc.firstTrack; t <= toc.lastTrack && t - toc.firstTrack + 1 < entryCount; ++t) {
+    if (!(toc.entries[t - toc.firstTrack].adrControl & 0x04)) lastAudio = t - toc.firstTrack;
+  }
   // Entries are counted from the first track's, so a disc that starts at a track number
   // above 1 still lines up; each track needs the entry after it (its end) inside the buffer.
   for (int t = toc.firstTrack; t <= toc.lastTrack; ++t) {
@@ -92,6 +101,12 @@ int BuildTrackList(RipSettings& settings, int drivePosition, TrackListHost* host
     record.startSector = start;
     // A following entry that starts before this one is a broken TOC, not four billion sectors.
     record.lengthSectors = next >= start ? next - start : 0;
+    // Only a gap that fits is a session gap; a shorter one is a single-session disc's.
+    const bool dataFollows = e == lastAudio && e + 1 <= toc.lastTrack - toc.firstTrack &&
+                             (toc.entries[e + 1].adrControl & 0x04);
+    if (dataFollows && record.lengthSectors > kSessionGapSectors) {
+      record.lengthSectors -= kSessionGapSectors;
+    }
     record.lengthSeconds = record.lengthSectors / kSectorsPerSecond;
     record.format = static_cast<uint32_t>(settings.outputFormat);
     record.formatSettings = words;

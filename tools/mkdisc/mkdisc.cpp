@@ -1,4 +1,5 @@
-// mkdisc: writes a synthetic disc image (cue/bin or cdrdao toc/bin) for tests and demos.
+// mkdisc: writes a synthetic disc image (cue/bin, cdrdao toc/bin or Nero nrg) for tests and
+// demos.
 // The audio is generated, not recorded: a few voices of a chord progression with vibrato,
 // drums and a little noise, so encoders and rippers get something music-like to chew on,
 // and every byte is a function of the arguments alone.
@@ -27,10 +28,12 @@ const char kHelp[] =
     "  OUTPUT ending in .cue  writes a cue sheet and OUTPUT with .bin beside it\n"
     "  OUTPUT ending in .toc  writes a cdrdao TOC file and OUTPUT with .bin beside it;\n"
     "                         every track's length is declared explicitly\n"
+    "  OUTPUT ending in .nrg  writes a Nero disc-at-once image (one file: the 150-sector\n"
+    "                         pregap, the audio, then the CUEX/DAOX chunk table)\n"
     "Options:\n"
     "  --lengths L1,L2,...  track lengths in sectors (75 per second);\n"
     "                       default 4500,3000,6000\n"
-    "  --data-track K       track K (1-based) is a MODE1/2352 data track\n"
+    "  --data-track K       track K (1-based) is a MODE1/2352 data track (not .nrg)\n"
     "  --seed N             seed of the generated audio (default 1); the same\n"
     "                       arguments always give the same bytes\n"
     "  --short N            .toc only: the bin holds N sectors fewer than the TOC\n"
@@ -340,6 +343,7 @@ struct Options {
   uint64_t seed = 1;
   uint64_t shortBy = 0;
   bool toc = false;
+  bool nrg = false;
 };
 
 // Parses the command line; returns -1 to go on, else the exit status.
@@ -398,9 +402,13 @@ int ParseArguments(int argc, char** argv, Options& options) {
   if (options.output.empty()) return UsageError("no output file given");
   if (EndsWith(options.output, ".toc")) {
     options.toc = true;
+  } else if (EndsWith(options.output, ".nrg")) {
+    options.nrg = true;
   } else if (!EndsWith(options.output, ".cue")) {
-    return UsageError("output must end in .cue or .toc");
+    return UsageError("output must end in .cue, .toc or .nrg");
   }
+  // libcdio reads every track of a disc-at-once NRG as the kind of its first.
+  if (options.nrg && options.dataTrack) return UsageError("--data-track does not work with .nrg");
   if (options.lengths.empty() || options.lengths.size() > kMaxTracks)
     return UsageError("a disc holds 1 to 99 tracks");
   uint64_t total = 0;
@@ -447,7 +455,72 @@ std::string DescribeImage(const Options& options, const std::string& binName) {
   return text;
 }
 
-bool WriteBin(const Options& options, const std::string& binPath) {
+void PutBigEndian(std::string& out, uint64_t value, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i) out += static_cast<char>(value >> (8 * i));
+}
+
+void PutChunk(std::string& out, const char* id, const std::string& data) {
+  out += id;
+  PutBigEndian(out, data.size(), 4);
+  out += data;
+}
+
+// The chunk table and footer of a Nero disc-at-once image whose data (150 sectors of pregap,
+// then the tracks) starts at byte 0 and ends at `tableOffset`.
+std::string NrgTable(const Options& options, uint64_t tableOffset) {
+  constexpr uint32_t kPregap = 150;
+  const size_t count = options.lengths.size();
+  auto bcd = [](uint32_t n) { return static_cast<char>((n / 10) << 4 | (n % 10)); };
+  // CUEX: mode (0x01 audio), track, index (BCD), 0, start sector; the lead-in first, then
+  // index 0 and 1 of each track, then the lead-out.
+  std::string cuex;
+  auto cue = [&](char track, char index, int64_t sector) {
+    cuex += '\x01';
+    cuex += track;
+    cuex += index;
+    cuex += '\0';
+    PutBigEndian(cuex, static_cast<uint32_t>(static_cast<int32_t>(sector)), 4);
+  };
+  // DAOX: size, 13-digit catalogue number and its NUL, TOC type 0 (audio), first and last
+  // track; per track ISRC, sector size, mode 7 (audio), then byte offsets of index 0, index 1
+  // and the end.
+  std::string daox(4, '\0');
+  daox += std::string(14, '\0');
+  daox += std::string(2, '\0');
+  daox += '\x01';
+  daox += static_cast<char>(count);
+  cue(0, 0, -static_cast<int64_t>(kPregap));
+  uint64_t start = 0;
+  for (size_t t = 0; t < count; ++t) {
+    const auto number = static_cast<uint32_t>(t + 1);
+    const int64_t index0 = t == 0 ? -static_cast<int64_t>(kPregap) : static_cast<int64_t>(start);
+    cue(bcd(number), 0, index0);
+    cue(bcd(number), 1, static_cast<int64_t>(start));
+    daox += std::string(12, '\0');
+    PutBigEndian(daox, kSectorBytes, 2);
+    daox += std::string("\x07\0\0\x01", 4);
+    PutBigEndian(daox, static_cast<uint64_t>(index0 + kPregap) * kSectorBytes, 8);
+    PutBigEndian(daox, (start + kPregap) * kSectorBytes, 8);
+    start += options.lengths[t];
+    PutBigEndian(daox, (start + kPregap) * kSectorBytes, 8);
+  }
+  cue('\xAA', 1, static_cast<int64_t>(start));
+  const uint32_t daoxSize = static_cast<uint32_t>(daox.size());
+  for (int i = 0; i < 4; ++i) daox[static_cast<size_t>(i)] = static_cast<char>(daoxSize >> (8 * i));
+
+  std::string table;
+  PutChunk(table, "CUEX", cuex);
+  PutChunk(table, "DAOX", daox);
+  std::string sessions;
+  PutBigEndian(sessions, count, 4);
+  PutChunk(table, "SINF", sessions);
+  PutChunk(table, "END!", "");
+  table += "NER5";
+  PutBigEndian(table, tableOffset, 8);
+  return table;
+}
+
+bool WriteBin(const Options& options, const std::string& binPath, uint32_t silentSectors) {
   FILE* file = std::fopen(binPath.c_str(), "wb");
   if (!file) return false;
   uint64_t total = 0;
@@ -458,6 +531,9 @@ bool WriteBin(const Options& options, const std::string& binPath) {
   constexpr uint32_t kChunkSectors = 256;
   std::vector<uint8_t> chunk(kChunkSectors * kSectorBytes);
   bool ok = true;
+  for (uint32_t s = 0; s < silentSectors && ok; ++s) {
+    ok = std::fwrite(chunk.data(), kSectorBytes, 1, file) == 1;
+  }
   uint64_t written = 0;
   uint32_t lsn = 0;
   for (size_t t = 0; t < options.lengths.size() && ok && written < toWrite; ++t) {
@@ -493,13 +569,16 @@ int main(int argc, char** argv) {
   if (status >= 0) return status;
 
   const std::string base = options.output.substr(0, options.output.size() - 4);
-  const std::string binPath = base + ".bin";
-  if (!WriteBin(options, binPath)) {
+  const std::string binPath = options.nrg ? options.output : base + ".bin";
+  if (!WriteBin(options, binPath, options.nrg ? 150 : 0)) {
     std::fprintf(stderr, "mkdisc: cannot write %s: %s\n", binPath.c_str(), std::strerror(errno));
     return 1;
   }
-  const std::string description = DescribeImage(options, BaseName(binPath));
-  FILE* file = std::fopen(options.output.c_str(), "wb");
+  uint64_t total = 150;
+  for (uint32_t length : options.lengths) total += length;
+  const std::string description = options.nrg ? NrgTable(options, total * kSectorBytes)
+                                              : DescribeImage(options, BaseName(binPath));
+  FILE* file = std::fopen(options.output.c_str(), options.nrg ? "ab" : "wb");
   bool ok =
       file && std::fwrite(description.data(), 1, description.size(), file) == description.size();
   if (file && std::fclose(file) != 0) ok = false;
