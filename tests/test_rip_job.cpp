@@ -88,11 +88,11 @@ TEST_F(RipJobTest, ExitCodesOfTheWorkerBody) {
 TEST_F(RipJobTest, TemporaryFileLivesInTheOutputFolder) {
   UseDisc({30}, Wav);
   ripSettings.outputPath = "/music/";
-  EXPECT_EQ(TempPcmPath(), "/music//cddatmp001.pcm");
+  EXPECT_EQ(TempPcmPath(), "/music/cddatmp001.pcm");
   ripSettings.outputPath = "";
   EXPECT_EQ(TempPcmPath(), "./cddatmp001.pcm");
   ripSettings.outputFolderOverride = "/run/";
-  EXPECT_EQ(TempPcmPath(), "/run//cddatmp001.pcm");
+  EXPECT_EQ(TempPcmPath(), "/run/cddatmp001.pcm");
 }
 
 TEST_F(RipJobTest, StopRightAfterStartEndsEveryTrackStopped) {
