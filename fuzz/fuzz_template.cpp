@@ -10,12 +10,17 @@
 //  - placeholders match in either case: flipping the case of every placeholder letter does
 //    not change the result;
 //  - "$n" alone is the track number, "%02lld" of index + 1, for every index.
+//  - disc texts never add a folder level nor a control character: "$a$l$t$y$g" expands to a
+//    text without "/" and without bytes below 0x20;
+// and of OutputPathOf: the path never leaves the output folder. It is the folder, the album
+// subfolder, then components none of which is "." or "..", holds a NUL or exceeds 255 bytes.
 #include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -117,8 +122,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   number.fileNameTemplate = "$n";
   FUZZ_CHECK(ExpandFileNameTemplate(track, number) == NumberText(track.index));
 
-  // The album folder is the album, or the id name when it is empty (no drive: id 0).
-  FUZZ_CHECK(AlbumFolderName(settings) ==
-             (settings.discAlbum.empty() ? std::string("Album-0L") : settings.discAlbum));
+  RipSettings texts = settings;
+  texts.fileNameTemplate = "$a$l$t$y$g";
+  for (char c : ExpandFileNameTemplate(track, texts)) {
+    FUZZ_CHECK(c != '/' && static_cast<unsigned char>(c) >= 0x20);
+  }
+
+  // The album folder is the id name when the album is empty (no drive: id 0).
+  const std::string album = AlbumFolderName(settings);
+  if (settings.discAlbum.empty()) FUZZ_CHECK(album == "Album-0L");
+  const std::string folder = "/out/";
+  track.format = Wav;
+  const std::string path = OutputPathOf(track, settings, folder);
+  FUZZ_CHECK(path.compare(0, folder.size() + album.size() + 1, folder + album + "/") == 0);
+  std::size_t begin = folder.size();
+  while (begin <= path.size()) {
+    const std::size_t end = std::min(path.find('/', begin), path.size());
+    const std::string part = path.substr(begin, end - begin);
+    FUZZ_CHECK(part != "." && part != ".." && part.size() <= 255 && part.find('\0') == part.npos);
+    begin = end + 1;
+  }
+  const std::string normal = std::filesystem::path(path).lexically_normal().string();
+  FUZZ_CHECK(normal.size() > folder.size() && normal.compare(0, folder.size(), folder) == 0);
   return 0;
 }

@@ -5,12 +5,12 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <map>
 #include <string>
 #include <thread>
 
 #include "cli/cli_host.h"
+#include "disc/output_naming.h"
 #include "disc/track_row_text.h"
 #include "rip/rip_job.h"
 #include "rip/rip_status.h"
@@ -113,9 +113,21 @@ int RunCliRip(RipSettings& settings, const CliOptions& options) {
       settings.tracks[static_cast<size_t>(position)].checked = 1;
     }
   }
-  if (!settings.outputFolderOverride.empty()) {
-    std::error_code ignored;  // a folder that cannot be made shows up as the file's error
-    std::filesystem::create_directories(settings.outputFolderOverride, ignored);
+  // A template that names two tracks alike would leave only the last one's file: refuse the
+  // run before anything is ripped (the job itself would end the later track "ERROR").
+  const std::string folder = CurrentOutputFolder(settings);
+  std::map<std::string, const TrackRecord*> named;
+  for (const TrackRecord& track : settings.tracks) {
+    const std::string name = track.checked ? OutputPathOf(track, settings, folder) : "";
+    if (name.empty()) continue;
+    const auto [earlier, isNew] = named.emplace(name, &track);
+    if (!isNew) {
+      std::fprintf(stderr,
+                   "obrin-rip: %s and %s would both be written to \"%s\" (put $n or $t in "
+                   "the template)\nTry 'obrin-rip --help' for more information.\n",
+                   earlier->second->title.c_str(), track.title.c_str(), name.c_str());
+      return 2;
+    }
   }
 
   CliHost host(stderr);

@@ -4,8 +4,61 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "encoders/id3.h"
+
+namespace {
+
+// The longest name a Linux file system takes for one path component.
+constexpr std::size_t kNameMax = 255;
+
+bool IsUtf8Continuation(char c) {
+  return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// Where to cut `text` to at most `limit` bytes: moved back to the start of a UTF-8 sequence
+// that would be split (at most three bytes back); text that is not UTF-8 is cut at `limit`.
+std::size_t CutPoint(std::string_view text, std::size_t limit) {
+  if (text.size() <= limit) return text.size();
+  std::size_t cut = limit;
+  while (cut > 0 && limit - cut < 3 && IsUtf8Continuation(text[cut])) --cut;
+  return (static_cast<unsigned char>(text[cut]) & 0xC0) == 0xC0 ? cut : limit;
+}
+
+// One component below the output folder, made creatable and unable to climb: the last
+// `tailLength` bytes (the extension) survive any cut.
+std::string SafeComponent(std::string_view part, std::size_t tailLength) {
+  const std::string_view stem = part.substr(0, part.size() - tailLength);
+  std::string safe(stem.substr(0, CutPoint(stem, kNameMax - tailLength)));
+  safe += part.substr(stem.size());
+  for (char& c : safe) {
+    if (c == '\0') c = '_';
+  }
+  if (safe == "." || safe == "..") safe = "_" + safe;
+  return safe;
+}
+
+}  // namespace
+
+std::string FileNameText(std::string_view text) {
+  std::string name(text);
+  for (char& c : name) {
+    if (c == '/') {
+      c = '-';
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      c = '_';
+    }
+  }
+  return name;
+}
+
+std::string JoinFolder(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
 
 std::string ExpandFileNameTemplate(const TrackRecord& track, const RipSettings& settings) {
   const std::string& pattern = settings.fileNameTemplate;
@@ -21,13 +74,13 @@ std::string ExpandFileNameTemplate(const TrackRecord& track, const RipSettings& 
         static_cast<char>(std::tolower(static_cast<unsigned char>(pattern[++i])));
     switch (placeholder) {
       case 'a':
-        result += settings.discArtist;
+        result += FileNameText(settings.discArtist);
         break;
       case 'l':
-        result += settings.discAlbum;
+        result += FileNameText(settings.discAlbum);
         break;
       case 't':
-        result += track.title;
+        result += FileNameText(track.title);
         break;
       case 'n': {
         char number[16];
@@ -36,10 +89,10 @@ std::string ExpandFileNameTemplate(const TrackRecord& track, const RipSettings& 
         break;
       }
       case 'y':
-        result += settings.discYear;
+        result += FileNameText(settings.discYear);
         break;
       case 'g':
-        result += GenreName(settings.discGenre);
+        result += FileNameText(GenreName(settings.discGenre));
         break;
       case '$':
         result += '$';
@@ -52,7 +105,7 @@ std::string ExpandFileNameTemplate(const TrackRecord& track, const RipSettings& 
 }
 
 std::string AlbumFolderName(const RipSettings& settings) {
-  if (!settings.discAlbum.empty()) return settings.discAlbum;
+  if (!settings.discAlbum.empty()) return SafeComponent(FileNameText(settings.discAlbum), 0);
   uint32_t discId = 0;
   if (settings.driveIndex >= 0 &&
       static_cast<std::size_t>(settings.driveIndex) < settings.drives.size()) {
@@ -63,15 +116,35 @@ std::string AlbumFolderName(const RipSettings& settings) {
   return name;
 }
 
-std::string ComposeOutputPath(const TrackRecord& track, const RipSettings& settings,
-                              const std::string& outputFolder) {
+std::string OutputPathOf(const TrackRecord& track, const RipSettings& settings,
+                         const std::string& outputFolder) {
   const char* extension = FormatExtension(track.format);
   if (!extension) return {};
-  const std::string folder = outputFolder + AlbumFolderName(settings);
-  // An existing folder is what we want anyway, and any other failure surfaces when the
-  // output file cannot be created, so the result is not looked at.
-  (void)mkdir(folder.c_str(), 0777);
-  return folder + "/" + ExpandFileNameTemplate(track, settings) + extension;
+  std::string path = JoinFolder(outputFolder, AlbumFolderName(settings));
+  const std::string name = ExpandFileNameTemplate(track, settings) + extension;
+  for (std::size_t begin = 0;;) {
+    const std::size_t slash = name.find('/', begin);
+    path += '/';
+    if (slash == std::string::npos) {
+      path += SafeComponent(std::string_view(name).substr(begin), std::strlen(extension));
+      return path;
+    }
+    path += SafeComponent(std::string_view(name).substr(begin, slash - begin), 0);
+    begin = slash + 1;
+  }
+}
+
+std::string ComposeOutputPath(const TrackRecord& track, const RipSettings& settings,
+                              const std::string& outputFolder) {
+  std::string path = OutputPathOf(track, settings, outputFolder);
+  // A first rip's default folder ("My Music" beside the program) exists nowhere yet, so the
+  // output folder is made with its parents. The result is not looked at: an existing folder
+  // is what we want anyway, and any other failure shows when the file cannot be created.
+  if (!path.empty()) {
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+  }
+  return path;
 }
 
 std::string ComposeOutputPath(const TrackRecord& track, const RipSettings& settings) {

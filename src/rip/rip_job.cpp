@@ -14,7 +14,9 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <set>
 #include <thread>
+#include <utility>
 
 #include "config/settings.h"
 #include "disc/output_naming.h"
@@ -125,20 +127,51 @@ bool CaptureAndEncode(RipHost& host, TrackRecord& track, uint32_t& exitCode, Enc
   return encode(pcmPath, capture.captureFailed);
 }
 
+// The files earlier tracks of this job wrote, by identity, so that another name for the same
+// file (a folder reached twice) is caught too.
+using WrittenFiles = std::set<std::pair<dev_t, ino_t>>;
+
+void RememberWritten(const std::string& path, WrittenFiles& written) {
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) written.emplace(st.st_dev, st.st_ino);
+}
+
+// The last look before a track's output file is created (and an existing one truncated).
+// A stop that came at the track boundary, after the previous track's check, must not cost
+// this track's existing file; and a template that names two tracks alike (no $n or $t) must
+// not let a later track replace an earlier one's file, which would then be lost under a
+// "Completed". False, with the track's status set and posted, when the file must be left.
+bool MayCreateOutput(RipHost& host, TrackRecord& track, const std::string& outputName,
+                     const WrittenFiles& written) {
+  if (ripSettings.ripping == 0) {
+    track.status = kStatusStopped;
+    host.PostProgress(track);
+    return false;
+  }
+  struct stat st;
+  if (stat(outputName.c_str(), &st) == 0 && written.count({st.st_dev, st.st_ino}) != 0) {
+    host.ShowErrorBox("Cannot create output file");
+    track.status = kStatusError;
+    host.PostProgress(track);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string TempPcmPath() {
   const std::string& folder = ripSettings.outputFolderOverride.empty()
                                   ? ripSettings.outputPath
                                   : ripSettings.outputFolderOverride;
-  if (folder.empty()) return std::string("./") + kTempPcmName;
-  return folder + "/" + kTempPcmName;
+  return JoinFolder(folder.empty() ? std::string(".") : folder, kTempPcmName);
 }
 
 uint32_t RipJob(RipHost& mainWindow) {
   RipSettings& settings = ripSettings;
   uint32_t exitCode = kRipJobWalked;
   bool libraryLoaded = false;
+  WrittenFiles written;
 
   for (size_t position = 0; position < settings.tracks.size(); ++position) {
     TrackRecord& track = settings.tracks[position];
@@ -158,12 +191,14 @@ uint32_t RipJob(RipHost& mainWindow) {
           break;
         }
         mainWindow.TrackStarted(track, outputName);
+        if (!MayCreateOutput(mainWindow, track, outputName, written)) break;
         CaptureJob job{&track, buffer.get(), outputName};
         RipTrackToWav(mainWindow, job);
         break;
       }
       case Ogg:
         mainWindow.TrackStarted(track, outputName);
+        if (!MayCreateOutput(mainWindow, track, outputName, written)) break;
         endWalk = !CaptureAndEncode(
             mainWindow, track, exitCode, [&](const std::string& pcmPath, bool captureFailed) {
               const size_t size = OggReadBufferSize(track);
@@ -182,6 +217,7 @@ uint32_t RipJob(RipHost& mainWindow) {
         if (!BindEncoderLibrary(mainWindow)) break;
         libraryLoaded = true;
         mainWindow.TrackStarted(track, outputName);
+        if (!MayCreateOutput(mainWindow, track, outputName, written)) break;
         endWalk = !CaptureAndEncode(mainWindow, track, exitCode,
                                     [&](const std::string& pcmPath, bool captureFailed) {
                                       Mp3Job job{&track, pcmPath, outputName, captureFailed};
@@ -192,6 +228,7 @@ uint32_t RipJob(RipHost& mainWindow) {
       default:
         break;
     }
+    if (track.status != kStatusPending) RememberWritten(outputName, written);
     if (endWalk) break;
     if (settings.ripping == 0) {
       exitCode = kRipJobStopped;

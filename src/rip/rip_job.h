@@ -32,5 +32,6 @@ void JoinRipJob();
 uint32_t RipJob(RipHost& mainWindow);
 
 // The temporary PCM path for the current settings: the run's output folder (override, else
-// the record's outputPath) + "/" + kTempPcmName, or "./" + kTempPcmName when it is empty.
+// the record's outputPath) joined with kTempPcmName by one "/", or "./" + kTempPcmName when
+// it is empty.
 std::string TempPcmPath();
