@@ -66,7 +66,10 @@ class TempPcmClaim {
       char name[32];
       std::snprintf(name, sizeof name, "cddatmp%03d.pcm", number);
       const std::string path = number == 1 ? usual : folder + name;
-      const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+      // Never through a link planted at the name, and never waiting on a FIFO: such a name
+      // is left for the capture to refuse.
+      const int fd = open(path.c_str(),
+                          O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK, 0666);
       if (fd < 0) break;
       struct stat st;
       if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {  // not a file another rip can own
