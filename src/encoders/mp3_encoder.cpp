@@ -56,6 +56,18 @@ BE_CONFIG Mp3ConfigFor(const Mp3Settings& mp3) {
   return config;
 }
 
+bool Mp3EncoderAccepts(const Mp3Settings& mp3) {
+  BE_CONFIG config = Mp3ConfigFor(mp3);
+  uint32_t samplesPerChunk = 0, outputBufferSize = 0;
+  HBE_STREAM stream = nullptr;
+  if (lameApi.beInitStream(&config, &samplesPerChunk, &outputBufferSize, &stream) !=
+      BE_ERR_SUCCESSFUL) {
+    return false;
+  }
+  lameApi.beCloseStream(stream);
+  return true;
+}
+
 void EncodePcmToMp3(RipHost& mainWindow, Mp3Job& job) {
   TrackRecord& track = *job.track;
   const auto mp3 = SettingsBlockOf<Mp3Settings>(track);

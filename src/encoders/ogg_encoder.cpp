@@ -110,6 +110,19 @@ std::size_t OggReadBufferSize(const TrackRecord& track) {
   return kStepBytes;
 }
 
+bool OggEncoderAccepts(const OggSettings& settings) {
+  const PcmFormat format = OggOutputFormat(settings);
+  vorbis_info vi;
+  vorbis_info_init(&vi);
+  bool accepted = InitEncoderMode(vi, settings, format) == 0;
+  vorbis_info_clear(&vi);
+  if (accepted && format.sampleRate != kCdPcmFormat.sampleRate) {
+    Resampler resampler;
+    accepted = resampler.Init(kCdPcmFormat.sampleRate, format.sampleRate, format.channels);
+  }
+  return accepted;
+}
+
 void EncodePcmToOgg(RipHost& mainWindow, OggJob& job) {
   TrackRecord& track = *job.track;
   const OggSettings settings = SettingsBlockOf<OggSettings>(track);
@@ -141,7 +154,7 @@ void EncodePcmToOgg(RipHost& mainWindow, OggJob& job) {
       (!resample || resampler.Init(kCdPcmFormat.sampleRate, format.sampleRate, format.channels));
   if (!accepted) {
     vorbis_info_clear(&state.vi);
-    mainWindow.ShowErrorBox("The Ogg Vorbis encoder cannot use these settings");
+    mainWindow.ShowErrorBox(kOggSettingsRefused);
     track.status = kStatusError;
     endEarly(pcm);
     return;
