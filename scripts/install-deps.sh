@@ -12,6 +12,7 @@ packages=(
   libvorbis-dev libogg-dev libsoxr-dev libasound2-dev libudev-dev fp-utils
   # tests
   libgtest-dev libgmock-dev libmpg123-dev xvfb xauth valgrind libclang-rt-14-dev util-linux
+  locales  # the sources from which a test generates de_DE.UTF-8
   # reference encoders for the benchmarks
   lame vorbis-tools time
 )

@@ -383,7 +383,7 @@ TEST_F(OggEncoder, FailuresShowTheirErrorEndInErrorAndRemoveThePcm) {
   } cases[] = {
       {"Cannot open PCM data file", "", "earlier rip", false},
       {"Cannot create output file", dir_ / "missing-folder/out.ogg", nullptr},
-      {"Cannot write output file", "/dev/full", nullptr, true, true},
+      {"Cannot create output file", "/dev/full", nullptr, true, true},
       // 350 kbps is more than libvorbis allows for one channel.
       {kRefused,
        "",

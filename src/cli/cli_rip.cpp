@@ -69,12 +69,19 @@ class SignalWatcher {
     sigaddset(&set_, SIGTERM);
     sigaddset(&set_, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &set_, nullptr);
-    thread_ = std::thread([this, &host] {
-      int signal = 0;
-      while (sigwait(&set_, &signal) == 0 && signal != SIGUSR1) host.PostInterrupt();
-    });
+    try {
+      thread_ = std::thread([this, &host] {
+        int signal = 0;
+        while (sigwait(&set_, &signal) == 0 && signal != SIGUSR1) host.PostInterrupt();
+      });
+    } catch (const std::exception&) {
+      // No thread to be had (memory is short): the signals keep their usual effect, and the
+      // job, which cannot start its own thread either, says why.
+      pthread_sigmask(SIG_UNBLOCK, &set_, nullptr);
+    }
   }
   ~SignalWatcher() {
+    if (!thread_.joinable()) return;
     pthread_kill(thread_.native_handle(), SIGUSR1);
     thread_.join();
   }

@@ -1,5 +1,6 @@
 #include "disc/track_row_text.h"
 
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 
@@ -16,6 +17,14 @@ std::string Format(const char* pattern, ...) {
   std::vsnprintf(text, sizeof text, pattern, args);
   va_end(args);
   return text;
+}
+
+// "%.2f" with a point whatever the process locale: a toolkit that sets the user's locale
+// would otherwise turn "Q0.45" into "Q0,45".
+std::string TwoDecimals(double value) {
+  char text[64];
+  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 2);
+  return std::string(text, result.ptr);
 }
 
 // Table lookups that tolerate indexes a hand-edited record could hold.
@@ -48,8 +57,8 @@ std::string SettingsText(const TrackRecord& track) {
                       At(OggBitrateTable, ogg.bbrMax));
       }
       if (ogg.useVbr) {
-        return Format("VBR Q%.02f (%d kbps)", OggQualityValue(ogg.vbrQuality),
-                      static_cast<int>(OggNominalKbps(ogg.vbrQuality)));
+        return "VBR Q" + TwoDecimals(OggQualityValue(ogg.vbrQuality)) +
+               Format(" (%d kbps)", static_cast<int>(OggNominalKbps(ogg.vbrQuality)));
       }
       return Format("%d kbps", At(OggBitrateTable, ogg.cbrBitrate));
     }

@@ -56,6 +56,18 @@ BE_CONFIG Mp3ConfigFor(const Mp3Settings& mp3) {
   return config;
 }
 
+bool Mp3EncoderAccepts(const Mp3Settings& mp3) {
+  BE_CONFIG config = Mp3ConfigFor(mp3);
+  uint32_t samplesPerChunk = 0, outputBufferSize = 0;
+  HBE_STREAM stream = nullptr;
+  if (lameApi.beInitStream(&config, &samplesPerChunk, &outputBufferSize, &stream) !=
+      BE_ERR_SUCCESSFUL) {
+    return false;
+  }
+  lameApi.beCloseStream(stream);
+  return true;
+}
+
 void EncodePcmToMp3(RipHost& mainWindow, Mp3Job& job) {
   TrackRecord& track = *job.track;
   const auto mp3 = SettingsBlockOf<Mp3Settings>(track);
@@ -68,12 +80,11 @@ void EncodePcmToMp3(RipHost& mainWindow, Mp3Job& job) {
   std::unique_ptr<int16_t[]> inBuffer;
 
   OutputFileLock outputLock;  // held until the tag and the VBR header are in
-  FILE* pcm = std::fopen(job.pcmPath.c_str(), "rb");
+  FILE* pcm = OpenRegularFile(job.pcmPath, "rb");
   if (!pcm) {
     mainWindow.ShowErrorBox("Cannot open PCM data file");
     track.status = kStatusError;
-  } else if (!outputLock.Take(job.outputPath) ||
-             !(output = std::fopen(job.outputPath.c_str(), "wb"))) {
+  } else if (!(output = OpenRegularFile(job.outputPath, "wb", &outputLock))) {
     mainWindow.ShowErrorBox("Cannot create output file");
     track.status = kStatusError;
   } else {
@@ -129,6 +140,12 @@ void EncodePcmToMp3(RipHost& mainWindow, Mp3Job& job) {
         ++chunkNumber;
         samplesRead = readChunk();
       }
+      if (!encodeFailed && track.status != kStatusStopped && std::ferror(pcm)) {
+        // Audio the file holds but would not give: the track is not complete, and
+        // "Cannot open PCM data file" is this stage's word for an unreadable PCM file.
+        mainWindow.ShowErrorBox("Cannot open PCM data file");
+        track.status = kStatusError;
+      }
       if (encodeFailed) {
         failed = true;
       } else {
@@ -153,7 +170,7 @@ void EncodePcmToMp3(RipHost& mainWindow, Mp3Job& job) {
       failed = true;
     }
     if (ripSettings.id3Enabled && !removed) {  // a tag alone would make a file anew
-      if (FILE* tagFile = std::fopen(job.outputPath.c_str(), "ab")) {
+      if (FILE* tagFile = OpenRegularFile(job.outputPath, "ab")) {
         WriteId3v1Tag(tagFile, track, ripSettings);
         std::fclose(tagFile);
       }

@@ -11,3 +11,9 @@ void EncodePcmToMp3(RipHost& mainWindow, Mp3Job& job);
 
 // The encoder library configuration block for a track's MP3 settings.
 BE_CONFIG Mp3ConfigFor(const Mp3Settings& mp3);
+
+inline constexpr char kMp3SettingsRefused[] = "The MP3 encoder cannot use these settings";
+
+// True when the bound encoder library opens a stream for the settings (closed at once): a
+// job asks once, before it captures anything for them.
+bool Mp3EncoderAccepts(const Mp3Settings& mp3);

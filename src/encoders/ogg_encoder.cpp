@@ -110,6 +110,19 @@ std::size_t OggReadBufferSize(const TrackRecord& track) {
   return kStepBytes;
 }
 
+bool OggEncoderAccepts(const OggSettings& settings) {
+  const PcmFormat format = OggOutputFormat(settings);
+  vorbis_info vi;
+  vorbis_info_init(&vi);
+  bool accepted = InitEncoderMode(vi, settings, format) == 0;
+  vorbis_info_clear(&vi);
+  if (accepted && format.sampleRate != kCdPcmFormat.sampleRate) {
+    Resampler resampler;
+    accepted = resampler.Init(kCdPcmFormat.sampleRate, format.sampleRate, format.channels);
+  }
+  return accepted;
+}
+
 void EncodePcmToOgg(RipHost& mainWindow, OggJob& job) {
   TrackRecord& track = *job.track;
   const OggSettings settings = SettingsBlockOf<OggSettings>(track);
@@ -123,7 +136,7 @@ void EncodePcmToOgg(RipHost& mainWindow, OggJob& job) {
     mainWindow.PostProgress(track);
   };
 
-  FILE* pcm = std::fopen(job.pcmPath.c_str(), "rb");
+  FILE* pcm = OpenRegularFile(job.pcmPath, "rb");
   if (!pcm) {
     mainWindow.ShowErrorBox("Cannot open PCM data file");
     track.status = kStatusError;
@@ -141,14 +154,14 @@ void EncodePcmToOgg(RipHost& mainWindow, OggJob& job) {
       (!resample || resampler.Init(kCdPcmFormat.sampleRate, format.sampleRate, format.channels));
   if (!accepted) {
     vorbis_info_clear(&state.vi);
-    mainWindow.ShowErrorBox("The Ogg Vorbis encoder cannot use these settings");
+    mainWindow.ShowErrorBox(kOggSettingsRefused);
     track.status = kStatusError;
     endEarly(pcm);
     return;
   }
 
   OutputFileLock outputLock;
-  FILE* out = outputLock.Take(job.outputPath) ? std::fopen(job.outputPath.c_str(), "wb") : nullptr;
+  FILE* out = OpenRegularFile(job.outputPath, "wb", &outputLock);
   if (!out) {
     vorbis_info_clear(&state.vi);
     mainWindow.ShowErrorBox("Cannot create output file");
@@ -195,10 +208,16 @@ void EncodePcmToOgg(RipHost& mainWindow, OggJob& job) {
   uint32_t stepNumber = 0;
   bool endOfStream = writeFailed;
   bool inputEnded = false;
+  bool readFailed = false;
 
   while (!endOfStream) {
     float** analysis = resample ? nullptr : vorbis_analysis_buffer(&state.vd, kStepFrames);
     const std::size_t bytesRead = std::fread(job.readBuffer, 1, readBytes, pcm);
+    if (bytesRead < readBytes && std::ferror(pcm)) {
+      // Not the end of the audio: the rest of the file could not be read.
+      readFailed = true;
+      break;
+    }
     bytesDone += bytesRead;
     const std::size_t frames = bytesRead / kCdFrameBytes;
     DeinterleaveCdPcm(job.readBuffer, frames, format.channels,
@@ -244,6 +263,9 @@ void EncodePcmToOgg(RipHost& mainWindow, OggJob& job) {
 
   if (writeFailed) {
     mainWindow.ShowErrorBox("Cannot write output file");
+    track.status = kStatusError;
+  } else if (readFailed) {
+    mainWindow.ShowErrorBox("Cannot open PCM data file");
     track.status = kStatusError;
   }
 

@@ -2,11 +2,18 @@
 // The Ogg Vorbis stage: encodes the captured PCM file with libvorbis into Ogg pages.
 #include <cstddef>
 
+#include "config/settings.h"
 #include "rip/rip_status.h"
 
 // Bytes the stage's read buffer needs: 1024 frames of the PCM file, which is always the
 // disc's two channels (4096 bytes), whatever channel count the encoder is set up with.
 std::size_t OggReadBufferSize(const TrackRecord& track);
+
+inline constexpr char kOggSettingsRefused[] = "The Ogg Vorbis encoder cannot use these settings";
+
+// True when libvorbis (and the resampler, for another rate) take the settings: a job asks
+// once, before it captures anything for them.
+bool OggEncoderAccepts(const OggSettings& settings);
 
 // Encodes job.pcmPath into job.outputPath with the track's Ogg Vorbis settings (resampled to
 // 32000 or 48000 Hz, mixed to one channel for "Mono", the disc's stereo for "5.1") and the

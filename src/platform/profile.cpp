@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -251,21 +252,33 @@ bool ReplaceFile(const std::string& target, const std::string& content, const st
   return true;
 }
 
-// A symbolic link (a dotfiles setup, say) is followed, so the link survives the rename.
+// A symbolic link (a dotfiles setup, say) is followed, so the link survives the rename; a
+// dangling one too, so the first save creates the file it points to. A relative link is
+// taken from the link's own folder. A loop is left as it is: reading it then fails.
 std::string ResolveTarget(const std::string& file) {
-  struct stat st;
-  if (lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    if (char* real = realpath(file.c_str(), nullptr)) {
-      std::string resolved = real;
-      std::free(real);
-      return resolved;
-    }
+  std::string path = file;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    char link[PATH_MAX];
+    const ssize_t n = readlink(path.c_str(), link, sizeof link);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof link) return path;
+    const std::string target(link, static_cast<std::size_t>(n));
+    path = target.front() == '/' ? target : FolderOf(path) + "/" + target;
   }
-  return file;
+  return path;
 }
 
 bool HasLineBreakOrNul(std::string_view s) {
   return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+// One surrounding pair of double quotes is not part of the value (Path="/music/x y/").
+std::string_view Unquoted(std::string_view value) {
+  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+    value = value.substr(1, value.size() - 2);
+  }
+  return value;
 }
 
 std::string Truncated(std::string_view value, std::size_t bufferSize) {
@@ -285,7 +298,7 @@ std::string GetProfileString(const std::string& section, const std::string& key,
     struct stat st;
     if (ReadWholeFile(file, content, st) == ReadResult::Ok) {
       Location loc = Locate(content, Trim(section), Trim(key));
-      if (loc.keyFound) return Truncated(loc.value, bufferSize);
+      if (loc.keyFound) return Truncated(Unquoted(loc.value), bufferSize);
     }
     return Truncated(fallback, bufferSize);
   } catch (...) {  // out of memory: behave as if the key were absent

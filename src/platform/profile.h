@@ -1,6 +1,7 @@
 #pragma once
 // Private-profile (INI) reading and writing with the semantics Obrin's settings file has
-// always had: section and key names match case-insensitively, values are trimmed, the first
+// always had: section and key names match case-insensitively, values are trimmed (and read
+// without one pair of double quotes around them, as in Path="/music/x y/"), the first
 // of duplicate sections or keys wins, a missing section is appended at the end of the file,
 // a new key at the end of its section, an existing key is replaced in place, and every other
 // line (comments, lines without "=", unknown keys) is kept as it was.
@@ -20,7 +21,8 @@ std::string GetProfileString(const std::string& section, const std::string& key,
                              std::size_t bufferSize = 1024);
 
 // Sets `key` in `section` to `value`, creating the file and its folder when missing. A
-// symbolic link is followed; the file keeps its permission bits. False when the file could
+// symbolic link is followed, a dangling one too (its target is created); the file keeps its
+// permission bits. False when the file could
 // not be written (it is then unchanged), and for texts that would not read back as written:
 // an empty key, a line break or NUL anywhere, "=" in the key or a key starting with ";", "#"
 // or "[", "]" in the section.

@@ -117,29 +117,51 @@ OutputFileLock::~OutputFileLock() {
   if (fd_ >= 0) close(fd_);
 }
 
-bool OutputFileLock::Take(const std::string& path) {
+bool OutputFileLock::Take(int fd) {
   if (fd_ >= 0) close(fd_);
-  fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
-  if (fd_ < 0) return true;
-  // Only a regular file can hold another rip's audio; a device such as /dev/null is shared
-  // by every writer and must not turn a second rip away.
-  struct stat st;
-  if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd_);
-    fd_ = -1;
-    return true;
-  }
+  fd_ = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (fd_ < 0) return true;  // no lock to be had: the rip goes on as before locks
   if (flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
+  const bool anotherRips = errno == EWOULDBLOCK;
   close(fd_);
   fd_ = -1;
-  return errno != EWOULDBLOCK;
+  return !anotherRips;  // a file system without locks: the file as it is
+}
+
+FILE* OpenRegularFile(const std::string& path, const char* mode, OutputFileLock* lock) {
+  const char kind = mode[0];
+  int flags = O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK;
+  flags |= kind == 'r' ? O_RDONLY : kind == 'a' ? (O_WRONLY | O_APPEND) : (O_WRONLY | O_CREAT);
+  // Not O_TRUNC: nothing is cut before the name is known to be a regular file of our own.
+  const int fd = open(path.c_str(), flags, 0666);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  int error = 0;
+  if (fstat(fd, &st) != 0) {
+    error = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    error = EEXIST;
+  } else if (kind == 'w' && lock && !lock->Take(fd)) {
+    error = EWOULDBLOCK;
+  } else if (kind == 'w' && ftruncate(fd, 0) != 0) {
+    error = errno;
+  }
+  FILE* file = nullptr;
+  if (error == 0 && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0) {
+    file = fdopen(fd, kind == 'r' ? "rb" : kind == 'a' ? "ab" : "wb");
+  }
+  if (!file) {
+    if (error == 0) error = errno;
+    close(fd);
+    errno = error;
+  }
+  return file;
 }
 
 FILE* CreateCaptureTarget(RipHost& mainWindow, CaptureJob& job, OutputFileLock* lock) {
   job.captureFailed = false;
   job.fileCreated = false;
-  FILE* file =
-      !lock || lock->Take(job.targetPath) ? std::fopen(job.targetPath.c_str(), "wb") : nullptr;
+  FILE* file = OpenRegularFile(job.targetPath, "wb", lock);
   if (!file) {
     mainWindow.ShowErrorBox("Cannot create output file");
     job.track->status = kStatusError;

@@ -46,18 +46,25 @@ class OutputFileLock {
   ~OutputFileLock();
   OutputFileLock(const OutputFileLock&) = delete;
   OutputFileLock& operator=(const OutputFileLock&) = delete;
-  // Locks `path` without waiting, creating the file when missing (the stage truncates it
-  // next). False only when another process holds it; a file that cannot be opened at all is
-  // left for the stage's own open to report.
-  bool Take(const std::string& path);
+  // Locks the file open on `fd` without waiting, through a descriptor of its own, so the
+  // lock outlives the stage's closing of `fd`. False only when another process holds it.
+  bool Take(int fd);
 
  private:
   int fd_ = -1;
 };
 
+// Opens `path` as std::fopen(path, mode) would for "rb", "wb" (created or truncated) and "ab",
+// but only ever a regular file: a symbolic link at the name is not followed, and a FIFO or
+// device is refused without waiting for its other end. With `lock` ("wb"), the file is locked
+// before it is truncated, and refused while another rip holds it. Null with errno set
+// (ELOOP for a link, EEXIST for anything else that is not a regular file) on failure.
+FILE* OpenRegularFile(const std::string& path, const char* mode, OutputFileLock* lock = nullptr);
+
 // Creates (truncates) job.targetPath for writing, after taking `lock` on it when one is given.
-// When it cannot (or another rip holds the lock): shows "Cannot create output file", sets
-// status 102, posts progress and returns null. Sets job.fileCreated.
+// When it cannot (or another rip holds the lock, or the name is not a regular file): shows
+// "Cannot create output file", sets status 102, posts progress and returns null. Sets
+// job.fileCreated.
 FILE* CreateCaptureTarget(RipHost& mainWindow, CaptureJob& job, OutputFileLock* lock = nullptr);
 
 // True when `file` (open for writing) no longer has a name: it was deleted, or its folder

@@ -13,6 +13,7 @@ class RipHost {
   // WM_RIP_FINISHED: the job's very last action, after ripFinished became 1.
   virtual void PostFinished() = 0;
   // The "Obrin error" box. Called on the worker; holds the worker until the user closes it.
+  // Also called on the user-interface thread by StartRipJob when no worker can be started.
   // A host must let a stop or close end the wait rather than hang (see StopRequested).
   virtual void ShowErrorBox(const std::string& text) = 0;
   // The worker begins a ticked track that will be written to `outputName`.

@@ -4,10 +4,13 @@
 #include <pthread.h>
 #include <sched.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +20,7 @@
 #include <set>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "config/settings.h"
 #include "disc/output_naming.h"
@@ -68,7 +72,10 @@ class TempPcmClaim {
       char name[32];
       std::snprintf(name, sizeof name, "cddatmp%03d.pcm", number);
       const std::string path = number == 1 ? usual : folder + name;
-      const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+      // Never through a link planted at the name, and never waiting on a FIFO: such a name
+      // is left for the capture to refuse.
+      const int fd = open(path.c_str(),
+                          O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK, 0666);
       if (fd < 0) break;
       struct stat st;
       if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {  // not a file another rip can own
@@ -99,6 +106,66 @@ class TempPcmClaim {
   int fd_ = -1;
 };
 
+constexpr char kNoMemoryText[] = "Not enough memory to go on ripping";
+
+// Ends the walk for want of memory as a failed buffer allocation does (exit code 1), and
+// says so; `track`, when given, ends "ERROR".
+void EndForLackOfMemory(RipHost& host, TrackRecord* track, uint32_t& exitCode) {
+  exitCode = kRipJobNoMemory;
+  host.ShowErrorBox(kNoMemoryText);
+  if (track) {
+    track->status = kStatusError;
+    host.PostProgress(*track);
+  }
+}
+
+// libvorbis and libmp3lame do not check all their allocations: set up where memory is short
+// (a low RLIMIT_AS, say) they crash, leaving an empty file and the temporary one. They are
+// started only when this much address space, three times what one encode takes, was free
+// a moment before.
+constexpr size_t kCodecHeadroom = size_t{16} << 20;
+
+bool CodecMemoryAvailable() {
+  void* probe =
+      mmap(nullptr, kCodecHeadroom, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (probe == MAP_FAILED) return false;
+  munmap(probe, kCodecHeadroom);
+  return true;
+}
+
+// A settings block the encoder was asked about in this job, with its answer.
+struct TriedSettings {
+  uint32_t format;
+  std::array<uint32_t, 10> block;
+  bool accepted;
+};
+
+// Before anything is captured for `track`: memory for its encoder (else the walk ends, with
+// `endWalk` set), and the encoder's answer to its settings, asked once per settings block and
+// job. Refused settings end the track "ERROR"; the message is shown the first time only.
+template <typename Accepts>
+bool EncoderReady(RipHost& host, TrackRecord& track, uint32_t& exitCode, bool& endWalk,
+                  std::vector<TriedSettings>& tried, const char* refusedText, Accepts accepts) {
+  if (!CodecMemoryAvailable()) {
+    EndForLackOfMemory(host, &track, exitCode);
+    endWalk = true;
+    return false;
+  }
+  auto known = std::find_if(tried.begin(), tried.end(), [&](const TriedSettings& t) {
+    return t.format == track.format && t.block == track.formatSettings;
+  });
+  if (known == tried.end()) {
+    tried.push_back({track.format, track.formatSettings, accepts()});
+    known = tried.end() - 1;
+    if (!known->accepted) host.ShowErrorBox(refusedText);
+  }
+  if (!known->accepted) {
+    track.status = kStatusError;
+    host.PostProgress(track);
+  }
+  return known->accepted;
+}
+
 // Captures `track` into the temporary PCM file, then hands it to `encode(pcmPath,
 // captureFailed)`, which returns false when the walk must end. False when the walk must
 // end: a stop, or memory ran out.
@@ -108,7 +175,7 @@ bool CaptureAndEncode(RipHost& host, TrackRecord& track, uint32_t& exitCode, Enc
   const std::string pcmPath = claim.Take(TempPcmPath());
   TrackBufferPtr buffer = AllocTrackBuffer(kSectorsPerRead);
   if (!buffer) {
-    exitCode = kRipJobNoMemory;
+    EndForLackOfMemory(host, &track, exitCode);
     return false;
   }
   CaptureJob capture{&track, buffer.get(), pcmPath};
@@ -123,6 +190,11 @@ bool CaptureAndEncode(RipHost& host, TrackRecord& track, uint32_t& exitCode, Enc
   if (track.status == kStatusError) {
     if (capture.fileCreated) std::remove(pcmPath.c_str());
     return true;
+  }
+  if (!CodecMemoryAvailable()) {
+    std::remove(pcmPath.c_str());
+    EndForLackOfMemory(host, &track, exitCode);
+    return false;
   }
   return encode(pcmPath, capture.captureFailed);
 }
@@ -172,6 +244,7 @@ uint32_t RipJob(RipHost& mainWindow) {
   uint32_t exitCode = kRipJobWalked;
   bool libraryLoaded = false;
   WrittenFiles written;
+  std::vector<TriedSettings> triedSettings;
 
   for (size_t position = 0; position < settings.tracks.size(); ++position) {
     TrackRecord& track = settings.tracks[position];
@@ -186,7 +259,7 @@ uint32_t RipJob(RipHost& mainWindow) {
       case Wav: {
         TrackBufferPtr buffer = AllocTrackBuffer(kSectorsPerRead);
         if (!buffer) {
-          exitCode = kRipJobNoMemory;
+          EndForLackOfMemory(mainWindow, &track, exitCode);
           endWalk = true;
           break;
         }
@@ -199,12 +272,17 @@ uint32_t RipJob(RipHost& mainWindow) {
       case Ogg:
         mainWindow.TrackStarted(track, outputName);
         if (!MayCreateOutput(mainWindow, track, outputName, written)) break;
+        if (!EncoderReady(mainWindow, track, exitCode, endWalk, triedSettings, kOggSettingsRefused,
+                          [&] { return OggEncoderAccepts(SettingsBlockOf<OggSettings>(track)); })) {
+          break;
+        }
         endWalk = !CaptureAndEncode(
             mainWindow, track, exitCode, [&](const std::string& pcmPath, bool captureFailed) {
               const size_t size = OggReadBufferSize(track);
               std::unique_ptr<uint8_t[]> readBuffer(new (std::nothrow) uint8_t[size]);
               if (!readBuffer) {
-                exitCode = kRipJobNoMemory;
+                std::remove(pcmPath.c_str());
+                EndForLackOfMemory(mainWindow, &track, exitCode);
                 return false;
               }
               OggJob job{&track, pcmPath, outputName, readBuffer.get(), size, captureFailed};
@@ -218,6 +296,10 @@ uint32_t RipJob(RipHost& mainWindow) {
         libraryLoaded = true;
         mainWindow.TrackStarted(track, outputName);
         if (!MayCreateOutput(mainWindow, track, outputName, written)) break;
+        if (!EncoderReady(mainWindow, track, exitCode, endWalk, triedSettings, kMp3SettingsRefused,
+                          [&] { return Mp3EncoderAccepts(SettingsBlockOf<Mp3Settings>(track)); })) {
+          break;
+        }
         endWalk = !CaptureAndEncode(mainWindow, track, exitCode,
                                     [&](const std::string& pcmPath, bool captureFailed) {
                                       Mp3Job job{&track, pcmPath, outputName, captureFailed};
@@ -252,10 +334,25 @@ void StartRipJob(RipHost& mainWindow) {
   ripFinished = 0;
   std::lock_guard lock(workerMutex);
   workerHost = &mainWindow;
-  worker = std::thread([&mainWindow] {
-    LowerThreadPriority();
-    RipJob(mainWindow);
-  });
+  try {
+    worker = std::thread([&mainWindow] {
+      LowerThreadPriority();
+      try {
+        RipJob(mainWindow);
+      } catch (const std::bad_alloc&) {  // a string or list that could not grow mid-walk
+        if (EncoderLibraryBound()) ReleaseEncoderLibrary();
+        mainWindow.ShowErrorBox(kNoMemoryText);
+        ripFinished = 1;
+        mainWindow.PostFinished();
+      }
+    });
+  } catch (const std::exception&) {
+    // No thread to be had (a low RLIMIT_AS, say): the job ends before its first track, as
+    // when its first buffer cannot be allocated, and says why.
+    mainWindow.ShowErrorBox(kNoMemoryText);
+    ripFinished = 1;
+    mainWindow.PostFinished();
+  }
 }
 
 void StopRipJob() {
