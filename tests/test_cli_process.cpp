@@ -72,7 +72,6 @@ TEST_P(CliProcess, EndsWithItsStatusAndConsistentFiles) {
   for (const std::string& arg : c.args) args.push_back(arg == "@" ? cue : arg);
   ChildOptions options;
   options.env = {"XDG_CONFIG_HOME=" + config.path()};
-  options.timeout = std::chrono::seconds(30);
   ChildProcess child;
   ASSERT_TRUE(child.Start(args, options));
   for (size_t i = 0; i < c.signals.size(); ++i) {
