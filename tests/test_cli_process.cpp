@@ -78,8 +78,8 @@ TEST_P(CliProcess, EndsWithItsStatusAndConsistentFiles) {
     const bool note = i > 0 && i + 1 == c.signals.size();
     ASSERT_TRUE((i > 0 && !note) || child.WaitForErrLine([&](const std::string& l) {
       if (note) return l == "obrin-rip: stopping (interrupt again to quit at once)";
-      const bool ended = l.back() != '%' && !l.ends_with("Pending");
-      return l.starts_with("Track 01: ") && (ended || std::atoi(&l[10]) >= c.percent);
+      return l.starts_with("Track 01: ") &&
+             ((l.back() != '%' && !l.ends_with("Pending")) || std::atoi(&l[10]) >= c.percent);
     })) << child.err();
     child.Signal(c.signals[i]);
   }
