@@ -16,16 +16,22 @@ void CliHost::PostProgress(TrackRecord& track) {
 void CliHost::PostFinished() {
   Push({EventKind::kFinished, nullptr});
 }
-void CliHost::PostInterrupt() {
-  Push({EventKind::kInterrupt, nullptr});
+bool CliHost::RequestStop(int exitStatus) {
+  if (stopRequested_.exchange(true)) return false;
+  Push({EventKind::kInterrupt, nullptr, exitStatus});
+  return true;
 }
 
 void CliHost::ShowErrorBox(const std::string& text) {
-  std::lock_guard lock(mutex_);
-  // On a terminal the message replaces the live progress bar's line instead of joining it.
-  if (isatty(fileno(errors_)) == 1) std::fputs("\r\033[K", errors_);
-  std::fprintf(errors_, "Obrin error: %s\n", text.c_str());
-  std::fflush(errors_);
+  bool readerGone = false;
+  {
+    std::lock_guard lock(mutex_);
+    // On a terminal the message replaces the live progress bar's line instead of joining it.
+    if (isatty(fileno(errors_)) == 1) std::fputs("\r\033[K", errors_);
+    std::fprintf(errors_, "Obrin error: %s\n", text.c_str());
+    readerGone = std::fflush(errors_) != 0 || std::ferror(errors_);
+  }
+  if (readerGone) RequestStop(kExitReaderGone);
 }
 
 void CliHost::TrackStarted(TrackRecord& track, const std::string& outputName) {

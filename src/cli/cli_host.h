@@ -1,6 +1,7 @@
 #pragma once
 // The terminal's RipHost: the worker's messages are queued and handled on the main thread,
 // error boxes go to standard error at once and the job goes on.
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -10,12 +11,17 @@
 
 #include "rip/rip_host.h"
 
+// The exit status once standard output or standard error cannot be written: what a shell
+// reports for a writer that SIGPIPE ended (128 + 13), though the job was stopped cleanly.
+constexpr int kExitReaderGone = 141;
+
 class CliHost : public RipHost {
  public:
   enum class EventKind { kProgress, kFinished, kInterrupt };
   struct Event {
     EventKind kind;
     TrackRecord* track = nullptr;
+    int exitStatus = 0;  // kInterrupt: the status the process ends with
   };
 
   explicit CliHost(FILE* errors) : errors_(errors) {}
@@ -24,10 +30,13 @@ class CliHost : public RipHost {
   void PostFinished() override;
   void ShowErrorBox(const std::string& text) override;
   void TrackStarted(TrackRecord& track, const std::string& outputName) override;
+  // The process ends with the job: nothing would ever overwrite the temporary file.
+  bool KeepsStoppedCapture() const override { return false; }
 
-  // Queues an interrupt (Ctrl+C) for the main thread; safe from any thread but not from a
-  // signal handler.
-  void PostInterrupt();
+  // Asks the main thread to stop the job (a signal, or a reader that has gone) and to end
+  // with `exitStatus`. Only the first request of a run counts: false for every later one.
+  // Safe from any thread but not from a signal handler.
+  bool RequestStop(int exitStatus);
   // Blocks until an event is queued and takes it.
   Event WaitEvent();
   // The file each started track is written to (empty for tracks never started).
@@ -41,4 +50,5 @@ class CliHost : public RipHost {
   std::condition_variable wake_;
   std::deque<Event> events_;
   std::map<const TrackRecord*, std::string> outputNames_;
+  std::atomic<bool> stopRequested_{false};
 };

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "disc/cdaccess.h"
+
 const char* const kCliUsage =
     "Usage: obrin-rip [OPTION]...\n"
     "Rip the audio tracks of a CD or disc image to WAV, MP3 or Ogg Vorbis files.\n"
@@ -31,7 +33,8 @@ const char* const kCliUsage =
     "\n"
     "Encoder settings come from Obrin.ini in ${XDG_CONFIG_HOME:-~/.config}/obrin/.\n"
     "Exit status: 0 all ripped tracks completed, 1 a track failed or was stopped,\n"
-    "2 usage error, no drive or no disc, 130 interrupted.\n";
+    "2 usage error, no drive or no disc, 130 interrupted (129 hang-up, 143 SIGTERM),\n"
+    "141 standard output or error closed by its reader. A second interrupt quits at once.\n";
 
 namespace {
 
@@ -107,6 +110,11 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
     std::string v;
     if (arg == "--image") {
       if (!value(v)) return result;
+      // The drive list has room for this many devices; later ones would be dropped.
+      if (o.images.size() >= static_cast<size_t>(kMaxCdDevices)) {
+        result.error = "too many --image options (at most " + std::to_string(kMaxCdDevices) + ")";
+        return result;
+      }
       o.images.push_back(v);
     } else if (arg == "--drive") {
       if (!value(v)) return result;
@@ -171,8 +179,10 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
       if (!flag()) return result;
       o.id3 = true;
     } else if (arg == "--help" || arg == "-h") {
+      if (!flag()) return result;
       o.help = true;
     } else if (arg == "--version") {
+      if (!flag()) return result;
       o.version = true;
     } else {
       result.error = "unknown option '" + args[i] + "'";

@@ -1,9 +1,11 @@
 #include "cli/cli_rip.h"
 
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -23,11 +25,12 @@ class ProgressView {
  public:
   explicit ProgressView(FILE* out) : out_(out), live_(isatty(fileno(out)) == 1) {}
 
-  void Update(const TrackRecord& track) {
+  // False once the stream cannot be written: its reader has gone.
+  bool Update(const TrackRecord& track) {
     const int32_t status = track.status;
     const std::string text = TrackStatusText(status);
     auto& last = shown_[&track];
-    if (last == text) return;
+    if (last == text) return true;
     last = text;
     if (!live_) {
       std::fprintf(out_, "%s: %s\n", track.title.c_str(), text.c_str());
@@ -40,6 +43,13 @@ class ProgressView {
                    std::string(static_cast<size_t>(filled), '#').c_str(),
                    std::string(static_cast<size_t>(kBarWidth - filled), '-').c_str(), text.c_str());
     }
+    return std::fflush(out_) == 0 && !std::ferror(out_);
+  }
+
+  // A line of its own, after the live bar.
+  void Note(const char* text) {
+    Finish();
+    std::fprintf(out_, "obrin-rip: %s\n", text);
     std::fflush(out_);
   }
 
@@ -57,22 +67,39 @@ class ProgressView {
   std::map<const TrackRecord*, std::string> shown_;
 };
 
-// Turns Ctrl+C (and SIGTERM) into an event for the main loop: the signals are blocked in
-// every thread (the mask is inherited by the threads started later) and taken by this one,
-// so the stop path runs on the main thread as usual. The watcher is joined before the host
-// it posts to goes away; SIGUSR1 tells it to end.
+// A second stop signal: the first stop may be waiting for the drive (one read of a scratched
+// disc can take minutes). Standard error is written only when that cannot block.
+[[noreturn]] void QuitAtOnce(int signal) {
+  static const char kText[] = "obrin-rip: interrupted again, quitting at once\n";
+  pollfd err{STDERR_FILENO, POLLOUT, 0};
+  if (poll(&err, 1, 0) == 1 && (err.revents & POLLOUT) != 0) {
+    [[maybe_unused]] const ssize_t ignored = write(STDERR_FILENO, kText, sizeof kText - 1);
+  }
+  _exit(128 + signal);
+}
+
+// Turns Ctrl+C, SIGTERM and a hang-up into a stop request for the main loop: the signals are
+// blocked in every thread (the mask is inherited by the threads started later) and taken by
+// this one, so the stop path runs on the main thread as usual; a second one quits at once.
+// Signals ignored when the program started (nohup, a background job) stay ignored. The
+// watcher is joined before the host it posts to goes away: SIGUSR1, blocked too, wakes it,
+// and ends it only once the destructor has said so, so a stray one is merely swallowed.
 class SignalWatcher {
  public:
   explicit SignalWatcher(CliHost& host) {
     sigemptyset(&set_);
-    sigaddset(&set_, SIGINT);
-    sigaddset(&set_, SIGTERM);
-    sigaddset(&set_, SIGUSR1);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&set_, signal);
     pthread_sigmask(SIG_BLOCK, &set_, nullptr);
     try {
       thread_ = std::thread([this, &host] {
         int signal = 0;
-        while (sigwait(&set_, &signal) == 0 && signal != SIGUSR1) host.PostInterrupt();
+        while (sigwait(&set_, &signal) == 0) {
+          if (signal == SIGUSR1) {
+            if (ending_) break;
+          } else if (!host.RequestStop(128 + signal)) {
+            QuitAtOnce(signal);
+          }
+        }
       });
     } catch (const std::exception&) {
       // No thread to be had (memory is short): the signals keep their usual effect, and the
@@ -82,6 +109,7 @@ class SignalWatcher {
   }
   ~SignalWatcher() {
     if (!thread_.joinable()) return;
+    ending_ = true;
     pthread_kill(thread_.native_handle(), SIGUSR1);
     thread_.join();
   }
@@ -90,6 +118,7 @@ class SignalWatcher {
 
  private:
   sigset_t set_;
+  std::atomic<bool> ending_{false};
   std::thread thread_;
 };
 
@@ -138,20 +167,22 @@ int RunCliRip(RipSettings& settings, const CliOptions& options) {
   }
 
   CliHost host(stderr);
+  // A reader that goes (`| head -1`, a closed terminal) then fails a write with EPIPE instead
+  // of killing the process mid-track, and the job stops cleanly.
+  signal(SIGPIPE, SIG_IGN);
   SignalWatcher watcher(host);
   ProgressView view(stderr);
 
-  bool interrupted = false;
+  int stopStatus = 0;  // set when a stop request was handled
   StartRipJob(host);
   for (;;) {
     const CliHost::Event event = host.WaitEvent();
     if (event.kind == CliHost::EventKind::kProgress) {
-      view.Update(*event.track);
+      if (!view.Update(*event.track)) host.RequestStop(kExitReaderGone);
     } else if (event.kind == CliHost::EventKind::kInterrupt) {
-      if (!interrupted) {
-        interrupted = true;
-        StopRipJob();
-      }
+      stopStatus = event.exitStatus;
+      if (stopStatus != kExitReaderGone) view.Note("stopping (interrupt again to quit at once)");
+      StopRipJob();
     } else {
       JoinRipJob();
       break;
@@ -168,7 +199,8 @@ int RunCliRip(RipSettings& settings, const CliOptions& options) {
     std::printf("%s\t%s\t%s\n", track.title.c_str(), TrackStatusText(status).c_str(),
                 file.empty() ? "-" : file.c_str());
   }
-  std::fflush(stdout);
-  if (interrupted) return 130;
+  const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout) && !std::ferror(stderr);
+  if (stopStatus != 0) return stopStatus;
+  if (!written) return kExitReaderGone;
   return allCompleted ? 0 : 1;
 }

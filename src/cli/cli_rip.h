@@ -5,5 +5,7 @@
 
 // Rips the tracks `options` names from the built track list with live progress, and returns
 // the exit status: 0 when every ripped track ended "Completed", 1 when any did not, 2 for a
-// usage error, 130 after Ctrl+C (the stop path has then run).
+// usage error. After the stop path: 128 + the signal for SIGINT (130), SIGTERM (143) and
+// SIGHUP (129), 141 when standard output or error could not be written. A second of those
+// signals ends the process at once with 128 + its number.
 int RunCliRip(RipSettings& settings, const CliOptions& options);

@@ -11,6 +11,7 @@
 #include "disc/cdaccess.h"
 #include "disc/track_list.h"
 #include "disc/track_row_text.h"
+#include "platform/std_streams.h"
 
 namespace {
 
@@ -23,6 +24,8 @@ int UsageError(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Run with `2>&-`, the first output file would take descriptor 2 and get the progress.
+  if (!EnsureStandardDescriptors()) return 2;
   const CliParseResult parsed = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.error.empty()) return UsageError(parsed.error);
   const CliOptions& options = parsed.options;

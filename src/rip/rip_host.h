@@ -24,4 +24,7 @@ class RipHost {
   // Called on the stopping thread by StopRipJob before it waits for the worker: an error box
   // that is open must close now, and later ones must not wait for the user.
   virtual void StopRequested() {}
+  // Whether a capture that a stop ended leaves its temporary PCM file behind (the window's
+  // way: the next capture overwrites it). Asked on the worker.
+  virtual bool KeepsStoppedCapture() const { return true; }
 };

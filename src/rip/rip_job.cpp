@@ -182,6 +182,8 @@ bool CaptureAndEncode(RipHost& host, TrackRecord& track, uint32_t& exitCode, Enc
   CaptureTrackToPcm(host, capture);
   buffer.reset();
   if (ripSettings.ripping == 0) {
+    // While the claim still guards the name, so that no other rip's file goes with it.
+    if (!host.KeepsStoppedCapture() && capture.fileCreated) std::remove(pcmPath.c_str());
     exitCode = kRipJobStopped;
     return false;
   }

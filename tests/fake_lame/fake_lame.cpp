@@ -9,6 +9,8 @@
 //   OBRIN_FAKE_LAME_FAIL    "init": beInitStream fails (no stream); "encode": beEncodeChunk fails
 //                           from call OBRIN_FAKE_LAME_FAIL_AT on (1-based, default 1); "deinit":
 //                           beDeinitStream fails. Failures return BE_ERR_INVALID_FORMAT_PARAMETERS.
+//                           "stall": beEncodeChunk never returns from call FAIL_AT on, as a
+//                           drive stuck on a scratched disc holds the worker.
 //   OBRIN_FAKE_LAME_CHUNK   samplesPerChunk to answer (even, default 4608).
 // Output: each encoded chunk produces the text "E<nSamples>\n", the flush "D\n", so a test can
 // read back which chunks reached the file. The output buffer asked for is 64 bytes.
@@ -19,6 +21,8 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+
+#include <unistd.h>
 
 #include "encoders/lame_enc/lame_enc.h"
 
@@ -104,6 +108,9 @@ BE_ERR beEncodeChunk(HBE_STREAM hbeStream, uint32_t nSamples, const int16_t* pSa
     return BE_ERR_INVALID_FORMAT_PARAMETERS;
   }
   ++gEncodeCalls;
+  if (Fails("stall") && gEncodeCalls >= FailAt()) {
+    for (;;) pause();
+  }
   if (Fails("encode") && gEncodeCalls >= FailAt()) return BE_ERR_INVALID_FORMAT_PARAMETERS;
   const int n = std::snprintf(reinterpret_cast<char*>(pOutput), kOutputBufferSize, "E%u\n",
                               static_cast<unsigned>(nSamples));
