@@ -1,288 +1,163 @@
-// The MP3 stage against a stand-in encoder library that records what it is given and fails
-// on demand: the configuration block, the chunk loop, progress, and the end sequence.
+// The MP3 stage and its ID3v1 tag. Guards:
+// - the library block for the track's own copy of its settings, not the current ones: preset
+//   22 as 10000, mode, output rate, bitrates, VBR fields (mp3-preset-mapping)
+// - every chunk encoded, the flush even after a stop, progress 30..100, the calls in order
+// - the tag only when tagging is on (id3-tag-always); its fields at their offsets, cut or
+//   padded, with their defaults (id3-album-offset, id3-default-year, id3-track-number)
+// - each failure ends in ERROR with its one message; the PCM file always goes
+//   (mp3-pcm-left-behind)
 #include "encoders/mp3_encoder.h"
 
-#include <dlfcn.h>
-#include <signal.h>
-#include <sys/resource.h>
-
-#include <cstdlib>
 #include <cstring>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
-#include "config/settings.h"
+#include "encoders/id3.h"
 #include "rip/encoder_binding.h"
 #include "support/recording_host.h"
 #include "support/test_env.h"
 
 namespace {
 
-TEST(Mp3Config, MapsTheTrackSettingsToTheLibraryBlock) {
-  Mp3Settings mp3;  // the defaults
-  BE_CONFIG c = Mp3ConfigFor(mp3);
-  const auto& l = c.format.LHV1;
-  EXPECT_EQ(c.dwConfig, 256u);
-  EXPECT_EQ(l.dwStructVersion, 1u);
-  EXPECT_EQ(l.dwStructSize, 331u);
-  EXPECT_EQ(l.dwSampleRate, 44100u);
-  EXPECT_EQ(l.dwReSampleRate, 0u);
-  EXPECT_EQ(l.nMode, 0);
-  EXPECT_EQ(l.dwBitrate, 128u);
-  EXPECT_EQ(l.dwMaxBitrate, 192u);
-  EXPECT_EQ(l.nPreset, 5);
-  EXPECT_EQ(l.dwMpegVersion, 1u);
-  EXPECT_EQ(l.bOriginal, 1);
-  EXPECT_EQ(l.bWriteVBRHeader, 0);
-  EXPECT_EQ(l.bEnableVBR, 1);
-  EXPECT_EQ(l.nVBRQuality, 2);
-  EXPECT_EQ(l.bNoRes, 1);
-
-  // Every byte not named is zero.
-  BE_CONFIG expected;
-  std::memset(&expected, 0, sizeof expected);
-  expected.dwConfig = 256;
-  auto& e = expected.format.LHV1;
-  e.dwStructVersion = 1;
-  e.dwStructSize = 331;
-  e.dwSampleRate = 44100;
-  e.dwBitrate = 128;
-  e.dwMaxBitrate = 192;
-  e.nPreset = 5;
-  e.dwMpegVersion = 1;
-  e.bOriginal = 1;
-  e.bEnableVBR = 1;
-  e.nVBRQuality = 2;
-  e.bNoRes = 1;
-  EXPECT_EQ(std::memcmp(&c, &expected, sizeof c), 0);
+// An ID3v1.1 tag built field by field.
+std::string Tag(std::string title, std::string artist, std::string album, std::string year,
+                int track, int genre) {
+  for (auto* field : {&title, &artist, &album}) field->resize(30, '\0');
+  year.resize(4, '\0');
+  return "TAG" + title + artist + album + year + std::string(29, '\0') + char(track) + char(genre);
 }
 
-TEST(Mp3Config, PresetChannelRateAndBitrateRows) {
-  struct Row {
-    int32_t preset;
-    int32_t nPreset;
+TrackRecord Track(int32_t index, const std::string& title) {
+  TrackRecord track;
+  track.index = index;
+  track.title = title;
+  return track;
+}
+
+TEST(Id3v1Tag, FieldsDefaultsAndCuts) {
+  const std::string l30 = "123456789012345678901234567890";
+  const struct {
+    TrackRecord track;
+    DiscInfo disc;
+    std::string expected;
+  } rows[] = {
+      {Track(0, "Track 01"), {}, Tag("Track 01", "Unknown artist", "Unknown album", "2000", 1, 12)},
+      // The track byte wraps, and the built title shows the wrapped number.
+      {Track(255, ""), {"A", "B", "C", 256}, Tag("Track 00", "A", "B", "C", 0, 0)},
+      {Track(1, l30 + "Y"), {l30 + "X", l30, "199999", -1}, Tag(l30, l30, l30, "1999", 2, 255)},
+      {Track(99, ""),
+       {"Bj\xF6rk", "a/b:c", "", 17},
+       Tag("Track 100", "Bj\xF6rk", "a/b:c", "2000", 100, 17)},
   };
-  for (const Row r :
-       {Row{0, 0}, Row{5, 5}, Row{12, 12}, Row{13, 1000}, Row{17, 5000}, Row{22, 10000}}) {
-    Mp3Settings mp3;
-    mp3.preset = r.preset;
-    EXPECT_EQ(Mp3ConfigFor(mp3).format.LHV1.nPreset, r.nPreset) << r.preset;
+  for (const auto& row : rows) {
+    const Id3v1Tag tag = BuildId3v1Tag(row.track, row.disc);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(tag.data()), tag.size()), row.expected);
   }
-  for (const auto& [channels, mode] : {std::pair{0, 3}, {1, 0}, {2, 1}, {5, 0}}) {
-    Mp3Settings mp3;
-    mp3.channels = channels;
-    EXPECT_EQ(Mp3ConfigFor(mp3).format.LHV1.nMode, mode) << channels;
-  }
-  for (const auto& [rate, out] : {std::pair{0, 0u}, {1, 32000u}, {2, 0u}, {3, 48000u}}) {
-    Mp3Settings mp3;
-    mp3.sampleRate = rate;
-    EXPECT_EQ(Mp3ConfigFor(mp3).format.LHV1.dwSampleRate, 44100u);
-    EXPECT_EQ(Mp3ConfigFor(mp3).format.LHV1.dwReSampleRate, out) << rate;
-  }
-  Mp3Settings mp3;
-  mp3.bitrate = 0;
-  mp3.vbrMaxBitrate = 13;
-  mp3.vbrEnabled = 0;
-  mp3.vbrQuality = 9;
-  const auto& l = Mp3ConfigFor(mp3).format.LHV1;
-  EXPECT_EQ(l.dwBitrate, 32u);
-  EXPECT_EQ(l.dwMaxBitrate, 320u);
-  EXPECT_EQ(l.bEnableVBR, 0);
-  EXPECT_EQ(l.nVBRQuality, 9);
 }
 
-// Binds the stand-in library by its full path, as the job binds the real one by name.
-class Mp3Stage : public ::testing::Test {
- protected:
-  void SetUp() override {
-    library_ = dlopen(OBRIN_FAKE_LAME_DIR "/liblame_enc.so", RTLD_NOW | RTLD_LOCAL);
-    ASSERT_TRUE(library_) << dlerror();
-    lameApi.beInitStream = reinterpret_cast<BEINITSTREAM>(dlsym(library_, "beInitStream"));
-    lameApi.beEncodeChunk = reinterpret_cast<BEENCODECHUNK>(dlsym(library_, "beEncodeChunk"));
-    lameApi.beDeinitStream = reinterpret_cast<BEDEINITSTREAM>(dlsym(library_, "beDeinitStream"));
-    lameApi.beCloseStream = reinterpret_cast<BECLOSESTREAM>(dlsym(library_, "beCloseStream"));
-    lameApi.beVersion = reinterpret_cast<BEVERSION>(dlsym(library_, "beVersion"));
-    lameApi.beWriteVBRHeader =
-        reinterpret_cast<BEWRITEVBRHEADER>(dlsym(library_, "beWriteVBRHeader"));
-    setenv("OBRIN_FAKE_LAME_LOG", log().c_str(), 1);
-    setenv("OBRIN_FAKE_LAME_RECORD", record().c_str(), 1);
-    setenv("OBRIN_FAKE_LAME_CHUNK", "1000", 1);
-    unsetenv("OBRIN_FAKE_LAME_FAIL");
-    unsetenv("OBRIN_FAKE_LAME_FAIL_AT");
+// A stand-in for the encoder library, bound straight into lameApi: it notes each call ("V"
+// version, "I" init, "E" chunk, "D" flush, "C" close, "W" VBR header), keeps the block it was
+// given, asks for chunks of 100 samples, writes "E<samples>\n" per chunk and "D\n" for the
+// flush, and fails on demand.
+std::string calls;
+BE_CONFIG config;
+bool failInit;
+unsigned failChunk, chunks;  // failChunk is 1-based; 0: none
 
-    ripSettings.ripping = 1;
-    ripSettings.id3Enabled = 0;
-    ripSettings.discArtist = "Band";
-    ripSettings.discAlbum.clear();
-    ripSettings.discYear.clear();
-    ripSettings.discGenre = 12;
-    track_.index = 0;
-    track_.title = "Track 01";
-    track_.format = Mp3;
-    Mp3Settings defaults;
-    std::memcpy(track_.formatSettings.data(), &defaults, sizeof defaults);
-  }
-  void TearDown() override {
-    lameApi = LameEntryPoints{};
-    if (library_) dlclose(library_);
-  }
-
-  // A PCM file of `samples` 16-bit samples.
-  void MakePcm(size_t samples) { WriteFile(pcm(), std::string(samples * 2, '\x11')); }
-  void Encode(bool captureFailed = false) {
-    Mp3Job job{&track_, pcm(), mp3(), captureFailed};
-    EncodePcmToMp3(host_, job);
-  }
-  std::string pcm() const { return dir_ / "cddatmp001.pcm"; }
-  std::string mp3() const { return dir_ / "out.mp3"; }
-  std::string log() const { return dir_ / "calls.log"; }
-  std::string record() const { return dir_ / "config.bin"; }
-
-  TempDir dir_;
-  void* library_ = nullptr;
-  TrackRecord track_;
-  RecordingHost host_;
-};
-
-TEST_F(Mp3Stage, EncodesEveryChunkFlushesAndCleansUp) {
-  MakePcm(10500);  // ten full chunks of 1000 samples and one of 500
-  Encode();
-  std::string expected;
-  for (int i = 0; i < 10; ++i) expected += "E1000\n";
-  expected += "E500\nD\n";
-  EXPECT_EQ(ReadFile(mp3()), expected);
-  EXPECT_FALSE(FileExists(pcm()));
-  EXPECT_EQ(track_.status, kStatusCompleted);
-  // Progress on chunks 0 and 10: 30 + 70 * bytesDone / total, then the final message.
-  EXPECT_EQ(host_.ProgressOf(0),
-            (std::vector<int32_t>{30 + 70 * 1000 / 10500, 30 + 70 * 10500 / 10500, 100}));
-  const BE_CONFIG sent = Mp3ConfigFor(Mp3Settings{});
-  EXPECT_EQ(ReadFile(record()), std::string(reinterpret_cast<const char*>(&sent), sizeof sent));
-  const std::string calls = ReadFile(log());
-  EXPECT_EQ(calls.rfind("beVersion\nbeInitStream\nbeEncodeChunk 1000\n", 0), 0u) << calls;
-  EXPECT_NE(calls.find("beDeinitStream\nbeCloseStream\nbeWriteVBRHeader " + mp3() + "\n"),
-            std::string::npos)
-      << calls;
-  EXPECT_TRUE(host_.errors().empty());
-}
-
-TEST_F(Mp3Stage, TheLibraryReceivesTheTrackCopyOfTheSettings) {
-  struct Case {
-    int32_t preset, channels, sampleRate;
-    int32_t nPreset, nMode;
-    uint32_t reSampleRate;
+void BindFakeLibrary() {
+  calls.clear();
+  std::memset(&config, 0, sizeof config);
+  failInit = false;
+  failChunk = chunks = 0;
+  lameApi.beVersion = [](PBE_VERSION) { calls += "V"; };
+  lameApi.beInitStream = [](PBE_CONFIG c, uint32_t* samples, uint32_t* size, HBE_STREAM* s) {
+    config = *c;
+    *samples = 100;
+    *size = 16;
+    *s = reinterpret_cast<HBE_STREAM>(1);
+    return calls += "I", failInit ? BE_ERR_INVALID_FORMAT_PARAMETERS : BE_ERR_SUCCESSFUL;
   };
-  for (const Case c :
-       {Case{17, 0, 1, 5000, 3, 32000}, Case{22, 2, 3, 10000, 1, 48000}, Case{5, 1, 2, 5, 0, 0}}) {
-    Mp3Settings mp3;
-    mp3.preset = c.preset;
-    mp3.channels = c.channels;
-    mp3.sampleRate = c.sampleRate;
-    std::memcpy(track_.formatSettings.data(), &mp3, sizeof mp3);
-    MakePcm(100);
-    Encode();
-    const std::string recorded = ReadFile(record());
-    ASSERT_EQ(recorded.size(), sizeof(BE_CONFIG));
-    BE_CONFIG sent;
-    std::memcpy(&sent, recorded.data(), sizeof sent);
-    EXPECT_EQ(sent.format.LHV1.nPreset, c.nPreset);
-    EXPECT_EQ(sent.format.LHV1.nMode, c.nMode);
-    EXPECT_EQ(sent.format.LHV1.dwSampleRate, 44100u);
-    EXPECT_EQ(sent.format.LHV1.dwReSampleRate, c.reSampleRate);
-    EXPECT_EQ(sent.format.LHV1.dwBitrate, 128u);
-    EXPECT_EQ(sent.format.LHV1.dwMaxBitrate, 192u);
+  lameApi.beEncodeChunk = [](HBE_STREAM, uint32_t n, const int16_t*, uint8_t* out, uint32_t* got) {
+    calls += "E";
+    if (++chunks == failChunk) return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    *got = static_cast<uint32_t>(std::snprintf(reinterpret_cast<char*>(out), 16, "E%u\n", n));
+    return BE_ERR_SUCCESSFUL;
+  };
+  lameApi.beDeinitStream = [](HBE_STREAM, uint8_t* out, uint32_t* got) {
+    std::memcpy(out, "D\n", *got = 2);
+    return calls += "D", BE_ERR_SUCCESSFUL;
+  };
+  lameApi.beCloseStream = [](HBE_STREAM) { return calls += "C", BE_ERR_SUCCESSFUL; };
+  lameApi.beWriteVBRHeader = [](const char*) { return calls += "W", BE_ERR_SUCCESSFUL; };
+}
+
+TEST(Mp3Stage, EveryChunkTheFlushTheTagAndEachFailure) {
+  TempDir dir;
+  const std::string tag = Tag("Track 01", "Band", "Unknown album", "2000", 1, 12);
+  std::string all;  // eleven chunks of 1050 samples, the flush
+  for (int i = 0; i < 10; ++i) all += "E100\n";
+  all += "E50\nD\n";
+  const std::string allCalls = "VI" + std::string(11, 'E') + "DCW";
+  enum Setup { kPlain, kTag, kStop, kCaptureFailed, kFailInit, kFailChunk, kNoPcm, kNoDir };
+  // The calls: V version, I init, E chunk, D flush, C close, W VBR header. Progress on chunks
+  // 0 and 10: 30 + 70 * bytes done / total, then the final status.
+  const struct {
+    Setup setup;
+    std::string content, calls;
+    std::vector<int32_t> progress;
+    std::vector<std::string> errors;
+  } rows[] = {
+      {kPlain, all, allCalls, {36, 100, 100}, {}},
+      {kTag, all + tag, allCalls, {36, 100, 100}, {}},
+      {kStop, "E100\nD\n" + tag, "VIEDCW", {101}, {}},  // the stop is seen after a chunk
+      {kCaptureFailed, all, allCalls, {36, 100, 102}, {}},
+      {kFailInit, "", "VIW", {102}, {}},
+      {kFailChunk, "E100\n", "VIEECW", {36, 102}, {}},  // no flush after a failed chunk
+      {kNoPcm, "earlier file", "W", {102}, {"Cannot open PCM data file"}},
+      {kNoDir, "(none)", "W", {102}, {"Cannot create output file"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.setup);
+    BindFakeLibrary();
+    failInit = row.setup == kFailInit;
+    failChunk = row.setup == kFailChunk ? 2 : 0;
+    ripSettings.ripping = row.setup == kStop ? 0 : 1;
+    ripSettings.id3Enabled = row.setup == kTag || row.setup == kStop;
+    static_cast<DiscInfo&>(ripSettings) = {"Band", "", "", 12};
+    // The track's own copy of the settings counts, not those of the settings file.
+    ripSettings.formats.mp3 = {.sampleRate = 1, .channels = 2, .preset = 13};
+    TrackRecord track = Track(0, "Track 01");
+    // 48000 Hz, mono, 32 to 320 kbps, VBR off at quality 9, preset "Studio".
+    const Mp3Settings mp3{3, 0, 0, 0, 9, 13, 22};
+    std::memcpy(track.formatSettings.data(), &mp3, sizeof mp3);
+
+    const std::string pcm = dir / "cddatmp001.pcm", out = dir / "out.mp3";
+    WriteFile(out, "earlier file");
+    if (row.setup != kNoPcm) WriteFile(pcm, std::string(2 * 1050, '\x11'));
+    Mp3Job job{&track, pcm, row.setup == kNoDir ? dir / "none/out.mp3" : out,
+               row.setup == kCaptureFailed};
+    RecordingHost host;
+    EncodePcmToMp3(host, job);
+    EXPECT_EQ(FileExists(job.outputPath) ? ReadFile(job.outputPath) : "(none)", row.content);
+    EXPECT_EQ(calls, row.calls);
+    EXPECT_EQ(host.ProgressOf(0), row.progress);
+    EXPECT_EQ(host.errors(), row.errors);
+    EXPECT_FALSE(FileExists(pcm));
+    // The block for the track's settings (joint stereo, 32000 Hz, preset 13 in the settings
+    // file would all differ); every field not named is zero. Unary plus: the block is packed.
+    const auto& l = config.format.LHV1;
+    const bool opened = row.calls.find('I') != std::string::npos;
+    EXPECT_EQ(std::tuple(+l.nPreset, +l.nMode, +l.dwReSampleRate, +l.dwBitrate, +l.dwMaxBitrate,
+                         +l.bEnableVBR, +l.nVBRQuality),
+              opened ? std::tuple(10000, 3, 48000u, 32u, 320u, 0, 9)
+                     : std::tuple(0, 0, 0u, 0u, 0u, 0, 0));
+    EXPECT_EQ(std::tuple(+config.dwConfig, +l.dwStructVersion, +l.dwStructSize, +l.dwSampleRate,
+                         +l.dwMpegVersion, +l.bOriginal, +l.bNoRes, +l.nQuality),
+              opened ? std::tuple(256u, 1u, 331u, 44100u, 1u, 1, 1, 0)
+                     : std::tuple(0u, 0u, 0u, 0u, 0u, 0, 0, 0));
   }
-}
-
-TEST_F(Mp3Stage, TagIsAppendedWhenTaggingIsOn) {
-  ripSettings.id3Enabled = 1;
-  MakePcm(2000);
-  Encode();
-  const std::string file = ReadFile(mp3());
-  ASSERT_EQ(file.size(), std::string("E1000\nE1000\nD\n").size() + 128);
-  EXPECT_EQ(file.substr(file.size() - 128, 3), "TAG");
-  EXPECT_EQ(file.substr(file.size() - 125, 8), std::string("Track 01"));
-  EXPECT_EQ(file.substr(file.size() - 95, 4), "Band");
-}
-
-TEST_F(Mp3Stage, StopStillFlushesAndTags) {
-  ripSettings.id3Enabled = 1;
-  MakePcm(5000);
-  ripSettings.ripping = 0;  // seen after the first chunk
-  Encode();
-  EXPECT_EQ(track_.status, kStatusStopped);
-  const std::string file = ReadFile(mp3());
-  EXPECT_EQ(file.substr(0, file.size() - 128), "E1000\nD\n");
-  EXPECT_EQ(file.substr(file.size() - 128, 3), "TAG");
-  EXPECT_FALSE(FileExists(pcm()));
-}
-
-TEST_F(Mp3Stage, EmptyPcmStillFlushes) {
-  MakePcm(0);
-  Encode();
-  EXPECT_EQ(ReadFile(mp3()), "D\n");
-  EXPECT_EQ(track_.status, kStatusCompleted);
-  EXPECT_EQ(host_.ProgressOf(0), (std::vector<int32_t>{100}));
-}
-
-TEST_F(Mp3Stage, LibraryFailuresEndInErrorButStillCloseAndClean) {
-  setenv("OBRIN_FAKE_LAME_FAIL", "init", 1);
-  MakePcm(3000);
-  Encode();
-  EXPECT_EQ(track_.status, kStatusError);
-  EXPECT_EQ(ReadFile(mp3()), "");
-  EXPECT_FALSE(FileExists(pcm()));
-  EXPECT_TRUE(host_.errors().empty());
-
-  setenv("OBRIN_FAKE_LAME_FAIL", "encode", 1);
-  setenv("OBRIN_FAKE_LAME_FAIL_AT", "2", 1);
-  std::remove(log().c_str());
-  track_.status = 0;
-  MakePcm(3000);
-  Encode();
-  EXPECT_EQ(track_.status, kStatusError);
-  EXPECT_EQ(ReadFile(mp3()), "E1000\n");  // no flush after a failed chunk
-  EXPECT_NE(ReadFile(log()).find("beCloseStream"), std::string::npos);
-  EXPECT_EQ(ReadFile(log()).find("beDeinitStream"), std::string::npos);
-  EXPECT_FALSE(FileExists(pcm()));
-}
-
-TEST_F(Mp3Stage, AReadErrorInTheCaptureEndsInErrorAfterAFullEncode) {
-  MakePcm(2000);
-  Encode(/*captureFailed=*/true);
-  EXPECT_EQ(ReadFile(mp3()), "E1000\nE1000\nD\n");
-  EXPECT_EQ(track_.status, kStatusError);
-}
-
-TEST_F(Mp3Stage, MissingPcmLeavesTheOutputAloneButStillCallsTheLibrary) {
-  WriteFile(mp3(), "earlier file");
-  Encode();
-  EXPECT_EQ(host_.errors(), (std::vector<std::string>{"Cannot open PCM data file"}));
-  EXPECT_EQ(track_.status, kStatusError);
-  EXPECT_EQ(ReadFile(mp3()), "earlier file");
-  EXPECT_EQ(ReadFile(log()), "beWriteVBRHeader " + mp3() + "\n");
-  EXPECT_EQ(host_.ProgressOf(0), (std::vector<int32_t>{kStatusError}));
-}
-
-TEST_F(Mp3Stage, OutputThatCannotBeCreated) {
-  MakePcm(2000);
-  Mp3Job job{&track_, pcm(), dir_ / "missing/out.mp3", false};
-  EncodePcmToMp3(host_, job);
-  EXPECT_EQ(host_.errors(), (std::vector<std::string>{"Cannot create output file"}));
-  EXPECT_EQ(track_.status, kStatusError);
-  EXPECT_FALSE(FileExists(pcm()));
-}
-
-TEST_F(Mp3Stage, AShortWriteEndsInError) {
-  MakePcm(200000);
-  setenv("OBRIN_FAKE_LAME_CHUNK", "2", 1);  // "E2\n" per sample pair: 300 KB in all
-  {
-    ScopedFileSizeLimit full(100000);  // the PCM file is already written
-    Encode();
-  }
-  EXPECT_EQ(track_.status, kStatusError);
-  EXPECT_EQ(host_.errors(), (std::vector<std::string>{"Cannot write output file"}));
-  EXPECT_FALSE(FileExists(pcm()));
+  lameApi = LameEntryPoints{};
 }
 
 }  // namespace
