@@ -1,24 +1,20 @@
-// Fuzz target: the file-name template and the tag fields it draws from.
-//
-// The input is NUL-separated: template, artist, album, title, year, genre number, track
-// index (the two numbers as decimal text, "-" allowed, saturating at the int32 range; missing
-// parts are empty or 0). Invariants of ExpandFileNameTemplate:
-//  - a template without "$" comes back unchanged;
-//  - the result is never longer than the template plus, for each "$", the longest thing a
-//    placeholder can stand for;
-//  - a template with every "$" doubled comes back as the template itself ("$$" is "$");
-//  - placeholders match in either case: flipping the case of every placeholder letter does
-//    not change the result;
-//  - "$n" alone is the track number, "%02lld" of index + 1, for every index.
+// Fuzz target: the file-name template and the tag fields it draws from. The input is
+// NUL-separated: template, artist, album, title, year, genre number, track index (numbers as
+// decimal text, clamped to int32; missing parts empty). Invariants of ExpandFileNameTemplate:
+//  - a template without "$" comes back unchanged, and with every "$" doubled it comes back
+//    as the template itself;
+//  - placeholders match in either case;
+//  - the result is no longer than the template plus, per "$", the longest placeholder value;
+//  - "$n" is index + 1, at least two digits, for every index.
 #include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "disc/output_naming.h"
 #include "encoders/id3.h"
@@ -26,99 +22,57 @@
 
 namespace {
 
-std::vector<std::string_view> SplitAtNul(std::string_view input, std::size_t parts) {
-  std::vector<std::string_view> out;
-  while (out.size() + 1 < parts) {
-    const std::size_t nul = input.find('\0');
-    if (nul == std::string_view::npos) break;
-    out.push_back(input.substr(0, nul));
-    input.remove_prefix(nul + 1);
-  }
-  out.push_back(input);
-  out.resize(parts);
-  return out;
-}
-
-int32_t ParseInt32(std::string_view text) {
-  bool negative = !text.empty() && text.front() == '-';
-  if (negative) text.remove_prefix(1);
-  int64_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') break;
-    value = value * 10 + (c - '0');
-    if (value > int64_t{INT32_MAX} + 1) value = int64_t{INT32_MAX} + 1;
-  }
-  if (negative) value = -value;
-  if (value > INT32_MAX) value = INT32_MAX;
-  return static_cast<int32_t>(value);
-}
-
-// The template with the letter after each placeholder "$" in the other case; "$$" pairs
-// are skipped whole, as the expansion reads them.
-std::string FlipPlaceholderCase(const std::string& pattern) {
-  std::string flipped = pattern;
-  for (std::size_t i = 0; i + 1 < flipped.size(); ++i) {
-    if (flipped[i] != '$') continue;
-    char& c = flipped[++i];
-    const auto u = static_cast<unsigned char>(c);
-    if (std::islower(u)) {
-      c = static_cast<char>(std::toupper(u));
-    } else if (std::isupper(u)) {
-      c = static_cast<char>(std::tolower(u));
-    }
-  }
-  return flipped;
-}
-
-std::string NumberText(int32_t index) {
-  char number[32];
-  std::snprintf(number, sizeof number, "%02lld", static_cast<long long>(index) + 1);
-  return number;
+std::string Expand(const std::string& pattern, const TrackRecord& track, RipSettings settings) {
+  settings.fileNameTemplate = pattern;
+  return ExpandFileNameTemplate(track, settings);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  const auto parts = SplitAtNul(std::string_view(reinterpret_cast<const char*>(data), size), 7);
+  std::string parts[7];
+  std::string_view input(reinterpret_cast<const char*>(data), size);
+  for (std::string& part : parts) {
+    part = input.substr(0, input.find('\0'));
+    input.remove_prefix(std::min(input.size(), part.size() + 1));
+  }
+  auto number = [](const std::string& text) {
+    return static_cast<int32_t>(
+        std::clamp<long long>(std::strtoll(text.c_str(), nullptr, 10), INT32_MIN, INT32_MAX));
+  };
   RipSettings settings;
   TrackRecord track;
-  settings.fileNameTemplate = parts[0];
+  const std::string& pattern = parts[0];
   settings.discArtist = parts[1];
   settings.discAlbum = parts[2];
   track.title = parts[3];
   settings.discYear = parts[4];
-  settings.discGenre = ParseInt32(parts[5]);
-  track.index = ParseInt32(parts[6]);
+  settings.discGenre = number(parts[5]);
+  track.index = number(parts[6]);
+  const std::string result = Expand(pattern, track, settings);
 
-  const std::string& pattern = settings.fileNameTemplate;
-  const std::string result = ExpandFileNameTemplate(track, settings);
+  char index[32];
+  std::snprintf(index, sizeof index, "%02lld", static_cast<long long>(track.index) + 1);
+  FUZZ_CHECK(Expand("$n", track, settings) == index);
 
-  const std::size_t dollars =
-      static_cast<std::size_t>(std::count(pattern.begin(), pattern.end(), '$'));
+  const auto dollars = static_cast<std::size_t>(std::count(pattern.begin(), pattern.end(), '$'));
   if (dollars == 0) FUZZ_CHECK(result == pattern);
-
   const std::size_t longest =
-      std::max({settings.discArtist.size(), settings.discAlbum.size(), track.title.size(),
-                settings.discYear.size(), std::strlen(GenreName(settings.discGenre)),
-                NumberText(track.index).size(), std::size_t{1}});
+      std::max({parts[1].size(), parts[2].size(), parts[3].size(), parts[4].size(),
+                std::strlen(GenreName(settings.discGenre)), std::strlen(index)});
   FUZZ_CHECK(result.size() <= pattern.size() + dollars * longest);
 
-  RipSettings escaped = settings;
-  escaped.fileNameTemplate.clear();
-  for (char c : pattern)
-    escaped.fileNameTemplate += c == '$' ? std::string("$$") : std::string(1, c);
-  FUZZ_CHECK(ExpandFileNameTemplate(track, escaped) == pattern);
-
-  RipSettings flipped = settings;
-  flipped.fileNameTemplate = FlipPlaceholderCase(pattern);
-  FUZZ_CHECK(ExpandFileNameTemplate(track, flipped) == result);
-
-  RipSettings number = settings;
-  number.fileNameTemplate = "$n";
-  FUZZ_CHECK(ExpandFileNameTemplate(track, number) == NumberText(track.index));
+  std::string escaped, flipped = pattern;
+  for (char c : pattern) escaped += c == '$' ? std::string("$$") : std::string(1, c);
+  FUZZ_CHECK(Expand(escaped, track, settings) == pattern);
+  for (std::size_t i = 0; i + 1 < flipped.size(); ++i) {  // "$$" pairs skipped whole
+    if (flipped[i] != '$') continue;
+    const auto c = static_cast<unsigned char>(flipped[++i]);
+    flipped[i] = static_cast<char>(std::islower(c) ? std::toupper(c) : std::tolower(c));
+  }
+  FUZZ_CHECK(Expand(flipped, track, settings) == result);
 
   // The album folder is the album, or the id name when it is empty (no drive: id 0).
-  FUZZ_CHECK(AlbumFolderName(settings) ==
-             (settings.discAlbum.empty() ? std::string("Album-0L") : settings.discAlbum));
+  FUZZ_CHECK(AlbumFolderName(settings) == (parts[2].empty() ? "Album-0L" : parts[2]));
   return 0;
 }
