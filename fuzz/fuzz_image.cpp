@@ -23,16 +23,15 @@ namespace {
 
 std::string gFolder;
 
-// Reads `count` sectors from `start`; true when the read succeeded as it should.
+// Reads `count` sectors from `start`: all of them or none, and none past the lead-out.
 bool CheckedRead(CdHandle handle, uint32_t start, uint32_t count, uint32_t leadOut) {
   TrackBufferPtr buffer = AllocTrackBuffer(count);
   buffer->startSector = start;
   buffer->sectorCount = count;
   const bool ok = ReadCDAudioLBA(handle, buffer.get()) == 1;
-  if (ok) FUZZ_CHECK(buffer->offset == 0 && buffer->deliveredLength == count * kSectorBytes);
-  if (ok) FUZZ_CHECK(uint64_t{start} + count <= leadOut);
-  if (!ok) FUZZ_CHECK(buffer->deliveredLength == 0);
-  if (!ok && uint64_t{start} + count > leadOut) FUZZ_CHECK(GetAspiLibError() == kCdErrPastEnd);
+  const bool past = uint64_t{start} + count > leadOut;
+  FUZZ_CHECK(buffer->deliveredLength == (ok ? count * kSectorBytes : 0) && buffer->offset == 0);
+  FUZZ_CHECK(ok ? !past : !past || GetAspiLibError() == kCdErrPastEnd);
   return ok;
 }
 

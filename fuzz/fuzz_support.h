@@ -3,8 +3,6 @@
 // as a crash) and a private scratch folder for their files, under OBRIN_FUZZ_SCRATCH
 // (scripts/fuzz.sh), else on /dev/shm: the settings writes fsync, which on a real disk would
 // cost two orders of magnitude in executions per second.
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -23,30 +21,28 @@
 
 namespace fuzz {
 
+// Made on first use, removed at a normal exit; on the heap for good, since the exit handler
+// runs after the destructors of statics made before it was registered.
+inline const std::string& ScratchFolder() {
+  static const std::string* const folder = [] {
+    const char* parent = std::getenv("OBRIN_FUZZ_SCRATCH");
+    auto* path = new std::string(std::string(parent && *parent ? parent : "/dev/shm") +
+                                 "/obrin-fuzz-XXXXXX");
+    FUZZ_CHECK(mkdtemp(path->data()) != nullptr);
+    std::atexit([] {
+      std::error_code e;
+      std::filesystem::remove_all(ScratchFolder(), e);
+    });
+    return path;
+  }();
+  return *folder;
+}
+
 inline std::string MakeFolder(const std::string& path) {
   std::error_code error;
   std::filesystem::create_directories(path, error);
   FUZZ_CHECK(!error);
   return path;
-}
-
-// A fresh folder, made on first use and removed at a normal exit. Kept on the heap for good:
-// the exit handler runs after the destructors of statics made before it was registered.
-inline const std::string& ScratchFolder() {
-  static const std::string* const folder = [] {
-    const char* named = std::getenv("OBRIN_FUZZ_SCRATCH");
-    std::string parent = named && *named                 ? named
-                         : access("/dev/shm", W_OK) == 0 ? "/dev/shm"
-                                                         : "/tmp";
-    auto* pattern = new std::string(parent + "/obrin-fuzz-XXXXXX");
-    FUZZ_CHECK(mkdtemp(pattern->data()) != nullptr);
-    std::atexit([] {
-      std::error_code e;
-      std::filesystem::remove_all(ScratchFolder(), e);
-    });
-    return pattern;
-  }();
-  return *folder;
 }
 
 inline void WriteBytes(const std::string& path, std::string_view bytes) {
