@@ -28,13 +28,9 @@ int main(int argc, char** argv) {
   LoadSettings(settings);  // an empty folder: every key written with its default
   Seed("fuzz_profile", "fresh.ini", fuzz::ReadBytes(SettingsFilePath()));
   Seed("fuzz_profile", "edited.ini",
-       "; hand edited\r\n[output]\r\n  path = /music/  \n[MP3 Setting]\nBitRate=320 "
-       "kbps\nvbr=false\n"
-       "mpegquality=Voice new\n[MP3 Setting]\nbitrate=32 kbps\n# c = not a key\n[OGG Setting]\n"
-       "usecbr=TRUE\nusebbr=TRUE\ncbr=350 kbps\nvbr=20\n[WAV Setting]\nsamplerate=\n");
-  Seed("fuzz_profile", "odd-lines.ini",
-       "junk\n=no name\n[ ]\nk=v\n[a]b]\nx = y = z\n[Output\nPath=p\n[Output]\r\nPath=\tC:\\M\\\r\n"
-       "[WAV Setting]\nchannels=St\0ereo\n\r\r\n[[x]]\n;k=v"s);
+       "; hand edited\r\n[output]\r\n  path = /music/  \n[MP3 Setting]\nBitRate=320 kbps\n[ ]\n"
+       "=x\n[MP3 Setting]\nbitrate=32 kbps\n# c = not a key\n[OGG Setting]\nusecbr=TRUE\n"
+       "usebbr=TRUE\nvbr=20\n[WAV Setting]\nsamplerate=\n[a]b]\nx = y\0z\n[Output\n;k=v"s);
 
   // Template, artist, album, title, year, genre, index; "|" stands for the NUL between them.
   for (std::string parts :

@@ -2,9 +2,7 @@
 // - fuzz_profile: one folder the profile refuses to write (a CR in mid-line) dropped the
 //   whole settings save;
 // - fuzz_image: a cdrdao TRACK line without its mode killed the process (SIGFPE in libcdio;
-//   the third row is the input as found);
-// - fuzz_template: "$n" of the highest track index overflowed a 32-bit int.
-#include <climits>
+//   the third row is the input as found).
 #include <filesystem>
 #include <string>
 
@@ -12,7 +10,6 @@
 
 #include "config/settings.h"
 #include "disc/cd_device.h"
-#include "disc/output_naming.h"
 #include "disc/track_list.h"
 #include "platform/profile.h"
 #include "support/test_env.h"
@@ -54,17 +51,6 @@ TEST(FuzzRegression, TocTrackWithoutAModeIsRefusedNotACrash) {
     RipSettings settings;
     EXPECT_EQ(BuildTrackList(settings, EnumerateCdDrives(settings) - 1), opens ? 0 : -1) << text;
     EXPECT_EQ(settings.tracks.size(), opens ? 1u : 0u);
-  }
-}
-
-TEST(FuzzRegression, TrackNumberOfTheExtremeIndexes) {
-  RipSettings settings;
-  settings.fileNameTemplate = "$n";
-  for (const auto& [index, text] :
-       {std::pair{INT32_MAX, "2147483648"}, {INT32_MIN, "-2147483647"}, {-1, "00"}}) {
-    TrackRecord track;
-    track.index = index;
-    EXPECT_EQ(ExpandFileNameTemplate(track, settings), text);
   }
 }
 
