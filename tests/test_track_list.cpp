@@ -1,18 +1,22 @@
-// The track list built from a drive's TOC (scripted drives, malformed TOCs too), the drive
-// list, and the texts of a track's row as the window and `obrin-rip --list` show them.
+// The track list built from a drive's TOC, and what is made of its records: the texts of a
+// row (the window's list, `obrin-rip --list`), the file-name template and the album folder.
 // Faults guarded:
-// - a data track (control bit 0x04) takes a row, or the numbering skips a position for it
-// - lengths in seconds not the truncated sectors / 75; the settings not copied at build time
-// - a lost disc clears the rows more than once, or while playback waits
+// - a lost disc clearing the rows more than once, or while playback waits
 // - a broken TOC read past its 100 entries; a backwards entry giving a wrapped length
-// - the drive records or names out of the library's order
-// - a length, status or format text (each format's settings) other than the one users know
+// - a record's settings not the copy taken when the list was built
+// - a format text (each format's settings, broken indexes) other than the one users know
+// - a placeholder expanded wrongly: "$$", a lone "$", unknown pairs, "$N", genres, values
+// - the album folder not the album or the selected drive's disc id; made for no format
 #include "disc/track_list.h"
+
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
+#include "disc/output_naming.h"
 #include "disc/track_row_text.h"
 #include "support/fake_drive.h"
+#include "support/test_env.h"
 
 namespace {
 
@@ -34,104 +38,60 @@ class TrackList : public ::testing::Test {
   }
   std::shared_ptr<FakeDrive> drive_ = std::make_shared<FakeDrive>();
   RipSettings settings_;
-  FakeListHost host_;
 };
 
-TEST_F(TrackList, DataTrackTakesNoRowAndEachRecordCopiesTheSettings) {
-  drive_->SetTracks({{0, 4499, false}, {4499, 1000, true}, {5499, 4500, false}, {9999, 75, false}});
-  settings_.outputFormat = Mp3;
-  settings_.formats.mp3.bitrate = 3;
-  ASSERT_EQ(BuildTrackList(settings_, 0, &host_), 0);
-  settings_.formats.mp3.bitrate = 5;  // reaches only lists built after it
-  const uint32_t starts[] = {0, 5499, 9999}, lengths[] = {4499, 4500, 75}, seconds[] = {59, 60, 1};
-  ASSERT_EQ(settings_.tracks.size(), 3u);
-  for (size_t i = 0; i < 3; ++i) {
-    const TrackRecord& t = settings_.tracks[i];
-    EXPECT_EQ(t.title, "Track 0" + std::to_string(i + 1));
-    EXPECT_EQ(t.index, static_cast<int32_t>(i));
-    EXPECT_EQ(t.startSector, starts[i]);
-    EXPECT_EQ(t.lengthSectors, lengths[i]);
-    EXPECT_EQ(t.lengthSeconds, seconds[i]);
-    EXPECT_EQ(TrackFormatText(t), "MP3 56-192 kbps VBR Q3");
-  }
-  EXPECT_EQ(settings_.drives[0].discId, 0x1E008604u);  // seconds 2, 61, 75, 135; 134 long
-}
-
 TEST_F(TrackList, ALostDiscClearsTheRowsOnceAndNotWhilePlaybackWaits) {
+  FakeListHost host;
   drive_->SetTocFails(true);
   settings_.tracks.resize(3);
-  for (int i = 0; i < 2; ++i) EXPECT_EQ(BuildTrackList(settings_, 0, &host_), -1);
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(BuildTrackList(settings_, 0, &host), -1);
   EXPECT_TRUE(settings_.tracks.empty());
-  EXPECT_EQ(host_.rowDeletions, 1);
-  EXPECT_TRUE(host_.noDiscShown);
+  EXPECT_EQ(host.rowDeletions, 1);
+  EXPECT_TRUE(host.noDiscShown);
   drive_->SetTocFails(false);
-  ASSERT_EQ(BuildTrackList(settings_, 0, &host_), 0);
-  EXPECT_FALSE(host_.noDiscShown);
+  settings_.outputFormat = Ogg;
+  ASSERT_EQ(BuildTrackList(settings_, 0, &host), 0);
+  EXPECT_FALSE(host.noDiscShown);
+  settings_.formats.ogg.vbrQuality = 20;  // reaches only lists built after it
+  EXPECT_EQ(TrackFormatText(settings_.tracks[0]), "OGG VBR Q0.45 (141 kbps)");
   drive_->SetCannotOpen(true);
-  host_.playRequested = true;
-  EXPECT_EQ(BuildTrackList(settings_, 0, &host_), -1);
-  EXPECT_EQ(BuildTrackList(settings_, 1, &host_), -1);  // no such drive
-  EXPECT_EQ(host_.rowDeletions, 1);
+  host.playRequested = true;
+  EXPECT_EQ(BuildTrackList(settings_, 0, &host), -1);
+  EXPECT_EQ(BuildTrackList(settings_, 1, &host), -1);  // no such drive
+  EXPECT_EQ(host.rowDeletions, 1);
   EXPECT_EQ(drive_->Closes(), drive_->Opens());
 }
 
 TEST_F(TrackList, MalformedTocsNeverReadPastTheEntriesOrWrapLengths) {
-  std::vector<uint32_t> hundred;  // track numbers up to 255 over 100 entries
+  std::vector<uint32_t> hundred;  // track numbers up to 255 over the 100 entries
   for (uint32_t i = 0; i < 100; ++i) hundred.push_back(i * 10);
-  const struct {
-    uint8_t first, last;
-    std::vector<uint32_t> starts, lengths;
-  } cases[] = {
+  // First and last track number, the entries' starts, the lengths of the records built.
+  const std::tuple<uint8_t, uint8_t, std::vector<uint32_t>, std::vector<uint32_t>> cases[] = {
       {5, 2, {}, {}},                        // the last track below the first
       {1, 2, {1000, 500, 2000}, {0, 1500}},  // an entry before the one it follows
       {1, 255, hundred, std::vector<uint32_t>(99, 10)},
       {3, 4, {0, 300, 450}, {300, 150}},  // a disc that starts at track 3
   };
-  for (const auto& c : cases) {
+  for (const auto& [first, last, starts, lengths] : cases) {
     TocBuffer toc{};
-    toc.firstTrack = c.first, toc.lastTrack = c.last;
-    for (size_t i = 0; i < c.starts.size(); ++i) SetTocEntryAddress(toc.entries[i], c.starts[i]);
+    toc.firstTrack = first, toc.lastTrack = last;
+    for (size_t i = 0; i < starts.size(); ++i) SetTocEntryAddress(toc.entries[i], starts[i]);
     drive_->SetRawToc(toc);
     ASSERT_EQ(BuildTrackList(settings_, 0), 0);
-    std::vector<uint32_t> lengths;
-    for (const auto& t : settings_.tracks) lengths.push_back(t.lengthSectors);
-    EXPECT_EQ(lengths, c.lengths) << int{c.last};
+    std::vector<uint32_t> built;
+    for (const auto& t : settings_.tracks) built.push_back(t.lengthSectors);
+    EXPECT_EQ(built, lengths) << int{last};
   }
 }
 
-TEST(DriveList, RecordsAndNamesFollowTheLibraryList) {
-  SetCdImages({"/x/a.cue", "/x/b.toc"});
-  RipSettings settings;
-  const int n = EnumerateCdDrives(settings);  // real drives, if any, come first
-  ASSERT_GE(n, 2);
-  EXPECT_EQ(settings.drives[n - 1].description, "Disc image /x/b.toc");
-  const auto names = FindCdDriveLetters();
-  EXPECT_EQ(std::vector<std::string>(names.end() - 2, names.end()),
-            (std::vector<std::string>{"/x/a.cue", "/x/b.toc"}));
-  SetCdDevices({});
-}
-
-TEST(TrackRowText, LengthStatusAndFormatTexts) {
-  const std::pair<uint32_t, const char*> lengths[] = {
-      {59, "00:59"}, {60, "01:00"}, {7500, "125:00"}};
-  for (auto [seconds, text] : lengths) EXPECT_EQ(TrackLengthText(seconds), text);
-  const std::pair<int32_t, const char*> statuses[] = {
-      {0, "Pending"},   {1, "1%"},      {99, "99%"},   {100, "Completed"},
-      {101, "Stopped"}, {102, "ERROR"}, {150, "ERROR"}};
-  for (auto [status, text] : statuses) EXPECT_EQ(TrackStatusText(status), text);
-  const struct {
-    int32_t format;
-    FormatSettings settings;
-    const char* text;
-  } formats[] = {
+TEST(TrackRowText, FormatTextFollowsTheTrackCopyOfTheSettings) {
+  const std::tuple<int32_t, FormatSettings, std::string> cases[] = {
       {Wav, {}, "WAV - default sample rate"},
       {Wav, {{.sampleRate = 3}, {}, {}}, "WAV 48000 Hz"},
-      {Ogg, {}, "OGG VBR Q0.45 (141 kbps)"},
       {Ogg, {{}, {.vbrQuality = 20}, {}}, "OGG VBR Q1.00 (477 kbps)"},
       // BBR wins over VBR; with neither it is the constant bitrate, whatever useCbr holds.
       {Ogg, {{}, {.useBbr = 1, .bbrNominal = 2, .bbrMax = 4}, {}}, "OGG 192-350 kbps BBR"},
       {Ogg, {{}, {.useCbr = 0, .useVbr = 0, .cbrBitrate = 1}, {}}, "OGG 160 kbps"},
-      {Mp3, {}, "MP3 128-192 kbps VBR Q3"},
       {Mp3, {{}, {}, {.bitrate = 13, .vbrEnabled = 0}}, "MP3 320 kbps"},
       {Mp3,
        {{}, {}, {.bitrate = 0, .vbrQuality = 9, .vbrMaxBitrate = 13}},
@@ -140,11 +100,63 @@ TEST(TrackRowText, LengthStatusAndFormatTexts) {
       {Mp3, {{}, {}, {.bitrate = 99, .vbrMaxBitrate = -1}}, "MP3 0-0 kbps VBR Q3"},
       {7, {}, ""},
   };
-  for (const auto& c : formats) {
+  for (const auto& [format, formats, text] : cases) {
     TrackRecord record;
-    record.format = static_cast<uint32_t>(c.format);
-    record.formatSettings = FormatSettingsWords(c.settings, c.format);
-    EXPECT_EQ(TrackFormatText(record), c.text);
+    record.format = static_cast<uint32_t>(format);
+    record.formatSettings = FormatSettingsWords(formats, format);
+    EXPECT_EQ(TrackFormatText(record), text);
+  }
+}
+
+TEST(OutputNaming, TemplatePlaceholders) {
+  const std::tuple<std::string, int32_t, int32_t, std::string> cases[] = {
+      {"$a-$t", 2, 12, "Band-Track"},
+      {"$A|$L|$T|$N|$Y|$G", 0, 17, "Band|$t/x:*|Track|01|1999|Rock"},  // values as they are
+      {"$n|$n", 99, 0, "100|100"},
+      {"[$g][$g]", 0, 0, "[Blues][Blues]"},
+      {"[$g]", 0, 79, "[Hard Rock]"},
+      {"[$g]", 0, 80, "[]"},
+      {"x$xy$Qz", 0, 12, "xyz"},  // an unknown pair disappears whole
+      {"$$a 100$$", 0, 12, "$a 100$"},
+      {"end$", 0, 12, "end"},
+      {"$$$", 0, 12, "$"},
+  };
+  RipSettings settings;
+  settings.discArtist = "Band";
+  settings.discAlbum = "$t/x:*";
+  settings.discYear = "1999";
+  TrackRecord track;
+  track.title = "Track";
+  for (const auto& [pattern, index, genre, expected] : cases) {
+    settings.fileNameTemplate = pattern;
+    settings.discGenre = genre;
+    track.index = index;
+    EXPECT_EQ(ExpandFileNameTemplate(track, settings), expected) << pattern;
+  }
+}
+
+TEST(OutputNaming, AlbumFolderIsMadeAndNamedAfterTheAlbumOrTheDiscId) {
+  // Album, drive, format; the path below the output folder, whose folder is the only one made.
+  const std::tuple<std::string, int32_t, uint32_t, std::string> cases[] = {
+      {"Live", 0, Ogg, "Live/-t.ogg"},
+      {"", 0, Mp3, "Album-B20A7F0DL/-t.mp3"},
+      {"", 1, Wav, "Album-0L/-t.wav"},
+      {"", 2, Mp3, "Album-0L/-t.mp3"},  // no such drive
+      {"Live", 0, 3, ""},
+  };
+  RipSettings settings;
+  settings.drives.resize(2);
+  settings.drives[0].discId = 0xB20A7F0D;
+  TrackRecord track;
+  track.title = "t";
+  for (const auto& [album, drive, format, path] : cases) {
+    SCOPED_TRACE(path);
+    TempDir out;
+    settings.discAlbum = album;
+    settings.driveIndex = drive;
+    track.format = format;
+    EXPECT_EQ(ComposeOutputPath(track, settings, out / ""), path.empty() ? "" : out / path);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out.path()), {}), !path.empty());
   }
 }
 
