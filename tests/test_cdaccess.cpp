@@ -89,10 +89,8 @@ TEST(CdAccess, ImagesReadTheBinTheirSheetNamesOrDoNotOpen) {
   const std::string audio = " BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
   const std::string second = "FILE \"decoy.bin\" BINARY\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n";
   const std::string toc = "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 0 00:00:10\n";
-  const struct {
-    std::string sheet, text;  // the text is written unless empty
-    bool opens;
-  } cases[] = {
+  // The sheet, the text written there (unless empty), whether it opens.
+  const std::tuple<std::string, std::string, bool> cases[] = {
       {"../album/disc.toc", "", true},
       {"../album/decoy.cue", "FILE \"disc.bin\"" + audio, true},
       {"../sheets/other.cue", "FILE \"../album/disc.bin\"" + audio, true},
@@ -107,12 +105,12 @@ TEST(CdAccess, ImagesReadTheBinTheirSheetNamesOrDoNotOpen) {
   };
   const fs::path saved = fs::current_path();
   fs::current_path(dir / "work");
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.sheet);
-    if (!c.text.empty()) WriteFile(c.sheet, c.text);
-    const CdHandle handle = OpenLast(c.sheet);
-    EXPECT_EQ(handle != kNoCdHandle, c.opens);
-    EXPECT_TRUE(!c.opens ||
+  for (const auto& [sheet, text, opens] : cases) {
+    SCOPED_TRACE(sheet);
+    if (!text.empty()) WriteFile(sheet, text);
+    const CdHandle handle = OpenLast(sheet);
+    EXPECT_EQ(handle != kNoCdHandle, opens);
+    EXPECT_TRUE(!opens ||
                 Read(handle, 10, 26) ==
                     ReadFile(dir / "album/disc.bin").substr(10 * kSectorBytes, 26 * kSectorBytes));
     CloseCDHandle(handle);
@@ -129,12 +127,10 @@ TEST(CdAccess, HandlesThatDidNotOpenFailEveryCallAndErrorsArePerThread) {
   fake->SetCannotOpen(true);
   for (CdHandle handle : {OpenLast(), closed, CdHandle{4711}}) {
     SCOPED_TRACE(handle);
-    TocBuffer toc{};
-    uint32_t words[8] = {};
     EXPECT_FALSE(Read(handle, 0, 26));
     EXPECT_EQ(GetAspiLibAspiError(), kAspiNoDevice);
     EXPECT_EQ(
-        (std::vector<int>{ReadTOC(handle, &toc), GetCDDBDiskID(handle, words, 5),
+        (std::vector<int>{ReadTOC(handle, nullptr), GetCDDBDiskID(handle, nullptr, 5),
                           ModifyCDParms(handle, kCdParmReadRetries, 3), CloseCDHandle(handle)}),
         std::vector<int>(4, 0));
     EXPECT_EQ(GetAspiLibError(), kCdErrInvalidHandle);

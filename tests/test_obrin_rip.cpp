@@ -9,6 +9,7 @@
 #include <signal.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -18,96 +19,83 @@
 
 namespace {
 
+std::vector<std::string> Words(const std::string& text) {
+  std::vector<std::string> words;
+  std::istringstream in(text);
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
 TEST(CliOptions, BadValuesAreRefusedAndTrackListsAreOneBasedInTheGivenOrder) {
-  for (const auto& args : std::vector<std::vector<std::string>>{{"--drive", "-1"},
-                                                                {"--genre", "80"},
-                                                                {"--tracks", "0"},
-                                                                {"--tracks", "3-1"},
-                                                                {"--tracks", "1,,2"},
-                                                                {"--image"},
-                                                                {"--list=yes"},
-                                                                {"--bogus"},
-                                                                {"--output", ""}}) {
-    EXPECT_NE(ParseCliOptions(args).error, "") << args[0] << " " << args.back();
+  for (const char* args : {"--drive -1", "--genre 80", "--tracks 0", "--tracks 3-1",
+                           "--tracks 1,,2", "--image", "--list=yes", "--bogus", "--output="}) {
+    EXPECT_NE(ParseCliOptions(Words(args)).error, "") << args;
   }
   EXPECT_EQ(*ParseTrackList("5,2,2-3"), (std::vector<int>{4, 1, 2}));
 }
 
 class ObrinRip : public ::testing::Test {
  protected:
-  CommandResult Rip(std::vector<std::string> args, const std::string& env = "") {
-    args.insert(args.begin(), "obrin-rip");
-    std::vector<std::string> environment = {"XDG_CONFIG_HOME=" + config_.path()};
-    if (!env.empty()) environment.push_back(env);
-    return RunCommand(args, environment);
-  }
-  ScopedConfigHome config_;
+  ScopedConfigHome config_;  // children inherit it
   TempDir dir_;
   const std::string out_ = dir_ / "out";
 };
 
 TEST_F(ObrinRip, ExitStatusesListRowsAndSummaryLines) {
-  const std::string cue =
-      MakeDiscAt(dir_ / "disc.cue", {"--lengths", "4499,1500,750,3000", "--data-track", "3"});
-  // The TOC declares 400 sectors for track 2, the bin ends 100 sectors early: reads fail
-  // from the block of 26 that reaches past sector 700.
-  const std::string toc =
-      MakeDiscAt(dir_ / "short.toc", {"--lengths", "400,400", "--short", "100"});
-  const std::string folder =
-      std::filesystem::path(BinPath("obrin-rip")).parent_path().string() + "/My Music/";
-  std::string rows;
-  for (const char* row : {"Track 01\t00:59", "Track 02\t00:20", "Track 03\t00:40"}) {
-    rows += row + std::string("\tMP3 128-192 kbps VBR Q3\tPending\t") + folder + "\n";
-  }
-  const std::string wav = out_ + "/Live/-Track 0";
-  // Arguments, environment; exit status, all of standard output, a part of standard error.
-  const std::tuple<std::vector<std::string>, std::string, int, std::string, std::string> cases[] = {
-      {{"--image=" + cue, "--list"}, "", 0, rows, ""},
-      {{"--image", dir_ / "missing.cue", "--list"}, "", 2, "", "no disc in drive"},
-      {{"--image", cue, "--drive", "5", "--list"}, "", 2, "", "no drive 5"},
-      {{"--image", cue, "--tracks", "4"}, "", 2, "", "no track 4"},
-      {{"--image", cue, "--format", "flac"}, "", 2, "", "unknown format"},
-      {{"--image", toc, "--format", "wav", "--album", "Live", "--output", out_},
-       "",
-       1,
-       "Track 01\tCompleted\t" + wav + "1.wav\nTrack 02\tERROR\t" + wav + "2.wav\n",
-       "Obrin error: Error at frame 686 ("},
-      {{"--image", cue, "--output", out_, "--tracks", "3"},
-       "LD_LIBRARY_PATH=" OBRIN_FAKE_LAME_MISSING_DIR,
-       1,
-       "Track 03\tPending\t-\n",
-       "Obrin error: Error binding encoding functions from LAME dll\n"},
-  };
-  for (const auto& [args, env, status, out, err] : cases) {
-    SCOPED_TRACE(args[1] + " " + args.back());
-    const CommandResult r = Rip(args, env);
+  // Runs obrin-rip with `args` (split at blanks): its exit status, all of its standard output
+  // and a part of its standard error.
+  auto run = [](const std::string& args, int status, const std::string& out, const std::string& err,
+                const std::vector<std::string>& env = {}) {
+    SCOPED_TRACE(args);
+    std::vector<std::string> argv = Words(args);
+    argv.insert(argv.begin(), "obrin-rip");
+    const CommandResult r = RunCommand(argv, env);
     EXPECT_EQ(r.exitStatus, status);
     EXPECT_EQ(r.out, out);
     EXPECT_NE(r.err.find(err), std::string::npos) << r.err;
+  };
+  const std::string cue =
+      MakeDiscAt(dir_ / "disc.cue", {"--lengths", "4499,1500,750,3000", "--data-track", "3"});
+  std::string rows;
+  for (const char* row : {"Track 01\t00:59", "Track 02\t00:20", "Track 03\t00:40"}) {
+    rows += row + std::string("\tMP3 128-192 kbps VBR Q3\tPending\t") +
+            std::filesystem::path(BinPath("obrin-rip")).parent_path().string() + "/My Music/\n";
   }
-  EXPECT_TRUE(FileExists("/dev/sr0") || Rip({"--list"}).exitStatus == 2);  // no drive at all
-}
+  run("--list --image=" + cue, 0, rows, "");
+  run("--list --image " + dir_ / "missing.cue", 2, "", "no disc in drive");
+  run("--list --drive 5 --image " + cue, 2, "", "no drive 5");
+  run("--tracks 4 --image " + cue, 2, "", "no track 4");
+  run("--format flac --image " + cue, 2, "", "unknown format");
+  run("--tracks 3 --output " + out_ + " --image " + cue, 1, "Track 03\tPending\t-\n",
+      "Obrin error: Error binding encoding functions from LAME dll\n",
+      {"LD_LIBRARY_PATH=" OBRIN_FAKE_LAME_MISSING_DIR});
+  EXPECT_TRUE(FileExists("/dev/sr0") || RunCommand({"obrin-rip", "--list"}).exitStatus == 2);
 
-TEST_F(ObrinRip, WavIsBitIdenticalToTheImageAndNamedByTheOptions) {
-  MakeDisc({dir_ / "disc.cue", "--lengths", "300,377,200", "--seed", "5"});
-  const CommandResult r = Rip({"--image", dir_ / "disc.cue", "--format", "wav", "--tracks", "2",
-                               "--output", out_, "--artist", "Band", "--template", "$n $a ($g)"});
+  // The TOC declares 400 sectors for track 2, the bin ends 100 sectors early: reads fail
+  // from the block of 26 that reaches past sector 700, and nothing past the data is audio.
+  MakeDisc({dir_ / "short.toc", "--lengths", "400,400", "--short", "100"});
+  const std::string live = out_ + "/Live/-Track 0";
+  run("--format wav --album Live --output " + out_ + " --image " + dir_ / "short.toc", 1,
+      "Track 01\tCompleted\t" + live + "1.wav\nTrack 02\tERROR\t" + live + "2.wav\n",
+      "Obrin error: Error at frame 686 (");
+
   // An untitled disc's folder is named after its disc id: seconds 2, 6, 11; 11 s long; 3 tracks.
-  const std::string file = out_ + "/Album-A000B03L/02 Band (Other).wav";
-  EXPECT_EQ(r.out, "Track 02\tCompleted\t" + file + "\n");
-  const std::string bytes = ReadFile(file);
-  ASSERT_EQ(bytes.size(), 44 + 377 * 2352u);
-  EXPECT_TRUE(bytes.substr(44) == ReadFile(dir_ / "disc.bin").substr(300 * 2352, 377 * 2352));
-  EXPECT_EQ(ReadFile(config_.iniPath()).find(out_), std::string::npos);  // for this run only
+  MakeDisc({dir_ / "wav.cue", "--lengths", "300,377,200", "--seed", "5"});
+  const std::string named = out_ + "/Album-A000B03L/02_Band_(Other).wav";
+  run("--format wav --tracks 2 --artist Band --template $n_$a_($g) --output " + out_ + " --image " +
+          dir_ / "wav.cue",
+      0, "Track 02\tCompleted\t" + named + "\n", "");
+  // The WAV holds the image's bytes after its header; --output is for one run only.
+  const std::string wav = ReadFile(named);
+  EXPECT_TRUE(wav.size() == 44 + 377 * 2352 &&
+              wav.substr(44) == ReadFile(dir_ / "wav.bin").substr(300 * 2352, 377 * 2352));
+  EXPECT_EQ(ReadFile(config_.iniPath()).find(out_), std::string::npos);
 }
 
 TEST_F(ObrinRip, CtrlCStopsTheRipAndExitsWith130) {
   MakeDisc({dir_ / "long.cue", "--lengths", "15000,75"});
   ChildProcess child;
-  ChildOptions options;
-  options.env = {"XDG_CONFIG_HOME=" + config_.path()};
-  ASSERT_TRUE(child.Start({"obrin-rip", "--image", dir_ / "long.cue", "--output", out_}, options));
-  // Interrupt as soon as the first track reports progress.
+  ASSERT_TRUE(child.Start({"obrin-rip", "--image", dir_ / "long.cue", "--output", out_}));
   ASSERT_TRUE(
       child.WaitForErrLine([](const std::string& l) { return l.starts_with("Track 01: "); }));
   child.Signal(SIGINT);

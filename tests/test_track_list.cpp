@@ -6,17 +6,13 @@
 // - a record's settings not the copy taken when the list was built
 // - a format text (each format's settings, broken indexes) other than the one users know
 // - a placeholder expanded wrongly: "$$", a lone "$", unknown pairs, "$N", genres, values
-// - the album folder not the album or the selected drive's disc id; made for no format
 #include "disc/track_list.h"
-
-#include <filesystem>
 
 #include <gtest/gtest.h>
 
 #include "disc/output_naming.h"
 #include "disc/track_row_text.h"
 #include "support/fake_drive.h"
-#include "support/test_env.h"
 
 namespace {
 
@@ -132,31 +128,6 @@ TEST(OutputNaming, TemplatePlaceholders) {
     settings.discGenre = genre;
     track.index = index;
     EXPECT_EQ(ExpandFileNameTemplate(track, settings), expected) << pattern;
-  }
-}
-
-TEST(OutputNaming, AlbumFolderIsMadeAndNamedAfterTheAlbumOrTheDiscId) {
-  // Album, drive, format; the path below the output folder, whose folder is the only one made.
-  const std::tuple<std::string, int32_t, uint32_t, std::string> cases[] = {
-      {"Live", 0, Ogg, "Live/-t.ogg"},
-      {"", 0, Mp3, "Album-B20A7F0DL/-t.mp3"},
-      {"", 1, Wav, "Album-0L/-t.wav"},
-      {"", 2, Mp3, "Album-0L/-t.mp3"},  // no such drive
-      {"Live", 0, 3, ""},
-  };
-  RipSettings settings;
-  settings.drives.resize(2);
-  settings.drives[0].discId = 0xB20A7F0D;
-  TrackRecord track;
-  track.title = "t";
-  for (const auto& [album, drive, format, path] : cases) {
-    SCOPED_TRACE(path);
-    TempDir out;
-    settings.discAlbum = album;
-    settings.driveIndex = drive;
-    track.format = format;
-    EXPECT_EQ(ComposeOutputPath(track, settings, out / ""), path.empty() ? "" : out / path);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out.path()), {}), !path.empty());
   }
 }
 
