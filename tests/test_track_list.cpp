@@ -1,5 +1,4 @@
-// The track list built from a drive's TOC, and what is made of its records: the texts of a
-// row (the window's list, `obrin-rip --list`), the file-name template and the album folder.
+// The track list built from a drive's TOC; the format text of its rows; file-name templates.
 // Faults guarded:
 // - a lost disc clearing the rows more than once, or while playback waits
 // - a broken TOC read past its 100 entries; a backwards entry giving a wrapped length
@@ -16,7 +15,6 @@
 
 namespace {
 
-// Records what the track-list build asks of the window.
 struct FakeListHost : TrackListHost {
   bool NoDiscShown() const override { return noDiscShown; }
   void SetNoDiscShown(bool shown) override { noDiscShown = shown; }
@@ -89,9 +87,7 @@ TEST(TrackRowText, FormatTextFollowsTheTrackCopyOfTheSettings) {
       {Ogg, {{}, {.useBbr = 1, .bbrNominal = 2, .bbrMax = 4}, {}}, "OGG 192-350 kbps BBR"},
       {Ogg, {{}, {.useCbr = 0, .useVbr = 0, .cbrBitrate = 1}, {}}, "OGG 160 kbps"},
       {Mp3, {{}, {}, {.bitrate = 13, .vbrEnabled = 0}}, "MP3 320 kbps"},
-      {Mp3,
-       {{}, {}, {.bitrate = 0, .vbrQuality = 9, .vbrMaxBitrate = 13}},
-       "MP3 32-320 kbps VBR Q10"},
+      {Mp3, {{}, {}, {.vbrQuality = 9, .vbrMaxBitrate = 13}}, "MP3 128-320 kbps VBR Q10"},
       // Broken indexes do not read outside the tables.
       {Mp3, {{}, {}, {.bitrate = 99, .vbrMaxBitrate = -1}}, "MP3 0-0 kbps VBR Q3"},
       {7, {}, ""},
@@ -108,14 +104,11 @@ TEST(OutputNaming, TemplatePlaceholders) {
   const std::tuple<std::string, int32_t, int32_t, std::string> cases[] = {
       {"$a-$t", 2, 12, "Band-Track"},
       {"$A|$L|$T|$N|$Y|$G", 0, 17, "Band|$t/x:*|Track|01|1999|Rock"},  // values as they are
-      {"$n|$n", 99, 0, "100|100"},
-      {"[$g][$g]", 0, 0, "[Blues][Blues]"},
+      {"$n|$g|$g", 99, 0, "100|Blues|Blues"},
       {"[$g]", 0, 79, "[Hard Rock]"},
-      {"[$g]", 0, 80, "[]"},
-      {"x$xy$Qz", 0, 12, "xyz"},  // an unknown pair disappears whole
+      {"x$xy$Qz[$g]", 0, 80, "xyz[]"},  // an unknown pair disappears whole
       {"$$a 100$$", 0, 12, "$a 100$"},
-      {"end$", 0, 12, "end"},
-      {"$$$", 0, 12, "$"},
+      {"$$$", 0, 12, "$"},  // a lone "$" at the end too
   };
   RipSettings settings;
   settings.discArtist = "Band";
