@@ -1,6 +1,6 @@
 // obrin-rip: its command line, and real runs on disc images made by mkdisc.
 // Faults guarded:
-// - a bad option value or track list accepted (track 0, a reversed range), or a list misread
+// - a bad option value or track list accepted (track 0, a reversed range, an empty item)
 // - --list rows other than Title, Length, Format, Status, Folder; a data track listed
 // - exit statuses: 2 usage, no disc, no drive or no such track; 1 a failed track; 130 Ctrl+C
 // - summary lines other than "Title<TAB>Status<TAB>File" ("-": no file made)
