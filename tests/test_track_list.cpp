@@ -1,202 +1,127 @@
-// The track list built from a drive's TOC, on scripted drives (including malformed TOCs) and
-// the drive list.
+// The track list built from a drive's TOC; the format text of its rows; file-name templates.
+// Faults guarded:
+// - a lost disc clearing the rows more than once, or while playback waits
+// - a broken TOC read past its 100 entries; a backwards entry giving a wrapped length
+// - a record's settings not the copy taken when the list was built
+// - a format text (each format's settings, broken indexes) other than the one users know
+// - a placeholder expanded wrongly: "$$", a lone "$", unknown pairs, "$N", genres, values
 #include "disc/track_list.h"
-
-#include <cstring>
 
 #include <gtest/gtest.h>
 
+#include "disc/output_naming.h"
+#include "disc/track_row_text.h"
 #include "support/fake_drive.h"
-#include "support/test_env.h"
 
 namespace {
 
-// Records what the track-list build asks of the window.
-class FakeListHost : public TrackListHost {
- public:
+struct FakeListHost : TrackListHost {
   bool NoDiscShown() const override { return noDiscShown; }
   void SetNoDiscShown(bool shown) override { noDiscShown = shown; }
   bool PlayRequested() const override { return playRequested; }
   void DeleteAllRows() override { ++rowDeletions; }
-  bool noDiscShown = false;
-  bool playRequested = false;
+  bool noDiscShown = false, playRequested = false;
   int rowDeletions = 0;
 };
 
-class TrackListTest : public ::testing::Test {
+class TrackList : public ::testing::Test {
  protected:
   void SetUp() override {
-    settings_.outputFormat = Mp3;
     SetCdDevices({drive_});
     ASSERT_EQ(EnumerateCdDrives(settings_), 1);
   }
-  std::vector<std::string> Titles() const {
-    std::vector<std::string> titles;
-    for (const auto& t : settings_.tracks) titles.push_back(t.title);
-    return titles;
-  }
-
   std::shared_ptr<FakeDrive> drive_ = std::make_shared<FakeDrive>();
   RipSettings settings_;
-  FakeListHost host_;
 };
 
-TEST_F(TrackListTest, DataTrackTakesNoRowAndNumberingContinues) {
-  drive_->SetTracks({{0, 4499, false}, {4499, 1000, true}, {5499, 4500, false}, {9999, 75, false}});
-  settings_.formats.mp3.bitrate = 3;
-  ASSERT_EQ(BuildTrackList(settings_, 0, &host_), 0);
-  EXPECT_EQ(Titles(), (std::vector<std::string>{"Track 01", "Track 02", "Track 03"}));
-  const auto& t = settings_.tracks;
-  EXPECT_EQ(t[0].lengthSectors, 4499u);
-  EXPECT_EQ(t[0].lengthSeconds, 59u);
-  EXPECT_EQ(t[1].startSector, 5499u);
-  EXPECT_EQ(t[1].lengthSeconds, 60u);
-  EXPECT_EQ(t[2].lengthSectors, 75u);  // up to the lead-out
-  for (size_t i = 0; i < t.size(); ++i) {
-    EXPECT_EQ(t[i].index, static_cast<int32_t>(i));
-    EXPECT_EQ(t[i].checked, 0u);
-    EXPECT_EQ(t[i].status, 0);
-    EXPECT_EQ(t[i].format, static_cast<uint32_t>(Mp3));
-    EXPECT_EQ(SettingsBlockOf<Mp3Settings>(t[i]).bitrate, 3);
-    EXPECT_EQ(t[i].formatSettings[7], 0u);  // words past the 7 of an MP3 block stay zero
-  }
-  EXPECT_NE(settings_.drives[0].discId, 0u);
-  EXPECT_EQ(settings_.drives[0].discId, ComputeCddbDiscId(settings_.drives[0].toc));
-  EXPECT_FALSE(host_.noDiscShown);
-}
-
-TEST_F(TrackListTest, ASettingsChangeReachesOnlyListsBuiltAfterIt) {
-  drive_->SetTracks({{0, 100, false}});
-  settings_.outputFormat = Ogg;
-  ASSERT_EQ(BuildTrackList(settings_, 0), 0);
-  EXPECT_EQ(SettingsBlockOf<OggSettings>(settings_.tracks[0]).vbrQuality, 9);
-  settings_.formats.ogg.vbrQuality = 15;
-  EXPECT_EQ(SettingsBlockOf<OggSettings>(settings_.tracks[0]).vbrQuality, 9);
-  settings_.outputFormat = Wav;
-  ASSERT_EQ(BuildTrackList(settings_, 0), 0);
-  EXPECT_EQ(settings_.tracks[0].format, static_cast<uint32_t>(Wav));
-  EXPECT_EQ(settings_.tracks[0].formatSettings[0], 0u);
-  EXPECT_EQ(settings_.tracks[0].formatSettings[1], 1u);
-  EXPECT_EQ(settings_.tracks[0].formatSettings[3], 0u);
-}
-
-TEST_F(TrackListTest, NoDiscClearsTheRowsOnceAndNotWhilePlaybackWaits) {
+TEST_F(TrackList, ALostDiscClearsTheRowsOnceAndNotWhilePlaybackWaits) {
+  FakeListHost host;
   drive_->SetTocFails(true);
   settings_.tracks.resize(3);
-  EXPECT_EQ(BuildTrackList(settings_, 0, &host_), -1);
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(BuildTrackList(settings_, 0, &host), -1);
   EXPECT_TRUE(settings_.tracks.empty());
-  EXPECT_EQ(host_.rowDeletions, 1);
-  EXPECT_TRUE(host_.noDiscShown);
-  EXPECT_EQ(BuildTrackList(settings_, 0, &host_), -1);
-  EXPECT_EQ(host_.rowDeletions, 1);  // once until a disc is read again
-
+  EXPECT_EQ(host.rowDeletions, 1);
+  EXPECT_TRUE(host.noDiscShown);
   drive_->SetTocFails(false);
-  ASSERT_EQ(BuildTrackList(settings_, 0, &host_), 0);
-  EXPECT_FALSE(host_.noDiscShown);
-
+  settings_.outputFormat = Ogg;
+  ASSERT_EQ(BuildTrackList(settings_, 0, &host), 0);
+  EXPECT_FALSE(host.noDiscShown);
+  settings_.formats.ogg.vbrQuality = 20;  // reaches only lists built after it
+  EXPECT_EQ(TrackFormatText(settings_.tracks[0]), "OGG VBR Q0.45 (141 kbps)");
   drive_->SetCannotOpen(true);
-  host_.playRequested = true;
-  EXPECT_EQ(BuildTrackList(settings_, 0, &host_), -1);
-  EXPECT_EQ(host_.rowDeletions, 1);
+  host.playRequested = true;
+  EXPECT_EQ(BuildTrackList(settings_, 0, &host), -1);
+  EXPECT_EQ(BuildTrackList(settings_, 1, &host), -1);  // no such drive
+  EXPECT_EQ(host.rowDeletions, 1);
   EXPECT_EQ(drive_->Closes(), drive_->Opens());
 }
 
-TEST_F(TrackListTest, AMissingDrivePositionFailsWithoutTheLibrary) {
-  const int opens = drive_->OpenAttempts();
-  EXPECT_EQ(BuildTrackList(settings_, 1, &host_), -1);
-  EXPECT_EQ(BuildTrackList(settings_, -1, &host_), -1);
-  EXPECT_EQ(drive_->OpenAttempts(), opens);
-  EXPECT_TRUE(host_.noDiscShown);
-}
-
-TEST_F(TrackListTest, MalformedTocsNeverReadPastTheBufferOrWrapLengths) {
-  TocBuffer toc{};
-  auto entry = [&](int i, uint32_t start, uint8_t control = 0x10) {
-    toc.entries[i].adrControl = control;
-    toc.entries[i].trackNumber = static_cast<uint8_t>(i + 1);
-    SetTocEntryAddress(toc.entries[i], start);
+TEST_F(TrackList, MalformedTocsNeverReadPastTheEntriesOrWrapLengths) {
+  std::vector<uint32_t> hundred;  // track numbers up to 255 over the 100 entries
+  for (uint32_t i = 0; i < 100; ++i) hundred.push_back(i * 10);
+  // First and last track number, the entries' starts, the lengths of the records built.
+  const std::tuple<uint8_t, uint8_t, std::vector<uint32_t>, std::vector<uint32_t>> cases[] = {
+      {5, 2, {}, {}},                        // the last track below the first
+      {1, 2, {1000, 500, 2000}, {0, 1500}},  // an entry before the one it follows
+      {1, 255, hundred, std::vector<uint32_t>(99, 10)},
+      {3, 4, {0, 300, 450}, {300, 150}},  // a disc that starts at track 3
   };
-
-  // Last track below the first: an empty list, and success.
-  toc.firstTrack = 5;
-  toc.lastTrack = 2;
-  toc.length = 10;
-  drive_->SetRawToc(toc);
-  ASSERT_EQ(BuildTrackList(settings_, 0), 0);
-  EXPECT_TRUE(settings_.tracks.empty());
-
-  // A track whose following entry starts before it: length 0, never four billion sectors.
-  toc = TocBuffer{};
-  toc.firstTrack = 1;
-  toc.lastTrack = 2;
-  entry(0, 1000);
-  entry(1, 500);
-  entry(2, 2000);
-  drive_->SetRawToc(toc);
-  ASSERT_EQ(BuildTrackList(settings_, 0), 0);
-  ASSERT_EQ(settings_.tracks.size(), 2u);
-  EXPECT_EQ(settings_.tracks[0].lengthSectors, 0u);
-  EXPECT_EQ(settings_.tracks[1].lengthSectors, 1500u);
-
-  // Track numbers that would index past the 100 entries: only whole entries are used.
-  toc = TocBuffer{};
-  toc.firstTrack = 1;
-  toc.lastTrack = 255;
-  for (int i = 0; i < 100; ++i) entry(i, static_cast<uint32_t>(i) * 10);
-  drive_->SetRawToc(toc);
-  ASSERT_EQ(BuildTrackList(settings_, 0), 0);
-  EXPECT_EQ(settings_.tracks.size(), 99u);
-  EXPECT_EQ(settings_.tracks.back().startSector, 980u);
-  EXPECT_EQ(settings_.tracks.back().lengthSectors, 10u);
-
-  // A disc that starts at a higher track number still lines up with its first entry.
-  toc = TocBuffer{};
-  toc.firstTrack = 3;
-  toc.lastTrack = 4;
-  entry(0, 0);
-  entry(1, 300);
-  entry(2, 450);
-  drive_->SetRawToc(toc);
-  ASSERT_EQ(BuildTrackList(settings_, 0), 0);
-  ASSERT_EQ(settings_.tracks.size(), 2u);
-  EXPECT_EQ(settings_.tracks[0].lengthSectors, 300u);
-  EXPECT_EQ(settings_.tracks[1].lengthSectors, 150u);
-}
-
-TEST(DriveList, RecordsFollowTheLibraryListInOrder) {
-  auto first = std::make_shared<FakeDrive>();
-  auto second = std::make_shared<FakeDrive>();
-  first->SetDescription("ACME CD-ROM 1.0");
-  second->SetDescription("Disc image /x.cue");
-  second->SetIsImage(true);
-  SetCdDevices({first, second});
-  RipSettings settings;
-  ASSERT_EQ(EnumerateCdDrives(settings), 2);
-  EXPECT_EQ(settings.drives[0].description, "ACME CD-ROM 1.0");
-  EXPECT_EQ(settings.drives[1].description, "Disc image /x.cue");
-  for (const auto& d : settings.drives) {
-    EXPECT_EQ(d.openRequest.size, 12);
-    EXPECT_EQ(d.openRequest.version, 1);
-    EXPECT_EQ(d.discId, 0u);
+  for (const auto& [first, last, starts, lengths] : cases) {
+    TocBuffer toc{};
+    toc.firstTrack = first, toc.lastTrack = last;
+    for (size_t i = 0; i < starts.size(); ++i) SetTocEntryAddress(toc.entries[i], starts[i]);
+    drive_->SetRawToc(toc);
+    ASSERT_EQ(BuildTrackList(settings_, 0), 0);
+    std::vector<uint32_t> built;
+    for (const auto& t : settings_.tracks) built.push_back(t.lengthSectors);
+    EXPECT_EQ(built, lengths) << int{last};
   }
-  EXPECT_NE(std::memcmp(&settings.drives[0].openRequest, &settings.drives[1].openRequest, 12), 0);
-  EXPECT_EQ(FindCdDriveLetters().size(), 2u);
-
-  SetCdDevices({});
-  RipSettings none;
-  EXPECT_EQ(EnumerateCdDrives(none), 0);
-  EXPECT_TRUE(FindCdDriveLetters().empty());
 }
 
-TEST(DriveList, ImagesAreNamedByTheirPathsForPlaybackAndEject) {
-  TempDir dir;
-  MakeDisc({dir / "a.cue", "--lengths", "75"});
-  MakeDisc({dir / "b.cue", "--lengths", "75"});
-  SetCdImages({dir / "a.cue", dir / "b.cue"});
-  const auto names = FindCdDriveLetters();
-  ASSERT_GE(names.size(), 2u);
-  EXPECT_EQ(names[names.size() - 2], dir / "a.cue");
-  EXPECT_EQ(names[names.size() - 1], dir / "b.cue");
+TEST(TrackRowText, FormatTextFollowsTheTrackCopyOfTheSettings) {
+  const std::tuple<int32_t, FormatSettings, std::string> cases[] = {
+      {Wav, {}, "WAV - default sample rate"},
+      {Wav, {{.sampleRate = 3}, {}, {}}, "WAV 48000 Hz"},
+      {Ogg, {{}, {.vbrQuality = 20}, {}}, "OGG VBR Q1.00 (477 kbps)"},
+      // BBR wins over VBR; with neither it is the constant bitrate, whatever useCbr holds.
+      {Ogg, {{}, {.useBbr = 1, .bbrNominal = 2, .bbrMax = 4}, {}}, "OGG 192-350 kbps BBR"},
+      {Ogg, {{}, {.useCbr = 0, .useVbr = 0, .cbrBitrate = 1}, {}}, "OGG 160 kbps"},
+      {Mp3, {{}, {}, {.bitrate = 13, .vbrEnabled = 0}}, "MP3 320 kbps"},
+      {Mp3, {{}, {}, {.vbrQuality = 9, .vbrMaxBitrate = 13}}, "MP3 128-320 kbps VBR Q10"},
+      // Broken indexes do not read outside the tables.
+      {Mp3, {{}, {}, {.bitrate = 99, .vbrMaxBitrate = -1}}, "MP3 0-0 kbps VBR Q3"},
+      {7, {}, ""},
+  };
+  for (const auto& [format, formats, text] : cases) {
+    TrackRecord record;
+    record.format = static_cast<uint32_t>(format);
+    record.formatSettings = FormatSettingsWords(formats, format);
+    EXPECT_EQ(TrackFormatText(record), text);
+  }
+}
+
+TEST(OutputNaming, TemplatePlaceholders) {
+  const std::tuple<std::string, int32_t, int32_t, std::string> cases[] = {
+      {"$a-$t", 2, 12, "Band-Track"},
+      {"$A|$L|$T|$N|$Y|$G", 0, 17, "Band|$t/x:*|Track|01|1999|Rock"},  // values as they are
+      {"$n|$g|$g", 99, 0, "100|Blues|Blues"},
+      {"[$g]", 0, 79, "[Hard Rock]"},
+      {"x$xy$Qz[$g]", 0, 80, "xyz[]"},  // an unknown pair disappears whole
+      {"$$a 100$$", 0, 12, "$a 100$"},
+      {"$$$", 0, 12, "$"},  // a lone "$" at the end too
+  };
+  RipSettings settings;
+  settings.discArtist = "Band";
+  settings.discAlbum = "$t/x:*";
+  settings.discYear = "1999";
+  TrackRecord track;
+  track.title = "Track";
+  for (const auto& [pattern, index, genre, expected] : cases) {
+    settings.fileNameTemplate = pattern;
+    settings.discGenre = genre;
+    track.index = index;
+    EXPECT_EQ(ExpandFileNameTemplate(track, settings), expected) << pattern;
+  }
 }
 
 }  // namespace
