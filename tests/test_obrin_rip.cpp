@@ -59,7 +59,7 @@ TEST_F(ObrinRip, ExitStatusesListRowsAndSummaryLines) {
                           "/My Music/\n";
   run("--list --image=" + cue, 0,
       "Track 01\t00:59" + row + "Track 02\t00:20" + row + "Track 03\t00:40" + row, "");
-  run("--list --image " + dir_ / "missing.cue", 2, "", "no disc in drive");
+  run("--list --image " + dir_ / "missing.cue", 2, "", "missing.cue: it does not exist");
   run("--list --drive 5 --image " + cue, 2, "", "no drive 5");
   run("--tracks 4 --image " + cue, 2, "", "no track 4");
   run("--format flac --image " + cue, 2, "", "unknown format");

@@ -103,7 +103,7 @@ TEST(TrackRowText, FormatTextFollowsTheTrackCopyOfTheSettings) {
 TEST(OutputNaming, TemplatePlaceholders) {
   const std::tuple<std::string, int32_t, int32_t, std::string> cases[] = {
       {"$a-$t", 2, 12, "Band-Track"},
-      {"$A|$L|$T|$N|$Y|$G", 0, 17, "Band|$t/x:*|Track|01|1999|Rock"},  // values as they are
+      {"$A|$L|$T|$N|$Y|$G", 0, 17, "Band|$t-x:*|Track|01|1999|Rock"},  // "/" cannot add a level
       {"$n|$g|$g", 99, 0, "100|Blues|Blues"},
       {"[$g]", 0, 79, "[Hard Rock]"},
       {"x$xy$Qz[$g]", 0, 80, "xyz[]"},  // an unknown pair disappears whole
