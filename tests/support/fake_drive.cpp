@@ -10,113 +10,94 @@
 struct FakeDrive::State {
   mutable std::mutex mutex;
   std::condition_variable changed;
-
   TocBuffer toc{};
   uint64_t leadOut = UINT64_MAX;
-  bool tocFails = false;
-  bool cannotOpen = false;
-  bool isImage = false;
-  bool optionResult = true;
-  std::string description = "Obrin Fake Drive 1.0";
-
+  bool tocFails = false, cannotOpen = false;
   struct Failure {
-    int firstAttempt, lastAttempt;
+    int first, last;
     uint32_t libError, aspiStatus;
   };
   std::multimap<uint32_t, Failure> failures;
   std::map<uint32_t, std::pair<int32_t, uint32_t>> shifts;
   std::map<uint32_t, int> attempts;
-
-  bool gateArmed = false;
+  bool gateArmed = false, gateOccupied = false;
   uint32_t gateSector = 0;
-  bool gateOccupied = false;
-
-  int openAttempts = 0, opens = 0, closes = 0, tocReads = 0;
+  int openAttempts = 0, opens = 0, closes = 0;
   std::vector<FakeReadCall> reads;
   std::vector<std::pair<int, uint32_t>> options;
 };
 
 namespace {
 
+uint8_t AudioByte(uint32_t sector, uint32_t offset) {
+  uint32_t v = sector * kSectorBytes + offset;
+  v ^= v >> 16;
+  v *= 0x7FEB352Du;
+  v ^= v >> 15;
+  v *= 0x846CA68Bu;
+  return static_cast<uint8_t>(v ^ (v >> 16));
+}
+
 class FakeSession : public CdSession {
  public:
-  explicit FakeSession(std::shared_ptr<FakeDrive::State> state) : state_(std::move(state)) {}
+  explicit FakeSession(std::shared_ptr<FakeDrive::State> state) : s_(std::move(state)) {}
   ~FakeSession() override {
-    std::lock_guard lock(state_->mutex);
-    ++state_->closes;
+    std::lock_guard lock(s_->mutex);
+    ++s_->closes;
   }
-
   bool ReadToc(TocBuffer& toc) override {
-    std::lock_guard lock(state_->mutex);
-    ++state_->tocReads;
-    if (state_->tocFails) return false;
-    toc = state_->toc;
+    std::lock_guard lock(s_->mutex);
+    if (!s_->tocFails) toc = s_->toc;
+    return !s_->tocFails;
+  }
+  bool SetOption(int which, uint32_t value) override {
+    std::lock_guard lock(s_->mutex);
+    s_->options.emplace_back(which, value);
     return true;
   }
-
-  bool SetOption(int which, uint32_t value) override {
-    std::lock_guard lock(state_->mutex);
-    state_->options.emplace_back(which, value);
-    return state_->optionResult;
-  }
-
   bool ReadAudio(TrackBuffer& buffer, uint32_t& libError, uint32_t& aspiStatus) override {
-    std::unique_lock lock(state_->mutex);
-    const uint32_t start = buffer.startSector;
-    const uint32_t count = buffer.sectorCount;
-    const int attempt = ++state_->attempts[start];
-    state_->reads.push_back({start, count, attempt, false});
-    const size_t logIndex = state_->reads.size() - 1;
-
-    if (state_->gateArmed && state_->gateSector == start) {
-      state_->gateOccupied = true;
-      state_->changed.notify_all();
-      state_->changed.wait(lock, [&] { return !state_->gateArmed; });
-      state_->gateOccupied = false;
+    std::unique_lock lock(s_->mutex);
+    const uint32_t start = buffer.startSector, count = buffer.sectorCount;
+    const int attempt = ++s_->attempts[start];
+    s_->reads.push_back({start, count, attempt, false});
+    const size_t logIndex = s_->reads.size() - 1;
+    if (s_->gateArmed && s_->gateSector == start) {
+      s_->gateOccupied = true;
+      s_->changed.notify_all();
+      s_->changed.wait(lock, [&] { return !s_->gateArmed; });
+      s_->gateOccupied = false;
     }
-
-    if (uint64_t{start} + count > state_->leadOut) {
-      libError = kCdErrPastEnd;
-      aspiStatus = kAspiError;
+    auto fail = [&](uint32_t lib, uint32_t aspi) {
+      libError = lib;
+      aspiStatus = aspi;
       return false;
-    }
-    auto range = state_->failures.equal_range(start);
-    for (auto it = range.first; it != range.second; ++it) {
-      if (attempt >= it->second.firstAttempt && attempt <= it->second.lastAttempt) {
-        libError = it->second.libError;
-        aspiStatus = it->second.aspiStatus;
-        return false;
+    };
+    if (uint64_t{start} + count > s_->leadOut) return fail(kCdErrPastEnd, kAspiError);
+    for (auto [it, end] = s_->failures.equal_range(start); it != end; ++it) {
+      if (attempt >= it->second.first && attempt <= it->second.last) {
+        return fail(it->second.libError, it->second.aspiStatus);
       }
     }
-
-    int32_t offset = 0;
-    uint32_t shortBy = 0;
-    if (auto it = state_->shifts.find(start); it != state_->shifts.end()) {
-      offset = it->second.first;
-      shortBy = it->second.second;
-    }
+    const auto shift = s_->shifts.count(start) ? s_->shifts[start] : std::pair<int32_t, uint32_t>{};
     const uint32_t asked = count * kSectorBytes;
-    const uint32_t length = asked - std::min(shortBy, asked);
-    if (offset < 0 || uint64_t(offset) + length > buffer.capacity) {
-      libError = kCdErrRead;  // a script that does not fit the buffer
-      aspiStatus = kAspiError;
-      return false;
+    const uint32_t length = asked - std::min(shift.second, asked);
+    if (shift.first < 0 || uint64_t(shift.first) + length > buffer.capacity) {
+      return fail(kCdErrRead, kAspiError);  // a script that does not fit the buffer
     }
-    state_->reads[logIndex].succeeded = true;
+    s_->reads[logIndex].succeeded = true;
     lock.unlock();
-
     uint8_t* data = TrackBufferData(&buffer);
-    std::memset(data, 0xEE, static_cast<size_t>(offset));
+    std::memset(data, 0xEE, static_cast<size_t>(shift.first));
     for (uint32_t i = 0; i < length; ++i) {
-      data[offset + i] = FakeDrive::AudioByte(start + i / kSectorBytes, i % kSectorBytes);
+      data[shift.first + i] = AudioByte(start + i / kSectorBytes, i % kSectorBytes);
     }
     buffer.deliveredLength = length;
-    buffer.offset = offset;
+    buffer.offset = shift.first;
     return true;
   }
 
  private:
-  std::shared_ptr<FakeDrive::State> state_;
+  std::shared_ptr<FakeDrive::State> s_;
 };
 
 }  // namespace
@@ -126,16 +107,6 @@ FakeDrive::FakeDrive() : state_(std::make_shared<State>()) {
 }
 
 FakeDrive::~FakeDrive() = default;
-
-uint8_t FakeDrive::AudioByte(uint32_t sector, uint32_t offset) {
-  uint32_t v = sector * kSectorBytes + offset;
-  v ^= v >> 16;
-  v *= 0x7FEB352Du;
-  v ^= v >> 15;
-  v *= 0x846CA68Bu;
-  v ^= v >> 16;
-  return static_cast<uint8_t>(v);
-}
 
 std::string FakeDrive::ExpectedAudio(uint32_t start, uint32_t count) {
   std::string bytes(size_t{count} * kSectorBytes, '\0');
@@ -175,25 +146,10 @@ void FakeDrive::SetCannotOpen(bool cannotOpen) {
   state_->cannotOpen = cannotOpen;
 }
 
-void FakeDrive::SetDescription(const std::string& text) {
-  std::lock_guard lock(state_->mutex);
-  state_->description = text;
-}
-
-void FakeDrive::SetIsImage(bool isImage) {
-  std::lock_guard lock(state_->mutex);
-  state_->isImage = isImage;
-}
-
-void FakeDrive::SetOptionResult(bool understood) {
-  std::lock_guard lock(state_->mutex);
-  state_->optionResult = understood;
-}
-
-void FakeDrive::FailAttempts(uint32_t sector, int firstAttempt, int lastAttempt, uint32_t libError,
+void FakeDrive::FailAttempts(uint32_t sector, int first, int last, uint32_t libError,
                              uint32_t aspiStatus) {
   std::lock_guard lock(state_->mutex);
-  state_->failures.emplace(sector, State::Failure{firstAttempt, lastAttempt, libError, aspiStatus});
+  state_->failures.emplace(sector, State::Failure{first, last, libError, aspiStatus});
 }
 
 void FakeDrive::FailAlways(uint32_t sector, uint32_t libError, uint32_t aspiStatus) {
@@ -222,45 +178,18 @@ void FakeDrive::ReleaseRead() {
   state_->changed.notify_all();
 }
 
-int FakeDrive::OpenAttempts() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->openAttempts;
-}
-
-int FakeDrive::Opens() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->opens;
-}
-
-int FakeDrive::Closes() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->closes;
-}
-
-int FakeDrive::TocReads() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->tocReads;
-}
-
-std::vector<FakeReadCall> FakeDrive::Reads() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->reads;
-}
-
-std::vector<std::pair<int, uint32_t>> FakeDrive::OptionsSet() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->options;
-}
-
-std::string FakeDrive::Description() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->description;
-}
-
-bool FakeDrive::IsImage() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->isImage;
-}
+#define FAKE_DRIVE_COUNTER(Type, Name, member) \
+  Type FakeDrive::Name() const {               \
+    std::lock_guard lock(state_->mutex);       \
+    return state_->member;                     \
+  }
+FAKE_DRIVE_COUNTER(int, OpenAttempts, openAttempts)
+FAKE_DRIVE_COUNTER(int, Opens, opens)
+FAKE_DRIVE_COUNTER(int, Closes, closes)
+FAKE_DRIVE_COUNTER(std::vector<FakeReadCall>, Reads, reads)
+using OptionList = std::vector<std::pair<int, uint32_t>>;
+FAKE_DRIVE_COUNTER(OptionList, OptionsSet, options)
+#undef FAKE_DRIVE_COUNTER
 
 std::unique_ptr<CdSession> FakeDrive::Open() {
   std::lock_guard lock(state_->mutex);

@@ -1,11 +1,9 @@
 #pragma once
 // A scripted CD drive for tests: put it behind the CD-access calls with SetCdDevices() and
-// steer it from the test thread while a worker reads from it. Every knob and every counter
-// is safe to use from any thread at any time.
-//
-// Audio is a fixed function of (sector, byte), so a test can check a ripped file byte for
-// byte with ExpectedAudio(). Reads are counted per start sector: "attempt n at sector S" is
-// the n-th ReadAudio call (1-based, over all sessions) whose start sector is S.
+// steer it from the test thread while a worker reads from it; every knob and counter is safe
+// from any thread. Audio is a fixed function of (sector, byte), so ExpectedAudio() checks a
+// ripped file byte for byte. "Attempt n at sector S" is the n-th read (1-based, over all
+// sessions) that starts at S.
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -24,7 +22,7 @@ struct FakeTrack {
 struct FakeReadCall {
   uint32_t start = 0;
   uint32_t count = 0;
-  int attempt = 0;  // 1-based, per start sector
+  int attempt = 0;
   bool succeeded = false;
 };
 
@@ -33,55 +31,36 @@ class FakeDrive : public CdDevice {
   FakeDrive();
   ~FakeDrive() override;
 
-  // The byte at position `offset` (0..2351) of `sector`.
-  static uint8_t AudioByte(uint32_t sector, uint32_t offset);
   // The bytes of `count` sectors from `start`, as a successful read delivers them.
   static std::string ExpectedAudio(uint32_t start, uint32_t count);
 
-  // --- the disc ---
-  // TOC of tracks 1..n from {start, length, data}; the lead-out follows the last track.
+  // TOC of tracks 1..n; the lead-out follows the last track.
   void SetTracks(const std::vector<FakeTrack>& tracks);
-  // Exactly these TOC bytes (for malformed TOCs); the lead-out for reads is taken from the
-  // entry after the last track when it is readable, else reads are unbounded.
+  // Exactly these TOC bytes (malformed TOCs); reads end at the entry after the last track.
   void SetRawToc(const TocBuffer& toc);
-  // ReadToc fails (an unreadable disc that still opens).
-  void SetTocFails(bool fails);
-  // Open() returns null (no disc, drive gone).
-  void SetCannotOpen(bool cannotOpen);
-  void SetDescription(const std::string& text);
-  // Shown as a disc image (host adapter 1) instead of a drive.
-  void SetIsImage(bool isImage);
-  // What SetOption answers for every option (default true).
-  void SetOptionResult(bool understood);
+  void SetTocFails(bool fails);         // a disc that opens but has no readable TOC
+  void SetCannotOpen(bool cannotOpen);  // no disc, drive gone
 
-  // --- scripted reads ---
-  // Attempts firstAttempt..lastAttempt (1-based, inclusive) at `sector` fail with these numbers.
-  void FailAttempts(uint32_t sector, int firstAttempt, int lastAttempt,
-                    uint32_t libError = kCdErrRead, uint32_t aspiStatus = kAspiError);
-  // Every read at `sector` fails.
+  // Attempts first..last (1-based, inclusive) at `sector` fail with these numbers.
+  void FailAttempts(uint32_t sector, int first, int last, uint32_t libError = kCdErrRead,
+                    uint32_t aspiStatus = kAspiError);
   void FailAlways(uint32_t sector, uint32_t libError = kCdErrRead,
                   uint32_t aspiStatus = kAspiError);
-  // Successful reads at `sector` deliver the range's bytes from data + offset, `shortBy`
-  // bytes fewer than asked for; bytes before the offset are 0xEE.
+  // Reads at `sector` deliver from data + offset, `shortBy` bytes fewer than asked for.
   void DeliverShifted(uint32_t sector, int32_t offset, uint32_t shortBy);
-  // The next read at `sector` blocks (before it delivers) until ReleaseRead().
+  // The next read at `sector` waits (before it delivers) until ReleaseRead().
   void BlockReadAt(uint32_t sector);
-  // Waits until a read sits at the gate; false after `timeout` (a test bug, not a timing).
+  // False after `timeout`: a test bug, not a timing.
   bool WaitUntilBlocked(std::chrono::milliseconds timeout = std::chrono::seconds(30));
-  // Lets the blocked read go on (or disarms the gate before it is reached).
   void ReleaseRead();
 
-  // --- what happened ---
   int OpenAttempts() const;  // calls of Open(), successful or not
   int Opens() const;         // sessions handed out
   int Closes() const;        // sessions destroyed
-  int TocReads() const;
   std::vector<FakeReadCall> Reads() const;
   std::vector<std::pair<int, uint32_t>> OptionsSet() const;  // {which, value} in order
 
-  // CdDevice
-  std::string Description() const override;
-  bool IsImage() const override;
+  std::string Description() const override { return "Obrin Fake Drive 1.0"; }
   std::unique_ptr<CdSession> Open() override;
 
   struct State;

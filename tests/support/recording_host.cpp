@@ -33,11 +33,6 @@ void RecordingHost::TrackStarted(TrackRecord&, const std::string& outputName) {
   currentTracks_.push_back(ripSettings.currentTrack);
 }
 
-std::vector<int32_t> RecordingHost::currentTracks() const {
-  std::lock_guard lock(mutex_);
-  return currentTracks_;
-}
-
 void RecordingHost::StopRequested() {
   std::lock_guard lock(mutex_);
   stopRequested_ = true;
@@ -47,12 +42,6 @@ void RecordingHost::StopRequested() {
 void RecordingHost::HoldErrorBoxes() {
   std::lock_guard lock(mutex_);
   hold_ = true;
-}
-
-void RecordingHost::ReleaseErrorBoxes() {
-  std::lock_guard lock(mutex_);
-  hold_ = false;
-  changed_.notify_all();
 }
 
 bool RecordingHost::WaitForErrorBox(std::chrono::milliseconds timeout) {
@@ -65,10 +54,18 @@ bool RecordingHost::WaitFinished(std::chrono::milliseconds timeout) {
   return changed_.wait_for(lock, timeout, [this] { return finished_ > 0; });
 }
 
-std::vector<RecordingHost::Progress> RecordingHost::progress() const {
-  std::lock_guard lock(mutex_);
-  return progress_;
-}
+#define RECORDED(Type, Name, member) \
+  Type RecordingHost::Name() const { \
+    std::lock_guard lock(mutex_);    \
+    return member;                   \
+  }
+RECORDED(std::vector<RecordingHost::Progress>, progress, progress_)
+RECORDED(std::vector<std::string>, errors, errors_)
+RECORDED(std::vector<std::string>, startedFiles, started_)
+RECORDED(std::vector<int32_t>, currentTracks, currentTracks_)
+RECORDED(int, finishedCount, finished_)
+RECORDED(bool, finishedAfterFlag, finishedAfterFlag_)
+#undef RECORDED
 
 std::vector<int32_t> RecordingHost::ProgressOf(int32_t index) const {
   std::lock_guard lock(mutex_);
@@ -77,26 +74,6 @@ std::vector<int32_t> RecordingHost::ProgressOf(int32_t index) const {
     if (p.index == index) statuses.push_back(p.status);
   }
   return statuses;
-}
-
-std::vector<std::string> RecordingHost::errors() const {
-  std::lock_guard lock(mutex_);
-  return errors_;
-}
-
-std::vector<std::string> RecordingHost::startedFiles() const {
-  std::lock_guard lock(mutex_);
-  return started_;
-}
-
-int RecordingHost::finishedCount() const {
-  std::lock_guard lock(mutex_);
-  return finished_;
-}
-
-bool RecordingHost::finishedAfterFlag() const {
-  std::lock_guard lock(mutex_);
-  return finishedAfterFlag_;
 }
 
 void PrepareRipSettings(const std::string& outputFolder, int32_t format) {

@@ -23,9 +23,8 @@ class RecordingHost : public RipHost {
   void TrackStarted(TrackRecord& track, const std::string& outputName) override;
   void StopRequested() override;
 
-  // From now on error boxes stay open until StopRequested (or ReleaseErrorBoxes).
+  // From now on error boxes stay open until StopRequested.
   void HoldErrorBoxes();
-  void ReleaseErrorBoxes();
   // Waits until the worker sits in an error box; false on timeout (a test bug).
   bool WaitForErrorBox(std::chrono::milliseconds timeout = std::chrono::seconds(30));
   // Waits for the finished message; false on timeout.
