@@ -12,6 +12,7 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -59,11 +60,10 @@ Strings Errors(const std::string& err) {
   return errors;
 }
 size_t Temps(const std::string& folder) {  // temporary PCM files left in `folder`
-  size_t count = 0;
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(folder, ec))
-    count += entry.path().filename().string().starts_with("cddatmp");
-  return count;
+  return std::ranges::count_if(fs::directory_iterator(folder, ec), [](const auto& entry) {
+    return entry.path().filename().string().starts_with("cddatmp");
+  });
 }
 
 // A CD-format WAV whose sizes agree with the file, holding whole frames that are a
@@ -80,30 +80,30 @@ AssertionResult IsWavOf(const std::string& path, const std::string& track, bool 
   return AssertionFailure() << path << " (" << wav.size() << " bytes) is no WAV of the track";
 }
 
-// The last granule of an Ogg stream whose pages are all whole, of one stream, with their CRC
-// right, and whether its last page ends it; -2 for anything else.
-int64_t OggEnd(const std::string& bytes, bool& ended) {
+// The samples of an Ogg stream whose pages are all whole, of one stream, with their CRC right,
+// the last one ending the stream; -1 for anything else.
+int64_t OggSamples(const std::string& bytes) {
   int64_t last = -1;
-  ended = false;
+  bool ended = false;
   for (size_t at = 0, length = 0; at < bytes.size(); at += length) {
     const auto* page = reinterpret_cast<const uint8_t*>(&bytes[at]);
-    if (ended || bytes.size() - at < 27 || bytes.compare(at, 4, "OggS")) return -2;
+    if (ended || bytes.size() - at < 27 || bytes.compare(at, 4, "OggS")) return -1;
     length = 27 + page[26];
     for (size_t i = 0; i < page[26] && 27 + i < bytes.size() - at; ++i) length += page[27 + i];
-    if (bytes.size() - at < length || std::memcmp(page + 14, &bytes[14], 4)) return -2;
+    if (bytes.size() - at < length || std::memcmp(page + 14, &bytes[14], 4)) return -1;
     uint32_t crc = 0, stored = 0;
     for (size_t i = 0; i < length; ++i) {
       crc ^= uint32_t{i - 22 < 4 ? uint8_t{0} : page[i]} << 24;
       for (int k = 0; k < 8; ++k) crc = crc & 0x80000000u ? crc << 1 ^ 0x04C11DB7u : crc << 1;
     }
     std::memcpy(&stored, page + 22, 4);
-    if (crc != stored) return -2;
+    if (crc != stored) return -1;
     int64_t granule = 0;
     std::memcpy(&granule, page + 6, 8);
     last = granule == -1 ? last : granule;
     ended = page[5] & 4;
   }
-  return last;
+  return ended ? last : -1;
 }
 
 // The whole track: the WAV bit for bit, the MP3 decoding to its length, the Ogg stream whole
@@ -111,10 +111,8 @@ int64_t OggEnd(const std::string& bytes, bool& ended) {
 AssertionResult Whole(const std::string& format, const std::string& path,
                       const std::string& track) {
   if (format == "wav") return IsWavOf(path, track, true);
-  bool ended = false;
-  const int64_t frames = format == "mp3"
-                             ? int64_t(Decode(path).frames())
-                             : OggEnd(FileExists(path) ? ReadFile(path) : "", ended) * ended;
+  const int64_t frames = format == "mp3" ? int64_t(Decode(path).frames())
+                                         : OggSamples(FileExists(path) ? ReadFile(path) : "");
   if (frames * 4 == int64_t(track.size())) return AssertionSuccess();
   return AssertionFailure() << path << " holds " << frames << " frames, not the whole track";
 }
@@ -158,10 +156,9 @@ class Faults : public testing::Test {
   }
   // Neither a hang nor a sanitizer report (whose exit status could pass for obrin-rip's 1).
   static CommandResult Finish(ChildProcess& child) {
+    static const std::regex report("Sanitizer|runtime error:");
     CommandResult r = child.Wait();
-    EXPECT_FALSE(child.timedOut() ||
-                 std::regex_search(r.err, std::regex("Sanitizer|runtime error:")))
-        << r.err;
+    EXPECT_FALSE(child.timedOut() || std::regex_search(r.err, report)) << r.err;
     return r;
   }
 
@@ -169,60 +166,54 @@ class Faults : public testing::Test {
   TempDir dir_;
 };
 
-// One fault per row: it must show as an ERROR with its one message and leave no lie on disk.
+// One fault per row: what obrin-rip must say (exit 1, each track's status and one message) and
+// what a failed track's file must hold (a WAV always a true start of the track).
 enum Fault { kLimit, kDevFull, kSmallDisk, kForeign, kUnderFile, kGone, kImageGone, kCut };
+constexpr size_t kAny = SIZE_MAX;
 struct Case {
   const char* name;
   Fault fault;
   const char* format;
-  size_t lengths[2];        // sectors
-  int percent;              // a mid-rip fault strikes at this progress of track 1
-  size_t bytes;             // the file size limit, or the bytes of the bin kept
-  const char* messages[2];  // per track: its one error message, or none when it completes
+  size_t lengths[2];              // sectors
+  int percent;                    // a mid-rip fault strikes at this progress of track 1
+  size_t bytes;                   // the file size limit, or the bytes of the bin kept
+  const char* messages[2];        // per track: its one error message, or none when it completes
+  size_t kept[2] = {kAny, kAny};  // per failed track: the bytes its file holds
 };
 // Size limits fall against stdio's buffer and the 26-sector blocks: in the header, in a
-// buffered tail, at a block's end, mid-block, in the tail a capture's fclose writes. A read
-// error names the first frame of the block that reached past the data.
+// buffered tail, at a block's end, mid-block (whole frames kept), in the tail a capture's
+// fclose writes. A read error names the first frame of the block that reached past the data,
+// and the blocks before it stay.
 // clang-format off
 const Case kCases[] = {
-    {"wav_limit_in_header", kLimit, "wav", {300, 200}, 0, 30, {kWrite, kWrite}},
-    {"wav_limit_in_buffer", kLimit, "wav", {300, 200}, 0, 4000, {kWrite, kWrite}},
-    {"wav_limit_block_end", kLimit, "wav", {300, 200}, 0, 44 + 26 * kSector, {kWrite, kWrite}},
-    {"wav_limit_mid_block", kLimit, "wav", {300, 200}, 0, 123457, {kWrite, kWrite}},
-    {"mp3_limit", kLimit, "mp3", {300, 200}, 0, 100000, {kWrite, kWrite}},
-    {"mp3_limit_at_close", kLimit, "mp3", {300, 200}, 0, 300 * kSector - 1, {kWrite}},
-    {"ogg_limit", kLimit, "ogg", {300, 200}, 0, 100000, {kWrite, kWrite}},
+    {"wav_limit_in_header", kLimit, "wav", {300, 200}, 0, 30, {kWrite, kWrite}, {30, 30}},
+    {"wav_limit_in_buffer", kLimit, "wav", {300, 200}, 0, 4000, {kWrite, kWrite}, {4000, 4000}},
+    {"wav_limit_block_end", kLimit, "wav", {300, 200}, 0, 61196, {kWrite, kWrite}, {61196, 61196}},
+    {"wav_limit_mid_block", kLimit, "wav", {300, 200}, 0, 123457, {kWrite, kWrite}, {123456, 123456}},
+    {"mp3_limit", kLimit, "mp3", {300, 200}, 0, 100000, {kWrite, kWrite}, {0, 0}},
+    {"mp3_limit_at_close", kLimit, "mp3", {300, 200}, 0, 300 * kSector - 1, {kWrite}, {0, kAny}},
+    {"ogg_limit", kLimit, "ogg", {300, 200}, 0, 100000, {kWrite, kWrite}, {0, 0}},
     {"wav_dev_full", kDevFull, "wav", {300, 200}, 0, 0, {kWrite}},
     {"mp3_dev_full", kDevFull, "mp3", {300, 200}, 0, 0, {kWrite}},
     {"ogg_dev_full", kDevFull, "ogg", {300, 200}, 0, 0, {kWrite}},
-    {"mp3_small_disk", kSmallDisk, "mp3", {1000, 100}, 0, 0, {kWrite}},
+    {"mp3_small_disk", kSmallDisk, "mp3", {1000, 100}, 0, 0, {kWrite}, {0, kAny}},
     {"mp3_foreign_folder", kForeign, "mp3", {150, 150}, 0, 0, {kCreate, kCreate}},
     {"wav_folder_under_file", kUnderFile, "wav", {150, 150}, 0, 0, {kCreate, kCreate}},
     {"wav_folder_gone", kGone, "wav", {10000, 150}, 5, 0, {kWrite, kCreate}},
-    {"mp3_folder_gone_capture", kGone, "mp3", {10000, 150}, 3, 0, {"Cannot open PCM data file", kCreate}},
+    {"mp3_folder_gone_capture", kGone, "mp3", {10000, 150}, 3, 0,
+     {"Cannot open PCM data file", kCreate}},
     {"mp3_folder_gone_encode", kGone, "mp3", {2000, 150}, 50, 0, {kWrite, kCreate}},
     {"ogg_folder_gone_encode", kGone, "ogg", {2000, 150}, 50, 0, {kWrite, kCreate}},
-    {"wav_image_gone", kImageGone, "wav", {10000, 150}, 5, 0, {nullptr, "Error at frame 10000 ("}},
-    {"wav_cut_next_track", kCut, "wav", {10000, 3000}, 5, 11000 * kSector + 1001, {nullptr, "Error at frame 10988 ("}},
-    {"wav_cut_ahead", kCut, "wav", {10000, 3000}, 5, 8000 * kSector + 7, {"Error at frame 7982 (", "Error at frame 10000 ("}},
-    {"mp3_cut_next_track", kCut, "mp3", {2000, 3000}, 40, 3000 * kSector + 1001, {nullptr, "Error at frame 2988 ("}},
+    {"wav_image_gone", kImageGone, "wav", {10000, 150}, 5, 0, {nullptr, "Error at frame 10000 ("},
+     {kAny, 44}},
+    {"wav_cut_next_track", kCut, "wav", {10000, 3000}, 5, 11000 * kSector + 1001,
+     {nullptr, "Error at frame 10988 ("}, {kAny, 44 + 988 * kSector}},
+    {"wav_cut_ahead", kCut, "wav", {10000, 3000}, 5, 8000 * kSector + 7,
+     {"Error at frame 7982 (", "Error at frame 10000 ("}, {44 + 7982 * kSector, 44}},
+    {"mp3_cut_next_track", kCut, "mp3", {2000, 3000}, 40, 3000 * kSector + 1001,
+     {nullptr, "Error at frame 2988 ("}},
 };
 // clang-format on
-
-// What a failed track may leave: a WAV of the audio before the fault (under a size limit the
-// whole frames below it; on a read error exactly the blocks before the frame named), and
-// nothing at all of an encode whose capture could not be written.
-AssertionResult Kept(const Case& c, const std::string& path, const std::string& audio,
-                     const std::string& message, size_t start) {
-  const size_t size = fs::is_regular_file(path) ? fs::file_size(path) : 0;
-  const bool wav = std::string(c.format) == "wav";
-  size_t want = c.fault == kSmallDisk ? 0 : size;
-  if (c.fault == kLimit) want = !wav ? 0 : c.bytes < 44 ? c.bytes : 44 + (c.bytes - 44) / 4 * 4;
-  if (wav && message.starts_with("Error at frame "))
-    want = 44 + (std::stoul(message.substr(15)) - start) * kSector;
-  if (size != want) return AssertionFailure() << path << ": " << size << " bytes, not " << want;
-  return wav && size >= 44 ? IsWavOf(path, audio, false) : AssertionSuccess();
-}
 
 class FaultTable : public Faults, public testing::WithParamInterface<Case> {};
 INSTANTIATE_TEST_SUITE_P(Rip, FaultTable, testing::ValuesIn(kCases),
@@ -266,11 +257,14 @@ TEST_P(FaultTable, ShowsAsAnErrorAndLeavesNoLieOnDisk) {
   const auto rows = Summary(r.out);
   ASSERT_EQ(rows.size(), 2u) << r.out;
   Strings messages;
-  for (size_t t = 0, start = 0; t < 2; start += c.lengths[t++]) {
+  for (size_t t = 0; t < 2; ++t) {
     SCOPED_TRACE("track " + std::to_string(t + 1));
+    const size_t size = fs::is_regular_file(file(t)) ? fs::file_size(file(t)) : 0;
     EXPECT_EQ(rows[t].status, c.messages[t] ? "ERROR" : "Completed");
-    EXPECT_TRUE(c.messages[t] ? Kept(c, file(t), tracks[t], c.messages[t], start)
-                              : Whole(format, file(t), tracks[t]));
+    EXPECT_TRUE(!c.messages[t]                  ? Whole(format, file(t), tracks[t])
+                : format == "wav" && size >= 44 ? IsWavOf(file(t), tracks[t], false)
+                                                : AssertionSuccess());
+    EXPECT_EQ(size, c.kept[t] == kAny ? size : c.kept[t]);
     if (c.messages[t]) messages.push_back(c.messages[t]);
   }
   EXPECT_EQ(Errors(r.err), messages) << r.err;
