@@ -67,7 +67,7 @@ size_t Temps(const std::string& folder) {  // temporary PCM files left in `folde
 }
 
 // A CD-format WAV whose sizes agree with the file, holding whole frames that are a
-// bit-identical start of `track` (all of it when `whole`).
+// bit-identical start of `track` (all of it when `whole`). Fields in host order: little-endian.
 AssertionResult IsWavOf(const std::string& path, const std::string& track, bool whole) {
   const std::string wav = FileExists(path) ? ReadFile(path) : "";
   const uint32_t data = wav.size() < 44 ? 0 : static_cast<uint32_t>(wav.size() - 44);
