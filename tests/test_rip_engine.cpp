@@ -91,28 +91,33 @@ TEST_F(RipEngine, CaptureFaults) {
     std::vector<std::string> errors;
     std::string audio;  // what the temporary file must hold
     bool failed;
+    size_t reads;  // the drive's read calls: each of the three attempts asks it 1 + 3 times
   } cases[] = {
       {"two failed attempts are retried silently",
        [](FakeDrive& d) { d.FailAttempts(26, 1, 2); },
        {},
        FakeDrive::ExpectedAudio(0, 100),
-       false},
+       false,
+       4 + 2},
       {"a block failing every attempt ends the capture",
        [](FakeDrive& d) { d.FailAlways(52, kCdErrRead, kAspiError); },
        {"Error at frame 52 (3:4)"},
        FakeDrive::ExpectedAudio(0, 52),
-       true},
+       true,
+       2 + 3 * 4},
       {"an offset delivery is copied as delivered",
        [](FakeDrive& d) { d.DeliverShifted(26, 4, 4); },
        {},
        FakeDrive::ExpectedAudio(0, 26) + FakeDrive::ExpectedAudio(26, 26).substr(0, 61148) +
            FakeDrive::ExpectedAudio(52, 48),
-       false},
+       false,
+       4},
       {"a drive that does not open fails the first read",
        [](FakeDrive& d) { d.SetCannotOpen(true); },
        {"Error at frame 0 (1:130)"},
        "",
-       true},
+       true,
+       0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -123,6 +128,7 @@ TEST_F(RipEngine, CaptureFaults) {
     Capture();
     EXPECT_EQ(host_->errors(), c.errors);
     EXPECT_EQ(job_.captureFailed, c.failed);
+    EXPECT_EQ(drive_->Reads().size(), c.reads);
     EXPECT_TRUE(ReadFile(pcm()) == c.audio);
     EXPECT_EQ(drive_->Closes(), drive_->Opens());
   }
