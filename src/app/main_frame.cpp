@@ -54,6 +54,8 @@ constexpr Accelerator kAccelerators[] = {{Qt::CTRL | Qt::Key_E, ID_EDIT_ID3},
                                          {Qt::CTRL | Qt::Key_S, ID_CONFIGURATION}};
 
 constexpr int kTimer1Ms = 1200;
+constexpr int kMinimumWidth = 600;
+constexpr int kMinimumHeight = 445;
 
 void Inform(QWidget* parent, const char* text, const char* caption) {
   ShowMessageBox(parent, {QString::fromLatin1(text), QString::fromLatin1(caption),
@@ -65,8 +67,8 @@ void Inform(QWidget* parent, const char* text, const char* caption) {
 CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), ripHost_(this, this) {
   setWindowTitle(QStringLiteral("Obrin 2.0"));
   setWindowIcon(ImageIcon(IDR_MAINFRAME));
-  resize(600, 445);
-  setMinimumSize(600, 445);
+  resize(kMinimumWidth, kMinimumHeight);
+  setMinimumSize(kMinimumWidth, kMinimumHeight);
   CreateBars();
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
@@ -160,13 +162,22 @@ void CMainFrame::LayoutBars(int outerWidth) {
   }
 }
 
+void CMainFrame::KeepMinimumOuterSize() {
+  // The limit is on the outer size, borders included, which are known only once shown.
+  const QSize borders = frameGeometry().size() - size();
+  const QSize minimum = QSize(kMinimumWidth, kMinimumHeight) - borders;
+  if (minimumSize() != minimum) setMinimumSize(minimum);
+}
+
 void CMainFrame::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
+  KeepMinimumOuterSize();
   LayoutBars(frameGeometry().width());
 }
 
 void CMainFrame::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
+  KeepMinimumOuterSize();
   LayoutBars(frameGeometry().width());
 }
 
@@ -399,6 +410,10 @@ void CMainFrame::OnRip() {
     QApplication::setOverrideCursor(ImageCursor(IDC_WAIT, QPoint(8, 8), Qt::WaitCursor));
     StopRipJob();
     QApplication::restoreOverrideCursor();
+    // The tracks the stop ended show it now, not at the next progress message.
+    for (const TrackRecord& record : ripSettings.tracks) {
+      if (record.checked) FillTrackRow(record, record.index, true);
+    }
     driveCombo_->setEnabled(true);
     SetRipLook(false);
     FocusSink();

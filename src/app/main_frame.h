@@ -83,6 +83,7 @@ class CMainFrame : public QMainWindow, public TrackListHost {
 
  private:
   void CreateBars();
+  void KeepMinimumOuterSize();
   void BuildFormatPopup();
   void BuildMainPopup();
   void FillDriveCombo();
