@@ -6,11 +6,14 @@
 #include <QtCore/qtestsupport_core.h>
 #include <QApplication>
 #include <QComboBox>
+#include <QKeyEvent>
+#include <QPointer>
 
 #include "app/app_options.h"
 #include "app/main_frame.h"
 #include "app/message_box.h"
 #include "app/obrin_app.h"
+#include "app/splash.h"
 #include "disc/cd_device.h"
 #include "rip/rip_status.h"
 #include "support/recording_host.h"
@@ -195,6 +198,57 @@ TEST_F(WindowTest, RipRefusals) {
     EXPECT_EQ(boxes_.shown, std::vector<std::string>{row.message});
     EXPECT_FALSE(frame_->ripButtonIsStop());
     EXPECT_EQ(ripSettings.ripping, 0);
+  }
+}
+
+TEST_F(WindowTest, DoubleClickAndFormatButtonAskOrRefuse) {
+  struct Row {
+    int selectRow;
+    bool ripping;
+    int command;  // 0: a double-click on the list
+    std::vector<std::string> shown;
+  };
+  const Row rows[] = {
+      {-1, false, 0, {}},
+      {0, false, 0, {"Obrin: Play this song?"}},
+      {0, true, 0, {"Help: You are currently ripping."}},
+      {-1, true, IDC_TOOL, {"Help: You are currently ripping."}},
+  };
+  Open({"300"}, Mp3);
+  for (const Row& row : rows) {
+    frame_->listView()->clearSelection();
+    if (row.selectRow >= 0) frame_->listView()->topLevelItem(row.selectRow)->setSelected(true);
+    ripSettings.ripping = row.ripping ? 1 : 0;
+    boxes_.shown.clear();
+    if (row.command != 0) {
+      frame_->OnCommand(row.command);
+    } else {
+      frame_->OnListDoubleClick();
+    }
+    ripSettings.ripping = 0;
+    EXPECT_EQ(boxes_.shown, row.shown) << row.selectRow << row.ripping << row.command;
+    EXPECT_FALSE(frame_->formatPopup()->isVisible());
+  }
+}
+
+TEST_F(WindowTest, AnyKeyOrClickHidesTheSplashAndIsConsumed) {
+  Open({"300"}, Mp3);
+  frame_->show();
+  const std::pair<QEvent::Type, bool> rows[] = {{QEvent::KeyPress, true},
+                                                {QEvent::MouseButtonPress, false}};
+  for (const auto& [type, isKey] : rows) {
+    QPointer<CSplashWindow> splash = CSplashWindow::ShowSplashScreen(frame_.get());
+    ASSERT_TRUE(splash && splash->isVisible());
+    std::unique_ptr<QEvent> event;
+    if (isKey) {
+      event = std::make_unique<QKeyEvent>(type, Qt::Key_Space, Qt::NoModifier);
+    } else {
+      event = std::make_unique<QMouseEvent>(type, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
+                                            Qt::LeftButton, Qt::NoModifier);
+    }
+    EXPECT_TRUE(QCoreApplication::sendEvent(frame_->listView()->viewport(), event.get()));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return splash.isNull() || !splash->isVisible(); }, 5000));
+    EXPECT_EQ(frame_->listView()->SelectedRow(), -1);
   }
 }
 
