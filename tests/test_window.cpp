@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <QtCore/qtestsupport_core.h>
+#include <filesystem>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
@@ -261,7 +263,7 @@ TEST_F(WindowTest, RipToTheEndOpensTheOutputFolder) {
   const QByteArray savedPath = qgetenv("PATH");
   qputenv("PATH", QByteArray::fromStdString(bin) + ":" + savedPath);
   Open({"150", "100"}, Wav);
-  frame_->OnRip();
+  frame_->button(IDC_RIP, BarId::kMain)->click();
   EXPECT_TRUE(frame_->ripButtonIsStop());
   EXPECT_EQ(frame_->button(IDC_RIP, BarId::kMain)->accessibleName(), QLatin1String("Stop"));
   EXPECT_FALSE(frame_->driveCombo()->isEnabled());
@@ -272,6 +274,11 @@ TEST_F(WindowTest, RipToTheEndOpensTheOutputFolder) {
   EXPECT_FALSE(frame_->ripButtonIsStop());
   EXPECT_EQ(frame_->button(IDC_RIP, BarId::kMain)->accessibleName(), QLatin1String("Rip"));
   EXPECT_TRUE(frame_->driveCombo()->isEnabled());
+  int wavFiles = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(out_)) {
+    wavFiles += entry.path().extension() == ".wav" && entry.file_size() > 44 ? 1 : 0;
+  }
+  EXPECT_EQ(wavFiles, 2);
 }
 
 TEST_F(WindowTest, StopWhileTheErrorBoxIsOpenDoesNotHang) {
@@ -320,6 +327,48 @@ TEST(WindowStartUp, SecondInstanceAndStaleLock) {
             std::to_string(dead) + "\nObrin\n" + QSysInfo::machineHostName().toStdString() + "\n");
   EXPECT_NE(TakeInstanceLock(), nullptr);
   qputenv("XDG_RUNTIME_DIR", saved);
+}
+
+// The real program on a real X server: the Rip button pressed with the mouse.
+TEST(WindowEndToEnd, RipsThroughTheRipButtonUnderXvfb) {
+  if (RunCommand({"/bin/sh", "-c", "command -v xvfb-run && command -v xdotool"}).exitStatus != 0) {
+    GTEST_SKIP() << "needs xvfb-run and xdotool";
+  }
+  ScopedConfigHome config;
+  TempDir dir;
+  const std::string out = dir / "out/";
+  ASSERT_EQ(mkdir((config.path() + "/obrin").c_str(), 0700), 0);
+  WriteFile(config.iniPath(), FreshSettingsFile(out));
+  MakeDiscAt(dir / "disc.cue", {"--lengths", "300,200"});
+  ASSERT_EQ(mkdir((dir / "bin").c_str(), 0755), 0);
+  WriteFile(dir / "bin/xdg-open", "#!/bin/sh\necho \"$1\" >> \"" + (dir / "opened") + "\"\n");
+  chmod((dir / "bin/xdg-open").c_str(), 0755);
+  // The splash goes after the first disc load: its 1750 ms outlast timer 1's 1200 ms.
+  WriteFile(dir / "run.sh", R"sh(set -eu
+"$OBRIN" --image "$DISC" & pid=$!
+trap 'kill $pid 2>/dev/null || true' EXIT
+frame=$(xdotool search --sync --onlyvisible --name '^Obrin 2\.0$' | head -n 1)
+n=0
+while [ "$(xdotool search --onlyvisible --pid $pid | wc -l)" -gt 1 ]; do
+  n=$((n + 1)); [ $n -lt 600 ] || exit 3; sleep 0.1
+done
+eval "$(xdotool getwindowgeometry --shell "$frame")"
+xdotool mousemove $((X + WIDTH - 136 + 30)) $((Y + 16)) click 1
+n=0
+while [ ! -s "$OPENED" ]; do n=$((n + 1)); [ $n -lt 1200 ] || exit 4; sleep 0.1; done
+)sh");
+  const CommandResult result =
+      RunCommand({"/usr/bin/env", "xvfb-run", "-a", "/bin/sh", dir / "run.sh"},
+                 {"OBRIN=" + BinPath("obrin"), "DISC=" + (dir / "disc.cue"),
+                  "OPENED=" + (dir / "opened"), "XDG_RUNTIME_DIR=" + dir.path(),
+                  "QT_QPA_PLATFORM=xcb", "PATH=" + (dir / "bin") + ":" + std::getenv("PATH")});
+  ASSERT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_EQ(ReadFile(dir / "opened"), out + "\n");
+  int mp3Files = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(out)) {
+    mp3Files += entry.path().extension() == ".mp3" && entry.file_size() > 1000 ? 1 : 0;
+  }
+  EXPECT_EQ(mp3Files, 2);
 }
 
 TEST(WindowStartUp, CommandLine) {
