@@ -371,6 +371,29 @@ while [ ! -s "$OPENED" ]; do n=$((n + 1)); [ $n -lt 1200 ] || exit 4; sleep 0.1;
   EXPECT_EQ(mp3Files, 2);
 }
 
+TEST(WindowStartUp, WithoutDrivesTheWindowStillOpens) {
+  ScopedConfigHome config;
+  TempDir runtime;
+  chmod(runtime.path().c_str(), 0700);
+  const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+  qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.path()));
+  SetCdImages({});
+  RipSettings probe;
+  if (EnumerateCdDrives(probe) > 0) GTEST_SKIP() << "this machine has a CD drive";
+  ripSettings.drives.clear();
+  ScriptedBoxes boxes;
+  {
+    CObrinApp obrin;
+    ASSERT_TRUE(obrin.InitInstance({}));
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{"Obrin 2.0: Couldn't find any CD-ROM drives!"});
+    EXPECT_TRUE(obrin.frame()->isVisible());
+    EXPECT_EQ(obrin.frame()->driveCombo()->count(), 0);
+    ASSERT_TRUE(obrin.frame()->OnCommand(IDC_REFRESH));
+    EXPECT_EQ(obrin.frame()->listGeneration(), 0u);  // no reload
+  }
+  qputenv("XDG_RUNTIME_DIR", saved);
+}
+
 TEST(WindowStartUp, CommandLine) {
   struct Row {
     std::vector<std::string> args;

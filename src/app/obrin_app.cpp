@@ -24,16 +24,20 @@ std::unique_ptr<QLockFile> TakeInstanceLock() {
   return nullptr;
 }
 
-int RunObrin(QApplication& app, const AppOptions& options) {
+CObrinApp::CObrinApp() {
+  LoadDefaultSettings(ripSettings);
+  LoadSettings(ripSettings);
+}
+
+CObrinApp::~CObrinApp() = default;
+
+bool CObrinApp::InitInstance(const AppOptions& options) {
+  instance_ = TakeInstanceLock();
+  if (!instance_) return false;
+
   RipSettings& settings = ripSettings;
-  LoadDefaultSettings(settings);
-  LoadSettings(settings);
-
-  const std::unique_ptr<QLockFile> instance = TakeInstanceLock();
-  if (!instance) return 1;
-
   SetCdImages(options.images);
-  const bool noCdDrives = EnumerateCdDrives(settings) < 1;
+  noCdDrives = EnumerateCdDrives(settings) < 1;
   if (noCdDrives) {
     ShowMessageBox(nullptr,
                    {QStringLiteral("Couldn't find any CD-ROM drives!"), QStringLiteral("Obrin 2.0"),
@@ -44,10 +48,16 @@ int RunObrin(QApplication& app, const AppOptions& options) {
     settings.driveIndex = 0;
   }
 
-  CMainFrame frame;
-  frame.noCdDrives = noCdDrives;
-  CSplashWindow::ShowSplashScreen(&frame);
-  frame.show();
-  frame.setWindowTitle(QStringLiteral("Obrin 2.0"));
+  frame_ = std::make_unique<CMainFrame>();
+  frame_->noCdDrives = noCdDrives;
+  CSplashWindow::ShowSplashScreen(frame_.get());
+  frame_->show();
+  frame_->setWindowTitle(QStringLiteral("Obrin 2.0"));
+  return true;
+}
+
+int RunObrin(QApplication& app, const AppOptions& options) {
+  CObrinApp obrin;
+  if (!obrin.InitInstance(options)) return 1;
   return app.exec();
 }
