@@ -115,7 +115,7 @@ void CMainFrame::CreateBars() {
   focusSink_->setGeometry(0, 0, 1, 1);
   focusSink_->setFocusPolicy(Qt::ClickFocus);
 
-  const QCursor hand = ImageCursor(IDC_HAND, QPoint(7, 1), Qt::PointingHandCursor);
+  const QCursor hand = ImageCursor(IDC_HAND, QPoint(10, 1), Qt::PointingHandCursor);
   for (const BarControlSpec& spec : BarControls()) {
     QWidget* bar = spec.bar == BarId::kMain  ? mainBar_
                    : spec.bar == BarId::kSub ? subBar_
