@@ -1,0 +1,35 @@
+#pragma once
+// The three bars of the main frame and where their controls go. Each bar paints its own
+// background from its bitmaps; the frame places the controls from its outer width W.
+#include <QWidget>
+#include <vector>
+
+enum class BarId { kMain, kSub, kState };
+
+// One bar control: its place as a function of W (x counted from W when `fromRight`).
+struct BarControlSpec {
+  BarId bar;
+  int controlId;
+  int command;  // what a click sends to CMainFrame::OnCommand; 0 for the combo
+  int x, y, width, height;
+  bool fromRight;
+  int normal, pressed, focused;  // images
+  const char* name;              // tooltip and accessible name
+};
+
+// Every bar control in the order the frame creates them; the combo's width is W - 415.
+const std::vector<BarControlSpec>& BarControls();
+QRect BarControlRect(const BarControlSpec& spec, int outerWidth);
+
+class CDialogBar : public QWidget {
+  Q_OBJECT
+ public:
+  CDialogBar(BarId id, QWidget* parent);
+  BarId id() const { return id_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  BarId id_;
+};

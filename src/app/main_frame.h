@@ -1,0 +1,114 @@
+#pragma once
+// CMainFrame: the main window. Its three bars, the two popup menus, the track list and every
+// command handler live here. The handlers are plain member functions, reached through
+// OnCommand's table, so that a test can call them as the user's clicks do.
+#include <QMainWindow>
+#include <QTimer>
+#include <cstdint>
+#include <map>
+
+#include "app/bars.h"
+#include "app/gui_rip_host.h"
+#include "disc/track_list.h"
+
+class CBitmapButton;
+class CNewMenu;
+class CObrinView;
+class QComboBox;
+class QShortcut;
+
+class CMainFrame : public QMainWindow, public TrackListHost {
+  Q_OBJECT
+ public:
+  explicit CMainFrame(QWidget* parent = nullptr);
+  ~CMainFrame() override;
+
+  // Runs the handler of a command id; false when the window has none for it.
+  bool OnCommand(int id);
+
+  // The track list (rows of ripSettings.tracks).
+  void ReloadDisc();
+  void RebuildTrackRows();
+  void FillTrackRow(const TrackRecord& record, int row, bool update);
+  void CheckAllRows();
+  void CollectRowStates();
+  void OnListDoubleClick();
+
+  // Command handlers.
+  void OnRip();
+  void OnRefresh();
+  void OnMenuButton();
+  void OnToolButton();
+  void OnFormatMp3() { SetOutputFormat(Mp3); }
+  void OnFormatWav() { SetOutputFormat(Wav); }
+  void OnFormatOgg() { SetOutputFormat(Ogg); }
+  void OnAbout();
+  void OnExit();
+  void OnHomePage();
+  void OnSendMail();
+  void OnDriveChanged(int index);
+
+  // Places every bar control from the frame's outer width W.
+  void LayoutBars(int outerWidth);
+
+  // TrackListHost.
+  bool NoDiscShown() const override { return noDiscShown_; }
+  void SetNoDiscShown(bool shown) override { noDiscShown_ = shown; }
+  bool PlayRequested() const override { return playRequested_; }
+  void DeleteAllRows() override;
+
+  // Set at start-up when no CD drive was found: refresh and the format commands skip their
+  // reload.
+  bool noCdDrives = false;
+
+  CObrinView* listView() const { return listView_; }
+  CNewMenu* mainPopup() const { return mainPopup_; }
+  CNewMenu* formatPopup() const { return formatPopup_; }
+  QComboBox* driveCombo() const { return driveCombo_; }
+  CBitmapButton* button(int controlId, BarId bar) const;
+  bool ripButtonIsStop() const { return ripButtonIsStop_; }
+  GuiRipHost& ripHost() { return ripHost_; }
+  uint64_t listGeneration() const { return listGeneration_; }
+  QTimer& timer1() { return timer1_; }
+
+  static constexpr const char* kHomePage = "https://obrin.example.org/";
+  static constexpr const char* kMailAddress = "mailto:support@obrin.example.org";
+
+ protected:
+  bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void CreateBars();
+  void KeepMinimumOuterSize();
+  void BuildFormatPopup();
+  void BuildMainPopup();
+  void FillDriveCombo();
+  void SetOutputFormat(int32_t format);
+  void SetRipLook(bool stop);
+  void FocusSink();
+  void ShowRipBusy();
+  void OnRipProgress(const RipProgressEvent& event);
+  void OnRipFinished();
+  void StopJobAndWait();
+
+  CDialogBar* mainBar_ = nullptr;
+  CDialogBar* subBar_ = nullptr;
+  CDialogBar* stateBar_ = nullptr;
+  std::map<std::pair<BarId, int>, CBitmapButton*> buttons_;
+  QComboBox* driveCombo_ = nullptr;
+  QWidget* focusSink_ = nullptr;
+  CNewMenu* mainPopup_ = nullptr;
+  CNewMenu* formatPopup_ = nullptr;
+  CObrinView* listView_ = nullptr;
+  QTimer timer1_;
+  GuiRipHost ripHost_;
+  bool ripButtonIsStop_ = false;
+  bool noDiscShown_ = false;
+  bool playRequested_ = false;
+  bool closing_ = false;
+  uint64_t listGeneration_ = 0;
+};
