@@ -359,7 +359,8 @@ TEST_F(Faults, StopsAtRandomMomentsLeaveOnlyTrueFiles) {
   }
   std::printf(
       "[ figures  ] 30 WAV stops: %d cut a track short, %d came after the audio was whole\n"
-      "[ figures  ] 10 MP3/Ogg stops: %d in the capture (no temporary file left), %d a partial file\n",
+      "[ figures  ] 10 MP3/Ogg stops: %d in the capture (no temporary file left), %d a partial "
+      "file\n",
       cut, 30 - cut, pcmLeft, partial);
   EXPECT_GE(cut, 15) << "the stops must mostly land inside the audio, or this proves little";
 }
