@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# make run: makes a demo disc image with mkdisc and rips it with obrin-rip, with progress.
+# make run: makes a demo disc image with mkdisc, then opens the window on it when there is a
+# display, or else rips it with obrin-rip in the terminal, with progress.
 # Usage: run-demo.sh BIN_DIR DEMO_DIR
 set -euo pipefail
 bin=$1
@@ -12,6 +13,11 @@ echo "Making a demo disc: $demo/demo.cue (4 tracks, the third a data track)"
 
 # Settings of the demo live beside it, so the user's own Obrin.ini is left alone.
 export XDG_CONFIG_HOME="$demo/config"
+
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  echo "Opening the window on the demo disc (tick tracks, press Rip)"
+  exec "$bin/obrin" --image "$demo/demo.cue"
+fi
 
 echo
 echo "Tracks on the disc:"
