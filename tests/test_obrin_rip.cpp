@@ -97,8 +97,8 @@ TEST_F(ObrinRip, CtrlCStopsTheRipAndExitsWith130) {
   child.Signal(SIGINT);
   const CommandResult r = child.Wait();
   EXPECT_EQ(r.exitStatus, 130);
-  EXPECT_TRUE(r.out.starts_with("Track 01\tStopped\t" + out_ + "/Album-")) << r.out;
-  EXPECT_TRUE(r.out.ends_with(".mp3\nTrack 02\tStopped\t-\n")) << r.out;  // never started
+  // Stopped in the capture, and never started: neither made a file.
+  EXPECT_EQ(r.out, "Track 01\tStopped\t-\nTrack 02\tStopped\t-\n");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -195,7 +196,11 @@ int RunCliRip(RipSettings& settings, const CliOptions& options) {
     if (!track.checked) continue;
     const int32_t status = track.status;
     if (status != kStatusCompleted) allCompleted = false;
-    const std::string file = host.OutputNameOf(track);
+    std::string file = host.OutputNameOf(track);
+    // A track stopped before its file was made (at a track boundary, or during the capture of
+    // an encoded format) wrote nothing: the summary must not name a file that is not there.
+    struct stat st;
+    if (status == kStatusStopped && stat(file.c_str(), &st) != 0) file.clear();
     std::printf("%s\t%s\t%s\n", track.title.c_str(), TrackStatusText(status).c_str(),
                 file.empty() ? "-" : file.c_str());
   }
