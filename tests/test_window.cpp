@@ -5,11 +5,13 @@
 
 #include <QtCore/qtestsupport_core.h>
 #include <filesystem>
+#include <map>
 
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QPointer>
+#include <QShortcut>
 
 #include "app/app_options.h"
 #include "app/main_frame.h"
@@ -122,6 +124,23 @@ TEST_F(WindowTest, BarControlsFollowTheOuterWidth) {
   frame_->resize(100, 100);
   EXPECT_EQ(frame_->frameGeometry().size(), QSize(600, 445));
   EXPECT_EQ(frame_->windowTitle(), QLatin1String("Obrin 2.0"));
+}
+
+TEST_F(WindowTest, AcceleratorsNameTheirCommandsAndEscapeDoesNothing) {
+  Open({"300"}, Mp3);
+  std::map<QString, int> commands;
+  for (QShortcut* s : frame_->findChildren<QShortcut*>()) {
+    commands[s->key().toString()] = s->property("command").toInt();
+  }
+  EXPECT_EQ(commands, (std::map<QString, int>{{"Ctrl+E", ID_EDIT_ID3},
+                                              {"Ctrl+O", ID_OUTPUT_PATH},
+                                              {"Ctrl+S", ID_CONFIGURATION}}));
+  // The frame swallows Escape for every widget of its own, and no other key.
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier);
+  QObject* frame = frame_.get();  // the filter is public on QObject
+  EXPECT_TRUE(frame->eventFilter(frame_->listView(), &escape));
+  EXPECT_FALSE(frame->eventFilter(frame_->listView(), &space));
 }
 
 TEST_F(WindowTest, PopupItemsAndTheFormatRadioMark) {
