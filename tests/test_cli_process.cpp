@@ -29,9 +29,8 @@ struct Case {
 std::vector<Case> Cases() {
   const std::string stop = "Track 01\tStopped\t", done = "Track 01\tCompleted\t";
   const std::string head = "\"$0\" \"$@\" 2>&1 | head -1; exit ${PIPESTATUS[0]}";
-  const std::string stall = "LD_LIBRARY_PATH=" OBRIN_FAKE_LAME_DIR
-                            " OBRIN_FAKE_LAME_FAIL=stall "
-                            "OBRIN_FAKE_LAME_FAIL_AT=2 exec \"$0\" \"$@\"";
+  const std::string stall =
+      "LD_LIBRARY_PATH=" OBRIN_FAKE_LAME_DIR " OBRIN_FAKE_LAME_FAIL=stall exec \"$0\" \"$@\"";
   std::vector<Case> cases;
   for (int s : {SIGINT, SIGTERM, SIGHUP}) {
     const std::string name = sigabbrev_np(s);
