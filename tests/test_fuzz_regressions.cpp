@@ -1,6 +1,7 @@
 // What the fuzz targets (fuzz/) found, replayed through the ordinary calls, one case each:
 // - fuzz_profile: one folder the profile refuses to write (a CR in mid-line) dropped the
-//   whole settings save;
+//   whole settings save; a new section after a last line ending in a lone CR (no LF) put
+//   that CR into the line's value;
 // - fuzz_image: a cdrdao TRACK line without its mode killed the process (SIGFPE in libcdio;
 //   the third row is the input as found).
 #include <filesystem>
@@ -30,6 +31,14 @@ TEST(FuzzRegression, SaveKeepsTheOtherKeysWhenTheFolderHoldsACarriageReturn) {
   SaveSettings(settings);
   EXPECT_EQ(GetProfileString("MP3 Setting", "bitrate", "", home.iniPath()), "48 kbps");
   EXPECT_EQ(GetProfileString("Output", "Path", "", home.iniPath()), "/music/a\rb/");
+}
+
+TEST(FuzzRegression, AppendingAfterALastLineEndingInACarriageReturnKeepsItsValue) {
+  TempDir dir;
+  WriteFile(dir / "a.ini", "[A]\r\nk=v\r");
+  ASSERT_TRUE(WriteProfileString("B", "x", "y", dir / "a.ini"));
+  EXPECT_EQ(GetProfileString("A", "k", "", dir / "a.ini"), "v");
+  EXPECT_EQ(ReadFile(dir / "a.ini"), "[A]\r\nk=v\r\n[B]\r\nx=y\r\n");
 }
 
 // libcdio reads a line in 512-byte pieces, drops "//" comments and stops at a NUL: each can

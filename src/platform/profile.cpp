@@ -326,6 +326,12 @@ bool ApplyEntry(std::string& content, const ProfileEntry& entry) {
   const char* newline =
       (firstNl != std::string::npos && firstNl > 0 && old[firstNl - 1] == '\r') ? "\r\n" : "\n";
 
+  // Ends an unterminated last line. A lone CR there is already read as the line's end, so it
+  // only needs its LF: a whole CR-LF after it would make the CR part of the value.
+  auto terminate = [newline](std::string& text) {
+    text.append(!text.empty() && text.back() == '\r' ? "\n" : newline);
+  };
+
   Location loc = Locate(old, sectionName, keyName);
   std::string updated;
   updated.reserve(old.size() + entry.section.size() + entry.key.size() + value.size() + 8);
@@ -338,12 +344,12 @@ bool ApplyEntry(std::string& content, const ProfileEntry& entry) {
   } else if (loc.sectionFound) {
     const Line& after = loc.lastKeyLine;
     updated.append(old, 0, after.next);
-    if (!after.terminated) updated.append(newline);
+    if (!after.terminated) terminate(updated);
     updated.append(keyName).append("=").append(value).append(newline);
     updated.append(old, after.next, std::string::npos);
   } else {
     updated = old;
-    if (!updated.empty() && updated.back() != '\n') updated.append(newline);
+    if (!updated.empty() && updated.back() != '\n') terminate(updated);
     updated.append("[").append(sectionName).append("]").append(newline);
     updated.append(keyName).append("=").append(value).append(newline);
   }
