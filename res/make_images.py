@@ -140,6 +140,15 @@ def main():
 <text x="214" y="148" font-family="{FONT}" font-size="15" fill="{GLYPH}">Audio CD ripper</text>
 <text x="214" y="200" font-family="{FONT}" font-size="12" fill="{SLATE_600}">Version 2.0</text>''')
 
+    # The tip of the day's light bulb.
+    files["bitmaps/103.svg"] = svg(40, 40, '''<defs><radialGradient id="glow" cx="0.45" cy="0.4" r="0.6">
+<stop offset="0" stop-color="#fef9c3"/><stop offset="1" stop-color="#facc15"/></radialGradient></defs>
+<path d="M20 4a11 11 0 0 0-6.5 19.9c1.3 1 2 2.3 2 3.8V29h9v-1.3c0-1.5 0.7-2.8 2-3.8A11 11 0 0 0 20 4z" fill="url(#glow)" stroke="#a16207" stroke-width="1.3"/>
+<path d="M17 23l1.5-6 1.5 3 1.5-3 1.5 6" fill="none" stroke="#a16207" stroke-width="1" stroke-linejoin="round"/>
+<rect x="15.5" y="29.5" width="9" height="2.5" rx="1" fill="#94a3b8"/>
+<rect x="15.5" y="32.5" width="9" height="2.5" rx="1" fill="#94a3b8"/>
+<path d="M17.5 35.5h5l-1 2h-3z" fill="#64748b"/>''')
+
     icon_disc = DISC.format(cx=24, cy=24, r=21, r2=13, w=4, hole=4.5, bg="#ffffff")
     files["icons/128.svg"] = svg(48, 48, f"<defs>{DISC_GRADIENT}</defs>{icon_disc}")
     files["icons/198.svg"] = svg(16, 16, '<g fill="none" stroke="#dc2626" stroke-width="1.8" stroke-linecap="round">'

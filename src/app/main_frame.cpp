@@ -11,6 +11,7 @@
 
 #include "app/about_dlg.h"
 #include "app/message_box.h"
+#include "app/rip_busy_dlg.h"
 #include "config/settings.h"
 #include "disc/track_row_text.h"
 #include "rip/rip_job.h"
@@ -41,6 +42,13 @@ const std::map<int, Handler>& CommandTable() {
       {ID_APP_EXIT, &CMainFrame::OnExit},
       {ID_HOME_PAGE, &CMainFrame::OnHomePage},
       {ID_SEND_MAIL, &CMainFrame::OnSendMail},
+      {ID_CONFIGURATION, &CMainFrame::OnConfiguration},
+      {IDC_CONFIG, &CMainFrame::OnConfiguration},
+      {ID_OUTPUT_PATH, &CMainFrame::OnOutputPath},
+      {IDC_OUTPUT_FOLDER, &CMainFrame::OnOutputPath},
+      {ID_EDIT_ID3, &CMainFrame::OnEditId3},
+      {IDC_EDIT, &CMainFrame::OnEditId3},
+      {ID_TIP_OF_DAY, &CMainFrame::OnTipOfDay},
   };
   return table;
 }
@@ -271,7 +279,7 @@ void CMainFrame::OnToolButton() {
 }
 
 void CMainFrame::ShowRipBusy() {
-  Inform(this, "You are currently ripping.", "Help");
+  CRipBusyDlg(this).DoModal();
 }
 
 // ---- The track list ----

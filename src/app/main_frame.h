@@ -47,6 +47,10 @@ class CMainFrame : public QMainWindow, public TrackListHost {
   void OnHomePage();
   void OnSendMail();
   void OnDriveChanged(int index);
+  void OnConfiguration();
+  void OnOutputPath();
+  void OnEditId3();
+  void OnTipOfDay();
 
   // Places every bar control from the frame's outer width W.
   void LayoutBars(int outerWidth);

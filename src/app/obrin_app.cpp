@@ -7,6 +7,7 @@
 #include "app/main_frame.h"
 #include "app/message_box.h"
 #include "app/splash.h"
+#include "app/tip_of_day_dlg.h"
 #include "config/settings.h"
 #include "disc/cd_device.h"
 #include "disc/track_list.h"
@@ -53,6 +54,7 @@ bool CObrinApp::InitInstance(const AppOptions& options) {
   CSplashWindow::ShowSplashScreen(frame_.get());
   frame_->show();
   frame_->setWindowTitle(QStringLiteral("Obrin 2.0"));
+  CTipOfDayDlg::ShowAtStartup(frame_.get());
   return true;
 }
 

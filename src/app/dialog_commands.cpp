@@ -1,0 +1,44 @@
+// The frame's commands that open a dialog. Those whose dialog changes what a running rip
+// reads are refused while one runs.
+#include "app/config_sheet.h"
+#include "app/id3_tag_dlg.h"
+#include "app/main_frame.h"
+#include "app/output_path_dlg.h"
+#include "app/tip_of_day_dlg.h"
+#include "config/settings.h"
+
+void CMainFrame::OnConfiguration() {
+  if (ripSettings.ripping) {
+    ShowRipBusy();
+    return;
+  }
+  {
+    CConfigSheet sheet(this);
+    sheet.exec();
+  }
+  // Whatever the button: the records take their copies of the settings anew.
+  ReloadDisc();
+}
+
+void CMainFrame::OnOutputPath() {
+  if (ripSettings.ripping) {
+    ShowRipBusy();
+    return;
+  }
+  COutputPathDlg dialog(this);
+  if (dialog.exec() == QDialog::Accepted && !noCdDrives) ReloadDisc();
+}
+
+void CMainFrame::OnEditId3() {
+  if (ripSettings.ripping) {
+    ShowRipBusy();
+    return;
+  }
+  CId3TagDlg dialog(this);
+  dialog.exec();
+}
+
+void CMainFrame::OnTipOfDay() {
+  CTipOfDayDlg dialog(this);
+  dialog.exec();
+}
