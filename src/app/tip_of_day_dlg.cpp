@@ -26,9 +26,7 @@ class TipArea : public QFrame {
   explicit TipArea(QWidget* parent) : QFrame(parent) {
     setFrameShape(QFrame::Box);
     setAutoFillBackground(false);
-    const QSize bulb = ImageSize(kBulbImage);
-    setContentsMargins(bulb.width() / 2, bulb.height() + 4, 12, 12);
-    setMinimumHeight(bulb.height() + 80);
+    setMinimumHeight(ImageSize(kBulbImage).height() + 80);
   }
 
  protected:
@@ -69,7 +67,8 @@ CTipOfDayDlg::CTipOfDayDlg(QWidget* parent, const std::string& tipsPath) : QDial
   white.setColor(QPalette::WindowText, Qt::black);
   tip_->setPalette(white);
   auto* areaLayout = new QVBoxLayout(area);
-  areaLayout->setContentsMargins(0, 0, 0, 0);
+  const QSize bulb = ImageSize(kBulbImage);
+  areaLayout->setContentsMargins(bulb.width() / 2, bulb.height() + 6, 12, 12);
   areaLayout->addWidget(tip_, 1);
 
   startUp_ = new QCheckBox(QStringLiteral("&Show Tips on StartUp"), this);
