@@ -45,6 +45,10 @@ std::string TipsFile::TimeStamp() const {
 
 bool TipsFile::Seek(int64_t position) {
   if (!file_ || position < 0) return false;
+  // A place past the end (the file shrank) is the end, so the next read wraps to the first tip
+  // whatever the file system allows as an offset.
+  struct stat status {};
+  if (fstat(fileno(file_), &status) == 0 && position > status.st_size) position = status.st_size;
   return fseeko(file_, static_cast<off_t>(position), SEEK_SET) == 0;
 }
 

@@ -25,8 +25,8 @@ class TipsFile {
   // file is not open.
   std::string TimeStamp() const;
 
-  // Moves to byte `position` from the start; false when that is impossible (negative, or
-  // the file cannot seek).
+  // Moves to byte `position` from the start (to the end when it lies past it); false when that
+  // is impossible (negative, or the file cannot seek).
   bool Seek(int64_t position);
   // The read position in bytes; -1 when unknown.
   int64_t Tell() const;
