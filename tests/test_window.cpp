@@ -358,6 +358,7 @@ TEST(WindowEndToEnd, RipsThroughTheRipButtonUnderXvfb) {
   const std::string out = dir / "out/";
   ASSERT_EQ(mkdir((config.path() + "/obrin").c_str(), 0700), 0);
   WriteFile(config.iniPath(), FreshSettingsFile(out));
+  WriteFile(config.path() + "/obrin/profile.ini", "[Tip]\nStartUp=1\n");  // no tip at start-up
   MakeDiscAt(dir / "disc.cue", {"--lengths", "300,200"});
   ASSERT_EQ(mkdir((dir / "bin").c_str(), 0755), 0);
   WriteFile(dir / "bin/xdg-open", "#!/bin/sh\necho \"$1\" >> \"" + (dir / "opened") + "\"\n");
@@ -400,6 +401,8 @@ TEST(WindowStartUp, WithoutDrivesTheWindowStillOpens) {
   RipSettings probe;
   if (EnumerateCdDrives(probe) > 0) GTEST_SKIP() << "this machine has a CD drive";
   ripSettings.drives.clear();
+  std::filesystem::create_directories(config.path() + "/obrin");
+  WriteFile(config.path() + "/obrin/profile.ini", "[Tip]\nStartUp=1\n");  // no tip at start-up
   ScriptedBoxes boxes;
   {
     CObrinApp obrin;
