@@ -32,6 +32,10 @@ int main(int argc, char** argv) {
        "=x\n[MP3 Setting]\nbitrate=32 kbps\n# c = not a key\n[OGG Setting]\nusecbr=TRUE\n"
        "usebbr=TRUE\nvbr=20\n[WAV Setting]\nsamplerate=\n[a]b]\nx = y\0z\n[Output\n;k=v"s);
 
+  Seed("fuzz_tips", "tips.txt",
+       "; comment\nFirst tip\n  indented\n\tTabbed\n\nSecond tip\r\n;x\nLast, no line end");
+  Seed("fuzz_tips", "long.txt", "; only comments\n \n\r\n"s + std::string(1200, 'y') + "\n\0z"s);
+
   // Template, artist, album, title, year, genre, index; "|" stands for the NUL between them.
   for (std::string parts :
        {"$a-$t|Artist|Album|Track 01|2001|12|0", "$A/$$$L/$t$N $y$G$|\xFF|/|..|\n|-1|2147483647"}) {
