@@ -1,13 +1,12 @@
 // Fuzz target: arbitrary bytes as tips.txt. Invariants:
 //  - every read ends, also for files without a single tip line;
-//  - a tip found is a piece of the file of at most 999 bytes, without line break or NUL, and
-//    does not start with a blank, a tab or ";";
-//  - a file with a tip line gives a tip from wherever reading starts (it wraps); once a read
-//    finds none, the next finds none either (a place inside a comment line can still give a
-//    piece of it first, as a stored place never is);
+//  - a tip is a piece of the file, 1 to 999 bytes, without line break or NUL, not led by " \t;";
+//  - a file with a tip line gives a tip from any place (it wraps); once a read finds none, the
+//    next finds none either (a place inside a comment line may first give a piece of it);
 //  - any seek, in or past the file, leaves the read position inside the file.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -40,22 +39,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const int64_t at = file.Tell();
     FUZZ_CHECK(at >= 0 && at <= static_cast<int64_t>(size));
     if (sought) FUZZ_CHECK(at == std::min<int64_t>(position, static_cast<int64_t>(size)));
-    bool found = true;
-    for (int round = 0; round < 4; ++round) {
+    for (int round = 0, found = 1; round < 4; ++round) {
       const TipsFile::Tip tip = file.ReadNextTip();
-      FUZZ_CHECK(tip.found || !anyTip);
-      FUZZ_CHECK(found || !tip.found);
+      FUZZ_CHECK((tip.found || !anyTip) && (found || !tip.found) && tip.seekFailures == 0);
       found = tip.found;
-      FUZZ_CHECK(tip.seekFailures == 0);
-      if (!tip.found) {
-        FUZZ_CHECK(tip.text.empty());
-        continue;
-      }
-      FUZZ_CHECK(!tip.text.empty() && tip.text.size() <= TipsFile::kPieceBytes);
-      FUZZ_CHECK(input.find(tip.text) != input.npos);
-      FUZZ_CHECK(tip.text.find_first_of(std::string_view("\n\0", 2)) == std::string::npos);
-      FUZZ_CHECK(tip.text.front() != ' ' && tip.text.front() != '\t' && tip.text.front() != ';');
-      FUZZ_CHECK(file.Tell() >= 0 && file.Tell() <= static_cast<int64_t>(size));
+      const std::string& t = tip.text;
+      FUZZ_CHECK(tip.found ? !t.empty() && t.size() <= TipsFile::kPieceBytes &&
+                                 input.find(t) != input.npos &&
+                                 t.find_first_of(std::string_view("\n\0", 2)) == t.npos &&
+                                 !std::strchr(" \t;", t.front())
+                           : t.empty());
     }
   }
   return 0;
