@@ -1,7 +1,7 @@
 // Where a first run puts the output folder: beside the program when that can be written (a
 // build tree, a user's own copy), else the user's music folder (an installed copy).
 #include <cstdlib>
-#include <string>
+#include <filesystem>
 #include <tuple>
 
 #include <gtest/gtest.h>
@@ -28,12 +28,12 @@ TEST(Install, DefaultOutputFolder) {
     WriteFile(config.path() + "/user-dirs.dirs", userDirs);
     if (blocked) WriteFile(program / "My Music", "");
     auto expand = [&](std::string s) {
-      return s[0] == '@'   ? program.path() + s.substr(1)
-             : s[0] == '~' ? home.path() + s.substr(1)
-                           : s;
+      if (s[0] == '@') return program.path() + s.substr(1);
+      return s[0] == '~' ? home.path() + s.substr(1) : s;
     };
     EXPECT_EQ(DefaultOutputFolder(expand(programFolder)), expand(expected)) << userDirs;
-    EXPECT_EQ(FileExists(program / "My Music"), blocked) << "the probe must leave nothing behind";
+    const auto left = std::distance(std::filesystem::directory_iterator(program.path()), {});
+    EXPECT_EQ(left, blocked ? 1 : 0) << "asking must leave nothing behind";
   }
   setenv("HOME", savedHome.c_str(), 1);
 }

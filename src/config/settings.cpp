@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <string_view>
@@ -142,17 +141,19 @@ std::string ConfigHome() {
   return base;
 }
 
-// True when `folder` (ending with "/") is a folder this process can write into, or can be
-// made as one: the probe removes a folder it made, so asking leaves nothing behind.
-bool FolderWritable(const std::string& folder) {
-  const std::string path = folder.substr(0, folder.size() - 1);
-  if (mkdir(path.c_str(), 0777) == 0) {
-    rmdir(path.c_str());
-    return true;
-  }
+// True when `parent` + `name` is a folder this process can write into, or can be made as one.
+bool FolderWritable(const std::string& parent, const std::string& name) {
+  const std::string path = parent + name;
   struct stat st;
-  return errno == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-         access(path.c_str(), W_OK | X_OK) == 0;
+  if (stat(path.c_str(), &st) == 0) {
+    return S_ISDIR(st.st_mode) && access(path.c_str(), W_OK | X_OK) == 0;
+  }
+  // Not there yet. The probe has a name of its own, so that removing it can never pull the
+  // folder away from another Obrin that is making it right now for a rip.
+  std::string probe = parent + ".obrin-probe-XXXXXX";
+  if (!mkdtemp(probe.data())) return false;
+  rmdir(probe.c_str());
+  return true;
 }
 
 // XDG_MUSIC_DIR of user-dirs.dirs, a shell assignment of "$HOME/..." or "/...", without
@@ -248,8 +249,8 @@ std::string UserMusicFolder() {
 std::string DefaultOutputFolder(const std::string& programFolder) {
   // An installed copy's folder belongs to root: every rip of a new user would fail there.
   if (programFolder.empty()) return UserMusicFolder();
-  const std::string beside = programFolder + "My Music/";
-  return FolderWritable(beside) ? beside : UserMusicFolder();
+  return FolderWritable(programFolder, "My Music") ? programFolder + "My Music/"
+                                                   : UserMusicFolder();
 }
 
 std::string ReadOutputFolderFromFile() {
