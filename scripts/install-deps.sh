@@ -13,6 +13,8 @@ packages=(
   # tests
   libgtest-dev libgmock-dev libmpg123-dev xvfb xauth xdotool valgrind libclang-rt-14-dev util-linux
   locales  # the sources from which a test generates de_DE.UTF-8
+  # the Debian package and its checks (make package, scripts/check-package.sh)
+  dpkg-dev file lintian desktop-file-utils appstream man-db
   # reference encoders for the benchmarks
   lame vorbis-tools time
 )
