@@ -4,8 +4,10 @@ SAN_BUILD ?= build-san
 JOBS ?= $(shell nproc)
 DEMO ?= demo
 WERROR ?= OFF
+PREFIX ?= /usr/local
 
-.PHONY: all deps build run test test-sanitize test-tsan bench leak-check format clean
+.PHONY: all deps build run test test-sanitize test-tsan bench leak-check format clean install \
+  package check-package
 
 all: build
 
@@ -23,6 +25,18 @@ run: build
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# Installs into $(DESTDIR)$(PREFIX): the programs in lib/obrin, links in bin.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# A Debian package of the same layout under /usr: $(BUILD)/obrin_VERSION_ARCH.deb.
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+# Builds the package and checks it: rips from the unpacked tree, validators, lintian.
+check-package: build
+	bash scripts/check-package.sh $(BUILD)
 
 # The same tests built with AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize: deps

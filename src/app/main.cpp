@@ -27,5 +27,7 @@ int main(int argc, char** argv) {
   }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Obrin"));
+  // Ties the window to its desktop entry, whose name and icon the desktop then shows.
+  QApplication::setDesktopFileName(QStringLiteral("org.example.obrin"));
   return RunObrin(app, parsed.options);
 }

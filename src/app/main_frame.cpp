@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QScreen>
 #include <QShortcut>
@@ -14,6 +15,8 @@
 #include "app/rip_busy_dlg.h"
 #include "config/settings.h"
 #include "disc/track_row_text.h"
+#include "platform/device_watch.h"
+#include "platform/mci.h"
 #include "rip/rip_job.h"
 #include "rip/rip_status.h"
 #include "ui/commands.h"
@@ -49,6 +52,12 @@ const std::map<int, Handler>& CommandTable() {
       {ID_EDIT_ID3, &CMainFrame::OnEditId3},
       {IDC_EDIT, &CMainFrame::OnEditId3},
       {ID_TIP_OF_DAY, &CMainFrame::OnTipOfDay},
+      {IDC_PLAY, &CMainFrame::Play},
+      {IDC_STOP_PLAY, &CMainFrame::StopPlayback},
+      {IDC_PREVIOUS, &CMainFrame::OnPreviousTrack},
+      {IDC_NEXT, &CMainFrame::OnNextTrack},
+      {IDC_EJECT, &CMainFrame::Eject},
+      {ID_HELP_FILE, &CMainFrame::OpenHelp},
   };
   return table;
 }
@@ -62,6 +71,14 @@ constexpr Accelerator kAccelerators[] = {{Qt::CTRL | Qt::Key_E, ID_EDIT_ID3},
                                          {Qt::CTRL | Qt::Key_S, ID_CONFIGURATION}};
 
 constexpr int kTimer1Ms = 1200;
+constexpr int kArrivalMs = 2000;
+constexpr int kOtherDeviceEventMs = 1500;
+
+constexpr auto kDeviceChangeEvent = static_cast<QEvent::Type>(QEvent::User + 0x219);
+struct DeviceChangeEvent : QEvent {
+  explicit DeviceChangeEvent(bool a) : QEvent(kDeviceChangeEvent), arrival(a) {}
+  bool arrival;
+};
 constexpr int kMinimumWidth = 600;
 constexpr int kMinimumHeight = 445;
 
@@ -72,7 +89,8 @@ void Inform(QWidget* parent, const char* text, const char* caption) {
 
 }  // namespace
 
-CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), ripHost_(this, this) {
+CMainFrame::CMainFrame(QWidget* parent)
+    : QMainWindow(parent), programFolder(GetProgramFolder()), ripHost_(this, this) {
   setWindowTitle(QStringLiteral("Obrin 2.0"));
   setWindowIcon(ImageIcon(IDR_MAINFRAME));
   resize(kMinimumWidth, kMinimumHeight);
@@ -101,7 +119,10 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), ripHost_(this, th
 
 CMainFrame::~CMainFrame() {
   qApp->removeEventFilter(this);
+  deviceWatcher_.reset();
   StopJobAndWait();
+  ClosePlayDevice();
+  if (waitCursorShown_) QApplication::restoreOverrideCursor();
 }
 
 void CMainFrame::CreateBars() {
@@ -194,6 +215,10 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
     auto* widget = qobject_cast<QWidget*>(watched);
     if (widget && widget->window() == this) return true;  // Escape neither closes nor cancels
+  }
+  if (waitCursorShown_ && event->type() == QEvent::MouseMove) {
+    QApplication::restoreOverrideCursor();
+    waitCursorShown_ = false;
   }
   if (auto* hovered = qobject_cast<CBitmapButton*>(watched)) {
     if (event->type() == QEvent::Enter) {
@@ -380,6 +405,7 @@ void CMainFrame::OnDriveChanged(int index) {
 
 void CMainFrame::SetOutputFormat(int32_t format) {
   ripSettings.outputFormat = format;
+  StopPlayback();
   if (!noCdDrives) ReloadDisc();
 }
 
@@ -414,6 +440,7 @@ void CMainFrame::SetRipLook(bool stop) {
 }
 
 void CMainFrame::OnRip() {
+  StopPlayback();
   if (ripButtonIsStop_) {
     QApplication::setOverrideCursor(ImageCursor(IDC_WAIT, QPoint(8, 8), Qt::WaitCursor));
     StopRipJob();
@@ -445,6 +472,7 @@ void CMainFrame::OnRip() {
   SetRipLook(true);
   FocusSink();
   if (ripSettings.ripping) return;
+  StopPlayback();
   CollectRowStates();
   driveCombo_->setEnabled(false);
   ripHost_.BeginJob(listGeneration_);
@@ -463,6 +491,9 @@ bool CMainFrame::event(QEvent* event) {
       return true;
     case kRipErrorBoxEvent:
       ripHost_.AnswerErrorBox(*static_cast<RipErrorBoxEvent*>(event));
+      return true;
+    case kDeviceChangeEvent:
+      OnDeviceChange(static_cast<DeviceChangeEvent*>(event)->arrival);
       return true;
     default:
       return QMainWindow::event(event);
@@ -493,5 +524,105 @@ void CMainFrame::StopJobAndWait() {
 void CMainFrame::closeEvent(QCloseEvent* event) {
   closing_ = true;
   StopJobAndWait();
+  StopPlayback();
   QMainWindow::closeEvent(event);
+}
+
+// ---- Playback, eject, help ----
+
+void CMainFrame::ShowWaitCursor() {
+  if (waitCursorShown_) return;  // it stays until the mouse moves
+  QApplication::setOverrideCursor(ImageCursor(IDC_WAIT, QPoint(8, 8), Qt::WaitCursor));
+  waitCursorShown_ = true;
+}
+
+std::string CMainFrame::DriveLetter() const {
+  const auto index = static_cast<size_t>(ripSettings.driveIndex);
+  return index < driveLetters_.size() ? driveLetters_[index] : std::string();
+}
+
+void CMainFrame::Play() {
+  StopPlayback();
+  const int row = listView_->SelectedRow();
+  if (row < 0) {
+    Inform(this, "Please select a song!", "Obrin");
+    return;
+  }
+  playRequested_ = true;  // even during a rip: a failed disc read then keeps the rows
+  if (ripSettings.ripping) return;
+  playTrack_ = row + 1;
+  ShowWaitCursor();
+  driveLetters_ = FindCdDriveLetters();
+  const MciDeviceId device = MciOpenCdAudio(DriveLetter(), true);
+  if (device == kNoMciDevice) return;
+  playDeviceOpen_ = true;
+  playDeviceId_ = device;
+  MciSetTimeFormatTmsf(device);
+  PlayCurrentTrack();
+  playRequested_ = true;
+}
+
+void CMainFrame::PlayCurrentTrack() {
+  // A failure here leaves the device open and says nothing. The end of the track needs no
+  // notice: the device stays open for previous and next.
+  uint32_t length = 0;
+  if (!MciStatusLength(playDeviceId_, static_cast<uint32_t>(playTrack_), length)) return;
+  const auto track = static_cast<uint32_t>(playTrack_);
+  MciPlay(playDeviceId_, MciMakeTmsf(track, 0, 0, 0),
+          MciMakeTmsf(track, MciMsfMinute(length), MciMsfSecond(length), MciMsfFrame(length)));
+}
+
+void CMainFrame::ClosePlayDevice() {
+  if (!playDeviceOpen_) return;
+  MciStop(playDeviceId_);
+  MciClose(playDeviceId_);
+  playDeviceOpen_ = false;
+  playRequested_ = false;
+}
+
+void CMainFrame::StopPlayback() {
+  if (ripSettings.ripping) return;
+  ShowWaitCursor();
+  ClosePlayDevice();
+}
+
+void CMainFrame::PlayNeighbour(int step) {
+  if (ripSettings.ripping || !playDeviceOpen_) return;
+  const int rows = listView_->topLevelItemCount();
+  playTrack_ += step;
+  if (playTrack_ > rows) playTrack_ = 1;
+  if (playTrack_ < 1) playTrack_ = rows;
+  PlayCurrentTrack();
+}
+
+void CMainFrame::Eject() {
+  if (ripSettings.ripping || noCdDrives) return;
+  StopPlayback();
+  ShowWaitCursor();
+  driveLetters_ = FindCdDriveLetters();
+  const MciDeviceId device = MciOpenCdAudio(DriveLetter(), false);
+  if (device == kNoMciDevice) return;
+  // A real drive's udev event follows; an unloaded image has nobody to tell of it.
+  if (MciSetDoorOpen(device)) OnDeviceChange(false);
+  MciClose(device);
+}
+
+void CMainFrame::OpenHelp() {
+  const QString path = QString::fromLocal8Bit((programFolder + "help.chm").c_str());
+  if (QFileInfo(path).isFile()) {
+    ShellOpen(path);
+  } else {
+    ShowMessageBox(this, {QStringLiteral("Don't open help file!"), QStringLiteral("Error"),
+                          QMessageBox::Critical, QMessageBox::Ok});
+  }
+}
+
+void CMainFrame::WatchDevices(const std::vector<std::string>& imagePaths) {
+  deviceWatcher_ = std::make_unique<DeviceWatcher>(imagePaths, [this](DeviceChange change) {
+    QCoreApplication::postEvent(this, new DeviceChangeEvent(change == DeviceChange::kArrival));
+  });
+}
+
+void CMainFrame::OnDeviceChange(bool arrival) {
+  timer1_.start(arrival ? kArrivalMs : kOtherDeviceEventMs);
 }

@@ -6,12 +6,16 @@
 #include <QTimer>
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "app/bars.h"
 #include "app/gui_rip_host.h"
 #include "disc/track_list.h"
 
 class CBitmapButton;
+class DeviceWatcher;
 class CNewMenu;
 class CObrinView;
 class QComboBox;
@@ -52,6 +56,19 @@ class CMainFrame : public QMainWindow, public TrackListHost {
   void OnEditId3();
   void OnTipOfDay();
 
+  // Playback of the selected track on the CD drive, eject, the help file.
+  void Play();
+  void StopPlayback();
+  void PlayNeighbour(int step);
+  void OnPreviousTrack() { PlayNeighbour(-1); }
+  void OnNextTrack() { PlayNeighbour(+1); }
+  void Eject();
+  void OpenHelp();
+
+  // Watches the drives and the disc images: each change restarts timer 1, which reloads.
+  void WatchDevices(const std::vector<std::string>& imagePaths);
+  void OnDeviceChange(bool arrival);
+
   // Places every bar control from the frame's outer width W.
   void LayoutBars(int outerWidth);
 
@@ -74,6 +91,12 @@ class CMainFrame : public QMainWindow, public TrackListHost {
   GuiRipHost& ripHost() { return ripHost_; }
   uint64_t listGeneration() const { return listGeneration_; }
   QTimer& timer1() { return timer1_; }
+  bool playDeviceOpen() const { return playDeviceOpen_; }
+  uint32_t playDeviceId() const { return playDeviceId_; }
+  int playTrack() const { return playTrack_; }
+
+  // Where help.chm is looked for: the program's own folder, with a trailing "/".
+  std::string programFolder;
 
   static constexpr const char* kHomePage = "https://obrin.example.org/";
   static constexpr const char* kMailAddress = "mailto:support@obrin.example.org";
@@ -98,6 +121,10 @@ class CMainFrame : public QMainWindow, public TrackListHost {
   void OnRipProgress(const RipProgressEvent& event);
   void OnRipFinished();
   void StopJobAndWait();
+  void PlayCurrentTrack();
+  void ClosePlayDevice();
+  std::string DriveLetter() const;
+  void ShowWaitCursor();
 
   CDialogBar* mainBar_ = nullptr;
   CDialogBar* subBar_ = nullptr;
@@ -115,4 +142,10 @@ class CMainFrame : public QMainWindow, public TrackListHost {
   bool playRequested_ = false;
   bool closing_ = false;
   uint64_t listGeneration_ = 0;
+  bool playDeviceOpen_ = false;
+  int playTrack_ = 1;
+  uint32_t playDeviceId_ = 0;
+  std::vector<std::string> driveLetters_;
+  bool waitCursorShown_ = false;
+  std::unique_ptr<DeviceWatcher> deviceWatcher_;
 };

@@ -51,6 +51,7 @@ bool CObrinApp::InitInstance(const AppOptions& options) {
 
   frame_ = std::make_unique<CMainFrame>();
   frame_->noCdDrives = noCdDrives;
+  frame_->WatchDevices(options.images);
   CSplashWindow::ShowSplashScreen(frame_.get());
   frame_->show();
   frame_->setWindowTitle(QStringLiteral("Obrin 2.0"));

@@ -1,9 +1,11 @@
 #include "config/settings.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string_view>
 #include <vector>
 
@@ -97,12 +99,9 @@ static_assert(std::size(kSettingsKeys) == 21);
 
 #undef FIELD
 
-std::string DefaultOutputPath() {
-  return GetProgramFolder() + "My Music/";
-}
-
 std::string DefaultText(const SettingsKey& k) {
-  return k.kind == KeyKind::Path ? DefaultOutputPath() : std::string(k.defaultText);
+  return k.kind == KeyKind::Path ? DefaultOutputFolder(GetProgramFolder())
+                                 : std::string(k.defaultText);
 }
 
 const char* FlagText(int32_t flag) {
@@ -126,6 +125,66 @@ std::string HomeFolder() {
     return found->pw_dir;
   }
   return ".";  // no home at all: the current folder is the only place left
+}
+
+// ${XDG_CONFIG_HOME:-$HOME/.config}, without a trailing "/" ("" for the root folder).
+std::string ConfigHome() {
+  std::string base;
+  if (const char* xdg = AbsoluteEnv("XDG_CONFIG_HOME")) {
+    base = xdg;
+  } else {
+    base = HomeFolder();
+    if (base.back() == '/') base.pop_back();
+    base += "/.config";
+  }
+  while (!base.empty() && base.back() == '/') base.pop_back();
+  return base;
+}
+
+// True when `parent` + `name` is a folder this process can write into, or can be made as one.
+bool FolderWritable(const std::string& parent, const std::string& name) {
+  const std::string path = parent + name;
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) {
+    return S_ISDIR(st.st_mode) && access(path.c_str(), W_OK | X_OK) == 0;
+  }
+  // Not there yet. The probe has a name of its own, so that removing it can never pull the
+  // folder away from another Obrin that is making it right now for a rip.
+  std::string probe = parent + ".obrin-probe-XXXXXX";
+  if (!mkdtemp(probe.data())) return false;
+  rmdir(probe.c_str());
+  return true;
+}
+
+// XDG_MUSIC_DIR of user-dirs.dirs, a shell assignment of "$HOME/..." or "/...", without
+// the trailing "/"; empty when the file does not name one.
+std::string XdgMusicDir(const std::string& home) {
+  std::ifstream in(ConfigHome() + "/user-dirs.dirs");
+  std::string line, found;
+  constexpr std::string_view kKey = "XDG_MUSIC_DIR=\"";
+  while (std::getline(in, line)) {
+    const std::size_t start = line.find_first_not_of(" \t");
+    if (start == std::string::npos || line.compare(start, kKey.size(), kKey) != 0) continue;
+    std::string value;
+    bool closed = false;
+    for (std::size_t i = start + kKey.size(); i < line.size() && !closed; ++i) {
+      if (line[i] == '"') {
+        closed = true;
+      } else {
+        if (line[i] == '\\' && i + 1 < line.size()) ++i;
+        value += line[i];
+      }
+    }
+    if (!closed) continue;
+    if (value.rfind("$HOME", 0) == 0 && (value.size() == 5 || value[5] == '/')) {
+      value = home + value.substr(5);
+    } else if (value.empty() || value[0] != '/') {
+      continue;  // relative paths are not allowed there
+    }
+    found = value;  // the last assignment wins, as when the shell reads the file
+  }
+  while (!found.empty() && found.back() == '/') found.pop_back();
+  return found;
 }
 
 }  // namespace
@@ -176,17 +235,22 @@ std::string GetProgramFolder() {
 }
 
 std::string SettingsFilePath() {
-  std::string base;
-  if (const char* xdg = AbsoluteEnv("XDG_CONFIG_HOME")) {
-    base = xdg;
-    while (base.size() > 1 && base.back() == '/') base.pop_back();
-    if (base == "/") base.clear();
-  } else {
-    base = HomeFolder();
-    if (base.back() == '/') base.pop_back();
-    base += "/.config";
-  }
-  return base + "/obrin/Obrin.ini";
+  return ConfigHome() + "/obrin/Obrin.ini";
+}
+
+std::string UserMusicFolder() {
+  std::string home = HomeFolder();
+  while (home.size() > 1 && home.back() == '/') home.pop_back();
+  if (home == "/") home.clear();
+  const std::string music = XdgMusicDir(home);
+  return (music.empty() ? home + "/Music" : music) + "/";
+}
+
+std::string DefaultOutputFolder(const std::string& programFolder) {
+  // An installed copy's folder belongs to root: every rip of a new user would fail there.
+  if (programFolder.empty()) return UserMusicFolder();
+  return FolderWritable(programFolder, "My Music") ? programFolder + "My Music/"
+                                                   : UserMusicFolder();
 }
 
 std::string ReadOutputFolderFromFile() {
@@ -200,7 +264,7 @@ std::string CurrentOutputFolder(const RipSettings& settings) {
 
 void LoadDefaultSettings(RipSettings& settings) {
   settings = RipSettings{};
-  settings.outputPath = DefaultOutputPath();
+  settings.outputPath = DefaultOutputFolder(GetProgramFolder());
 }
 
 void LoadSettings(RipSettings& settings) {

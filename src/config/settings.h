@@ -106,6 +106,12 @@ unsigned OggNominalKbps(int32_t position);
 
 // The folder of the running executable, ending with "/".
 std::string GetProgramFolder();
+// The user's music folder: XDG_MUSIC_DIR of ${XDG_CONFIG_HOME:-~/.config}/user-dirs.dirs,
+// else ~/Music/; always ends with "/".
+std::string UserMusicFolder();
+// The [Output] Path of a first run: "My Music/" in `programFolder` (which ends with "/")
+// when it exists there or can be made, and can be written; else UserMusicFolder().
+std::string DefaultOutputFolder(const std::string& programFolder);
 // Where "Obrin.ini" lives: ${XDG_CONFIG_HOME:-$HOME/.config}/obrin/Obrin.ini.
 std::string SettingsFilePath();
 // The file's [Output] Path as stored, read afresh; empty when absent.

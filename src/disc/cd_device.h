@@ -39,6 +39,9 @@ class CdDevice {
     why.clear();
     return Open();
   }
+  // Opens the tray of a real drive; unloads an image, which then holds no disc until its
+  // file changes. False when that cannot be done.
+  virtual bool Eject() { return false; }
 };
 
 using CdDeviceList = std::vector<std::shared_ptr<CdDevice>>;
@@ -62,6 +65,8 @@ CdDeviceList DiscoverCdDevices(const std::vector<std::string>& imagePaths);
 void SetCdDevices(CdDeviceList devices);
 // The DeviceName of each device of the current list, in list order.
 std::vector<std::string> GetCdDeviceNames();
+// The device of the current list with that DeviceName; null when there is none.
+std::shared_ptr<CdDevice> FindCdDevice(const std::string& deviceName);
 
 // Empty when the NRG image at `path` has a chunk table that libcdio's parser can take
 // safely; otherwise what is wrong with it.

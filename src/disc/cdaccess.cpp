@@ -142,6 +142,13 @@ std::vector<std::string> GetCdDeviceNames() {
   return names;
 }
 
+std::shared_ptr<CdDevice> FindCdDevice(const std::string& deviceName) {
+  for (const auto& device : CurrentDevices()) {
+    if (device->DeviceName() == deviceName) return device;
+  }
+  return nullptr;
+}
+
 int GetCDList(DeviceList* list) {
   if (!list) return 0;
   const CdDeviceList devices = CurrentDevices();

@@ -688,10 +688,38 @@ class DriveDevice : public CdDevice {
     }
     return MakeSession(std::move(cdio), true);
   }
+  bool Eject() override {
+    std::lock_guard lock(gOpenMutex);
+    return cdio_eject_media_drive(path_.c_str()) == DRIVER_OP_SUCCESS;
+  }
 
  private:
   std::string path_;
   std::string description_;
+};
+
+// What tells one version of a file from the next: a rewrite changes the times or the size, a
+// replacement the inode.
+struct FileStamp {
+  bool exists = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{};
+  timespec changed{};
+
+  static FileStamp Of(const std::string& path) {
+    FileStamp stamp;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return stamp;
+    stamp = {true, st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+    return stamp;
+  }
+  bool operator==(const FileStamp& o) const {
+    return exists == o.exists && device == o.device && inode == o.inode && size == o.size &&
+           modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
+           changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
+  }
 };
 
 class ImageDevice : public CdDevice {
@@ -708,13 +736,27 @@ class ImageDevice : public CdDevice {
 
   std::unique_ptr<CdSession> OpenExplained(std::string& why) override {
     why.clear();
+    if (StillUnloaded()) return nullptr;  // an empty drive, nothing more to say
     auto session = OpenImage(why);
     if (!session && why.empty()) why = "its table of contents is not valid";
     if (!session) why = "Cannot open disc image " + path_ + ": " + why;
     return session;
   }
 
+  bool Eject() override {
+    std::lock_guard lock(unloadMutex_);
+    unloaded_ = true;
+    unloadedStamp_ = FileStamp::Of(path_);
+    return true;
+  }
+
  private:
+  bool StillUnloaded() {
+    std::lock_guard lock(unloadMutex_);
+    if (unloaded_ && !(FileStamp::Of(path_) == unloadedStamp_)) unloaded_ = false;
+    return unloaded_;
+  }
+
   std::unique_ptr<CdSession> OpenImage(std::string& why) {
     // Refuse what is not a plain readable file before libcdio sees it: a folder, a FIFO
     // (which would block) or an empty file.
@@ -776,6 +818,9 @@ class ImageDevice : public CdDevice {
   }
 
   std::string path_;
+  std::mutex unloadMutex_;
+  bool unloaded_ = false;
+  FileStamp unloadedStamp_;
 };
 
 // "vendor model revision" with the padding of the inquiry fields squeezed out.

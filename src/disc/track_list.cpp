@@ -48,6 +48,24 @@ std::array<uint32_t, 10> FormatSettingsWords(const FormatSettings& formats, int3
   }
 }
 
+uint32_t AudioTrackSectors(const TocBuffer& toc, int e) {
+  const int entryCount = static_cast<int>(std::size(toc.entries));
+  if (e < 0 || e + 1 >= entryCount || e > toc.lastTrack - toc.firstTrack) return 0;
+  int lastAudio = -1;
+  for (int t = toc.firstTrack; t <= toc.lastTrack && t - toc.firstTrack + 1 < entryCount; ++t) {
+    if (!(toc.entries[t - toc.firstTrack].adrControl & 0x04)) lastAudio = t - toc.firstTrack;
+  }
+  const uint32_t start = TocEntryAddress(toc.entries[e]);
+  const uint32_t next = TocEntryAddress(toc.entries[e + 1]);
+  // A following entry that starts before this one is a broken TOC, not four billion sectors.
+  uint32_t sectors = next >= start ? next - start : 0;
+  // Only a gap that fits is a session gap; a shorter one is a single-session disc's.
+  const bool dataFollows = e == lastAudio && e + 1 <= toc.lastTrack - toc.firstTrack &&
+                           (toc.entries[e + 1].adrControl & 0x04);
+  if (dataFollows && sectors > kSessionGapSectors) sectors -= kSessionGapSectors;
+  return sectors;
+}
+
 int BuildTrackList(RipSettings& settings, int drivePosition, TrackListHost* host) {
   settings.tracks.clear();
   if (drivePosition < 0 || static_cast<size_t>(drivePosition) >= settings.drives.size()) {
@@ -79,10 +97,6 @@ int BuildTrackList(RipSettings& settings, int drivePosition, TrackListHost* host
   const TocBuffer& toc = drive.toc;
   const auto words = FormatSettingsWords(settings.formats, settings.outputFormat);
   const int entryCount = static_cast<int>(std::size(toc.entries));
-  int lastAudio = -1;
-  for (int t = toc.firstTrack; t <= toc.lastTrack && t - toc.firstTrack + 1 < entryCount; ++t) {
-    if (!(toc.entries[t - toc.firstTrack].adrControl & 0x04)) lastAudio = t - toc.firstTrack;
-  }
   // Entries are counted from the first track's, so a disc that starts at a track number
   // above 1 still lines up; each track needs the entry after it (its end) inside the buffer.
   for (int t = toc.firstTrack; t <= toc.lastTrack; ++t) {
@@ -91,22 +105,13 @@ int BuildTrackList(RipSettings& settings, int drivePosition, TrackListHost* host
     const TocEntry& entry = toc.entries[e];
     if (entry.adrControl & 0x04) continue;  // data track: no row, no position
 
-    const uint32_t start = TocEntryAddress(entry);
-    const uint32_t next = TocEntryAddress(toc.entries[e + 1]);
     TrackRecord record;
     record.index = static_cast<int32_t>(settings.tracks.size());
     char title[32];
     std::snprintf(title, sizeof title, "Track %02d", record.index + 1);
     record.title = title;
-    record.startSector = start;
-    // A following entry that starts before this one is a broken TOC, not four billion sectors.
-    record.lengthSectors = next >= start ? next - start : 0;
-    // Only a gap that fits is a session gap; a shorter one is a single-session disc's.
-    const bool dataFollows = e == lastAudio && e + 1 <= toc.lastTrack - toc.firstTrack &&
-                             (toc.entries[e + 1].adrControl & 0x04);
-    if (dataFollows && record.lengthSectors > kSessionGapSectors) {
-      record.lengthSectors -= kSessionGapSectors;
-    }
+    record.startSector = TocEntryAddress(entry);
+    record.lengthSectors = AudioTrackSectors(toc, e);
     record.lengthSeconds = record.lengthSectors / kSectorsPerSecond;
     record.format = static_cast<uint32_t>(settings.outputFormat);
     record.formatSettings = words;

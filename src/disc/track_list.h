@@ -23,6 +23,10 @@ class TrackListHost {
 // no TOC could be read (settings.tracks is then empty).
 int BuildTrackList(RipSettings& settings, int drivePosition, TrackListHost* host = nullptr);
 
+// Sectors of audio in TOC entry `e` (counted from the first track's): up to the next entry,
+// less the gap before a data session that follows the last audio track.
+uint32_t AudioTrackSectors(const TocBuffer& toc, int e);
+
 // Fills settings.drives from the CD-access library's device list; returns its size.
 int EnumerateCdDrives(RipSettings& settings);
 

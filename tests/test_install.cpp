@@ -1,0 +1,39 @@
+// Where a first run puts the output folder: beside the program when that can be written (a
+// build tree, a user's own copy), else the user's music folder (an installed copy).
+#include <cstdlib>
+#include <filesystem>
+#include <tuple>
+
+#include <gtest/gtest.h>
+
+#include "config/settings.h"
+#include "support/test_env.h"
+
+TEST(Install, DefaultOutputFolder) {
+  // program folder ("@" a fresh writable one), a file "My Music" in it, user-dirs.dirs, then
+  // the folder expected ("~" the home folder).
+  const std::tuple<const char*, bool, const char*, const char*> cases[] = {
+      {"@/", false, "", "@/My Music/"},
+      {"@/", true, "", "~/Music/"},
+      {"/proc/self/", false, "", "~/Music/"},
+      {"/proc/self/", false, "# by hand\nXDG_MUSIC_DIR=\"$HOME/Tunes\"\n", "~/Tunes/"},
+      {"/proc/self/", false, "XDG_MUSIC_DIR=\"/srv/my \\\"music\\\"/\"", "/srv/my \"music\"/"},
+      {"/proc/self/", false, "XDG_MUSIC_DIR=\"Songs\"\n", "~/Music/"},
+  };
+  const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+  for (const auto& [programFolder, blocked, userDirs, expected] : cases) {
+    ScopedConfigHome config;
+    TempDir home, program;
+    setenv("HOME", home.path().c_str(), 1);
+    WriteFile(config.path() + "/user-dirs.dirs", userDirs);
+    if (blocked) WriteFile(program / "My Music", "");
+    auto expand = [&](std::string s) {
+      if (s[0] == '@') return program.path() + s.substr(1);
+      return s[0] == '~' ? home.path() + s.substr(1) : s;
+    };
+    EXPECT_EQ(DefaultOutputFolder(expand(programFolder)), expand(expected)) << userDirs;
+    const auto left = std::distance(std::filesystem::directory_iterator(program.path()), {});
+    EXPECT_EQ(left, blocked ? 1 : 0) << "asking must leave nothing behind";
+  }
+  setenv("HOME", savedHome.c_str(), 1);
+}
