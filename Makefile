@@ -49,7 +49,7 @@ test-sanitize: deps
 # The stop and concurrency tests under ThreadSanitizer.
 TSAN_BUILD ?= build-tsan
 TSAN_TESTS ?= test_rip_engine test_wav_writer test_mp3_encoder test_obrin_rip \
-  test_fault_injection test_cli_process
+  test_fault_injection
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOBRIN_SANITIZE=thread
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_TESTS)

@@ -1,9 +1,8 @@
 // What the fuzz targets (fuzz/) found, replayed through the ordinary calls, one case each:
-// - fuzz_profile: one folder the profile refuses to write (a CR in mid-line) dropped the
-//   whole settings save; a new section after a last line ending in a lone CR (no LF) put
-//   that CR into the line's value;
-// - fuzz_image: a cdrdao TRACK line without its mode killed the process (SIGFPE in libcdio;
-//   the third row is the input as found).
+// - a folder with a CR in mid-line, which the profile refuses, dropped the whole settings save;
+// - a new section after a last line ending in a lone CR (no LF) put that CR into its value;
+// - a cdrdao TRACK line without its mode killed the process (SIGFPE in libcdio; the third
+//   row is the input as found).
 #include <filesystem>
 #include <string>
 

@@ -2,19 +2,16 @@
 // Faults guarded:
 // - a bad option value or track list accepted (track 0, a reversed range, an empty item)
 // - --list rows other than Title, Length, Format, Status, Folder; a data track listed
-// - exit statuses: 2 usage, no disc, no drive or no such track; 1 a failed track; 130 Ctrl+C
+// - exit statuses: 2 usage, no disc, no drive or no such track; 1 a failed track
 // - summary lines other than "Title<TAB>Status<TAB>File" ("-": no file made)
 // - bytes past a short bin's end taken as audio (libcdio trap): the track must end in ERROR
 // - a WAV not bit-identical to the image; the options or the disc id not in its name
-#include <signal.h>
-
 #include <filesystem>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "cli/cli_options.h"
-#include "support/process.h"
 #include "support/test_env.h"
 
 namespace {
@@ -87,18 +84,6 @@ TEST_F(ObrinRip, ExitStatusesListRowsAndSummaryLines) {
   EXPECT_TRUE(wav.size() == 44 + 377 * 2352 &&
               wav.substr(44) == ReadFile(dir_ / "wav.bin").substr(300 * 2352, 377 * 2352));
   EXPECT_EQ(ReadFile(config_.iniPath()).find(out_), std::string::npos);
-}
-
-TEST_F(ObrinRip, CtrlCStopsTheRipAndExitsWith130) {
-  MakeDisc({dir_ / "long.cue", "--lengths", "15000,75"});
-  ChildProcess child;
-  ASSERT_TRUE(child.Start({"obrin-rip", "--image", dir_ / "long.cue", "--output", out_}));
-  ASSERT_TRUE(child.WaitForErrLine([](auto& l) { return l.starts_with("Track 01: "); }));
-  child.Signal(SIGINT);
-  const CommandResult r = child.Wait();
-  EXPECT_EQ(r.exitStatus, 130);
-  // Stopped in the capture, and never started: neither made a file.
-  EXPECT_EQ(r.out, "Track 01\tStopped\t-\nTrack 02\tStopped\t-\n");
 }
 
 }  // namespace

@@ -5,24 +5,22 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 extern char** environ;
 
 namespace {
 
-// A killed child's pipes close at once; this only bounds the wait for a child that somehow
-// passed them on.
-constexpr std::chrono::seconds kDrainAfterKill{5};
+using Clock = std::chrono::steady_clock;
 
-int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - std::chrono::steady_clock::now());
-  return left.count() <= 0 ? 0 : static_cast<int>(left.count());
+int MillisecondsUntil(Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+  return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
 }
 
 }  // namespace
@@ -30,137 +28,103 @@ int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
 ChildProcess::~ChildProcess() {
   if (pid_ > 0 && !reaped_) {
     kill(pid_, SIGKILL);
-    int status = 0;
-    waitpid(pid_, &status, 0);
+    waitpid(pid_, nullptr, 0);
   }
-  if (outFd_ >= 0) close(outFd_);
-  if (errFd_ >= 0) close(errFd_);
+  for (int fd : fds_) {
+    if (fd >= 0) close(fd);
+  }
 }
 
 bool ChildProcess::Start(const std::vector<std::string>& args, const ChildOptions& options) {
   if (args.empty() || pid_ > 0) return false;
-  std::string program = args[0].find('/') == std::string::npos ? BinPath(args[0]) : args[0];
-
   // Everything the child needs is built before fork: after it only async-signal-safe calls.
-  std::vector<std::string> argStrings(args.begin(), args.end());
-  argStrings[0] = program;
-  std::vector<char*> argv;
-  for (auto& a : argStrings) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  std::vector<std::string> envStrings;
-  for (char** e = environ; *e; ++e) envStrings.emplace_back(*e);
-  for (const auto& extra : options.env) {
-    const std::string name = extra.substr(0, extra.find('=') + 1);
-    std::erase_if(envStrings, [&](const std::string& s) { return s.rfind(name, 0) == 0; });
-    envStrings.push_back(extra);
-  }
-  std::vector<char*> envp;
-  for (auto& s : envStrings) envp.push_back(s.data());
-  envp.push_back(nullptr);
-
-  int outPipe[2], errPipe[2];
-  if (pipe2(outPipe, O_CLOEXEC) != 0) return false;
-  if (pipe2(errPipe, O_CLOEXEC) != 0) {
-    close(outPipe[0]);
-    close(outPipe[1]);
-    return false;
-  }
-  const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
-
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (devNull < 0 || dup2(devNull, 0) < 0 || dup2(outPipe[1], 1) < 0 || dup2(errPipe[1], 2) < 0) {
-      _exit(127);
+  std::vector<std::string> strings = args;  // the arguments, then the environment
+  if (strings[0].find('/') == std::string::npos) strings[0] = BinPath(strings[0]);
+  const size_t argc = strings.size();
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e, name = entry.substr(0, entry.find('=') + 1);
+    if (std::ranges::none_of(options.env, [&](const auto& s) { return s.starts_with(name); })) {
+      strings.push_back(entry);
     }
+  }
+  strings.insert(strings.end(), options.env.begin(), options.env.end());
+  std::vector<char*> pointers;
+  for (std::string& s : strings) pointers.push_back(s.data());
+  pointers.insert(pointers.begin() + static_cast<ptrdiff_t>(argc), nullptr);
+  pointers.push_back(nullptr);
+
+  int out[2] = {-1, -1}, err[2] = {-1, -1};
+  const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const pid_t pid =
+      pipe2(out, O_CLOEXEC) == 0 && pipe2(err, O_CLOEXEC) == 0 && devNull >= 0 ? fork() : -1;
+  if (pid == 0) {
     // A test runner started in the background may hand us SIGINT ignored or signals blocked;
     // obrin-rip must see Ctrl+C as a user's shell would deliver it.
-    struct sigaction dflt;
-    std::memset(&dflt, 0, sizeof dflt);
-    dflt.sa_handler = SIG_DFL;
-    for (int s = 1; s < NSIG; ++s) sigaction(s, &dflt, nullptr);
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    for (int s = 1; s < NSIG; ++s) sigaction(s, &action, nullptr);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (options.fileSizeLimit) {
-      struct sigaction ignore = dflt;
-      ignore.sa_handler = SIG_IGN;
-      sigaction(SIGXFSZ, &ignore, nullptr);
-      rlimit limit{};
-      getrlimit(RLIMIT_FSIZE, &limit);
-      limit.rlim_cur = *options.fileSizeLimit;
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+    action.sa_handler = SIG_IGN;
+    if (options.fileSizeLimit) sigaction(SIGXFSZ, &action, nullptr);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = options.fileSizeLimit.value_or(limit.rlim_cur);
+    if (dup2(devNull, 0) == 0 && dup2(out[1], 1) == 1 && dup2(err[1], 2) == 2 &&
+        setrlimit(RLIMIT_FSIZE, &limit) == 0 &&
+        (!options.gid || (setgroups(0, nullptr) == 0 && setgid(*options.gid) == 0)) &&
+        (!options.uid || setuid(*options.uid) == 0)) {
+      execve(pointers[0], pointers.data(), pointers.data() + argc + 1);
     }
-    if (options.gid && (setgroups(0, nullptr) != 0 || setgid(*options.gid) != 0)) _exit(127);
-    if (options.uid && setuid(*options.uid) != 0) _exit(127);
-    execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
-  if (devNull >= 0) close(devNull);
-  close(outPipe[1]);
-  close(errPipe[1]);
+  for (int fd : {devNull, out[1], err[1]}) {
+    if (fd >= 0) close(fd);
+  }
   if (pid < 0) {
-    close(outPipe[0]);
-    close(errPipe[0]);
-    err_ = "cannot fork for " + program;
+    for (int fd : {out[0], err[0]}) {
+      if (fd >= 0) close(fd);
+    }
+    err_ = "cannot start " + strings[0];
     return false;
   }
   pid_ = pid;
-  outFd_ = outPipe[0];
-  errFd_ = errPipe[0];
-  deadline_ = std::chrono::steady_clock::now() + options.timeout;
+  fds_[0] = out[0];
+  fds_[1] = err[0];
+  deadline_ = Clock::now() + options.timeout;
   return true;
 }
 
-void ChildProcess::KillAtDeadline() {
-  if (timedOut_ || reaped_) return;
-  timedOut_ = true;
-  kill(pid_, SIGKILL);
-  deadline_ = std::chrono::steady_clock::now() + kDrainAfterKill;
-}
-
 bool ChildProcess::Pump() {
-  while (outFd_ >= 0 || errFd_ >= 0) {
-    pollfd fds[2];
-    int count = 0;
-    if (outFd_ >= 0) fds[count++] = {outFd_, POLLIN, 0};
-    if (errFd_ >= 0) fds[count++] = {errFd_, POLLIN, 0};
-    const int ready = poll(fds, static_cast<nfds_t>(count), MillisecondsUntil(deadline_));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) {
-      if (timedOut_) {
-        // Even the drain after the kill ran out: give up on the pipes.
-        if (outFd_ >= 0) close(outFd_);
-        if (errFd_ >= 0) close(errFd_);
-        outFd_ = errFd_ = -1;
-        return false;
-      }
-      KillAtDeadline();
-      continue;
-    }
-    for (int i = 0; i < count; ++i) {
-      if (fds[i].revents == 0) continue;
-      int& fd = fds[i].fd == outFd_ ? outFd_ : errFd_;
-      std::string& sink = fds[i].fd == outFd_ ? out_ : err_;
-      char chunk[65536];
-      const ssize_t n = read(fd, chunk, sizeof chunk);
-      if (n > 0) {
-        sink.append(chunk, static_cast<size_t>(n));
-      } else if (n == 0 || errno != EINTR) {
-        close(fd);
-        fd = -1;
-      }
-    }
+  if (fds_[0] < 0 && fds_[1] < 0) return false;
+  pollfd polled[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};  // poll skips a closed -1
+  const int ready = poll(polled, 2, MillisecondsUntil(deadline_));
+  if (ready < 0 && errno == EINTR) return true;
+  if (ready <= 0 && !timedOut_) {  // kill at the deadline, then drain what it wrote
+    timedOut_ = true;
+    kill(pid_, SIGKILL);
+    deadline_ = Clock::now() + std::chrono::seconds(5);
     return true;
   }
-  return false;
+  for (int i = 0; i < 2; ++i) {
+    if (ready > 0 && polled[i].revents == 0) continue;
+    char chunk[65536];
+    const ssize_t n = ready > 0 ? read(fds_[i], chunk, sizeof chunk) : 0;
+    if (n > 0) {
+      (i == 0 ? out_ : err_).append(chunk, static_cast<size_t>(n));
+    } else if (n == 0 || errno != EINTR) {  // ended, or the drain after the kill ran out
+      if (fds_[i] >= 0) close(fds_[i]);
+      fds_[i] = -1;
+    }
+  }
+  return ready > 0;
 }
 
 std::optional<std::string> ChildProcess::WaitForErrLine(
     const std::function<bool(const std::string&)>& match) {
   for (;;) {
-    size_t end;
-    while ((end = err_.find('\n', errOffered_)) != std::string::npos) {
+    for (size_t end; (end = err_.find('\n', errOffered_)) != std::string::npos;) {
       std::string line = err_.substr(errOffered_, end - errOffered_);
       errOffered_ = end + 1;
       if (match(line)) return line;
@@ -170,42 +134,33 @@ std::optional<std::string> ChildProcess::WaitForErrLine(
 }
 
 bool ChildProcess::Signal(int signal) {
-  if (pid_ <= 0 || reaped_) return false;
-  return kill(pid_, signal) == 0;
+  return pid_ > 0 && !reaped_ && kill(pid_, signal) == 0;
 }
 
 CommandResult ChildProcess::Wait() {
-  CommandResult result;
-  if (pid_ <= 0) {
-    result.err = err_;
-    return result;
-  }
+  if (pid_ <= 0) return {-1, "", err_};
   while (Pump()) {
   }
   if (!reaped_) {
-    // The pipes ended; the child is about to exit (or was killed). Still bounded: a child
-    // that closed its pipes yet lives on meets the deadline here.
-    int status = 0;
-    for (;;) {
-      const pid_t done = waitpid(pid_, &status, WNOHANG);
-      if (done == pid_) break;
-      if (done < 0 && errno != EINTR) break;
-      if (MillisecondsUntil(deadline_) == 0) {
-        KillAtDeadline();
-        waitpid(pid_, &status, 0);
-        break;
+    // A child may close its pipes and live on: the deadline still holds.
+    if (const int pidFd = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0)); pidFd >= 0) {
+      pollfd exited = {pidFd, POLLIN, 0};
+      int ready;
+      while ((ready = poll(&exited, 1, MillisecondsUntil(deadline_))) < 0 && errno == EINTR) {
       }
-      // Bounded polling of a child that has already closed its output; no ordering relies
-      // on this pause.
-      poll(nullptr, 0, 10);
+      if (ready == 0) {
+        timedOut_ = true;
+        kill(pid_, SIGKILL);
+      }
+      close(pidFd);
+    }
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
     reaped_ = true;
     exitStatus_ = WIFEXITED(status)     ? WEXITSTATUS(status)
                   : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
                                         : -1;
   }
-  result.exitStatus = exitStatus_;
-  result.out = out_;
-  result.err = err_;
-  return result;
+  return {exitStatus_, out_, err_};
 }

@@ -1,8 +1,7 @@
 #pragma once
-// A child process the test talks to while it runs: standard output and standard error come
-// back through pipes and are read incrementally, so a test can wait for a given progress line,
-// act (send a signal, remove a folder, ...), then let the child finish. Every wait has a
-// deadline: a child that hangs is killed and reported, never waited for forever.
+// A child process a test talks to while it runs: it can wait for a line of standard error,
+// act (signal, remove a folder, ...), then let the child finish. Every wait has a deadline:
+// a child that hangs is killed and reported, never waited for forever.
 #include <sys/types.h>
 
 #include <chrono>
@@ -15,14 +14,11 @@
 
 struct ChildOptions {
   std::vector<std::string> env;  // "NAME=value" added to (or replacing in) the environment
-  // RLIMIT_FSIZE in the child, with SIGXFSZ ignored so that writes past it fail with EFBIG
-  // (as on a full disk) instead of killing the child.
+  // RLIMIT_FSIZE, with SIGXFSZ ignored: writes past it fail with EFBIG, as on a full disk.
   std::optional<unsigned long long> fileSizeLimit;
-  // Run the child as this user and group (with no supplementary groups). Needs root.
-  std::optional<uid_t> uid;
+  std::optional<uid_t> uid;  // run as this user and group, no supplementary groups (root only)
   std::optional<gid_t> gid;
-  // Kill the child (SIGKILL) when it has not ended this long after Start.
-  std::chrono::milliseconds timeout{120000};
+  std::chrono::milliseconds timeout{120000};  // SIGKILL when not ended this long after Start
 };
 
 class ChildProcess {
@@ -32,21 +28,14 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // Starts `args` (args[0] is looked up in the build's bin folder when it has no "/") with
-  // standard input from /dev/null, default signal dispositions and nothing blocked. False
-  // (with the reason in err()) when it could not be started.
+  // Starts `args` (args[0] without "/" is a build executable), standard input /dev/null, every
+  // signal at its default and none blocked. False, with the reason in err(), on failure.
   bool Start(const std::vector<std::string>& args, const ChildOptions& options = {});
-
-  // Reads until a complete line of standard error satisfies `match` and returns it; nullopt
-  // when standard error ends (or the deadline passes) first. Lines already seen are not
-  // offered again.
+  // The first line of standard error not offered before that satisfies `match`; nullopt when
+  // standard error ends or the deadline passes first.
   std::optional<std::string> WaitForErrLine(const std::function<bool(const std::string&)>& match);
-
-  // Sends `signal` to the child; false once it has been reaped.
-  bool Signal(int signal);
-
-  // Reads both pipes to their end and reaps the child (killing it at the deadline).
-  CommandResult Wait();
+  bool Signal(int signal);  // false once the child has been reaped
+  CommandResult Wait();     // reads both pipes to their end and reaps the child
 
   pid_t pid() const { return pid_; }
   bool timedOut() const { return timedOut_; }
@@ -54,17 +43,13 @@ class ChildProcess {
   const std::string& out() const { return out_; }
 
  private:
-  // Reads whatever is ready on the open pipes, waiting at most until the deadline. False when
-  // both pipes have ended or the deadline passed (the child is then killed).
-  bool Pump();
-  void KillAtDeadline();
+  bool Pump();  // reads what is ready; false when both pipes ended or the deadline passed
 
   pid_t pid_ = -1;
-  int outFd_ = -1;
-  int errFd_ = -1;
+  int fds_[2] = {-1, -1};  // standard output, standard error
   std::string out_;
   std::string err_;
-  size_t errOffered_ = 0;  // err_ up to here has been offered to WaitForErrLine
+  size_t errOffered_ = 0;
   std::chrono::steady_clock::time_point deadline_;
   bool timedOut_ = false;
   bool reaped_ = false;

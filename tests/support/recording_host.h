@@ -13,8 +13,7 @@
 class RecordingHost : public RipHost {
  public:
   struct Progress {
-    int32_t index;   // the record's row
-    int32_t status;  // its status when the message was posted
+    int32_t index, status;  // the record's row, and its status when the message was posted
   };
 
   void PostProgress(TrackRecord& track) override;
@@ -23,11 +22,9 @@ class RecordingHost : public RipHost {
   void TrackStarted(TrackRecord& track, const std::string& outputName) override;
   void StopRequested() override;
 
-  // From now on error boxes stay open until StopRequested.
-  void HoldErrorBoxes();
-  // Waits until the worker sits in an error box; false on timeout (a test bug).
+  void HoldErrorBoxes();  // from now on error boxes stay open until StopRequested
+  // Until the worker sits in an error box, or the finished message came; false on timeout.
   bool WaitForErrorBox(std::chrono::milliseconds timeout = std::chrono::seconds(30));
-  // Waits for the finished message; false on timeout.
   bool WaitFinished(std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
   std::vector<Progress> progress() const;
@@ -36,8 +33,7 @@ class RecordingHost : public RipHost {
   std::vector<std::string> startedFiles() const;
   std::vector<int32_t> currentTracks() const;  // ripSettings.currentTrack at each start
   int finishedCount() const;
-  // True when ripFinished was already 1 as each finished message was posted.
-  bool finishedAfterFlag() const;
+  bool finishedAfterFlag() const;  // ripFinished was 1 as each finished message was posted
 
  private:
   mutable std::mutex mutex_;
@@ -53,7 +49,6 @@ class RecordingHost : public RipHost {
   bool stopRequested_ = false;
 };
 
-// Points ripSettings at one scripted or real device: defaults, the device list, drive 0,
-// and a track list built from its TOC with every track ticked. The output folder is
-// `outputFolder` (the settings file's Path, which the rip path reads).
+// Points ripSettings at drive 0 with defaults, every track ticked and `outputFolder` as the
+// settings file's Path (which the rip path reads).
 void PrepareRipSettings(const std::string& outputFolder, int32_t format);
