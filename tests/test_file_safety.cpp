@@ -1,24 +1,96 @@
-// Names that are not regular files, unreadable PCM, refused settings, locale, profile, memory.
+// What a rip writes, and where it must not. Guards against:
+// - names from disc texts outside the output folder, "." or "..", with control bytes or over
+//   255 bytes (cut inside a character); a tag given the cleaned text instead of the disc's
+// - a first run without its output folder failing; an output folder through a file not refused
+// - two tracks of one name ripped; a later track replacing an earlier file; a stop truncating one
+// - a link or a FIFO at an output or temporary name written through or waited on
+// - an unreadable temporary PCM file taken for its end
+// - settings the encoder refuses: more than one message, or a capture anyway
+// - list texts in the process locale (a decimal comma)
+// - a profile value's one pair of quotes kept; a write through a dangling link failing
+// - too little memory: a crash, or an empty or temporary file left
 #include <dlfcn.h>
 #include <sys/stat.h>
 
 #include <clocale>
 #include <filesystem>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
+#include "disc/output_naming.h"
 #include "disc/track_row_text.h"
 #include "encoders/mp3_encoder.h"
 #include "encoders/ogg_encoder.h"
 #include "platform/profile.h"
 #include "rip/encoder_binding.h"
 #include "rip/rip_job.h"
+#include "rip/rip_status.h"
 #include "support/fake_drive.h"
 #include "support/recording_host.h"
 #include "support/test_env.h"
 
 namespace fs = std::filesystem;
 using Texts = std::vector<std::string>;
+
+TEST(FileSafety, NamesFromDiscTexts) {
+  std::string e;
+  for (int i = 0; i < 150; ++i) e += "\xC3\xA9";  // 300 bytes of two-byte characters
+  using S = std::string;
+  const std::tuple<S, S, S, S, S, int, S, S> cases[] = {
+      {"mp3", "D/", "Back in Black", "AC/DC", "", 0, "D/Back in Black/AC-DC-Track 02.mp3", "AC/DC"},
+      {"ogg", "D/in/", "..", "AC/DC", "", 0, "D/in/_../AC-DC-Track 02.ogg", "ARTIST=AC/DC"},
+      {"wav", "D/x/y", "../x", ".", "$a/$l/$t", 0, "D/x/y/..-x/_./..-x/Track 02.wav", "RIFF"},
+      {"wav", "D/", e, "\x1f", "", 0, "D/" + e.substr(0, 254) + "/_-Track 02.wav", "RIFF"},
+      {"wav", "", "", "", "", 0, "D/My Music/Album-", "RIFF"},  // a first run
+      {"wav", "D/disc.cue/x", "", "", "", 1, "Cannot create output file", ""},
+      {"wav", "D/", "", "", "$a", 2, "Track 01 and Track 02 would both be written to", ""},
+  };
+  TempDir dir;
+  const std::string disc = MakeDiscAt(dir / "disc.cue", {"--lengths", "100,100"});
+  fs::copy_file(BinPath("obrin-rip"), dir / "obrin-rip");
+  const auto inDir = [&](const std::string& s) { return s[0] == 'D' ? dir / s.substr(2) : s; };
+  int run = 0;
+  for (const auto& [format, output, album, artist, pattern, exit, shown, inFile] : cases) {
+    std::vector<std::string> args = {BinPath("obrin-rip"), "--id3", "--image", disc,
+                                     "--format",           format,  "--album", album,
+                                     "--artist",           artist};
+    if (!pattern.empty()) args.insert(args.end(), {"--template", pattern});
+    if (!output.empty()) args.insert(args.end(), {"--output", inDir(output)});
+    if (output.empty()) args[0] = dir / "obrin-rip";  // the default folder is beside it
+    const CommandResult r = RunCommand(args, {"XDG_CONFIG_HOME=" + dir / std::to_string(++run)});
+    EXPECT_EQ(r.exitStatus, exit) << r.err;
+    EXPECT_NE((r.out + r.err).find(inDir(shown)), std::string::npos) << r.out << r.err;
+    const size_t tab = r.out.rfind('\t') + 1;
+    EXPECT_NE(ReadFile(r.out.substr(tab, r.out.size() - tab - 1)).find(inFile), r.out.npos);
+  }
+}
+
+TEST(FileSafety, LaterTrackNeverReplacesAFileNorAStopTruncatesOne) {
+  for (const bool stop : {false, true}) {  // two tracks named alike; a stop as track 2 begins
+    ScopedConfigHome config;
+    TempDir dir;
+    auto drive = std::make_shared<FakeDrive>();
+    drive->SetTracks({{0, 30, false}, {30, 30, false}});
+    SetCdDevices({drive});
+    PrepareRipSettings(dir.path() + "/", Wav);
+    ripSettings.fileNameTemplate = stop ? "$t" : "$a";
+    WriteFile(ComposeOutputPath(ripSettings.tracks[1], ripSettings), "keep");
+    struct : RecordingHost {  // notes track 2's file as it begins, and stops there if not alike
+      std::string before;
+      void TrackStarted(TrackRecord& track, const std::string& name) override {
+        RecordingHost::TrackStarted(track, name);
+        if (track.index != 1) return;
+        before = ReadFile(name);
+        if (ripSettings.fileNameTemplate == "$t") ripSettings.ripping = 0;
+      }
+    } host;
+    ripSettings.ripping = 1;
+    RipJob(host);
+    EXPECT_EQ(ripSettings.tracks[1].status, stop ? kStatusStopped : kStatusError);
+    EXPECT_TRUE(!host.before.empty() && ReadFile(host.startedFiles().back()) == host.before);
+  }
+}
 
 TEST(FileSafety, LinksAndFifosAtOutputOrTemporaryNamesAreRefused) {
   const struct {

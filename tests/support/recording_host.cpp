@@ -54,19 +54,6 @@ bool RecordingHost::WaitFinished(std::chrono::milliseconds timeout) {
   return changed_.wait_for(lock, timeout, [this] { return finished_ > 0; });
 }
 
-#define RECORDED(Type, Name, member) \
-  Type RecordingHost::Name() const { \
-    std::lock_guard lock(mutex_);    \
-    return member;                   \
-  }
-RECORDED(std::vector<RecordingHost::Progress>, progress, progress_)
-RECORDED(std::vector<std::string>, errors, errors_)
-RECORDED(std::vector<std::string>, startedFiles, started_)
-RECORDED(std::vector<int32_t>, currentTracks, currentTracks_)
-RECORDED(int, finishedCount, finished_)
-RECORDED(bool, finishedAfterFlag, finishedAfterFlag_)
-#undef RECORDED
-
 std::vector<int32_t> RecordingHost::ProgressOf(int32_t index) const {
   std::lock_guard lock(mutex_);
   std::vector<int32_t> statuses;

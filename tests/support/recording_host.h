@@ -27,15 +27,23 @@ class RecordingHost : public RipHost {
   bool WaitForErrorBox(std::chrono::milliseconds timeout = std::chrono::seconds(30));
   bool WaitFinished(std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
-  std::vector<Progress> progress() const;
+  std::vector<Progress> progress() const { return Locked(progress_); }
   std::vector<int32_t> ProgressOf(int32_t index) const;  // statuses posted for one row
-  std::vector<std::string> errors() const;
-  std::vector<std::string> startedFiles() const;
-  std::vector<int32_t> currentTracks() const;  // ripSettings.currentTrack at each start
-  int finishedCount() const;
-  bool finishedAfterFlag() const;  // ripFinished was 1 as each finished message was posted
+  std::vector<std::string> errors() const { return Locked(errors_); }
+  std::vector<std::string> startedFiles() const { return Locked(started_); }
+  // ripSettings.currentTrack at each start
+  std::vector<int32_t> currentTracks() const { return Locked(currentTracks_); }
+  int finishedCount() const { return Locked(finished_); }
+  // ripFinished was 1 as each finished message was posted
+  bool finishedAfterFlag() const { return Locked(finishedAfterFlag_); }
 
  private:
+  template <class T>
+  T Locked(const T& member) const {
+    std::lock_guard lock(mutex_);
+    return member;
+  }
+
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<Progress> progress_;
