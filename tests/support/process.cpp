@@ -82,16 +82,13 @@ bool ChildProcess::Start(const std::vector<std::string>& args, const ChildOption
   for (int fd : {devNull, out[1], err[1]}) {
     if (fd >= 0) close(fd);
   }
+  fds_[0] = out[0];  // closed by the destructor when the start failed
+  fds_[1] = err[0];
   if (pid < 0) {
-    for (int fd : {out[0], err[0]}) {
-      if (fd >= 0) close(fd);
-    }
     err_ = "cannot start " + strings[0];
     return false;
   }
   pid_ = pid;
-  fds_[0] = out[0];
-  fds_[1] = err[0];
   deadline_ = Clock::now() + options.timeout;
   return true;
 }
