@@ -276,21 +276,16 @@ struct SignalCase {
 const std::string kHead = "\"$0\" \"$@\" 2>&1 | head -1; exit ${PIPESTATUS[0]}";
 const std::string kStall =
     "LD_LIBRARY_PATH=" OBRIN_FAKE_LAME_DIR " OBRIN_FAKE_LAME_FAIL=stall exec \"$0\" \"$@\"";
+const Strings kWav = {"--format", "wav"};
 const SignalCase kSignalCases[] = {
-    {"head_wav", kHead, {"--format", "wav"}, 0, {}, 141, "Track 01: "},
+    {"head_wav", kHead, kWav, 0, {}, 141, "Track 01: "},
     {"head_mp3", kHead, {}, 0, {}, 141, "Track 01: "},
     {"second_INT", kStall, {}, 30, {SIGINT, SIGINT}, 130, "", true},
     {"HUP_then_TERM", kStall, {}, 30, {SIGHUP, SIGTERM}, 143, "", true},
     {"USR1_TERM", kStall, {}, 30, {SIGUSR1, SIGTERM, SIGINT}, 130, "", true},
     {"USR1_INT", kStall, {}, 30, {SIGUSR1, SIGINT, SIGINT}, 130, "", true},
-    {"stderr_closed",
-     "exec \"$0\" \"$@\" 2>&-",
-     {"--format", "wav"},
-     0,
-     {},
-     0,
-     "Track 01\tCompleted"},
-    {"all_closed", "exec \"$0\" \"$@\" <&- >&- 2>&-", {"--format", "wav"}, 0, {}, 0, ""}};
+    {"stderr_closed", "exec \"$0\" \"$@\" 2>&-", kWav, 0, {}, 0, "Track 01\tCompleted\t"},
+    {"all_closed", "exec \"$0\" \"$@\" <&- >&- 2>&-", kWav, 0, {}, 0, ""}};
 
 class CliProcess : public Faults, public testing::WithParamInterface<SignalCase> {};
 INSTANTIATE_TEST_SUITE_P(Cases, CliProcess, testing::ValuesIn(kSignalCases),
