@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -144,6 +145,14 @@ uint32_t PipelinedRipJob(RipHost& mainWindow, unsigned encodeJobs) {
         if (captured.outcome == CapturedTrack::kEncode) {
           handedOver = true;
           slots.Run([&mainWindow, &state, &track, plan, captured, claim] {
+            if (ripSettings.ripping == 0) {
+              // Stopped while it waited for its slot: as a stop during its capture.
+              if (!mainWindow.KeepsStoppedCapture()) std::remove(captured.pcmPath.c_str());
+              track.status = kStatusStopped;
+              mainWindow.PostProgress(track);
+              state.exitCode = kRipJobStopped;
+              return;
+            }
             if (!EncodeStage(mainWindow, state, track, plan.outputName, captured)) {
               state.endWalk = true;
             }
