@@ -153,8 +153,17 @@ uint32_t PipelinedRipJob(RipHost& mainWindow, unsigned encodeJobs) {
               state.exitCode = kRipJobStopped;
               return;
             }
-            if (!EncodeStage(mainWindow, state, track, plan.outputName, captured)) {
+            try {
+              if (!EncodeStage(mainWindow, state, track, plan.outputName, captured)) {
+                state.endWalk = true;
+              }
+            } catch (const std::bad_alloc&) {  // as on the worker: the job ends, and says why
+              std::remove(captured.pcmPath.c_str());
+              state.exitCode = kRipJobNoMemory;
               state.endWalk = true;
+              track.status = kStatusError;
+              mainWindow.ShowErrorBox(kNoMemoryText);
+              mainWindow.PostProgress(track);
             }
             RememberWritten(state, track, plan.outputName);
           });
