@@ -1,18 +1,13 @@
-// The CD-access calls over real libcdio on images made by mkdisc, and over the
-// fake drive. Faults guarded (a short bin's missing bytes are guarded end to
-// end in test_obrin_rip):
-// - an image's TOC (starts, 99 tracks), disc id (freedb's) or audio not what
-// mkdisc wrote
-// - a .toc's relative FILE names resolved against the working folder (libcdio
-// trap)
+// The CD-access calls over real libcdio on images made by mkdisc, and over the fake drive.
+// Faults guarded (a short bin's missing bytes are guarded end to end in test_obrin_rip):
+// - an image's TOC (starts, 99 tracks), disc id (freedb's) or audio not what mkdisc wrote
+// - a .toc's relative FILE names resolved against the working folder (libcdio trap)
 // - a cue naming another bin reading <cue>.bin instead (libcdio trap)
-// - images of several data files opened, then read from the first file only
-// (libcdio trap)
+// - images of several data files opened, then read from the first file only (libcdio trap)
 // - a BOM-led sheet, a MOTOROLA bin or an NRG image not read as written
 // - an image that does not open without the reason, down to obrin-rip's message
 // - a damaged NRG chunk table handed to libcdio, which trusts it (libcdio trap)
-// - a handle that did not open, or was closed, answering a call; more than
-// eight devices
+// - a handle that did not open, or was closed, answering a call; more than eight devices
 // - error numbers shared between threads, or cleared by a success
 // - a libcdio-paranoia skip or read error during a block not failing that block
 #include <sys/stat.h>
@@ -32,8 +27,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Opens the last device listed: the only one, or the image after any real
-// drives.
+// Opens the last device listed: the only one, or the image after any real drives.
 CdHandle OpenLast(const std::string& image = "") {
   if (!image.empty()) SetCdImages({image});
   DeviceList list{};
@@ -43,8 +37,7 @@ CdHandle OpenLast(const std::string& image = "") {
   return n > 0 ? GetCDHandle(&request) : kNoCdHandle;
 }
 
-// The bytes a read delivered; nothing when it failed (having delivered
-// nothing).
+// The bytes a read delivered; nothing when it failed (having delivered nothing).
 std::optional<std::string> Read(CdHandle handle, uint32_t start, uint32_t count) {
   TrackBufferPtr buffer = AllocTrackBuffer(count);
   buffer->startSector = start;
@@ -58,8 +51,7 @@ std::optional<std::string> Read(CdHandle handle, uint32_t start, uint32_t count)
 
 TEST(CdAccess, ImagesGiveTheTocAndAudioThatWereWritten) {
   TempDir dir;
-  // The disc ids are worked out after freedb's documents from the tracks'
-  // starts in seconds.
+  // The disc ids are worked out after freedb's documents from the tracks' starts in seconds.
   const std::tuple<std::string, std::vector<uint32_t>, uint32_t> cases[] = {
       {"three.cue", {4500, 3000, 6000}, 0x0D00B403},  // 2, 62, 102 s; 180 s long; 3 tracks
       {"gaps.toc", {10, 0, 20, 5}, 0x08000004},
@@ -73,8 +65,7 @@ TEST(CdAccess, ImagesGiveTheTocAndAudioThatWereWritten) {
     TocBuffer toc{};
     EXPECT_EQ(ReadTOC(handle, &toc), 1);
     EXPECT_EQ(ComputeCddbDiscId(toc), id);
-    // Each entry (0xAA: the lead-out), then the audio in blocks of 26 as the
-    // ripper reads it.
+    // Each entry (0xAA: the lead-out), then the audio in blocks of 26 as the ripper reads it.
     uint32_t end = 0;
     for (uint32_t i = 0, n = lengths.size(); i <= n; end += i < n ? lengths[i] : 0, ++i) {
       const TocEntry& e = toc.entries[i];
@@ -94,8 +85,7 @@ TEST(CdAccess, ImagesReadTheBinTheirSheetNamesOrSayWhyTheyDoNotOpen) {
   TempDir dir;
   ScopedConfigHome config;
   for (const char* folder : {"album", "work", "folder.cue"}) fs::create_directory(dir / folder);
-  // The disc, and decoys where libcdio alone would look: the working folder,
-  // and <cue>.bin.
+  // The disc, and decoys where libcdio alone would look: the working folder, and <cue>.bin.
   for (const char* image : {"album/disc.cue", "album/disc.toc", "album/disc.nrg"}) {
     MakeDisc({dir / image, "--lengths", "20,30"});
   }
@@ -118,8 +108,8 @@ TEST(CdAccess, ImagesReadTheBinTheirSheetNamesOrSayWhyTheyDoNotOpen) {
   };
   const size_t table = 200 * kSectorBytes;  // after the pregap and both tracks
   const std::string notNrg = "it is not a valid NRG image: ";
-  // The image (from the working folder), the text written there (unless empty),
-  // and why it does not open (empty: it opens).
+  // The image (from the working folder), the text written there (unless empty), and why it
+  // does not open (empty: it opens).
   const std::tuple<std::string, std::string, std::string> cases[] = {
       {"../album/disc.toc", "", ""},
       {"../album/decoy.cue", sheet("FILE \"disc.bin\" BINARY"), ""},
@@ -134,14 +124,11 @@ TEST(CdAccess, ImagesReadTheBinTheirSheetNamesOrSayWhyTheyDoNotOpen) {
        "its data file " + dir / "album/missing.bin" + " does not exist"},
       {"../album/short.cue", sheet("FILE \"short.bin\" BINARY"),
        "its data file " + dir / "album/short.bin" +
-           " is too short: it holds 15 sectors, but track 2 starts at sector "
-           "20"},
+           " is too short: it holds 15 sectors, but track 2 starts at sector 20"},
       {"../album/two.cue", sheet("FILE \"disc.bin\" BINARY") + "FILE \"decoy.bin\" BINARY\n",
-       "the cue sheet names more than one data file; only images with a single "
-       "one can be read"},
+       "the cue sheet names more than one data file; only images with a single one can be read"},
       {"../album/windows.cue", sheet("FILE \"C:\\Rips\\a.bin\" BINARY"),
-       "its data file \"C:\\Rips\\a.bin\" is a Windows path; name the file "
-       "relative to the cue "
+       "its data file \"C:\\Rips\\a.bin\" is a Windows path; name the file relative to the cue "
        "sheet"},
       {"../album/wave.cue", sheet("FILE \"disc.bin\" WAVE"),
        "its data file has the type WAVE; only BINARY and MOTOROLA can be read"},
@@ -205,8 +192,8 @@ TEST(CdAccess, HandlesThatDidNotOpenFailEveryCallAndErrorsArePerThread) {
 }
 
 TEST(ParanoiaBlock, ASkipOrAReadErrorReportedDuringABlockFailsIt) {
-  // What libcdio-paranoia reports while the second sector is read, whether that
-  // read gives nothing, and whether the block counts as read.
+  // What libcdio-paranoia reports while the second sector is read, whether that read gives
+  // nothing, and whether the block counts as read.
   const std::tuple<std::vector<paranoia_cb_mode_t>, bool, bool> cases[] = {
       {{}, false, true},
       {{PARANOIA_CB_READ, PARANOIA_CB_VERIFY, PARANOIA_CB_FIXUP_EDGE, PARANOIA_CB_DRIFT},
