@@ -128,6 +128,26 @@ uint32_t RipJob(RipHost& mainWindow) {
 uint32_t PipelinedRipJob(RipHost& mainWindow, unsigned encodeJobs) {
   RipSettings& settings = ripSettings;
   JobState state;
+  // An encoder starts only where there is room for it beside those already running (which
+  // may still be setting up); where there is not, it waits for one to end, then tries alone.
+  std::mutex codecMutex;
+  std::condition_variable codecEnded;
+  unsigned codecsRunning = 0;
+  auto startCodec = [&] {
+    std::unique_lock lock(codecMutex);
+    ++codecsRunning;
+    while (!CodecMemoryAvailable(codecsRunning)) {
+      if (codecsRunning == 1) return false;
+      const unsigned running = codecsRunning;
+      codecEnded.wait(lock, [&] { return codecsRunning < running; });
+    }
+    return true;
+  };
+  auto endCodec = [&] {
+    std::lock_guard lock(codecMutex);
+    --codecsRunning;
+    codecEnded.notify_all();
+  };
   {
     EncodeSlots slots(std::max(1u, encodeJobs));
     for (size_t position = 0; position < settings.tracks.size(); ++position) {
@@ -144,7 +164,7 @@ uint32_t PipelinedRipJob(RipHost& mainWindow, unsigned encodeJobs) {
         const CapturedTrack captured = CaptureStage(mainWindow, state, track, *claim);
         if (captured.outcome == CapturedTrack::kEncode) {
           handedOver = true;
-          slots.Run([&mainWindow, &state, &track, plan, captured, claim] {
+          slots.Run([&mainWindow, &state, &track, &startCodec, &endCodec, plan, captured, claim] {
             if (ripSettings.ripping == 0) {
               // Stopped while it waited for its slot: as a stop during its capture.
               if (!mainWindow.KeepsStoppedCapture()) std::remove(captured.pcmPath.c_str());
@@ -153,18 +173,22 @@ uint32_t PipelinedRipJob(RipHost& mainWindow, unsigned encodeJobs) {
               state.exitCode = kRipJobStopped;
               return;
             }
-            try {
-              if (!EncodeStage(mainWindow, state, track, plan.outputName, captured)) {
-                state.endWalk = true;
+            bool ended = false;
+            if (startCodec()) {
+              try {
+                ended = !EncodeStage(mainWindow, state, track, plan.outputName, captured);
+              } catch (const std::bad_alloc&) {  // as on the worker: the job ends, says why
+                std::remove(captured.pcmPath.c_str());
+                EndForLackOfMemory(mainWindow, &track, state);
+                ended = true;
               }
-            } catch (const std::bad_alloc&) {  // as on the worker: the job ends, and says why
+            } else {
               std::remove(captured.pcmPath.c_str());
-              state.exitCode = kRipJobNoMemory;
-              state.endWalk = true;
-              track.status = kStatusError;
-              mainWindow.ShowErrorBox(kNoMemoryText);
-              mainWindow.PostProgress(track);
+              EndForLackOfMemory(mainWindow, &track, state);
+              ended = true;
             }
+            endCodec();
+            if (ended) state.endWalk = true;
             RememberWritten(state, track, plan.outputName);
           });
         } else {

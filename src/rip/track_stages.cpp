@@ -27,10 +27,6 @@
 
 const char* const kNoMemoryText = "Not enough memory to go on ripping";
 
-namespace {
-
-// Ends the walk for want of memory as a failed buffer allocation does (exit code 1), and
-// says so; `track`, when given, ends "ERROR".
 void EndForLackOfMemory(RipHost& host, TrackRecord* track, JobState& state) {
   state.exitCode = kRipJobNoMemory;
   host.ShowErrorBox(kNoMemoryText);
@@ -42,17 +38,19 @@ void EndForLackOfMemory(RipHost& host, TrackRecord* track, JobState& state) {
 
 // libvorbis and libmp3lame do not check all their allocations: set up where memory is short
 // (a low RLIMIT_AS, say) they crash, leaving an empty file and the temporary one. They are
-// started only when this much address space, three times what one encode takes, was free
-// a moment before.
+// started only when this much address space per encode, three times what one takes, was
+// free a moment before.
 constexpr size_t kCodecHeadroom = size_t{16} << 20;
 
-bool CodecMemoryAvailable() {
-  void* probe =
-      mmap(nullptr, kCodecHeadroom, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+bool CodecMemoryAvailable(unsigned encodes) {
+  const size_t size = kCodecHeadroom * std::max(1u, encodes);
+  void* probe = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (probe == MAP_FAILED) return false;
-  munmap(probe, kCodecHeadroom);
+  munmap(probe, size);
   return true;
 }
+
+namespace {
 
 // Before anything is captured for `track`: memory for its encoder (else the walk ends, with
 // `endWalk` set), and the encoder's answer to its settings, asked once per settings block and

@@ -96,6 +96,12 @@ bool EncodeStage(RipHost& host, JobState& state, TrackRecord& track, const std::
 // Notes `outputName` as written by this job when the track got as far as making it.
 void RememberWritten(JobState& state, const TrackRecord& track, const std::string& outputName);
 
+// True when address space for `encodes` encoders at once was free a moment ago; the
+// encoders crash rather than fail where memory runs short.
+bool CodecMemoryAvailable(unsigned encodes = 1);
+// Ends the walk for want of memory as a failed buffer allocation does (exit code 1), and
+// says so; `track`, when given, ends "ERROR".
+void EndForLackOfMemory(RipHost& host, TrackRecord* track, JobState& state);
 // Lowers the calling thread to SCHED_IDLE (nice 19 where that is refused).
 void LowerThreadPriority();
 
