@@ -88,37 +88,34 @@ std::string InfoFrame(const std::string& mp3) {
 }
 
 TEST(LameEnc, ModesRatesAndPresets) {
-  // The changes to the defaults, and the stream's rate, channels and lowest and highest
-  // bitrate. Without an info frame (frames too small to hold one) the decoder cannot trim the
-  // encoder's delay and padding.
+  // The stream's rate, channels and lowest and highest bitrate. Without an info frame (frames
+  // too small to hold one) the decoder cannot trim the encoder's delay and padding.
   const struct {
     BE_CONFIG config;
     long rate;
     int channels, lowest, highest;
     bool info = true;
-  } rows[] = {
-      {Config(), 44100, 2, 128, 192},
-      {Config(LQP_VERYHIGH_QUALITY, BE_MP3_MODE_MONO, 32000), 32000, 1, 128, 192},
-      {Config(LQP_VERYHIGH_QUALITY, BE_MP3_MODE_JSTEREO, 48000), 48000, 2, 128, 192},
-      {Config(LQP_VERYHIGH_QUALITY, BE_MP3_MODE_JSTEREO, 22050, 0), 22050, 2, 128, 128},
-      {Config(LQP_VERYHIGH_QUALITY, BE_MP3_MODE_DUALCHANNEL, 0, 0), 44100, 2, 128, 128},
-      {Config(LQP_NOPRESET), 44100, 2, 128, 192},
-      {Config(LQP_VOICE_QUALITY), 44100, 1, 128, 192},
-      {Config(LQP_R3MIX), 44100, 2, 32, 320},
-      {Config(LQP_INSANE), 44100, 2, 320, 320},
-      {Config(LQP_ABR), 44100, 2, 140, 180},  // 160 kbps on average
-      {Config(LQP_CBR), 44100, 2, 128, 128},
-      {Config(LQP_PHONE), 8000, 1, 16, 16, false},
-      {Config(LQP_SW), 11025, 1, 24, 24, false},
-      {Config(LQP_AM), 16000, 1, 40, 40},
-      {Config(LQP_FM), 32000, 2, 112, 112},
-      {Config(LQP_VOICE), 32000, 1, 56, 56},
-      {Config(LQP_RADIO), 44100, 2, 112, 112},
-      {Config(LQP_TAPE), 44100, 2, 128, 128},
-      {Config(LQP_HIFI), 44100, 2, 160, 160},
-      {Config(LQP_CD), 44100, 2, 192, 192},
-      {Config(LQP_STUDIO), 44100, 2, 256, 256},
-  };
+  } rows[] = {{Config(), 44100, 2, 128, 192},
+              {Config(LQP_VERYHIGH_QUALITY, BE_MP3_MODE_MONO, 32000), 32000, 1, 128, 192},
+              {Config(LQP_VERYHIGH_QUALITY, BE_MP3_MODE_JSTEREO, 48000), 48000, 2, 128, 192},
+              {Config(LQP_VERYHIGH_QUALITY, BE_MP3_MODE_JSTEREO, 22050, 0), 22050, 2, 128, 128},
+              {Config(LQP_VERYHIGH_QUALITY, BE_MP3_MODE_DUALCHANNEL, 0, 0), 44100, 2, 128, 128},
+              {Config(LQP_NOPRESET), 44100, 2, 128, 192},
+              {Config(LQP_VOICE_QUALITY), 44100, 1, 128, 192},
+              {Config(LQP_R3MIX), 44100, 2, 32, 320},
+              {Config(LQP_INSANE), 44100, 2, 320, 320},
+              {Config(LQP_ABR), 44100, 2, 140, 180},  // 160 kbps on average
+              {Config(LQP_CBR), 44100, 2, 128, 128},
+              {Config(LQP_PHONE), 8000, 1, 16, 16, false},
+              {Config(LQP_SW), 11025, 1, 24, 24, false},
+              {Config(LQP_AM), 16000, 1, 40, 40},
+              {Config(LQP_FM), 32000, 2, 112, 112},
+              {Config(LQP_VOICE), 32000, 1, 56, 56},
+              {Config(LQP_RADIO), 44100, 2, 112, 112},
+              {Config(LQP_TAPE), 44100, 2, 128, 128},
+              {Config(LQP_HIFI), 44100, 2, 160, 160},
+              {Config(LQP_CD), 44100, 2, 192, 192},
+              {Config(LQP_STUDIO), 44100, 2, 256, 256}};
   TempDir dir;
   const std::string path = dir / "out.mp3", tag = "TAGtitle" + std::string(120, '\0');
   for (const auto& row : rows) {
