@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <tuple>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -62,8 +63,7 @@ std::vector<int16_t> Music(std::size_t frames) {
   return pcm;
 }
 
-// Drives the library as the program does: chunks of the size it asks for, flush, close. The
-// whole stream.
+// The whole stream, made as the program makes it: chunks of the size asked for, flush, close.
 std::string Encode(BE_CONFIG config, const std::vector<int16_t>& pcm) {
   uint32_t samples = 0, size = 0, produced = 0;
   HBE_STREAM stream = nullptr;
@@ -138,14 +138,12 @@ TEST(LameEnc, ModesRatesAndPresets) {
 
 TEST(LameEnc, EachVbrQualityItsOwnStream) {
   // Over the full bitrate range a better quality never makes a smaller stream.
-  std::size_t previous = SIZE_MAX;
-  for (int quality = 0; quality <= 9; ++quality) {
-    BE_CONFIG config = Config();
-    config.format.LHV1.nVBRQuality = quality;
-    config.format.LHV1.dwBitrate = config.format.LHV1.dwMaxBitrate = 0;
+  BE_CONFIG config = Config();
+  config.format.LHV1.dwBitrate = config.format.LHV1.dwMaxBitrate = 0;
+  for (std::size_t quality = 0, previous = SIZE_MAX; quality <= 9; ++quality) {
+    config.format.LHV1.nVBRQuality = static_cast<int32_t>(quality);
     const std::size_t size = Encode(config, Music(44100)).size();
-    EXPECT_LT(size, previous) << "quality " << quality;
-    previous = size;
+    EXPECT_LT(size, std::exchange(previous, size)) << "quality " << quality;
   }
 }
 
