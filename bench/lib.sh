@@ -328,3 +328,91 @@ bench_compare_formats() {
     done < <(bench_lengths)
   done
 }
+
+# obrin-rip --jobs 2 against --jobs 1 (the window's one-track-after-another order) on one
+# disc. SPEED "image" reads the image as fast as it goes; a number N reads it as a drive of
+# N times real time would (OBRIN_IMAGE_SPEED, a test-and-bench-only setting of the image
+# reader), and read_s is then the pure read time of the disc at that speed. j2/j1 is the
+# time ratio of the two (target 0.60 at most at image speed), j2/read that of --jobs 2 to the
+# read time (target 1.15 at most at a drive speed), mem_x their peak memory ratio (target 3
+# at most). same: both rips wrote the same audio (WAV and MP3 byte for byte, Ogg decoded) and
+# every file checks against the disc.
+bench_jobs_header() {
+  printf '%-6s %-6s %-6s %7s %8s %8s %6s %8s %9s %9s %6s %5s\n' format length drive read_s \
+    jobs1_s jobs2_s j2/j1 j2/read jobs1_MB jobs2_MB mem_x same
+}
+
+# The audio of FILE as a decoder gives it (the Ogg stream serial differs between rips).
+bench_jobs_audio() {
+  case $1 in
+    *.ogg) oggdec --quiet --raw -o - "$1" ;;
+    *) cat "$1" ;;
+  esac
+}
+
+# One row: disc NAME of LENGTHS (comma-separated sectors) ripped to FORMAT at SPEED, the two
+# sides alternating RUNS times (once each at a drive speed, where the read time dominates).
+bench_jobs() {
+  local format=$1 name=$2 lengths=$3 speed=$4 round side same=yes sectors runs=$bench_runs
+  local -a env=()
+  bench_disc "$name" "$lengths"
+  sectors=$(($(stat -c %s "$bench_work/$name.bin") / BENCH_SECTOR_BYTES))
+  [[ $speed == image ]] || {
+    env=("OBRIN_IMAGE_SPEED=$speed")
+    runs=1
+  }
+  : >"$bench_work/jobs1.runs"
+  : >"$bench_work/jobs2.runs"
+  for ((round = 0; round < runs; round++)); do
+    for side in $( ((round % 2)) && echo 2 1 || echo 1 2); do
+      rm -rf "$bench_work/jobs$side"
+      bench_timed env "${env[@]}" "$bench_bin/obrin-rip" --image "$bench_work/$name.cue" \
+        --format "$format" --output "$bench_work/jobs$side" --jobs "$side" \
+        >"$bench_work/last.line" || {
+        bench_fail "obrin-rip --jobs $side --format $format: $(tail -n 3 "$bench_work/last.err")"
+        same=no
+      }
+      cat "$bench_work/last.line" >>"$bench_work/jobs$side.runs"
+    done
+  done
+  local -a one two
+  mapfile -t one < <(bench_ripped_files "$bench_work/jobs1" "$format")
+  mapfile -t two < <(bench_ripped_files "$bench_work/jobs2" "$format")
+  bench_verify_rip "$format" "$bench_work/jobs2" "$name" "$lengths" || same=no
+  for ((round = 0; round < ${#two[@]}; round++)); do
+    cmp -s <(bench_jobs_audio "${one[round]:-/dev/null}") <(bench_jobs_audio "${two[round]}") || {
+      bench_fail "${two[round]} differs from the --jobs 1 rip"
+      same=no
+    }
+  done
+  rm -rf "$bench_work/jobs1" "$bench_work/jobs2"
+
+  local wall1 wall2 peak1 peak2 read=- toRead=-
+  wall1=$(cut -d' ' -f1 "$bench_work/jobs1.runs" | bench_median)
+  wall2=$(cut -d' ' -f1 "$bench_work/jobs2.runs" | bench_median)
+  peak1=$(cut -d' ' -f3 "$bench_work/jobs1.runs" | bench_max)
+  peak2=$(cut -d' ' -f3 "$bench_work/jobs2.runs" | bench_max)
+  if [[ $speed != image ]]; then
+    read=$(awk -v s="$sectors" -v x="$speed" 'BEGIN { printf "%.2f", s / 75 / x }')
+    toRead=$(bench_div "$wall2" "$read")
+  fi
+  printf '%-6s %-6s %-6s %7s %8s %8s %6s %8s %9s %9s %6s %5s\n' "$format" \
+    "$( ((sectors < 4500)) && echo "$((sectors / 75))s" || echo "$((sectors / 75 / 60))min")" \
+    "$([[ $speed == image ]] && echo image || echo "${speed}x")" \
+    "$read" "$wall1" "$wall2" "$(bench_div "$wall2" "$wall1")" \
+    "$toRead" "$(bench_mb "$peak1")" \
+    "$(bench_mb "$peak2")" "$(bench_div "$peak2" "$peak1")" "$same"
+}
+
+# The --jobs rows: the 74-minute disc to MP3 and Ogg Vorbis at image speed and from a 48x
+# drive; when quick, a 3-track disc of 20 seconds.
+bench_jobs_rows() {
+  local name=$BENCH_FULL_DISC lengths=$BENCH_FULL_LENGTHS format speed
+  if ((bench_quick)); then
+    name=jobs20s
+    lengths=600,500,400
+  fi
+  for speed in image 48; do
+    for format in mp3 ogg; do bench_jobs "$format" "$name" "$lengths" "$speed"; done
+  done
+}

@@ -3,7 +3,8 @@
 # same run for WAV (dd copying the bytes out of the image), MP3 (lame) and Ogg Vorbis
 # (oggenc), each at Obrin's default settings, on 1- and 20-minute tracks; then a full
 # 74-minute disc ripped to each format. Every file obrin writes is checked: WAV byte for
-# byte against the image, MP3 and Ogg by decoding them to the right length.
+# byte against the image, MP3 and Ogg by decoding them to the right length. Last, --jobs 2
+# against --jobs 1 (bench/jobs.sh).
 #
 # Times are medians of alternating runs; ratio is obrin/reference (wall clock), cpu_ratio the
 # same for user + system time, which a busy machine disturbs less. Peak memory is the largest
@@ -24,4 +25,7 @@ if ((!bench_quick)); then
   bench_full_header
   for format in wav mp3 ogg; do bench_full "$format"; done
 fi
+echo
+bench_jobs_header
+bench_jobs_rows
 bench_finish

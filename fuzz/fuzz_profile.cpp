@@ -60,8 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   fuzz::WriteBytes(gIni, input);
 
-  // Names and values as the input's lines have them, untrimmed: a section between the first
-  // "[" and the last "]", a key before the first "=", a value after it.
+  // Untrimmed names and values from the input's lines: a section between the first "[" and the
+  // last "]", a key before the first "=", a value after it.
   std::vector<std::string> sections = {"Output"}, keys = {"Path"}, values = {" plain value "};
   for (std::size_t pos = 0, end; pos < size; pos = end + 1) {
     end = std::min(input.find('\n', pos), size);

@@ -1,7 +1,6 @@
-// fuzz_seeds CORPUS_ROOT [IMAGE.cue|IMAGE.toc|IMAGE.nrg ...]: writes CORPUS_ROOT/<target>/<name>,
-// the starting corpora, made afresh by scripts/fuzz.sh before each run. Obrin makes what it can:
-// the Obrin.ini a first run writes, the TOC of each image (made by mkdisc) as its drive would
-// give it, the image texts; hand-written variants add edited files and broken drives.
+// fuzz_seeds CORPUS_ROOT [IMAGE.cue|IMAGE.toc|IMAGE.nrg ...]: writes the starting corpora
+// CORPUS_ROOT/<target>/<name>: the Obrin.ini a first run writes, each image's TOC as its drive
+// gives it, the image texts, and hand-written edited files and broken drives.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>

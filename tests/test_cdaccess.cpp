@@ -2,10 +2,16 @@
 // Faults guarded (a short bin's missing bytes are guarded end to end in test_obrin_rip):
 // - an image's TOC (starts, 99 tracks), disc id (freedb's) or audio not what mkdisc wrote
 // - a .toc's relative FILE names resolved against the working folder (libcdio trap)
-// - a cue naming a missing bin reading <cue>.bin instead (libcdio trap)
+// - a cue naming another bin reading <cue>.bin instead (libcdio trap)
 // - images of several data files opened, then read from the first file only (libcdio trap)
+// - a BOM-led sheet, a MOTOROLA bin or an NRG image not read as written
+// - an image that does not open without the reason, down to obrin-rip's message
+// - a damaged NRG chunk table handed to libcdio, which trusts it (libcdio trap)
 // - a handle that did not open, or was closed, answering a call; more than eight devices
 // - error numbers shared between threads, or cleared by a success
+// - a libcdio-paranoia skip or read error during a block not failing that block
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <optional>
 #include <thread>
@@ -13,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "disc/cd_device.h"
+#include "disc/paranoia_block.h"
 #include "support/fake_drive.h"
 #include "support/test_env.h"
 
@@ -74,43 +81,81 @@ TEST(CdAccess, ImagesGiveTheTocAndAudioThatWereWritten) {
   }
 }
 
-TEST(CdAccess, ImagesReadTheBinTheirSheetNamesOrDoNotOpen) {
+TEST(CdAccess, ImagesReadTheBinTheirSheetNamesOrSayWhyTheyDoNotOpen) {
   TempDir dir;
+  ScopedConfigHome config;
   for (const char* folder : {"album", "work", "folder.cue"}) fs::create_directory(dir / folder);
   // The disc, and decoys where libcdio alone would look: the working folder, and <cue>.bin.
-  MakeDisc({dir / "album/disc.toc", "--lengths", "20,30"});
+  for (const char* image : {"album/disc.cue", "album/disc.toc", "album/disc.nrg"}) {
+    MakeDisc({dir / image, "--lengths", "20,30"});
+  }
   MakeDisc({dir / "work/disc.toc", "--lengths", "20,30", "--seed", "9"});
   MakeDisc({dir / "album/decoy.cue", "--lengths", "20,30", "--seed", "5"});
   MakeDisc({dir / "album/nobin.cue", "--lengths", "20,30", "--seed", "6"});
-  const std::string audio = " BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
-  const std::string second = "FILE \"decoy.bin\" BINARY\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n";
-  const std::string toc = "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 0 00:00:10\n";
-  // The sheet, the text written there (unless empty), whether it opens.
-  const std::tuple<std::string, std::string, bool> cases[] = {
-      {"../album/disc.toc", "", true},
-      {"../album/decoy.cue", "FILE \"disc.bin\"" + audio, true},
-      {"../other.cue", "FILE \"album/disc.bin\"" + audio, true},
-      {"../album/nobin.cue", "FILE \"missing.bin\"" + audio, false},
-      {"../album/nobin.toc", "CD_DA\nTRACK AUDIO\nFILE \"missing.bin\" 0 00:00:20\n", false},
-      {"../album/two.cue", "FILE \"disc.bin\"" + audio + second, false},
-      {"../album/two.toc", toc + "TRACK AUDIO\nFILE \"decoy.bin\" 0 00:00:10\n", false},
-      {"../album/garbage.toc", toc + "FILE \"disc.bin\" twelve o'clock\n{{{\n", false},
-      {"../noise.nrg", std::string(5000, 'Z'), false},
-      {"../missing.cue", "", false},
-      {"../folder.cue", "", false},
+  const std::string audio = ReadFile(dir / "album/disc.bin");
+  std::string swapped = audio;
+  for (size_t i = 0; i + 1 < swapped.size(); i += 2) std::swap(swapped[i], swapped[i + 1]);
+  WriteFile(dir / "album/swapped.bin", swapped);
+  WriteFile(dir / "album/short.bin", audio.substr(0, 15 * kSectorBytes));
+  ASSERT_EQ(mkfifo((dir / "fifo.cue").c_str(), 0600), 0);
+  const std::string cue = ReadFile(dir / "album/disc.cue");
+  const auto sheet = [&](const std::string& fileLine) {
+    return fileLine + cue.substr(cue.find('\n'));
   };
-  const std::string expected =
-      ReadFile(dir / "album/disc.bin").substr(10 * kSectorBytes, 26 * kSectorBytes);
+  const std::string nrg = ReadFile(dir / "album/disc.nrg");
+  const auto damaged = [&](size_t at, const std::string& bytes) {
+    return std::string(nrg).replace(at, bytes.size(), bytes);
+  };
+  const size_t table = 200 * kSectorBytes;  // after the pregap and both tracks
+  const std::string notNrg = "it is not a valid NRG image: ";
+  // The image (from the working folder), the text written there (unless empty), and why it
+  // does not open (empty: it opens).
+  const std::tuple<std::string, std::string, std::string> cases[] = {
+      {"../album/disc.toc", "", ""},
+      {"../album/decoy.cue", sheet("FILE \"disc.bin\" BINARY"), ""},
+      {"../other.cue", sheet("FILE \"album/disc.bin\" BINARY"), ""},
+      {"../album/bom.cue", "\xEF\xBB\xBF" + sheet("FILE \"disc.bin\" BINARY"), ""},
+      {"../album/motorola.cue", sheet("FILE \"swapped.bin\" MOTOROLA"), ""},
+      {"../album/disc.nrg", "", ""},
+      {"../missing.cue", "", "it does not exist"},
+      {"../folder.cue", "", "it is a directory"},
+      {"../fifo.cue", "", "it is not a regular file"},
+      {"../album/nobin.cue", sheet("FILE \"missing.bin\" BINARY"),
+       "its data file " + dir / "album/missing.bin" + " does not exist"},
+      {"../album/short.cue", sheet("FILE \"short.bin\" BINARY"),
+       "its data file " + dir / "album/short.bin" +
+           " is too short: it holds 15 sectors, but track 2 starts at sector 20"},
+      {"../album/two.cue", sheet("FILE \"disc.bin\" BINARY") + "FILE \"decoy.bin\" BINARY\n",
+       "the cue sheet names more than one data file; only images with a single one can be read"},
+      {"../album/windows.cue", sheet("FILE \"C:\\Rips\\a.bin\" BINARY"),
+       "its data file \"C:\\Rips\\a.bin\" is a Windows path; name the file relative to the cue "
+       "sheet"},
+      {"../album/wave.cue", sheet("FILE \"disc.bin\" WAVE"),
+       "its data file has the type WAVE; only BINARY and MOTOROLA can be read"},
+      {"../footer.nrg", damaged(nrg.size() - 12, "NERX"), notNrg + "it has no NRG footer"},
+      {"../outside.nrg", damaged(nrg.size() - 4, "\xFF\xFF"),
+       notNrg + "its footer points outside the file"},
+      {"../past.nrg", damaged(table + 4, "\x7F"), notNrg + "chunk CUEX runs past its table"},
+      {"../notrack.nrg", damaged(table, "XUEX"), notNrg + "it holds no track chunk"},
+      {"../entry.nrg", damaged(table + 8 + 4 * 8 + 4, "\x7F"),
+       notNrg + "chunk CUEX holds a track entry that cannot be read"},
+      {"../noend.nrg", damaged(nrg.size() - 20, "X"), notNrg + "its chunk table has no END! chunk"},
+  };
   const fs::path saved = fs::current_path();
   fs::current_path(dir / "work");
-  for (const auto& [sheet, text, opens] : cases) {
-    SCOPED_TRACE(sheet);
-    if (!text.empty()) WriteFile(sheet, text);
-    const CdHandle handle = OpenLast(sheet);
-    EXPECT_EQ(handle != kNoCdHandle, opens);
-    EXPECT_TRUE(!opens || Read(handle, 10, 26) == expected);
+  for (const auto& [image, text, why] : cases) {
+    SCOPED_TRACE(image);
+    if (!text.empty()) WriteFile(image, text);
+    const CdHandle handle = OpenLast(image);
+    EXPECT_EQ(GetCDHandleErrorText(),
+              why.empty() ? "" : "Cannot open disc image " + image + ": " + why);
+    EXPECT_TRUE(!why.empty() ||
+                Read(handle, 10, 26) == audio.substr(10 * kSectorBytes, 26 * kSectorBytes));
     CloseCDHandle(handle);
   }
+  const CommandResult r = RunCommand({"obrin-rip", "--image", "../missing.cue", "--list"});
+  EXPECT_EQ(r.exitStatus, 2);
+  EXPECT_EQ(r.err, "obrin-rip: Cannot open disc image ../missing.cue: it does not exist\n");
   fs::current_path(saved);
   EXPECT_EQ(DiscoverCdDevices(std::vector<std::string>(9, "x.cue")).size(), 8u);
 }
@@ -144,6 +189,35 @@ TEST(CdAccess, HandlesThatDidNotOpenFailEveryCallAndErrorsArePerThread) {
   EXPECT_TRUE(Read(open, 0, 1));  // a success leaves the last failure's numbers alone
   EXPECT_EQ(GetAspiLibError(), kCdErrInvalidHandle);
   CloseCDHandle(open);
+}
+
+TEST(ParanoiaBlock, ASkipOrAReadErrorReportedDuringABlockFailsIt) {
+  // What libcdio-paranoia reports while the second sector is read, whether that read gives
+  // nothing, and whether the block counts as read.
+  const std::tuple<std::vector<paranoia_cb_mode_t>, bool, bool> cases[] = {
+      {{}, false, true},
+      {{PARANOIA_CB_READ, PARANOIA_CB_VERIFY, PARANOIA_CB_FIXUP_EDGE, PARANOIA_CB_DRIFT},
+       false,
+       true},
+      {{PARANOIA_CB_SKIP}, false, false},
+      {{PARANOIA_CB_READ, PARANOIA_CB_READERR}, false, false},
+      {{}, true, false},
+  };
+  std::vector<int16_t> samples(kSectorBytes / 2, 0x1234);
+  std::vector<uint8_t> out(3 * kSectorBytes);
+  for (const auto& [modes, nothingRead, ok] : cases) {
+    int calls = 0;
+    auto read = [&](ParanoiaCallback callback) -> int16_t* {
+      if (++calls != 2) return samples.data();
+      for (auto mode : modes) callback(588 * 2, mode);
+      return nothingRead ? nullptr : samples.data();
+    };
+    EXPECT_EQ(ReadParanoiaBlock(read, 3, out.data()), ok) << modes.size();
+    calls = 10;  // the next block starts clean
+    EXPECT_TRUE(ReadParanoiaBlock(read, 3, out.data()));
+    EXPECT_EQ(out[3 * kSectorBytes - 2], 0x34);
+    EXPECT_EQ(out[3 * kSectorBytes - 1], 0x12);
+  }
 }
 
 }  // namespace

@@ -136,8 +136,8 @@ class Faults : public testing::Test {
   void Start(ChildProcess& child, const std::string& disc, const std::string& format,
              const std::string& out, const ChildOptions& options = {}, const Strings& more = {}) {
     Strings args = {
-        "obrin-rip", "--image", dir_ / (disc + ".cue"), "--format", format, "--output", out,
-        "--album",   "A",       "--template",           "$n"};
+        "obrin-rip", "--image", dir_ / (disc + ".cue"), "--format", format,   "--output", out,
+        "--album",   "A",       "--template",           "$n",       "--jobs", "1"};
     args.insert(args.end(), more.begin(), more.end());
     ASSERT_TRUE(child.Start(args, options)) << child.err();
   }

@@ -214,7 +214,9 @@ TEST(FileSafety, LowMemoryLimitsEndTheJobWithAMessageNeverACrash) {
           RunCommand({"/bin/sh", "-c", "ulimit -v $0 && exec \"$@\"", std::to_string(mb * 1024),
                       BinPath("obrin-rip"), "--image", cue, "--format", format, "--output", out});
       if (r.exitStatus == 127) continue;  // the loader could not map the libraries yet
-      ASSERT_TRUE(r.exitStatus == 0 || r.err.find("Obrin error: ") != std::string::npos) << r.err;
+      ASSERT_TRUE(r.exitStatus == 0 || r.err.find("Obrin error: ") != std::string::npos)
+          << "exit " << r.exitStatus << " at " << mb << " MB\n"
+          << r.err;
       completed = r.exitStatus == 0;
       saidNoMemory |=
           r.err.find("Obrin error: Not enough memory to go on ripping\n") != std::string::npos;

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <tuple>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -62,8 +63,7 @@ std::vector<int16_t> Music(std::size_t frames) {
   return pcm;
 }
 
-// Drives the library as the program does: chunks of the size it asks for, flush, close. The
-// whole stream.
+// The whole stream, made as the program makes it: chunks of the size asked for, flush, close.
 std::string Encode(BE_CONFIG config, const std::vector<int16_t>& pcm) {
   uint32_t samples = 0, size = 0, produced = 0;
   HBE_STREAM stream = nullptr;
@@ -88,37 +88,34 @@ std::string InfoFrame(const std::string& mp3) {
 }
 
 TEST(LameEnc, ModesRatesAndPresets) {
-  // The changes to the defaults, and the stream's rate, channels and lowest and highest
-  // bitrate. Without an info frame (frames too small to hold one) the decoder cannot trim the
-  // encoder's delay and padding.
+  // The stream's rate, channels and lowest and highest bitrate. Without an info frame (frames
+  // too small to hold one) the decoder cannot trim the encoder's delay and padding.
   const struct {
     BE_CONFIG config;
     long rate;
     int channels, lowest, highest;
     bool info = true;
-  } rows[] = {
-      {Config(), 44100, 2, 128, 192},
-      {Config(LQP_VERYHIGH_QUALITY, BE_MP3_MODE_MONO, 32000), 32000, 1, 128, 192},
-      {Config(LQP_VERYHIGH_QUALITY, BE_MP3_MODE_JSTEREO, 48000), 48000, 2, 128, 192},
-      {Config(LQP_VERYHIGH_QUALITY, BE_MP3_MODE_JSTEREO, 22050, 0), 22050, 2, 128, 128},
-      {Config(LQP_VERYHIGH_QUALITY, BE_MP3_MODE_DUALCHANNEL, 0, 0), 44100, 2, 128, 128},
-      {Config(LQP_NOPRESET), 44100, 2, 128, 192},
-      {Config(LQP_VOICE_QUALITY), 44100, 1, 128, 192},
-      {Config(LQP_R3MIX), 44100, 2, 32, 320},
-      {Config(LQP_INSANE), 44100, 2, 320, 320},
-      {Config(LQP_ABR), 44100, 2, 140, 180},  // 160 kbps on average
-      {Config(LQP_CBR), 44100, 2, 128, 128},
-      {Config(LQP_PHONE), 8000, 1, 16, 16, false},
-      {Config(LQP_SW), 11025, 1, 24, 24, false},
-      {Config(LQP_AM), 16000, 1, 40, 40},
-      {Config(LQP_FM), 32000, 2, 112, 112},
-      {Config(LQP_VOICE), 32000, 1, 56, 56},
-      {Config(LQP_RADIO), 44100, 2, 112, 112},
-      {Config(LQP_TAPE), 44100, 2, 128, 128},
-      {Config(LQP_HIFI), 44100, 2, 160, 160},
-      {Config(LQP_CD), 44100, 2, 192, 192},
-      {Config(LQP_STUDIO), 44100, 2, 256, 256},
-  };
+  } rows[] = {{Config(), 44100, 2, 128, 192},
+              {Config(LQP_VERYHIGH_QUALITY, BE_MP3_MODE_MONO, 32000), 32000, 1, 128, 192},
+              {Config(LQP_VERYHIGH_QUALITY, BE_MP3_MODE_JSTEREO, 48000), 48000, 2, 128, 192},
+              {Config(LQP_VERYHIGH_QUALITY, BE_MP3_MODE_JSTEREO, 22050, 0), 22050, 2, 128, 128},
+              {Config(LQP_VERYHIGH_QUALITY, BE_MP3_MODE_DUALCHANNEL, 0, 0), 44100, 2, 128, 128},
+              {Config(LQP_NOPRESET), 44100, 2, 128, 192},
+              {Config(LQP_VOICE_QUALITY), 44100, 1, 128, 192},
+              {Config(LQP_R3MIX), 44100, 2, 32, 320},
+              {Config(LQP_INSANE), 44100, 2, 320, 320},
+              {Config(LQP_ABR), 44100, 2, 140, 180},  // 160 kbps on average
+              {Config(LQP_CBR), 44100, 2, 128, 128},
+              {Config(LQP_PHONE), 8000, 1, 16, 16, false},
+              {Config(LQP_SW), 11025, 1, 24, 24, false},
+              {Config(LQP_AM), 16000, 1, 40, 40},
+              {Config(LQP_FM), 32000, 2, 112, 112},
+              {Config(LQP_VOICE), 32000, 1, 56, 56},
+              {Config(LQP_RADIO), 44100, 2, 112, 112},
+              {Config(LQP_TAPE), 44100, 2, 128, 128},
+              {Config(LQP_HIFI), 44100, 2, 160, 160},
+              {Config(LQP_CD), 44100, 2, 192, 192},
+              {Config(LQP_STUDIO), 44100, 2, 256, 256}};
   TempDir dir;
   const std::string path = dir / "out.mp3", tag = "TAGtitle" + std::string(120, '\0');
   for (const auto& row : rows) {
@@ -141,14 +138,12 @@ TEST(LameEnc, ModesRatesAndPresets) {
 
 TEST(LameEnc, EachVbrQualityItsOwnStream) {
   // Over the full bitrate range a better quality never makes a smaller stream.
-  std::size_t previous = SIZE_MAX;
-  for (int quality = 0; quality <= 9; ++quality) {
-    BE_CONFIG config = Config();
-    config.format.LHV1.nVBRQuality = quality;
-    config.format.LHV1.dwBitrate = config.format.LHV1.dwMaxBitrate = 0;
+  BE_CONFIG config = Config();
+  config.format.LHV1.dwBitrate = config.format.LHV1.dwMaxBitrate = 0;
+  for (std::size_t quality = 0, previous = SIZE_MAX; quality <= 9; ++quality) {
+    config.format.LHV1.nVBRQuality = static_cast<int32_t>(quality);
     const std::size_t size = Encode(config, Music(44100)).size();
-    EXPECT_LT(size, previous) << "quality " << quality;
-    previous = size;
+    EXPECT_LT(size, std::exchange(previous, size)) << "quality " << quality;
   }
 }
 

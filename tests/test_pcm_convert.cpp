@@ -51,9 +51,8 @@ TEST(PcmConverter, SixteenBitsStereoIsExactAndMonoTheRoundedAverage) {
 }
 
 TEST(PcmConverter, EightBitsAreTriangularlyDitheredAround128) {
-  // A level between two steps: plain rounding would always give the same value; triangular
-  // dither spreads it so that the mean finds the level and the error power is a quarter step
-  // squared whatever the level (rectangular dither would not).
+  // A level between two steps: the mean finds it, and the error power is a quarter step
+  // squared whatever the level (not so with plain rounding or rectangular dither).
   for (const int16_t level : {int16_t{64 * 256 + 77}, int16_t{-100 * 256 - 200}}) {
     const Samples pcm(40000, level);
     const std::vector<uint8_t> out = Convert({44100, 1, 8}, pcm, 1000);
@@ -74,8 +73,7 @@ TEST(PcmConverter, ResamplingKeepsDurationAndWaveformWhateverThePieces) {
   Samples out(bytes.size() / 2);
   std::memcpy(out.data(), bytes.data(), bytes.size());
   EXPECT_NEAR(out.size() / 2.0, 32000, 1.0);
-  // Sample-aligned with the source; the edges, where the source starts and stops abruptly,
-  // are left out.
+  // Sample-aligned with the source (the edges, where it starts and stops abruptly, left out).
   for (std::size_t i = out.size() / 20; i < out.size() * 19 / 20; ++i) {
     ASSERT_NEAR(out[i] / 32768.0, Sine(i, 32000), 3.0 / 32768) << "sample " << i;
   }

@@ -98,8 +98,7 @@ TEST_F(ProfileTest, ReplacesTheFileAtomicallyThroughALink) {
   WriteFile(real, "[S]\nk=1\n");
   ASSERT_EQ(chmod(real.c_str(), 0640), 0);
   ASSERT_EQ(symlink(real.c_str(), file.c_str()), 0);
-  struct stat before {
-  }, after{};
+  struct stat before = {}, after = {};
   stat(real.c_str(), &before);
   ASSERT_TRUE(WriteProfileString("S", "k", "2", file));
   stat(real.c_str(), &after);

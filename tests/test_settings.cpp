@@ -47,8 +47,7 @@ TEST_F(SettingsTest, FirstRunWritesEveryDefaultAndLaterLoadsLeaveTheFile) {
   EXPECT_EQ(ReadFile(home.iniPath()), FreshSettingsFile(GetProgramFolder() + "My Music/"));
   EXPECT_EQ(s.outputPath, GetProgramFolder() + "My Music/");
   EXPECT_EQ(std::bit_cast<Words>(s.formats), std::bit_cast<Words>(FormatSettings{}));
-  struct stat first {
-  }, second{};
+  struct stat first = {}, second = {};
   stat(home.iniPath().c_str(), &first);
   Loaded();
   stat(home.iniPath().c_str(), &second);

@@ -2,6 +2,7 @@
 // Faults guarded:
 // - a lost disc clearing the rows more than once, or while playback waits
 // - a broken TOC read past its 100 entries; a backwards entry giving a wrapped length
+// - a data track listed; an enhanced CD's session gap counted in its last audio track
 // - a record's settings not the copy taken when the list was built
 // - a format text (each format's settings, broken indexes) other than the one users know
 // - a placeholder expanded wrongly: "$$", a lone "$", unknown pairs, "$N", genres, values
@@ -56,25 +57,34 @@ TEST_F(TrackList, ALostDiscClearsTheRowsOnceAndNotWhilePlaybackWaits) {
   EXPECT_EQ(drive_->Closes(), drive_->Opens());
 }
 
-TEST_F(TrackList, MalformedTocsNeverReadPastTheEntriesOrWrapLengths) {
+TEST_F(TrackList, TocsGiveTheAudioTracksWithoutReadingPastTheEntriesOrWrappingLengths) {
   std::vector<uint32_t> hundred;  // track numbers up to 255 over the 100 entries
   for (uint32_t i = 0; i < 100; ++i) hundred.push_back(i * 10);
-  // First and last track number, the entries' starts, the lengths of the records built.
-  const std::tuple<uint8_t, uint8_t, std::vector<uint32_t>, std::vector<uint32_t>> cases[] = {
-      {5, 2, {}, {}},                        // the last track below the first
-      {1, 2, {1000, 500, 2000}, {0, 1500}},  // an entry before the one it follows
-      {1, 255, hundred, std::vector<uint32_t>(99, 10)},
-      {3, 4, {0, 300, 450}, {300, 150}},  // a disc that starts at track 3
-  };
-  for (const auto& [first, last, starts, lengths] : cases) {
+  // First and last track number, the entries' starts, the data tracks' entries, the lengths
+  // of the records built. An enhanced CD's data session follows a gap of 11,400 sectors.
+  const std::tuple<uint8_t, uint8_t, std::vector<uint32_t>, std::vector<size_t>,
+                   std::vector<uint32_t>>
+      cases[] = {
+          {5, 2, {}, {}, {}},                        // the last track below the first
+          {1, 2, {1000, 500, 2000}, {}, {0, 1500}},  // an entry before the one it follows
+          {1, 255, hundred, {}, std::vector<uint32_t>(99, 10)},
+          {3, 4, {0, 300, 450}, {}, {300, 150}},  // a disc that starts at track 3
+          {1, 3, {0, 1000, 32400, 37400}, {2}, {1000, 20000}},
+          {1, 3, {0, 31400, 31500, 31600}, {1, 2}, {20000}},
+          {1, 3, {0, 1000, 12400, 12500}, {2}, {1000, 11400}},  // too close for a gap
+          {1, 2, {0, 5000, 25000}, {0}, {20000}},
+          {1, 3, {0, 20000, 20500, 33500}, {1}, {20000, 13000}},
+      };
+  for (const auto& [first, last, starts, data, lengths] : cases) {
     TocBuffer toc{};
     toc.firstTrack = first, toc.lastTrack = last;
     for (size_t i = 0; i < starts.size(); ++i) SetTocEntryAddress(toc.entries[i], starts[i]);
+    for (size_t e : data) toc.entries[e].adrControl = 0x04;
     drive_->SetRawToc(toc);
     ASSERT_EQ(BuildTrackList(settings_, 0), 0);
     std::vector<uint32_t> built;
     for (const auto& t : settings_.tracks) built.push_back(t.lengthSectors);
-    EXPECT_EQ(built, lengths) << int{last};
+    EXPECT_EQ(built, lengths) << int{last} << " from " << starts.size() << " entries";
   }
 }
 

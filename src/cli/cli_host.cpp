@@ -30,6 +30,7 @@ void CliHost::ShowErrorBox(const std::string& text) {
     if (isatty(fileno(errors_)) == 1) std::fputs("\r\033[K", errors_);
     std::fprintf(errors_, "Obrin error: %s\n", text.c_str());
     readerGone = std::fflush(errors_) != 0 || std::ferror(errors_);
+    ++errorsShown_;
   }
   if (readerGone) RequestStop(kExitReaderGone);
 }

@@ -39,6 +39,8 @@ class CliHost : public RipHost {
   bool RequestStop(int exitStatus);
   // Blocks until an event is queued and takes it.
   Event WaitEvent();
+  // Error lines printed so far.
+  int ErrorsShown() const { return errorsShown_; }
   // The file each started track is written to (empty for tracks never started).
   std::string OutputNameOf(const TrackRecord& track) const;
 
@@ -51,4 +53,5 @@ class CliHost : public RipHost {
   std::deque<Event> events_;
   std::map<const TrackRecord*, std::string> outputNames_;
   std::atomic<bool> stopRequested_{false};
+  std::atomic<int> errorsShown_{0};
 };

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cstring>
 
+#include <unistd.h>
+
 #include "disc/cdaccess.h"
 
 const char* const kCliUsage =
@@ -27,6 +29,8 @@ const char* const kCliUsage =
     "  --year TEXT       disc year\n"
     "  --genre N         ID3v1 genre number 0-79 (default 12, Other)\n"
     "  --id3             write ID3v1 tags into MP3 files\n"
+    "  --jobs N          encode up to N tracks at once while the next is read (default:\n"
+    "                    the number of cores; 1 rips one track after another)\n"
     "\n"
     "  --help            show this help\n"
     "  --version         show the version\n"
@@ -178,6 +182,14 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
     } else if (arg == "--id3") {
       if (!flag()) return result;
       o.id3 = true;
+    } else if (arg == "--jobs") {
+      if (!value(v)) return result;
+      int jobs = 0;
+      if (!ParseInt(v, jobs) || jobs < 1 || jobs > 256) {
+        result.error = "invalid number of jobs '" + v + "' (a number from 1 to 256)";
+        return result;
+      }
+      o.jobs = static_cast<unsigned>(jobs);
     } else if (arg == "--help" || arg == "-h") {
       if (!flag()) return result;
       o.help = true;
@@ -188,6 +200,10 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
       result.error = "unknown option '" + args[i] + "'";
       return result;
     }
+  }
+  if (o.jobs == 0) {
+    const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    o.jobs = cores > 1 ? static_cast<unsigned>(std::min(cores, 256L)) : 1;
   }
   return result;
 }

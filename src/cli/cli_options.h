@@ -17,6 +17,7 @@ struct CliOptions {
   std::optional<std::string> artist, album, year, fileNameTemplate;
   std::optional<int> genre;
   bool id3 = false;
+  unsigned jobs = 0;  // encodes at once; 0 until parsed: the number of online cores
 };
 
 struct CliParseResult {

@@ -6,11 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "cli/cli_host.h"
 #include "disc/output_naming.h"
@@ -20,34 +22,48 @@
 
 namespace {
 
-// Shows progress on standard error: a live bar per track on a terminal, otherwise one line
-// per status change, so logs stay readable.
+// Shows progress on standard error: on a terminal a live bar for each track in flight (the
+// bars of tracks still being read or encoded stay together at the bottom and are redrawn in
+// place), otherwise one line per status change, so logs stay readable.
 class ProgressView {
  public:
   explicit ProgressView(FILE* out) : out_(out), live_(isatty(fileno(out)) == 1) {}
 
-  // False once the stream cannot be written: its reader has gone.
-  bool Update(const TrackRecord& track) {
+  // False once the stream cannot be written: its reader has gone. `errorsShown` counts the
+  // error lines printed so far: after a new one the bars start again below it.
+  bool Update(const TrackRecord& track, int errorsShown = 0) {
     const int32_t status = track.status;
     const std::string text = TrackStatusText(status);
-    auto& last = shown_[&track];
-    if (last == text) return true;
-    last = text;
+    Shown& shown = shown_[&track];
+    if (shown.text == text) return true;
+    shown = {text, status};
     if (!live_) {
       std::fprintf(out_, "%s: %s\n", track.title.c_str(), text.c_str());
     } else {
-      if (current_ && current_ != &track) std::fputc('\n', out_);
-      current_ = &track;
-      const int percent = status >= kStatusCompleted ? 100 : (status > 0 ? status : 0);
-      const int filled = percent * kBarWidth / 100;
-      std::fprintf(out_, "\r\033[K%s [%s%s] %s", track.title.c_str(),
-                   std::string(static_cast<size_t>(filled), '#').c_str(),
-                   std::string(static_cast<size_t>(kBarWidth - filled), '-').c_str(), text.c_str());
+      if (errorsShown != errorsSeen_) {
+        // The error line ended the line it was printed on: the bars are above it now.
+        errorsSeen_ = errorsShown;
+        drawn_ = 0;
+        lineOpen_ = false;
+      }
+      if (std::find(area_.begin(), area_.end(), &track) == area_.end()) area_.push_back(&track);
+      if (drawn_ > 1) std::fprintf(out_, "\033[%zuA", drawn_ - 1);
+      if (drawn_ == 0 && lineOpen_) std::fputc('\n', out_);
+      for (size_t i = 0; i < area_.size(); ++i) {
+        if (i > 0) std::fputc('\n', out_);
+        DrawBar(*area_[i]);
+      }
+      lineOpen_ = true;
+      // Finished tracks at the top keep their last bar and leave the area.
+      while (!area_.empty() && shown_[area_.front()].status >= kStatusCompleted) {
+        area_.erase(area_.begin());
+      }
+      drawn_ = area_.size();
     }
     return std::fflush(out_) == 0 && !std::ferror(out_);
   }
 
-  // A line of its own, after the live bar.
+  // A line of its own, after the live bars.
   void Note(const char* text) {
     Finish();
     std::fprintf(out_, "obrin-rip: %s\n", text);
@@ -55,17 +71,38 @@ class ProgressView {
   }
 
   void Finish() {
-    if (live_ && current_) std::fputc('\n', out_);
-    current_ = nullptr;
+    if (live_ && lineOpen_) std::fputc('\n', out_);
+    lineOpen_ = false;
+    area_.clear();
+    drawn_ = 0;
     std::fflush(out_);
   }
 
  private:
+  struct Shown {
+    std::string text;
+    int32_t status = 0;
+  };
+
+  void DrawBar(const TrackRecord& track) {
+    const Shown& shown = shown_[&track];
+    const int32_t status = shown.status;
+    const int percent = status >= kStatusCompleted ? 100 : (status > 0 ? status : 0);
+    const int filled = percent * kBarWidth / 100;
+    std::fprintf(out_, "\r\033[K%s [%s%s] %s", track.title.c_str(),
+                 std::string(static_cast<size_t>(filled), '#').c_str(),
+                 std::string(static_cast<size_t>(kBarWidth - filled), '-').c_str(),
+                 shown.text.c_str());
+  }
+
   static constexpr int kBarWidth = 30;
   FILE* out_;
   bool live_;
-  const TrackRecord* current_ = nullptr;
-  std::map<const TrackRecord*, std::string> shown_;
+  std::map<const TrackRecord*, Shown> shown_;
+  std::vector<const TrackRecord*> area_;  // the bars at the bottom, in the order tracks began
+  size_t drawn_ = 0;                      // bars of area_ on the screen, the cursor on the last
+  bool lineOpen_ = false;                 // the cursor ends a line of ours
+  int errorsSeen_ = 0;
 };
 
 // A second stop signal: the first stop may be waiting for the drive (one read of a scratched
@@ -175,11 +212,11 @@ int RunCliRip(RipSettings& settings, const CliOptions& options) {
   ProgressView view(stderr);
 
   int stopStatus = 0;  // set when a stop request was handled
-  StartRipJob(host);
+  StartRipJob(host, options.jobs);
   for (;;) {
     const CliHost::Event event = host.WaitEvent();
     if (event.kind == CliHost::EventKind::kProgress) {
-      if (!view.Update(*event.track)) host.RequestStop(kExitReaderGone);
+      if (!view.Update(*event.track, host.ErrorsShown())) host.RequestStop(kExitReaderGone);
     } else if (event.kind == CliHost::EventKind::kInterrupt) {
       stopStatus = event.exitStatus;
       if (stopStatus != kExitReaderGone) view.Note("stopping (interrupt again to quit at once)");

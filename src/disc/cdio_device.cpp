@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +30,7 @@
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include <cdio/cdio.h>
 #include <cdio/logging.h>
@@ -527,6 +529,18 @@ bool ReadCdioToc(CdIo_t* cdio, TocBuffer& toc, uint32_t& leadOut) {
   return FillTocBuffer(static_cast<uint8_t>(first), tracks, leadOut, toc);
 }
 
+// For tests and benchmarks only, never for users: OBRIN_IMAGE_SPEED=N makes a disc image
+// deliver its audio no faster than N times real time (75 sectors a second), as a real drive
+// of that speed would, so that how a rip overlaps reading and encoding can be measured on a
+// machine without one. Unset, empty or not a positive number: images read at full speed.
+double ImageSpeedLimit() {
+  const char* text = std::getenv("OBRIN_IMAGE_SPEED");
+  if (!text || !*text) return 0;
+  char* end = nullptr;
+  const double speed = std::strtod(text, &end);
+  return *end == '\0' && speed > 0 && speed < 1e6 ? speed : 0;
+}
+
 class CdioSession : public CdSession {
  public:
   CdioSession(CdioPtr cdio, bool realDrive, bool swapBytes, const TocBuffer& toc, uint32_t leadOut)
@@ -562,6 +576,7 @@ class CdioSession : public CdSession {
     }
     buffer.deliveredLength = count * kSectorBytes;
     buffer.offset = 0;
+    if (!realDrive_ && speedLimit_ > 0) Pace(count);
     return true;
   }
 
@@ -642,6 +657,17 @@ class CdioSession : public CdSession {
     cdio_paranoia_modeset(paranoia_, PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
   }
 
+  // Holds the read back until the session has taken as long as a drive of speedLimit_ would
+  // to deliver every sector it has delivered so far.
+  void Pace(uint32_t sectors) {
+    const auto now = std::chrono::steady_clock::now();
+    if (pacedSectors_ == 0) pacingStart_ = now;
+    pacedSectors_ += sectors;
+    const std::chrono::duration<double> due(double(pacedSectors_) / (75.0 * speedLimit_));
+    std::this_thread::sleep_until(pacingStart_ +
+                                  std::chrono::duration_cast<std::chrono::nanoseconds>(due));
+  }
+
   CdioPtr cdio_;
   const bool realDrive_;
   const bool swapBytes_;
@@ -653,6 +679,9 @@ class CdioSession : public CdSession {
   cdrom_paranoia_t* paranoia_ = nullptr;
   int64_t nextSector_ = -1;
   std::vector<uint8_t> scratch_;
+  const double speedLimit_ = ImageSpeedLimit();
+  uint64_t pacedSectors_ = 0;
+  std::chrono::steady_clock::time_point pacingStart_;
 };
 
 std::unique_ptr<CdSession> MakeSession(CdioPtr cdio, bool realDrive, bool swapBytes = false) {

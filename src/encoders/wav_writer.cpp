@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -103,7 +104,14 @@ bool WriteWavHeader(FILE* file, uint32_t dataSize, const WavFormat& format) {
   return std::fwrite(header.data(), 1, header.size(), file) == header.size();
 }
 
-void RipTrackToWav(RipHost& mainWindow, CaptureJob& job) {
+namespace {
+
+// The WAV file of job.track at job.targetPath: the header, the audio that `feed(sink)` hands
+// to the sink (converted to the track's WAV settings), the header again with the real size.
+// `feed` gets a null sink when the header or the converter failed, and returns what became
+// of the audio; `release` runs once the status is known, before the header is finalised.
+template <typename Feed, typename Release>
+void WriteWavFile(RipHost& mainWindow, CaptureJob& job, Feed feed, Release release) {
   TrackRecord& track = *job.track;
   OutputFileLock lock;
   FILE* file = CreateCaptureTarget(mainWindow, job, &lock);
@@ -115,13 +123,9 @@ void RipTrackToWav(RipHost& mainWindow, CaptureJob& job) {
   bool writeFailed = !WriteWavHeader(file, 0, format) || (convert && !converter.Init(target));
 
   WavFileSink sink(file, convert ? &converter : nullptr);
-  const CdHandle handle = OpenDriveForCapture();
-  ReadLoopResult result;
-  if (!writeFailed) {
-    result = RunReadLoop(mainWindow, job, handle, sink, 100);
-    // Also after a stop or a read error: the resampler's tail belongs to the audio read.
-    if (!result.writeFailed && !sink.Finish()) writeFailed = true;
-  }
+  ReadLoopResult result = feed(writeFailed ? nullptr : &sink);
+  // Also after a stop or a read error: the resampler's tail belongs to the audio read.
+  if (!writeFailed && !result.writeFailed && !sink.Finish()) writeFailed = true;
   writeFailed = writeFailed || result.writeFailed;
   // The tail of the audio must be in the file before the header describes it; a full disk
   // often shows up only here.
@@ -129,7 +133,7 @@ void RipTrackToWav(RipHost& mainWindow, CaptureJob& job) {
   if (track.status != kStatusStopped) {
     track.status = result.readFailed || writeFailed ? kStatusError : kStatusCompleted;
   }
-  CloseCDHandle(handle);
+  release();
 
   const uint32_t dataSize =
       writeFailed ? KeepWholeFramesOnDisk(file, sink.dataSize(), format) : sink.dataSize();
@@ -144,5 +148,74 @@ void RipTrackToWav(RipHost& mainWindow, CaptureJob& job) {
   } else if (writeFailed && !result.writeFailed) {
     mainWindow.ShowErrorBox("Cannot write output file");
   }
+}
+
+}  // namespace
+
+bool WavNeedsConversion(const TrackRecord& track) {
+  return WavOutputFormat(SettingsBlockOf<WavSettings>(track)) != kCdPcmFormat;
+}
+
+void RipTrackToWav(RipHost& mainWindow, CaptureJob& job) {
+  CdHandle handle{};
+  WriteWavFile(
+      mainWindow, job,
+      [&](PcmSink* sink) {
+        handle = OpenDriveForCapture();
+        return sink ? RunReadLoop(mainWindow, job, handle, *sink, 100) : ReadLoopResult{};
+      },
+      [&] { CloseCDHandle(handle); });
+  mainWindow.PostProgress(*job.track);
+}
+
+void ConvertPcmToWav(RipHost& mainWindow, WavJob& job) {
+  TrackRecord& track = *job.track;
+  FILE* pcm = OpenRegularFile(job.pcmPath, "rb");
+  if (!pcm) {
+    mainWindow.ShowErrorBox("Cannot open PCM data file");
+    track.status = kStatusError;
+  } else {
+    CaptureJob wav{&track, nullptr, job.outputPath};
+    WriteWavFile(
+        mainWindow, wav,
+        [&](PcmSink* sink) {
+          ReadLoopResult result;
+          result.readFailed = job.captureFailed;
+          if (!sink) return result;
+          // The pieces the drive delivered, so that the converter sees the same input.
+          std::vector<uint8_t> piece(kSectorsPerRead * kSectorBytes);
+          const uint64_t total = uint64_t{track.lengthSectors} * kSectorBytes;
+          uint64_t done = 0;
+          for (uint32_t pieceNumber = 0;; ++pieceNumber) {
+            if (ripSettings.ripping == 0) {
+              track.status = kStatusStopped;
+              break;
+            }
+            const size_t got = std::fread(piece.data(), 1, piece.size(), pcm);
+            if (got < piece.size() && std::ferror(pcm)) {
+              mainWindow.ShowErrorBox("Cannot open PCM data file");
+              result.readFailed = true;
+              break;
+            }
+            if (got == 0) break;
+            if (pieceNumber % kProgressEveryBlocks == 0) {
+              track.status = static_cast<int32_t>(
+                  30 + (total ? std::min<uint64_t>(70 * done / total, 69) : 0));
+              mainWindow.PostProgress(track);
+            }
+            done += got;
+            if (!sink->Write(piece.data(), got)) {
+              mainWindow.ShowErrorBox("Cannot write output file");
+              track.status = kStatusError;
+              result.writeFailed = true;
+              break;
+            }
+          }
+          return result;
+        },
+        [] {});
+    std::fclose(pcm);
+  }
+  std::remove(job.pcmPath.c_str());
   mainWindow.PostProgress(track);
 }

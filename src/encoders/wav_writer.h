@@ -22,3 +22,13 @@ bool WriteWavHeader(FILE* file, uint32_t dataSize, const WavFormat& format = kCd
 // created or written or a block could not be read (the file then stays a valid WAV of
 // everything read before it).
 void RipTrackToWav(RipHost& mainWindow, CaptureJob& job);
+
+// True when a WAV track's settings ask for something other than the disc's own format, so
+// the audio goes through a converter on its way into the file.
+bool WavNeedsConversion(const TrackRecord& track);
+
+// Writes job.pcmPath (a capture of job.track) into the WAV file job.outputPath, converted to
+// the track's WAV settings exactly as RipTrackToWav converts the drive's audio, then deletes
+// the PCM file. Progress 30..100; status as RipTrackToWav, 102 also when the PCM file cannot
+// be opened or job.captureFailed says audio is missing.
+void ConvertPcmToWav(RipHost& mainWindow, WavJob& job);

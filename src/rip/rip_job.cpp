@@ -1,35 +1,20 @@
 #include "rip/rip_job.h"
 
-#include <fcntl.h>
-#include <pthread.h>
-#include <sched.h>
-#include <sys/file.h>
-#include <sys/mman.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <array>
-#include <cerrno>
+#include <condition_variable>
 #include <cstdio>
-#include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <new>
-#include <set>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "config/settings.h"
 #include "disc/output_naming.h"
-#include "encoders/mp3_encoder.h"
-#include "encoders/ogg_encoder.h"
-#include "encoders/wav_writer.h"
-#include "rip/capture.h"
 #include "rip/encoder_binding.h"
 #include "rip/rip_status.h"
+#include "rip/track_stages.h"
 
 const char* const kTempPcmName = "cddatmp001.pcm";
 
@@ -41,195 +26,65 @@ std::mutex workerMutex;
 std::thread worker;
 RipHost* workerHost = nullptr;
 
-void LowerThreadPriority() {
-  sched_param param{};
-  param.sched_priority = 0;
-  if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &param) != 0) {
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
-  }
-}
-
-// Holds one temporary PCM file for the capture and encode of one track, through an exclusive
-// flock on it. Two processes ripping into one folder would otherwise capture, encode and
-// delete the same "cddatmp001.pcm" under each other: a track could end "Completed" with its
-// end missing or with the other rip's audio. The usual name is kept whenever no other
-// process holds it; otherwise the next free "cddatmpNNN.pcm" beside it is used.
-class TempPcmClaim {
+// Up to `count` encodes at once, each on a thread of its own at idle priority. The reader
+// waits in Run for a free slot, so captured tracks never pile up on the disk.
+class EncodeSlots {
  public:
-  TempPcmClaim() = default;
-  ~TempPcmClaim() {
-    if (fd_ >= 0) close(fd_);
-  }
-  TempPcmClaim(const TempPcmClaim&) = delete;
-  TempPcmClaim& operator=(const TempPcmClaim&) = delete;
+  explicit EncodeSlots(unsigned count) : slots_(count) {}
+  ~EncodeSlots() { JoinAll(); }
+  EncodeSlots(const EncodeSlots&) = delete;
+  EncodeSlots& operator=(const EncodeSlots&) = delete;
 
-  // The path to capture into: `usual` when no other process holds it, or when no lock can
-  // be had at all (the capture then reports the folder's own failure), else a free sibling.
-  std::string Take(const std::string& usual) {
-    const std::string folder = usual.substr(0, usual.size() - std::strlen(kTempPcmName));
-    int number = 1;
-    for (int attempt = 0; attempt < 1000 && number <= 999; ++attempt) {
-      char name[32];
-      std::snprintf(name, sizeof name, "cddatmp%03d.pcm", number);
-      const std::string path = number == 1 ? usual : folder + name;
-      // Never through a link planted at the name, and never waiting on a FIFO: such a name
-      // is left for the capture to refuse.
-      const int fd = open(path.c_str(),
-                          O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK, 0666);
-      if (fd < 0) break;
-      struct stat st;
-      if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {  // not a file another rip can own
-        close(fd);
-        return path;
-      }
-      if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const bool anotherRips = errno == EWOULDBLOCK;
-        close(fd);
-        if (!anotherRips) return path;  // a file system without locks: the name as it is
-        ++number;
-        continue;
-      }
-      // The holder may have deleted the file between our open and our lock: a lock on a
-      // file without that name guards nothing, so the name is tried again.
-      struct stat held, named;
-      if (fstat(fd, &held) == 0 && stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
-          held.st_ino == named.st_ino) {
-        fd_ = fd;
-        return path;
-      }
-      close(fd);
+  void Run(std::function<void()> task) {
+    std::unique_lock lock(mutex_);
+    freed_.wait(lock, [this] { return busy_ < slots_.size(); });
+    Slot& slot = *std::find_if(slots_.begin(), slots_.end(), [](const Slot& s) { return !s.busy; });
+    // Its last task has ended; the thread only has to return.
+    if (slot.thread.joinable()) slot.thread.join();
+    slot.busy = true;
+    ++busy_;
+    try {
+      slot.thread = std::thread([this, &slot, task] {
+        LowerThreadPriority();
+        task();
+        std::lock_guard done(mutex_);
+        slot.busy = false;
+        --busy_;
+        freed_.notify_all();
+      });
+    } catch (const std::exception&) {
+      // No thread to be had: this encode runs on the reader, as in the one-by-one job.
+      slot.busy = false;
+      --busy_;
+      lock.unlock();
+      task();
     }
-    return usual;
+  }
+
+  void JoinAll() {
+    for (Slot& slot : slots_) {
+      if (slot.thread.joinable()) slot.thread.join();
+    }
   }
 
  private:
-  int fd_ = -1;
+  struct Slot {
+    std::thread thread;
+    bool busy = false;
+  };
+  std::mutex mutex_;
+  std::condition_variable freed_;
+  std::vector<Slot> slots_;
+  size_t busy_ = 0;
 };
 
-constexpr char kNoMemoryText[] = "Not enough memory to go on ripping";
-
-// Ends the walk for want of memory as a failed buffer allocation does (exit code 1), and
-// says so; `track`, when given, ends "ERROR".
-void EndForLackOfMemory(RipHost& host, TrackRecord* track, uint32_t& exitCode) {
-  exitCode = kRipJobNoMemory;
-  host.ShowErrorBox(kNoMemoryText);
-  if (track) {
-    track->status = kStatusError;
-    host.PostProgress(*track);
-  }
-}
-
-// libvorbis and libmp3lame do not check all their allocations: set up where memory is short
-// (a low RLIMIT_AS, say) they crash, leaving an empty file and the temporary one. They are
-// started only when this much address space, three times what one encode takes, was free
-// a moment before.
-constexpr size_t kCodecHeadroom = size_t{16} << 20;
-
-bool CodecMemoryAvailable() {
-  void* probe =
-      mmap(nullptr, kCodecHeadroom, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (probe == MAP_FAILED) return false;
-  munmap(probe, kCodecHeadroom);
-  return true;
-}
-
-// A settings block the encoder was asked about in this job, with its answer.
-struct TriedSettings {
-  uint32_t format;
-  std::array<uint32_t, 10> block;
-  bool accepted;
-};
-
-// Before anything is captured for `track`: memory for its encoder (else the walk ends, with
-// `endWalk` set), and the encoder's answer to its settings, asked once per settings block and
-// job. Refused settings end the track "ERROR"; the message is shown the first time only.
-template <typename Accepts>
-bool EncoderReady(RipHost& host, TrackRecord& track, uint32_t& exitCode, bool& endWalk,
-                  std::vector<TriedSettings>& tried, const char* refusedText, Accepts accepts) {
-  if (!CodecMemoryAvailable()) {
-    EndForLackOfMemory(host, &track, exitCode);
-    endWalk = true;
-    return false;
-  }
-  auto known = std::find_if(tried.begin(), tried.end(), [&](const TriedSettings& t) {
-    return t.format == track.format && t.block == track.formatSettings;
-  });
-  if (known == tried.end()) {
-    tried.push_back({track.format, track.formatSettings, accepts()});
-    known = tried.end() - 1;
-    if (!known->accepted) host.ShowErrorBox(refusedText);
-  }
-  if (!known->accepted) {
-    track.status = kStatusError;
-    host.PostProgress(track);
-  }
-  return known->accepted;
-}
-
-// Captures `track` into the temporary PCM file, then hands it to `encode(pcmPath,
-// captureFailed)`, which returns false when the walk must end. False when the walk must
-// end: a stop, or memory ran out.
-template <typename Encode>
-bool CaptureAndEncode(RipHost& host, TrackRecord& track, uint32_t& exitCode, Encode encode) {
-  TempPcmClaim claim;
-  const std::string pcmPath = claim.Take(TempPcmPath());
-  TrackBufferPtr buffer = AllocTrackBuffer(kSectorsPerRead);
-  if (!buffer) {
-    EndForLackOfMemory(host, &track, exitCode);
-    return false;
-  }
-  CaptureJob capture{&track, buffer.get(), pcmPath};
-  CaptureTrackToPcm(host, capture);
-  buffer.reset();
-  if (ripSettings.ripping == 0) {
-    // While the claim still guards the name, so that no other rip's file goes with it.
-    if (!host.KeepsStoppedCapture() && capture.fileCreated) std::remove(pcmPath.c_str());
-    exitCode = kRipJobStopped;
-    return false;
-  }
-  // A file we could not create or write holds nothing of this track: whatever an earlier
-  // stopped job left under the temporary name must not be encoded into this track's file.
-  if (track.status == kStatusError) {
-    if (capture.fileCreated) std::remove(pcmPath.c_str());
-    return true;
-  }
-  if (!CodecMemoryAvailable()) {
-    std::remove(pcmPath.c_str());
-    EndForLackOfMemory(host, &track, exitCode);
-    return false;
-  }
-  return encode(pcmPath, capture.captureFailed);
-}
-
-// The files earlier tracks of this job wrote, by identity, so that another name for the same
-// file (a folder reached twice) is caught too.
-using WrittenFiles = std::set<std::pair<dev_t, ino_t>>;
-
-void RememberWritten(const std::string& path, WrittenFiles& written) {
-  struct stat st;
-  if (stat(path.c_str(), &st) == 0) written.emplace(st.st_dev, st.st_ino);
-}
-
-// The last look before a track's output file is created (and an existing one truncated).
-// A stop that came at the track boundary, after the previous track's check, must not cost
-// this track's existing file; and a template that names two tracks alike (no $n or $t) must
-// not let a later track replace an earlier one's file, which would then be lost under a
-// "Completed". False, with the track's status set and posted, when the file must be left.
-bool MayCreateOutput(RipHost& host, TrackRecord& track, const std::string& outputName,
-                     const WrittenFiles& written) {
-  if (ripSettings.ripping == 0) {
-    track.status = kStatusStopped;
-    host.PostProgress(track);
-    return false;
-  }
-  struct stat st;
-  if (stat(outputName.c_str(), &st) == 0 && written.count({st.st_dev, st.st_ino}) != 0) {
-    host.ShowErrorBox("Cannot create output file");
-    track.status = kStatusError;
-    host.PostProgress(track);
-    return false;
-  }
-  return true;
+// Ends a job: the encoder library goes once nothing can use it, and the finished message
+// comes after ripFinished.
+uint32_t EndJob(RipHost& mainWindow, JobState& state) {
+  if (state.libraryLoaded) ReleaseEncoderLibrary();
+  ripFinished = 1;
+  mainWindow.PostFinished();
+  return state.exitCode;
 }
 
 }  // namespace
@@ -243,90 +98,119 @@ std::string TempPcmPath() {
 
 uint32_t RipJob(RipHost& mainWindow) {
   RipSettings& settings = ripSettings;
-  uint32_t exitCode = kRipJobWalked;
-  bool libraryLoaded = false;
-  WrittenFiles written;
-  std::vector<TriedSettings> triedSettings;
-
+  JobState state;
   for (size_t position = 0; position < settings.tracks.size(); ++position) {
     TrackRecord& track = settings.tracks[position];
     if (!track.checked) continue;
-    track.status = kStatusPending;
-    settings.currentTrack = static_cast<int32_t>(position);
-    const std::string outputName =
-        ComposeOutputPath(track, settings, CurrentOutputFolder(settings));
-
-    bool endWalk = false;
-    switch (track.format) {
-      case Wav: {
-        TrackBufferPtr buffer = AllocTrackBuffer(kSectorsPerRead);
-        if (!buffer) {
-          EndForLackOfMemory(mainWindow, &track, exitCode);
-          endWalk = true;
-          break;
-        }
-        mainWindow.TrackStarted(track, outputName);
-        if (!MayCreateOutput(mainWindow, track, outputName, written)) break;
-        CaptureJob job{&track, buffer.get(), outputName};
-        RipTrackToWav(mainWindow, job);
-        break;
+    const TrackPlan plan = BeginTrack(mainWindow, state, track, position, false);
+    bool endWalk = plan.endWalk;
+    if (plan.route == TrackRoute::kDirect) {
+      endWalk = !RipDirect(mainWindow, state, track, plan.outputName);
+    } else if (plan.route == TrackRoute::kCaptureEncode) {
+      TempPcmClaim claim;
+      const CapturedTrack captured = CaptureStage(mainWindow, state, track, claim);
+      if (captured.outcome == CapturedTrack::kEncode) {
+        endWalk = !EncodeStage(mainWindow, state, track, plan.outputName, captured);
+      } else {
+        endWalk = captured.outcome == CapturedTrack::kEndWalk;
       }
-      case Ogg:
-        mainWindow.TrackStarted(track, outputName);
-        if (!MayCreateOutput(mainWindow, track, outputName, written)) break;
-        if (!EncoderReady(mainWindow, track, exitCode, endWalk, triedSettings, kOggSettingsRefused,
-                          [&] { return OggEncoderAccepts(SettingsBlockOf<OggSettings>(track)); })) {
-          break;
-        }
-        endWalk = !CaptureAndEncode(
-            mainWindow, track, exitCode, [&](const std::string& pcmPath, bool captureFailed) {
-              const size_t size = OggReadBufferSize(track);
-              std::unique_ptr<uint8_t[]> readBuffer(new (std::nothrow) uint8_t[size]);
-              if (!readBuffer) {
-                std::remove(pcmPath.c_str());
-                EndForLackOfMemory(mainWindow, &track, exitCode);
-                return false;
-              }
-              OggJob job{&track, pcmPath, outputName, readBuffer.get(), size, captureFailed};
-              EncodePcmToOgg(mainWindow, job);
-              return true;
-            });
-        break;
-      case Mp3:
-        // A track whose encoder could not be bound is skipped and keeps status 0.
-        if (!BindEncoderLibrary(mainWindow)) break;
-        libraryLoaded = true;
-        mainWindow.TrackStarted(track, outputName);
-        if (!MayCreateOutput(mainWindow, track, outputName, written)) break;
-        if (!EncoderReady(mainWindow, track, exitCode, endWalk, triedSettings, kMp3SettingsRefused,
-                          [&] { return Mp3EncoderAccepts(SettingsBlockOf<Mp3Settings>(track)); })) {
-          break;
-        }
-        endWalk = !CaptureAndEncode(mainWindow, track, exitCode,
-                                    [&](const std::string& pcmPath, bool captureFailed) {
-                                      Mp3Job job{&track, pcmPath, outputName, captureFailed};
-                                      EncodePcmToMp3(mainWindow, job);
-                                      return true;
-                                    });
-        break;
-      default:
-        break;
     }
-    if (track.status != kStatusPending) RememberWritten(outputName, written);
+    RememberWritten(state, track, plan.outputName);
     if (endWalk) break;
     if (settings.ripping == 0) {
-      exitCode = kRipJobStopped;
+      state.exitCode = kRipJobStopped;
       break;
     }
   }
+  return EndJob(mainWindow, state);
+}
 
-  if (libraryLoaded) ReleaseEncoderLibrary();
-  ripFinished = 1;
-  mainWindow.PostFinished();
-  return exitCode;
+uint32_t PipelinedRipJob(RipHost& mainWindow, unsigned encodeJobs) {
+  RipSettings& settings = ripSettings;
+  JobState state;
+  // An encoder starts only where there is room for it beside those already running (which
+  // may still be setting up); where there is not, it waits for one to end, then tries alone.
+  std::mutex codecMutex;
+  std::condition_variable codecEnded;
+  unsigned codecsRunning = 0;
+  auto startCodec = [&] {
+    std::unique_lock lock(codecMutex);
+    ++codecsRunning;
+    while (!CodecMemoryAvailable(codecsRunning)) {
+      if (codecsRunning == 1) return false;
+      const unsigned running = codecsRunning;
+      codecEnded.wait(lock, [&] { return codecsRunning < running; });
+    }
+    return true;
+  };
+  auto endCodec = [&] {
+    std::lock_guard lock(codecMutex);
+    --codecsRunning;
+    codecEnded.notify_all();
+  };
+  {
+    EncodeSlots slots(std::max(1u, encodeJobs));
+    for (size_t position = 0; position < settings.tracks.size(); ++position) {
+      TrackRecord& track = settings.tracks[position];
+      if (!track.checked) continue;
+      const TrackPlan plan = BeginTrack(mainWindow, state, track, position, true);
+      bool endWalk = plan.endWalk;
+      bool handedOver = false;
+      if (plan.route == TrackRoute::kDirect) {
+        endWalk = !RipDirect(mainWindow, state, track, plan.outputName);
+      } else if (plan.route == TrackRoute::kCaptureEncode) {
+        // The claim goes with the encode: the name stays ours until the file is deleted.
+        auto claim = std::make_shared<TempPcmClaim>();
+        const CapturedTrack captured = CaptureStage(mainWindow, state, track, *claim);
+        if (captured.outcome == CapturedTrack::kEncode) {
+          handedOver = true;
+          slots.Run([&mainWindow, &state, &track, &startCodec, &endCodec, plan, captured, claim] {
+            if (ripSettings.ripping == 0) {
+              // Stopped while it waited for its slot: as a stop during its capture.
+              if (!mainWindow.KeepsStoppedCapture()) std::remove(captured.pcmPath.c_str());
+              track.status = kStatusStopped;
+              mainWindow.PostProgress(track);
+              state.exitCode = kRipJobStopped;
+              return;
+            }
+            bool ended = false;
+            if (startCodec()) {
+              try {
+                ended = !EncodeStage(mainWindow, state, track, plan.outputName, captured);
+              } catch (const std::bad_alloc&) {  // as on the worker: the job ends, says why
+                std::remove(captured.pcmPath.c_str());
+                EndForLackOfMemory(mainWindow, &track, state);
+                ended = true;
+              }
+            } else {
+              std::remove(captured.pcmPath.c_str());
+              EndForLackOfMemory(mainWindow, &track, state);
+              ended = true;
+            }
+            endCodec();
+            if (ended) state.endWalk = true;
+            RememberWritten(state, track, plan.outputName);
+          });
+        } else {
+          endWalk = captured.outcome == CapturedTrack::kEndWalk;
+        }
+      }
+      if (!handedOver) RememberWritten(state, track, plan.outputName);
+      if (endWalk || state.endWalk) break;
+      if (settings.ripping == 0) {
+        state.exitCode = kRipJobStopped;
+        break;
+      }
+    }
+  }  // every encode has ended
+  return EndJob(mainWindow, state);
 }
 
 void StartRipJob(RipHost& mainWindow) {
+  StartRipJob(mainWindow, 1);
+}
+
+void StartRipJob(RipHost& mainWindow, unsigned encodeJobs) {
   if (ripSettings.ripping) return;
   JoinRipJob();
   for (TrackRecord& track : ripSettings.tracks) {
@@ -337,10 +221,14 @@ void StartRipJob(RipHost& mainWindow) {
   std::lock_guard lock(workerMutex);
   workerHost = &mainWindow;
   try {
-    worker = std::thread([&mainWindow] {
+    worker = std::thread([&mainWindow, encodeJobs] {
       LowerThreadPriority();
       try {
-        RipJob(mainWindow);
+        if (encodeJobs <= 1) {
+          RipJob(mainWindow);
+        } else {
+          PipelinedRipJob(mainWindow, encodeJobs);
+        }
       } catch (const std::bad_alloc&) {  // a string or list that could not grow mid-walk
         if (EncoderLibraryBound()) ReleaseEncoderLibrary();
         mainWindow.ShowErrorBox(kNoMemoryText);

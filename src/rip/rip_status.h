@@ -47,6 +47,15 @@ struct Mp3Job {
   bool captureFailed = false;
 };
 
+// A WAV track captured like an encoded one, converted to its WAV settings from the PCM file.
+struct WavJob {
+  TrackRecord* track = nullptr;
+  std::string pcmPath;
+  std::string outputPath;
+  // The capture lost audio to a read error: the track ends "ERROR".
+  bool captureFailed = false;
+};
+
 struct OggJob {
   TrackRecord* track = nullptr;
   std::string pcmPath;

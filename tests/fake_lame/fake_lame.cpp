@@ -1,12 +1,9 @@
 // A stand-in for liblame_enc.so that breaks the program's MP3 path on demand, for tests that
 // run obrin-rip as a process. OBRIN_FAKE_LAME_FAIL="init": beInitStream refuses the settings;
 // "stall": the second beEncodeChunk never returns, as a drive stuck on a scratched disc holds
-// the worker. Each chunk writes "E<nSamples>\n", the flush "D\n". Built with
-// OBRIN_FAKE_LAME_NO_VBR_HEADER, beWriteVBRHeader is not exported at all.
+// the worker. Built with OBRIN_FAKE_LAME_NO_VBR_HEADER, beWriteVBRHeader is not exported.
 #include <unistd.h>
 
-#include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -14,7 +11,6 @@
 
 namespace {
 
-HBE_STREAM const kHandle = reinterpret_cast<HBE_STREAM>(uintptr_t{0x0bad});
 unsigned gEncodeCalls = 0;  // the program encodes on one thread
 
 bool Fails(const char* how) {
@@ -32,30 +28,25 @@ BE_ERR beInitStream(PBE_CONFIG, uint32_t* dwSamples, uint32_t* dwBufferSize,
   gEncodeCalls = 0;
   *dwSamples = 4608;
   *dwBufferSize = 64;
-  *phbeStream = kHandle;
+  *phbeStream = reinterpret_cast<HBE_STREAM>(uintptr_t{0x0bad});
   return BE_ERR_SUCCESSFUL;
 }
 
-BE_ERR beEncodeChunk(HBE_STREAM hbeStream, uint32_t nSamples, const int16_t*, uint8_t* pOutput,
-                     uint32_t* pdwOutput) {
-  if (hbeStream != kHandle) return BE_ERR_INVALID_HANDLE;
+BE_ERR beEncodeChunk(HBE_STREAM, uint32_t, const int16_t*, uint8_t*, uint32_t* pdwOutput) {
   if (Fails("stall") && ++gEncodeCalls >= 2) {
     for (;;) pause();
   }
-  *pdwOutput = static_cast<uint32_t>(std::snprintf(reinterpret_cast<char*>(pOutput), 64, "E%u\n",
-                                                   static_cast<unsigned>(nSamples)));
+  *pdwOutput = 0;
   return BE_ERR_SUCCESSFUL;
 }
 
-BE_ERR beDeinitStream(HBE_STREAM hbeStream, uint8_t* pOutput, uint32_t* pdwOutput) {
-  if (hbeStream != kHandle) return BE_ERR_INVALID_HANDLE;
-  std::memcpy(pOutput, "D\n", 2);
-  *pdwOutput = 2;
+BE_ERR beDeinitStream(HBE_STREAM, uint8_t*, uint32_t* pdwOutput) {
+  *pdwOutput = 0;
   return BE_ERR_SUCCESSFUL;
 }
 
-BE_ERR beCloseStream(HBE_STREAM hbeStream) {
-  return hbeStream == kHandle ? BE_ERR_SUCCESSFUL : BE_ERR_INVALID_HANDLE;
+BE_ERR beCloseStream(HBE_STREAM) {
+  return BE_ERR_SUCCESSFUL;
 }
 
 void beVersion(PBE_VERSION pbeVersion) {

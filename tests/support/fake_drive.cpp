@@ -29,8 +29,9 @@ struct FakeDrive::State {
 
 namespace {
 
-uint8_t AudioByte(uint32_t sector, uint32_t offset) {
-  uint32_t v = sector * kSectorBytes + offset;
+// Byte `position` of the disc's audio, counted from sector 0.
+uint8_t AudioByte(uint32_t position) {
+  uint32_t v = position;
   v ^= v >> 16;
   v *= 0x7FEB352Du;
   v ^= v >> 15;
@@ -59,8 +60,7 @@ class FakeSession : public CdSession {
     std::unique_lock lock(s_->mutex);
     const uint32_t start = buffer.startSector, count = buffer.sectorCount;
     const int attempt = ++s_->attempts[start];
-    s_->reads.push_back({start, count, attempt, false});
-    const size_t logIndex = s_->reads.size() - 1;
+    s_->reads.push_back({start, count});
     if (s_->gateArmed && s_->gateSector == start) {
       s_->gateOccupied = true;
       s_->changed.notify_all();
@@ -84,13 +84,10 @@ class FakeSession : public CdSession {
     if (shift.first < 0 || uint64_t(shift.first) + length > buffer.capacity) {
       return fail(kCdErrRead, kAspiError);  // a script that does not fit the buffer
     }
-    s_->reads[logIndex].succeeded = true;
     lock.unlock();
     uint8_t* data = TrackBufferData(&buffer);
     std::memset(data, 0xEE, static_cast<size_t>(shift.first));
-    for (uint32_t i = 0; i < length; ++i) {
-      data[shift.first + i] = AudioByte(start + i / kSectorBytes, i % kSectorBytes);
-    }
+    std::memcpy(data + shift.first, FakeDrive::ExpectedAudio(start, count).data(), length);
     buffer.deliveredLength = length;
     buffer.offset = shift.first;
     return true;
@@ -111,8 +108,7 @@ FakeDrive::~FakeDrive() = default;
 std::string FakeDrive::ExpectedAudio(uint32_t start, uint32_t count) {
   std::string bytes(size_t{count} * kSectorBytes, '\0');
   for (size_t i = 0; i < bytes.size(); ++i) {
-    bytes[i] = static_cast<char>(AudioByte(start + static_cast<uint32_t>(i / kSectorBytes),
-                                           static_cast<uint32_t>(i % kSectorBytes)));
+    bytes[i] = static_cast<char>(AudioByte(static_cast<uint32_t>(start * kSectorBytes + i)));
   }
   return bytes;
 }

@@ -22,8 +22,6 @@ struct FakeTrack {
 struct FakeReadCall {
   uint32_t start = 0;
   uint32_t count = 0;
-  int attempt = 0;
-  bool succeeded = false;
 };
 
 class FakeDrive : public CdDevice {

@@ -11,13 +11,10 @@ Decoded Decode(const std::string& path) {
   mpg123_handle* h = mpg123_new(nullptr, nullptr);
   if (!h) return d;
   mpg123_param(h, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0);
-  mpg123_format_none(h);
-  for (long rate : {8000L, 11025L, 12000L, 16000L, 22050L, 24000L, 32000L, 44100L, 48000L}) {
-    mpg123_format(h, rate, MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-  }
-  int encoding = 0, r = MPG123_ERR;
+  int encoding = 0, r = MPG123_ERR;  // the native rate and channels, 16 bits by default
   if (mpg123_open(h, path.c_str()) == MPG123_OK &&
-      mpg123_getformat(h, &d.rate, &d.channels, &encoding) == MPG123_OK) {
+      mpg123_getformat(h, &d.rate, &d.channels, &encoding) == MPG123_OK &&
+      encoding == MPG123_ENC_SIGNED_16) {
     std::vector<int16_t> buf(32768);
     size_t done = 0;
     do {

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
@@ -34,16 +34,13 @@ TempDir::~TempDir() {
 }
 
 ScopedConfigHome::ScopedConfigHome() {
-  if (const char* old = std::getenv("XDG_CONFIG_HOME")) {
-    saved_ = old;
-    hadSaved_ = true;
-  }
+  if (const char* old = std::getenv("XDG_CONFIG_HOME")) saved_ = old;
   setenv("XDG_CONFIG_HOME", dir_.path().c_str(), 1);
 }
 
 ScopedConfigHome::~ScopedConfigHome() {
-  if (hadSaved_) {
-    setenv("XDG_CONFIG_HOME", saved_.c_str(), 1);
+  if (saved_) {
+    setenv("XDG_CONFIG_HOME", saved_->c_str(), 1);
   } else {
     unsetenv("XDG_CONFIG_HOME");
   }
@@ -76,11 +73,7 @@ CommandResult RunCommand(const std::vector<std::string>& args,
   ChildProcess child;
   ChildOptions options;
   options.env = extraEnv;
-  if (!child.Start(args, options)) {
-    CommandResult failed;
-    failed.err = child.err();
-    return failed;
-  }
+  if (!child.Start(args, options)) return {-1, "", child.err()};
   return child.Wait();
 }
 
@@ -110,14 +103,11 @@ std::string FreshSettingsFile(const std::string& outputFolder) {
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
 bool FileExists(const std::string& path) {

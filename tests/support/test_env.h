@@ -1,6 +1,7 @@
 #pragma once
 // Helpers every test program shares: temporary folders, a private config folder, running the
 // project's own executables, and making disc images with mkdisc.
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,8 +31,7 @@ class ScopedConfigHome {
 
  private:
   TempDir dir_;
-  std::string saved_;
-  bool hadSaved_ = false;
+  std::optional<std::string> saved_;
 };
 
 // Lowers the file size limit of this process for the object's life, with SIGXFSZ ignored,

@@ -1,0 +1,289 @@
+#include "rip/track_stages.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "config/settings.h"
+#include "disc/output_naming.h"
+#include "encoders/mp3_encoder.h"
+#include "encoders/ogg_encoder.h"
+#include "encoders/wav_writer.h"
+#include "rip/capture.h"
+#include "rip/encoder_binding.h"
+#include "rip/rip_job.h"
+#include "rip/rip_status.h"
+
+const char* const kNoMemoryText = "Not enough memory to go on ripping";
+
+void EndForLackOfMemory(RipHost& host, TrackRecord* track, JobState& state) {
+  state.exitCode = kRipJobNoMemory;
+  host.ShowErrorBox(kNoMemoryText);
+  if (track) {
+    track->status = kStatusError;
+    host.PostProgress(*track);
+  }
+}
+
+// libvorbis and libmp3lame do not check all their allocations: set up where memory is short
+// (a low RLIMIT_AS, say) they crash, leaving an empty file and the temporary one. They are
+// started only when this much address space per encode, three times what one takes, was
+// free a moment before.
+constexpr size_t kCodecHeadroom = size_t{16} << 20;
+
+bool CodecMemoryAvailable(unsigned encodes) {
+  const size_t size = kCodecHeadroom * std::max(1u, encodes);
+  void* probe = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (probe == MAP_FAILED) return false;
+  munmap(probe, size);
+  return true;
+}
+
+namespace {
+
+// Before anything is captured for `track`: memory for its encoder (else the walk ends, with
+// `endWalk` set), and the encoder's answer to its settings, asked once per settings block and
+// job. Refused settings end the track "ERROR"; the message is shown the first time only.
+template <typename Accepts>
+bool EncoderReady(RipHost& host, TrackRecord& track, JobState& state, bool& endWalk,
+                  const char* refusedText, Accepts accepts) {
+  if (!CodecMemoryAvailable()) {
+    EndForLackOfMemory(host, &track, state);
+    endWalk = true;
+    return false;
+  }
+  auto& tried = state.triedSettings;
+  auto known = std::find_if(tried.begin(), tried.end(), [&](const JobState::TriedSettings& t) {
+    return t.format == track.format && t.block == track.formatSettings;
+  });
+  if (known == tried.end()) {
+    tried.push_back({track.format, track.formatSettings, accepts()});
+    known = tried.end() - 1;
+    if (!known->accepted) host.ShowErrorBox(refusedText);
+  }
+  if (!known->accepted) {
+    track.status = kStatusError;
+    host.PostProgress(track);
+  }
+  return known->accepted;
+}
+
+// The last look before a track's output file is created (and an existing one truncated).
+// A stop that came at the track boundary, after the previous track's check, must not cost
+// this track's existing file; and a template that names two tracks alike (no $n or $t) must
+// not let a later track replace an earlier one's file, which would then be lost under a
+// "Completed". False, with the track's status set and posted, when the file must be left.
+bool MayCreateOutput(RipHost& host, TrackRecord& track, const std::string& outputName,
+                     JobState& state) {
+  if (ripSettings.ripping == 0) {
+    track.status = kStatusStopped;
+    host.PostProgress(track);
+    return false;
+  }
+  struct stat st;
+  bool writtenBefore = false;
+  if (stat(outputName.c_str(), &st) == 0) {
+    std::lock_guard lock(state.writtenMutex);
+    writtenBefore = state.written.count({st.st_dev, st.st_ino}) != 0;
+  }
+  if (writtenBefore) {
+    host.ShowErrorBox("Cannot create output file");
+    track.status = kStatusError;
+    host.PostProgress(track);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+TempPcmClaim::~TempPcmClaim() {
+  if (fd_ >= 0) close(fd_);
+}
+
+std::string TempPcmClaim::Take(const std::string& usual) {
+  const std::string folder = usual.substr(0, usual.size() - std::strlen(kTempPcmName));
+  int number = 1;
+  for (int attempt = 0; attempt < 1000 && number <= 999; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, "cddatmp%03d.pcm", number);
+    const std::string path = number == 1 ? usual : folder + name;
+    // Never through a link planted at the name, and never waiting on a FIFO: such a name
+    // is left for the capture to refuse.
+    const int fd =
+        open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK, 0666);
+    if (fd < 0) break;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {  // not a file another rip can own
+      close(fd);
+      return path;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const bool anotherRips = errno == EWOULDBLOCK;
+      close(fd);
+      if (!anotherRips) return path;  // a file system without locks: the name as it is
+      ++number;
+      continue;
+    }
+    // The holder may have deleted the file between our open and our lock: a lock on a
+    // file without that name guards nothing, so the name is tried again.
+    struct stat held, named;
+    if (fstat(fd, &held) == 0 && stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+        held.st_ino == named.st_ino) {
+      fd_ = fd;
+      return path;
+    }
+    close(fd);
+  }
+  return usual;
+}
+
+void LowerThreadPriority() {
+  sched_param param{};
+  param.sched_priority = 0;
+  if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &param) != 0) {
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
+  }
+}
+
+TrackPlan BeginTrack(RipHost& host, JobState& state, TrackRecord& track, size_t position,
+                     bool convertViaPcm) {
+  RipSettings& settings = ripSettings;
+  TrackPlan plan;
+  track.status = kStatusPending;
+  settings.currentTrack = static_cast<int32_t>(position);
+  plan.outputName = ComposeOutputPath(track, settings, CurrentOutputFolder(settings));
+  switch (track.format) {
+    case Wav:
+      if (!convertViaPcm || !WavNeedsConversion(track)) {
+        plan.route = TrackRoute::kDirect;
+        break;
+      }
+      host.TrackStarted(track, plan.outputName);
+      if (MayCreateOutput(host, track, plan.outputName, state)) {
+        plan.route = TrackRoute::kCaptureEncode;
+      }
+      break;
+    case Ogg:
+      host.TrackStarted(track, plan.outputName);
+      if (MayCreateOutput(host, track, plan.outputName, state) &&
+          EncoderReady(host, track, state, plan.endWalk, kOggSettingsRefused,
+                       [&] { return OggEncoderAccepts(SettingsBlockOf<OggSettings>(track)); })) {
+        plan.route = TrackRoute::kCaptureEncode;
+      }
+      break;
+    case Mp3:
+      // A track whose encoder could not be bound is skipped and keeps status 0.
+      if (!BindEncoderLibrary(host)) break;
+      state.libraryLoaded = true;
+      host.TrackStarted(track, plan.outputName);
+      if (MayCreateOutput(host, track, plan.outputName, state) &&
+          EncoderReady(host, track, state, plan.endWalk, kMp3SettingsRefused,
+                       [&] { return Mp3EncoderAccepts(SettingsBlockOf<Mp3Settings>(track)); })) {
+        plan.route = TrackRoute::kCaptureEncode;
+      }
+      break;
+    default:
+      break;
+  }
+  return plan;
+}
+
+bool RipDirect(RipHost& host, JobState& state, TrackRecord& track, const std::string& outputName) {
+  TrackBufferPtr buffer = AllocTrackBuffer(kSectorsPerRead);
+  if (!buffer) {
+    EndForLackOfMemory(host, &track, state);
+    return false;
+  }
+  host.TrackStarted(track, outputName);
+  if (!MayCreateOutput(host, track, outputName, state)) return true;
+  CaptureJob job{&track, buffer.get(), outputName};
+  RipTrackToWav(host, job);
+  return true;
+}
+
+CapturedTrack CaptureStage(RipHost& host, JobState& state, TrackRecord& track,
+                           TempPcmClaim& claim) {
+  CapturedTrack result;
+  result.pcmPath = claim.Take(TempPcmPath());
+  TrackBufferPtr buffer = AllocTrackBuffer(kSectorsPerRead);
+  if (!buffer) {
+    EndForLackOfMemory(host, &track, state);
+    result.outcome = CapturedTrack::kEndWalk;
+    return result;
+  }
+  CaptureJob capture{&track, buffer.get(), result.pcmPath};
+  CaptureTrackToPcm(host, capture);
+  buffer.reset();
+  result.captureFailed = capture.captureFailed;
+  if (ripSettings.ripping == 0) {
+    // While the claim still guards the name, so that no other rip's file goes with it.
+    if (!host.KeepsStoppedCapture() && capture.fileCreated) std::remove(result.pcmPath.c_str());
+    state.exitCode = kRipJobStopped;
+    result.outcome = CapturedTrack::kEndWalk;
+    return result;
+  }
+  // A file we could not create or write holds nothing of this track: whatever an earlier
+  // stopped job left under the temporary name must not be encoded into this track's file.
+  if (track.status == kStatusError) {
+    if (capture.fileCreated) std::remove(result.pcmPath.c_str());
+    result.outcome = CapturedTrack::kSkip;
+    return result;
+  }
+  if (!CodecMemoryAvailable()) {
+    std::remove(result.pcmPath.c_str());
+    EndForLackOfMemory(host, &track, state);
+    result.outcome = CapturedTrack::kEndWalk;
+    return result;
+  }
+  result.outcome = CapturedTrack::kEncode;
+  return result;
+}
+
+bool EncodeStage(RipHost& host, JobState& state, TrackRecord& track, const std::string& outputName,
+                 const CapturedTrack& captured) {
+  switch (track.format) {
+    case Wav: {
+      WavJob job{&track, captured.pcmPath, outputName, captured.captureFailed};
+      ConvertPcmToWav(host, job);
+      return true;
+    }
+    case Ogg: {
+      const size_t size = OggReadBufferSize(track);
+      std::unique_ptr<uint8_t[]> readBuffer(new (std::nothrow) uint8_t[size]);
+      if (!readBuffer) {
+        std::remove(captured.pcmPath.c_str());
+        EndForLackOfMemory(host, &track, state);
+        return false;
+      }
+      OggJob job{&track, captured.pcmPath,      outputName, readBuffer.get(),
+                 size,   captured.captureFailed};
+      EncodePcmToOgg(host, job);
+      return true;
+    }
+    default: {
+      Mp3Job job{&track, captured.pcmPath, outputName, captured.captureFailed};
+      EncodePcmToMp3(host, job);
+      return true;
+    }
+  }
+}
+
+void RememberWritten(JobState& state, const TrackRecord& track, const std::string& outputName) {
+  if (track.status == kStatusPending) return;
+  struct stat st;
+  if (stat(outputName.c_str(), &st) != 0) return;
+  std::lock_guard lock(state.writtenMutex);
+  state.written.emplace(st.st_dev, st.st_ino);
+}
