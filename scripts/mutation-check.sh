@@ -39,7 +39,7 @@ while IFS= read -r line; do
   rest=${rest#* @@ }
   old=${rest%% @@ *}
   new=${rest#* @@ }
-  if [ $# -gt 0 ] && ! printf '%s\n' "$@" | grep -qx -- "$name"; then continue; fi
+  if [ $# -gt 0 ] && ! printf '%s\n' "$@" | grep -x -- "$name" >/dev/null; then continue; fi
   target=$dir/$file
   saved=$(mktemp)
   cp -p "$target" "$saved"
