@@ -11,7 +11,8 @@
 #include "support/test_env.h"
 
 TEST(Install, DefaultOutputFolder) {
-  // program folder ("@": a writable one), a file "My Music" in it, user-dirs.dirs, result ("~")
+  // program folder ("@": a writable one), a file "My Music" in it, user-dirs.dirs, result ("~" =
+  // $HOME)
   const std::tuple<const char*, bool, const char*, const char*> cases[] = {
       {"@/", false, "", "@/My Music/"},
       {"@/", true, "", "~/Music/"},
