@@ -11,8 +11,7 @@
 #include "support/test_env.h"
 
 TEST(Install, DefaultOutputFolder) {
-  // program folder ("@": a writable one), a file "My Music" in it, user-dirs.dirs, result ("~" =
-  // $HOME)
+  // program folder ("@": writable), a file "My Music" in it, user-dirs.dirs, result ("~": home)
   const std::tuple<const char*, bool, const char*, const char*> cases[] = {
       {"@/", false, "", "@/My Music/"},
       {"@/", true, "", "~/Music/"},
