@@ -537,6 +537,7 @@ TEST_F(DialogTest, TipsReadFromTheFileAndTheProfilesPlace) {
     EXPECT_EQ(dialog.nextButton()->isEnabled(), row.next) << row.content;
     EXPECT_EQ(boxes_, row.boxes) << row.content;
   }
+  EXPECT_EQ(ReadFile(ProfileFilePath().toStdString()), "");  // no place kept without a file
 }
 
 TEST_F(DialogTest, TipsStartUpBoxKeptOnEscapeAndThePlaceMovesWithoutShowing) {
