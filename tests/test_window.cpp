@@ -15,6 +15,7 @@
 //   from the top, bad places in the profile, Escape storing the start-up box
 // - playback past its track, Next/Previous not wrapping, a play request during a rip lost,
 //   playback left on over a format change or eject, an ejected image still loading
+// - MCI: a stop or read failure reported as success; a missing audio device or data track taken
 // - device changes not restarting timer 1 at its period; help file and links not opened
 // - no drive refusing the start, a second instance starting, a stale lock refusing it
 // - command-line errors accepted; images not taken from the command line
