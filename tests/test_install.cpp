@@ -1,5 +1,6 @@
-// Where a first run puts the output folder: beside the program when that can be written (a
-// build tree, a user's own copy), else the user's music folder (an installed copy).
+// A first run's output folder. Faults guarded: "My Music" beside a program folder that cannot
+// take it, or without its separator; the probe folder left behind; $HOME or a relative
+// XDG_MUSIC_DIR taken as written; quotes in it not unescaped.
 #include <cstdlib>
 #include <filesystem>
 #include <tuple>
@@ -10,8 +11,7 @@
 #include "support/test_env.h"
 
 TEST(Install, DefaultOutputFolder) {
-  // program folder ("@" a fresh writable one), a file "My Music" in it, user-dirs.dirs, then
-  // the folder expected ("~" the home folder).
+  // program folder ("@": writable), a file "My Music" in it, user-dirs.dirs, result ("~": home)
   const std::tuple<const char*, bool, const char*, const char*> cases[] = {
       {"@/", false, "", "@/My Music/"},
       {"@/", true, "", "~/Music/"},

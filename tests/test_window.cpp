@@ -1,24 +1,60 @@
-// The main window on Qt's offscreen platform: layout, menus, the list, ripping, start-up.
+// The window, its dialogs and playback on Qt's offscreen platform, and the real program under
+// Xvfb. Faults guarded:
+// - a control misplaced, unnamed or not following the width; the minimum size; Escape closing
+// - accelerators or popup items reaching the wrong command; the format radio mark and column
+// - progress of a rebuilt list landing on the new rows
+// - a rip with no disc or no ticked track; a command, double-click or the format button
+//   acting during a rip; the splash passing its dismissing key or click to the list
+// - the Rip button and drive box not following the rip; Stop while an error box is open
+//   hanging; closing during a rip leaving the worker running
+// - the sheet storing unopened pages or values its lists cannot show, Apply lit by keys, the
+//   Ogg mode boxes not one choice, Default/Apply/Cancel storing the wrong values
+// - the output folder without its separator, stored or reloaded on Cancel
+// - the ID3 editor's length limits and Cancel storing
+// - tips: piece size, comments and blank-led lines shown, no wrap, a changed file not read
+//   from the top, bad places in the profile, Escape storing the start-up box
+// - playback past its track, Next/Previous not wrapping, a play request during a rip lost,
+//   playback left on over a format change or eject, an ejected image still loading
+// - MCI: a stop or read failure reported as success; a missing audio device or data track taken
+// - device changes not restarting timer 1 at its period; help file and links not opened
+// - no drive refusing the start, a second instance starting, a stale lock refusing it
+// - command-line errors accepted; images not taken from the command line
+#include <chm_lib.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QtCore/qtestsupport_core.h>
+#include <cstdio>
 #include <filesystem>
+#include <future>
 #include <map>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QShortcut>
+#include <QSlider>
+#include <QTimer>
+#include <QtTest/QTest>
 
 #include "app/app_options.h"
+#include "app/config_sheet.h"
+#include "app/id3_tag_dlg.h"
 #include "app/main_frame.h"
 #include "app/message_box.h"
 #include "app/obrin_app.h"
+#include "app/output_path_dlg.h"
+#include "app/profile_store.h"
 #include "app/splash.h"
+#include "app/tip_of_day_dlg.h"
 #include "disc/cd_device.h"
+#include "platform/mci.h"
 #include "rip/rip_status.h"
 #include "support/recording_host.h"
 #include "support/test_env.h"
@@ -29,62 +65,82 @@
 
 namespace {
 
-// Answers every box with OK, after `answer` ran, and remembers each as "caption: text", so
-// that no test ever waits for a user.
-class ScriptedBoxes {
+// An xdg-open first on PATH, for the object's life, that appends its argument to `log`.
+class FakeXdgOpen {
  public:
-  ScriptedBoxes() {
+  explicit FakeXdgOpen(const TempDir& dir) : log(dir / "opened"), savedPath_(std::getenv("PATH")) {
+    mkdir((dir / "bin").c_str(), 0755);
+    WriteFile(dir / "bin/xdg-open", "#!/bin/sh\necho \"$1\" >> \"" + log + "\"\n");
+    chmod((dir / "bin/xdg-open").c_str(), 0755);
+    setenv("PATH", (dir / "bin:" + savedPath_).c_str(), 1);
+  }
+  ~FakeXdgOpen() { setenv("PATH", savedPath_.c_str(), 1); }
+  const std::string log;
+
+ private:
+  const std::string savedPath_;
+};
+
+template <typename W>
+W* Named(QObject* root, const char* name) {
+  for (W* w : root->findChildren<W*>()) {
+    if (w->accessibleName() == QLatin1String(name)) return w;
+  }
+  ADD_FAILURE() << "no control named " << name;
+  return nullptr;
+}
+
+// Message boxes are answered with OK, after `answer_` ran, and kept as "caption: text" in
+// boxes_. LoadDisc makes a disc image of tracks `lengths` (sectors) the only drive; OpenFrame
+// adds a frame over it with timer 1 stopped.
+class WindowTest : public ::testing::Test {
+ protected:
+  WindowTest() {
     SetMessageBoxHandler([this](const MessageBoxRequest& r) {
-      shown.push_back((r.caption + ": " + r.text).toStdString());
-      if (answer) answer(r);
+      boxes_.push_back((r.caption + ": " + r.text).toStdString());
+      if (answer_) answer_(r);
       return QMessageBox::Ok;
     });
   }
-  ~ScriptedBoxes() { SetMessageBoxHandler({}); }
-  std::vector<std::string> shown;
-  std::function<void(const MessageBoxRequest&)> answer;
-};
-
-// A frame over a generated disc image whose output folder is `out`.
-class WindowTest : public ::testing::Test {
- protected:
-  void Open(const std::vector<std::string>& lengths, int32_t format,
-            const std::string& outFolder = "") {
-    const std::string cue = MakeDiscAt(dir_ / "disc.cue", {"--lengths", Join(lengths)});
-    SetCdImages({cue});
-    out_ = outFolder.empty() ? dir_.path() + "/out/" : outFolder;
+  ~WindowTest() override {
+    frame_.reset();
+    SetMessageBoxHandler({});
+    SetFolderPicker({});
+    SetCdImages({});
+  }
+  void LoadDisc(const std::string& lengths, int32_t format, const std::string& outFolder = "") {
+    cue_ = MakeDiscAt(dir_ / "disc.cue", {"--lengths", lengths});
+    SetCdImages({cue_});
+    out_ = outFolder.empty() ? dir_ / "out/" : outFolder;
     PrepareRipSettings(out_, format);
+  }
+  void OpenFrame(const std::string& lengths, int32_t format = Mp3,
+                 const std::string& outFolder = "") {
+    LoadDisc(lengths, format, outFolder);
     frame_ = std::make_unique<CMainFrame>();
     frame_->timer1().stop();
     frame_->ReloadDisc();
   }
-  void TearDown() override {
-    frame_.reset();
-    SetCdImages({});
-  }
-  static std::string Join(const std::vector<std::string>& parts) {
-    std::string joined;
-    for (const auto& p : parts) joined += (joined.empty() ? "" : ",") + p;
-    return joined;
-  }
   QString Cell(int row, int column) const { return frame_->listView()->RowText(row, column); }
-  bool WaitUntil(const std::function<bool()>& done) { return QTest::qWaitFor(done, 60000); }
+  int Rows() const { return frame_->listView()->topLevelItemCount(); }
+  std::string Ini() const { return ReadFile(config_.iniPath()); }
 
   ScopedConfigHome config_;
-  ScriptedBoxes boxes_;
   TempDir dir_;
-  std::string out_;
+  std::string cue_, out_;
+  std::vector<std::string> boxes_;
+  std::function<void(const MessageBoxRequest&)> answer_;
   std::unique_ptr<CMainFrame> frame_;
 };
 
 TEST_F(WindowTest, BarControlsFollowTheOuterWidth) {
-  Open({"300"}, Mp3);
+  OpenFrame("300");
   struct Row {
     int width;
     const char* name;
     QRect rect;
   };
-  const Row rows[] = {
+  std::vector<Row> rows = {
       {600, "Menu", {9, 8, 30, 31}},
       {600, "Help", {51, 15, 22, 22}},
       {600, "Configuration", {80, 11, 26, 25}},
@@ -92,29 +148,22 @@ TEST_F(WindowTest, BarControlsFollowTheOuterWidth) {
       {600, "CD drive", {215, 6, 185, 24}},
       {600, "Rip", {464, 3, 60, 27}},
       {600, "Output folder", {407, 4, 17, 17}},
-      {600, "Stop playback", {567, 4, 17, 17}},
       {600, "Home page", {524, 4, 20, 20}},
       {600, "E-mail", {547, 4, 20, 20}},
       {900, "CD drive", {215, 6, 485, 24}},
       {900, "Rip", {764, 3, 60, 27}},
-      {900, "Select all", {727, 4, 17, 17}},
-      {900, "Refresh", {747, 4, 17, 17}},
-      {900, "Edit ID3 tag", {767, 4, 17, 17}},
-      {900, "Previous track", {787, 4, 17, 17}},
-      {900, "Next track", {807, 4, 17, 17}},
-      {900, "Eject", {827, 4, 17, 17}},
-      {900, "Play", {847, 4, 17, 17}},
       {900, "E-mail", {847, 4, 20, 20}},
   };
+  const char* playBar[] = {"Output folder", "Select all",     "Refresh",
+                           "Edit ID3 tag",  "Previous track", "Next track",
+                           "Eject",         "Play",           "Stop playback"};
+  for (int i = 0; i < 9; ++i) rows.push_back({900, playBar[i], {707 + 20 * i, 4, 17, 17}});
   frame_->show();
   const int margins = frame_->frameGeometry().width() - frame_->width();
   for (const Row& row : rows) {
     frame_->resize(row.width - margins, 445);
-    QWidget* control = nullptr;
-    for (QWidget* w : frame_->findChildren<QWidget*>()) {
-      if (w->accessibleName() == QLatin1String(row.name)) control = w;
-    }
-    ASSERT_NE(control, nullptr) << row.name;
+    QWidget* control = Named<QWidget>(frame_.get(), row.name);
+    ASSERT_NE(control, nullptr);
     EXPECT_EQ(control->geometry(), row.rect) << row.name << " at W " << row.width;
     if (auto* button = qobject_cast<CBitmapButton*>(control)) {
       EXPECT_EQ(button->toolTip(), QLatin1String(row.name));
@@ -127,7 +176,7 @@ TEST_F(WindowTest, BarControlsFollowTheOuterWidth) {
 }
 
 TEST_F(WindowTest, AcceleratorsNameTheirCommandsAndEscapeDoesNothing) {
-  Open({"300"}, Mp3);
+  OpenFrame("300");
   std::map<QString, int> commands;
   for (QShortcut* s : frame_->findChildren<QShortcut*>()) {
     commands[s->key().toString()] = s->property("command").toInt();
@@ -135,7 +184,6 @@ TEST_F(WindowTest, AcceleratorsNameTheirCommandsAndEscapeDoesNothing) {
   EXPECT_EQ(commands, (std::map<QString, int>{{"Ctrl+E", ID_EDIT_ID3},
                                               {"Ctrl+O", ID_OUTPUT_PATH},
                                               {"Ctrl+S", ID_CONFIGURATION}}));
-  // The frame swallows Escape for every widget of its own, and no other key.
   QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
   QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier);
   QObject* frame = frame_.get();  // the filter is public on QObject
@@ -143,20 +191,8 @@ TEST_F(WindowTest, AcceleratorsNameTheirCommandsAndEscapeDoesNothing) {
   EXPECT_FALSE(frame->eventFilter(frame_->listView(), &space));
 }
 
-TEST_F(WindowTest, PopupItemsAndTheFormatRadioMark) {
-  Open({"300"}, Mp3);
-  QStringList items;
-  for (QAction* a : frame_->mainPopup()->actions()) {
-    items << (a->isSeparator() ? QStringLiteral("-")
-                               : a->text() + "=" + QString::number(CommandOf(a)));
-  }
-  EXPECT_EQ(items.join('|').toStdString(),
-            " Configuration...=61213|-| Output path...=61210| Edit ID3 tag...=61212|-| Visit "
-            "Homepage=61215| Send E-mail To Us=61216|-| Help=61209| Tip of a day...=105| "
-            "About...=61214|-| Exit program     =61204");
-  EXPECT_EQ(frame_->mainPopup()->sideBand(), QLatin1String("Obrin 2"));
-  EXPECT_FALSE(frame_->mainPopup()->actions().last()->icon().isNull());
-
+TEST_F(WindowTest, FormatCommandsMoveTheRadioMarkAndTheFormatColumn) {
+  OpenFrame("300");
   struct Row {
     int command;
     const char* checked;
@@ -178,20 +214,17 @@ TEST_F(WindowTest, PopupItemsAndTheFormatRadioMark) {
 }
 
 TEST_F(WindowTest, RowsAfterReloadAndProgressAndStaleProgressDropped) {
-  Open({"4500", "3000"}, Mp3);
-  ASSERT_EQ(frame_->listView()->topLevelItemCount(), 2);
-  const QString folder = QString::fromStdString(out_);
-  EXPECT_EQ(QStringList({Cell(1, 0), Cell(1, 1), Cell(1, 2), Cell(1, 3), Cell(1, 4)}),
-            QStringList({"Track 02", "00:40", "MP3 128-192 kbps VBR Q3", "Pending", folder}));
+  OpenFrame("4500,3000");
+  ASSERT_EQ(Rows(), 2);
+  EXPECT_EQ(QStringList({Cell(1, 0), Cell(1, 1), Cell(1, 3), Cell(1, 4)}),
+            QStringList({"Track 02", "00:40", "Pending", QString::fromStdString(out_)}));
   EXPECT_TRUE(frame_->listView()->RowChecked(0) && frame_->listView()->RowChecked(1));
-
   GuiRipHost& host = frame_->ripHost();
   host.BeginJob(frame_->listGeneration());
   ripSettings.tracks[1].status = 42;
   host.PostProgress(ripSettings.tracks[1]);
   QCoreApplication::sendPostedEvents(frame_.get());
   EXPECT_EQ(Cell(1, 3), QLatin1String("42%"));
-
   // Progress still queued when the list is rebuilt refers to destroyed records.
   ripSettings.tracks[0].status = 55;
   host.PostProgress(ripSettings.tracks[0]);
@@ -201,154 +234,535 @@ TEST_F(WindowTest, RowsAfterReloadAndProgressAndStaleProgressDropped) {
   EXPECT_EQ(Cell(0, 3), QLatin1String("Pending"));
 }
 
-TEST_F(WindowTest, RipRefusals) {
-  struct Row {
-    bool emptyList;
-    const char* message;
-  };
-  const Row rows[] = {{true, "Help: No Audio CD found!"},
-                      {false, "Help: Please mark song that you like! "}};
-  Open({"300"}, Wav);
-  for (const Row& row : rows) {
-    if (row.emptyList) frame_->DeleteAllRows();
-    if (!row.emptyList) {
-      frame_->ReloadDisc();
-      frame_->listView()->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
-    }
-    boxes_.shown.clear();
-    frame_->OnRip();
-    EXPECT_EQ(boxes_.shown, std::vector<std::string>{row.message});
-    EXPECT_FALSE(frame_->ripButtonIsStop());
-    EXPECT_EQ(ripSettings.ripping, 0);
-  }
+TEST_F(WindowTest, RipRefusedWithoutATickedTrackOrADisc) {
+  OpenFrame("300", Wav);
+  frame_->listView()->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+  frame_->OnRip();
+  frame_->DeleteAllRows();
+  frame_->OnRip();
+  EXPECT_EQ(boxes_, (std::vector<std::string>{"Help: Please mark song that you like! ",
+                                              "Help: No Audio CD found!"}));
+  EXPECT_FALSE(frame_->ripButtonIsStop());
+  EXPECT_EQ(ripSettings.ripping, 0);
 }
 
-TEST_F(WindowTest, DoubleClickAndFormatButtonAskOrRefuse) {
+TEST_F(WindowTest, CommandsOpenTheirDialogsAskOrAreRefusedDuringARip) {
+  OpenFrame("300");
+  constexpr int kDoubleClick = 0, kDoubleClickOnNothing = -1;
+  const std::string busy = "Help: You are currently ripping.";
   struct Row {
-    int selectRow;
+    int command;
     bool ripping;
-    int command;  // 0: a double-click on the list
-    std::vector<std::string> shown;
+    bool accept;
+    const char* dialog;  // "": none opened
+    bool reload;
+    std::vector<std::string> boxes;
   };
   const Row rows[] = {
-      {-1, false, 0, {}},
-      {0, false, 0, {"Obrin: Play this song?"}},
-      {0, true, 0, {"Help: You are currently ripping."}},
-      {-1, true, IDC_TOOL, {"Help: You are currently ripping."}},
+      {ID_CONFIGURATION, false, false, "CConfigSheet", true, {}},
+      {IDC_CONFIG, false, true, "CConfigSheet", true, {}},
+      {IDC_CONFIG, true, false, "", false, {busy}},
+      {ID_OUTPUT_PATH, false, false, "COutputPathDlg", false, {}},
+      {IDC_OUTPUT_FOLDER, false, true, "COutputPathDlg", true, {"Help: Setting Completed!"}},
+      {ID_OUTPUT_PATH, true, false, "", false, {busy}},
+      {ID_EDIT_ID3, false, true, "CId3TagDlg", false, {}},
+      {IDC_EDIT, true, false, "", false, {busy}},
+      {ID_TIP_OF_DAY, false, true, "CTipOfDayDlg", false, {}},
+      {IDC_TOOL, true, false, "", false, {busy}},
+      {kDoubleClickOnNothing, false, false, "", false, {}},
+      {kDoubleClick, false, false, "", false, {"Obrin: Play this song?"}},
+      {kDoubleClick, true, false, "", false, {busy}},
   };
-  Open({"300"}, Mp3);
   for (const Row& row : rows) {
     frame_->listView()->clearSelection();
-    if (row.selectRow >= 0) frame_->listView()->topLevelItem(row.selectRow)->setSelected(true);
+    if (row.command == kDoubleClick) frame_->listView()->topLevelItem(0)->setSelected(true);
     ripSettings.ripping = row.ripping ? 1 : 0;
-    boxes_.shown.clear();
-    if (row.command != 0) {
-      frame_->OnCommand(row.command);
-    } else {
-      frame_->OnListDoubleClick();
+    boxes_.clear();
+    std::string opened;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      opened = dialog->metaObject()->className();
+      if (auto* sheet = qobject_cast<CConfigSheet*>(dialog))
+        sheet->mp3Page()->slider()->setValue(5);
+      row.accept ? dialog->accept() : dialog->reject();
+    });
+    const uint64_t generation = frame_->listGeneration();
+    bool viaPopup = false;  // the popup's items reach the same handlers as the buttons
+    for (QAction* a : frame_->mainPopup()->actions()) {
+      if (CommandOf(a) == row.command) viaPopup = (a->trigger(), true);
     }
+    if (row.command <= kDoubleClick) {
+      frame_->OnListDoubleClick();
+    } else {
+      ASSERT_TRUE(viaPopup || frame_->OnCommand(row.command));
+    }
+    QCoreApplication::processEvents();
     ripSettings.ripping = 0;
-    EXPECT_EQ(boxes_.shown, row.shown) << row.selectRow << row.ripping << row.command;
+    EXPECT_EQ(opened, row.dialog) << row.command;
+    EXPECT_EQ(frame_->listGeneration() != generation, row.reload) << row.command;
+    EXPECT_EQ(boxes_, row.boxes) << row.command;
     EXPECT_FALSE(frame_->formatPopup()->isVisible());
   }
+  EXPECT_EQ(Cell(0, 2), QLatin1String("MP3 128-192 kbps VBR Q6"));
 }
 
 TEST_F(WindowTest, AnyKeyOrClickHidesTheSplashAndIsConsumed) {
-  Open({"300"}, Mp3);
+  OpenFrame("300");
   frame_->show();
-  const std::pair<QEvent::Type, bool> rows[] = {{QEvent::KeyPress, true},
-                                                {QEvent::MouseButtonPress, false}};
-  for (const auto& [type, isKey] : rows) {
+  for (const bool isKey : {true, false}) {
     QPointer<CSplashWindow> splash = CSplashWindow::ShowSplashScreen(frame_.get());
     ASSERT_TRUE(splash && splash->isVisible());
-    std::unique_ptr<QEvent> event;
-    if (isKey) {
-      event = std::make_unique<QKeyEvent>(type, Qt::Key_Space, Qt::NoModifier);
-    } else {
-      event = std::make_unique<QMouseEvent>(type, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
-                                            Qt::LeftButton, Qt::NoModifier);
-    }
-    EXPECT_TRUE(QCoreApplication::sendEvent(frame_->listView()->viewport(), event.get()));
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier);
+    QMouseEvent click(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QEvent* event = isKey ? static_cast<QEvent*>(&key) : &click;
+    EXPECT_TRUE(QCoreApplication::sendEvent(frame_->listView()->viewport(), event));
     EXPECT_TRUE(QTest::qWaitFor([&] { return splash.isNull() || !splash->isVisible(); }, 5000));
     EXPECT_EQ(frame_->listView()->SelectedRow(), -1);
   }
 }
 
-TEST_F(WindowTest, RipToTheEndOpensTheOutputFolder) {
-  const std::string bin = dir_ / "bin";
-  ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
-  WriteFile(bin + "/xdg-open", "#!/bin/sh\necho \"$1\" >> \"" + (dir_ / "opened") + "\"\n");
-  chmod((bin + "/xdg-open").c_str(), 0755);
-  const QByteArray savedPath = qgetenv("PATH");
-  qputenv("PATH", QByteArray::fromStdString(bin) + ":" + savedPath);
-  Open({"150", "100"}, Wav);
-  frame_->button(IDC_RIP, BarId::kMain)->click();
-  EXPECT_TRUE(frame_->ripButtonIsStop());
-  EXPECT_EQ(frame_->button(IDC_RIP, BarId::kMain)->accessibleName(), QLatin1String("Stop"));
-  EXPECT_FALSE(frame_->driveCombo()->isEnabled());
-  EXPECT_TRUE(WaitUntil([&] { return FileExists(dir_ / "opened"); }));
-  qputenv("PATH", savedPath);
-  EXPECT_EQ(ReadFile(dir_ / "opened"), out_ + "\n");
-  EXPECT_EQ(QStringList({Cell(0, 3), Cell(1, 3)}), QStringList({"Completed", "Completed"}));
-  EXPECT_FALSE(frame_->ripButtonIsStop());
-  EXPECT_EQ(frame_->button(IDC_RIP, BarId::kMain)->accessibleName(), QLatin1String("Rip"));
-  EXPECT_TRUE(frame_->driveCombo()->isEnabled());
-  int wavFiles = 0;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(out_)) {
-    wavFiles += entry.path().extension() == ".wav" && entry.file_size() > 44 ? 1 : 0;
-  }
-  EXPECT_EQ(wavFiles, 2);
-}
-
 TEST_F(WindowTest, StopWhileTheErrorBoxIsOpenDoesNotHang) {
-  const std::string notAFolder = dir_ / "file";
-  WriteFile(notAFolder, "x");
-  Open({"150", "100"}, Wav, notAFolder + "/");
-  boxes_.answer = [&](const MessageBoxRequest& r) {
+  WriteFile(dir_ / "file", "x");
+  OpenFrame("150,100", Wav, dir_ / "file/");
+  answer_ = [&](const MessageBoxRequest& r) {
     if (r.caption == QLatin1String("Obrin error")) frame_->OnRip();  // Stop, box still open
   };
   frame_->OnRip();
-  ASSERT_TRUE(WaitUntil([&] { return !frame_->ripButtonIsStop(); }));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !frame_->ripButtonIsStop(); }, 60000));
   EXPECT_EQ(ripFinished, 1);
-  ASSERT_FALSE(boxes_.shown.empty());
-  EXPECT_EQ(boxes_.shown[0].rfind("Obrin error: ", 0), 0u) << boxes_.shown[0];
+  ASSERT_FALSE(boxes_.empty());
+  EXPECT_EQ(boxes_[0].rfind("Obrin error: ", 0), 0u) << boxes_[0];
   EXPECT_EQ(Cell(1, 3), QLatin1String("Stopped"));
+  EXPECT_EQ(frame_->button(IDC_RIP, BarId::kMain)->accessibleName(), QLatin1String("Rip"));
+  EXPECT_TRUE(frame_->driveCombo()->isEnabled());
 }
 
 TEST_F(WindowTest, CloseDuringARipStopsTheJob) {
-  Open({"9000", "9000"}, Mp3);
+  OpenFrame("9000,9000");
   frame_->show();
-  frame_->OnRip();
-  ASSERT_TRUE(WaitUntil([&] { return ripSettings.tracks[0].status > 0; }));
+  frame_->button(IDC_RIP, BarId::kMain)->click();
+  EXPECT_EQ(frame_->button(IDC_RIP, BarId::kMain)->accessibleName(), QLatin1String("Stop"));
+  EXPECT_FALSE(frame_->driveCombo()->isEnabled());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ripSettings.tracks[0].status > 0; }, 60000));
   EXPECT_TRUE(frame_->close());
-  EXPECT_EQ(boxes_.shown, std::vector<std::string>{});
+  EXPECT_EQ(boxes_, std::vector<std::string>{});
   EXPECT_EQ(ripFinished, 1);
   EXPECT_EQ(ripSettings.ripping, 0);
   EXPECT_NE(ripSettings.tracks[1].status, kStatusCompleted);
 }
 
-TEST(WindowStartUp, SecondInstanceAndStaleLock) {
-  TempDir runtime;
-  chmod(runtime.path().c_str(), 0700);
-  const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
-  qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.path()));
-  {
-    ScriptedBoxes boxes;
-    auto first = TakeInstanceLock();
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(TakeInstanceLock(), nullptr);
-    EXPECT_EQ(boxes.shown, std::vector<std::string>{"Help: The Obrin is running!"});
+class DialogTest : public WindowTest {
+ protected:
+  void SetUp() override {
+    LoadDisc("300", Mp3);
+    SaveSettings(ripSettings);
   }
+};
+
+TEST_F(DialogTest, SheetOpenedOnWavStoresTheOpenedPagesOnlyAndWritesTheFile) {
+  ripSettings.outputFormat = Wav;
+  ripSettings.formats.mp3.bitrate = 40;     // beyond the list: stored back as it was
+  ripSettings.formats.mp3.vbrQuality = 12;  // beyond the slider: the same
+  CConfigSheet sheet;
+  EXPECT_EQ(sheet.tabs()->currentIndex(), 1);
+  EXPECT_TRUE(sheet.mp3Page()->pageInitialized && sheet.wavPage()->pageInitialized);
+  EXPECT_FALSE(sheet.oggPage()->pageInitialized || sheet.applyButton()->isEnabled());
+  ripSettings.formats.mp3 = Mp3Settings{.channels = 0};  // the page's copy comes back
+  ripSettings.formats.ogg.vbrQuality = 4;                // never opened: kept
+  std::remove(config_.iniPath().c_str());
+  sheet.accept();
+  const Mp3Settings& mp3 = ripSettings.formats.mp3;
+  EXPECT_EQ(std::vector({mp3.channels, mp3.bitrate, mp3.vbrQuality}), std::vector({1, 40, 12}));
+  EXPECT_EQ(ripSettings.formats.ogg.vbrQuality, 4);
+  EXPECT_NE(Ini().find("bitrate=128 kbps\n"), std::string::npos) << Ini();
+  EXPECT_NE(Ini().find("[OGG Setting]"), std::string::npos);
+}
+
+TEST_F(DialogTest, DefaultThenCancelOrApplyThenCancel) {
+  for (const bool apply : {false, true}) {
+    ripSettings.formats.mp3.bitrate = 3;
+    SaveSettings(ripSettings);
+    CConfigSheet sheet;
+    Named<QPushButton>(sheet.mp3Page(), "Default")->click();
+    EXPECT_TRUE(sheet.applyButton()->isEnabled());
+    if (apply) sheet.applyButton()->click();
+    EXPECT_EQ(sheet.applyButton()->isEnabled(), !apply);
+    sheet.reject();
+    EXPECT_EQ(ripSettings.formats.mp3.bitrate, apply ? 8 : 3);
+    EXPECT_NE(Ini().find(apply ? "bitrate=128 kbps" : "bitrate=56 kbps"), std::string::npos);
+  }
+}
+
+TEST_F(DialogTest, SliderLabelAndApplyOnlyOnMouseRelease) {
+  ripSettings.outputFormat = Ogg;
+  CConfigSheet sheet;
+  CPage3Ogg* ogg = sheet.oggPage();
+  EXPECT_EQ(ogg->qualityLabel()->text(), QLatin1String("0.45 (141 kbps)"));
+  sheet.mp3Page()->slider()->setValue(9);
+  EXPECT_EQ(sheet.mp3Page()->qualityLabel()->text(), QLatin1String("VBR quality 10"));
+  QTest::keyClick(ogg->slider(), Qt::Key_Right);
+  EXPECT_EQ(ogg->qualityLabel()->text(), QLatin1String("0.50 (155 kbps)"));
+  EXPECT_EQ(ogg->values.vbrQuality, 10);
+  EXPECT_FALSE(sheet.applyButton()->isEnabled());
+  QMouseEvent release(QEvent::MouseButtonRelease, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton,
+                      Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(ogg->slider(), &release);
+  EXPECT_TRUE(sheet.applyButton()->isEnabled());
+}
+
+TEST_F(DialogTest, OggModeBoxesActAsOneChoice) {
+  WriteFile(config_.iniPath(), "[Output]\nPath=" + out_ + "\n[OGG Setting]\nusecbr=TRUE\n");
+  LoadDefaultSettings(ripSettings);
+  LoadSettings(ripSettings);
+  ripSettings.outputFormat = Ogg;
+  CConfigSheet sheet;
+  auto ticks = [&] {
+    std::string t;
+    for (const char* name : {"Enable Constant bitrate", "Enable Burstable bitrate", "Enable VBR"})
+      t += Named<QCheckBox>(sheet.oggPage(), name)->isChecked() ? '1' : '0';
+    return t;
+  };
+  EXPECT_EQ(ticks(), "101");  // as loaded, until the user picks a mode
+  for (int click = 0; click < 2; ++click) {
+    Named<QCheckBox>(sheet.oggPage(), "Enable Burstable bitrate")->click();
+    EXPECT_EQ(ticks(), "010");
+  }
+  sheet.accept();
+  for (const char* line : {"usecbr=FALSE\n", "usebbr=TRUE\n", "usevbr=FALSE\n"}) {
+    EXPECT_NE(Ini().find(line), std::string::npos) << line;
+  }
+}
+
+TEST_F(DialogTest, OutputFolderBrowseSaveAndCancel) {
+  struct Row {
+    const char* picked;  // "" : the picker cancelled
+    bool save;
+    const char* shown;
+    const char* stored;  // nullptr: the record's folder unchanged
+  };
+  const Row rows[] = {{"/music", true, "/music/", "/music/"},
+                      {"/", true, "//", "//"},
+                      {"", true, nullptr, nullptr},
+                      {"/elsewhere", false, "/elsewhere/", nullptr}};
+  for (const Row& row : rows) {
+    ripSettings.outputPath = "/no/slash";
+    SaveSettings(ripSettings);
+    boxes_.clear();
+    SetFolderPicker([&](QWidget*, const QString& title) {
+      EXPECT_EQ(title, QLatin1String("Select a folder:"));
+      return QString::fromLatin1(row.picked);
+    });
+    COutputPathDlg dialog;
+    EXPECT_TRUE(dialog.pathBox()->isReadOnly());
+    dialog.browseButton()->click();
+    EXPECT_EQ(dialog.pathBox()->text(), QLatin1String(row.shown ? row.shown : "/no/slash"));
+    row.save ? dialog.accept() : dialog.reject();
+    const std::string stored = row.stored ? row.stored : "/no/slash";
+    EXPECT_EQ(ripSettings.outputPath, stored);
+    EXPECT_NE(Ini().find("Path=" + stored + "\n"), std::string::npos) << Ini();
+    EXPECT_EQ(boxes_, std::vector<std::string>(row.save, "Help: Setting Completed!"));
+  }
+}
+
+TEST_F(DialogTest, Id3EditorLimitsOkAndCancel) {
+  {
+    CId3TagDlg dialog;
+    EXPECT_EQ(dialog.albumEdit()->text() + dialog.artistEdit()->text() + dialog.yearEdit()->text(),
+              QString());
+    EXPECT_EQ(dialog.genreCombo()->currentText(), QLatin1String("Other"));
+    EXPECT_FALSE(dialog.enableBox()->isChecked());
+    QTest::keyClicks(dialog.yearEdit(), QStringLiteral("19x45"));
+    QTest::keyClicks(dialog.albumEdit(), QString(100, QLatin1Char('a')));
+    dialog.artistEdit()->setText(QStringLiteral("Artist"));
+    dialog.genreCombo()->setCurrentIndex(17);
+    dialog.enableBox()->setChecked(true);
+    dialog.accept();
+  }
+  EXPECT_EQ(ripSettings.discYear, "19x4");
+  EXPECT_EQ(ripSettings.discAlbum, std::string(81, 'a'));
+  EXPECT_EQ(ripSettings.discArtist + std::to_string(ripSettings.discGenre), "Artist17");
+  EXPECT_EQ(ripSettings.id3Enabled, 1);
+  CId3TagDlg again;
+  EXPECT_EQ(again.yearEdit()->text(), QLatin1String("19x4"));
+  again.yearEdit()->setText(QStringLiteral("2000"));
+  again.enableBox()->setChecked(false);
+  again.reject();
+  EXPECT_EQ(ripSettings.discYear + std::to_string(ripSettings.id3Enabled), "19x41");
+}
+
+TEST_F(DialogTest, TipsReadFromTheFileAndTheProfilesPlace) {
+  const std::string tips = dir_ / "tips.txt", piece(999, 'x');
+  struct Row {
+    std::string content;             // "-": no file
+    std::string profile;             // "@" ends in the file's own time stamp
+    std::vector<std::string> shown;  // at opening, then after each Next
+    bool next;
+    std::vector<std::string> boxes;
+  };
+  const std::vector<Row> rows = {
+      {"; c\n indented\n\tx\n\nA\nB\nC\n", "", {"A", "B", "C", "A"}, true, {}},
+      {"A\r\n\r\nB\r\n", "", {"A", "B", "A"}, true, {}},
+      {std::string("A\0B\n\0C\nD", 9), "", {"A", "D", "A"}, true, {}},
+      {std::string(5000, 'x') + "\n",
+       "",
+       {piece, piece, piece, piece, piece, "xxxxx", piece},
+       true,
+       {}},
+      {"", "", {""}, false, {}},
+      {"; only\n \n\n", "", {""}, false, {}},
+      {"A\nB\n", "[Tip]\nFilePos=-5\n@", {""}, true, {"Obrin: Trouble reading the tips file"}},
+      {"A\nB\n", "[Tip]\nFilePos=99999999999999\n@", {"A"}, true, {}},
+      {"A\nB\n", "[Tip]\nFilePos=2\n@", {"B"}, true, {}},
+      {"A\nB\n", "[Tip]\nFilePos=2\nTimeStamp=another day\n", {"A"}, true, {}},
+      {"A\nB\n", std::string("\0[[Tip\nFilePos=x=\xff\n", 19), {"A"}, true, {}},
+      {"-", "", {CTipOfDayDlg::kNoFile}, false, {}},
+  };
+  for (const Row& row : rows) {
+    std::remove(tips.c_str());
+    if (row.content != "-") WriteFile(tips, row.content);
+    TipsFile probe;
+    std::string profile = row.profile;
+    if (!profile.empty() && profile.back() == '@' && probe.Open(tips)) {
+      profile.back() = '\n';
+      profile.insert(profile.size() - 1, "TimeStamp=" + probe.TimeStamp());
+    }
+    WriteFile(ProfileFilePath().toStdString(), profile);
+    boxes_.clear();
+    CTipOfDayDlg dialog(nullptr, tips);
+    for (size_t i = 0; i < row.shown.size(); ++i) {
+      if (i > 0) dialog.nextButton()->click();
+      EXPECT_EQ(dialog.tipText().toStdString(), row.shown[i]) << i << ": " << row.content;
+    }
+    EXPECT_EQ(dialog.nextButton()->isEnabled(), row.next) << row.content;
+    EXPECT_EQ(boxes_, row.boxes) << row.content;
+  }
+  EXPECT_EQ(ReadFile(ProfileFilePath().toStdString()), "");  // no place kept without a file
+}
+
+TEST_F(DialogTest, TipsStartUpBoxKeptOnEscapeAndThePlaceMovesWithoutShowing) {
+  const std::string tips = dir_ / "tips.txt";
+  WriteFile(tips, "First\nSecond\nThird\n");
+  for (const bool escape : {true, false}) {
+    CTipOfDayDlg dialog(nullptr, tips);
+    dialog.startUpBox()->setChecked(false);
+    escape ? dialog.reject() : dialog.accept();
+    EXPECT_EQ(GetProfileInt("Tip", "StartUp", 7), escape ? 7 : 1);
+  }
+  bool startUpShown = false;
+  {
+    QTimer closer;  // fires only inside a modal loop, and dies with this scope
+    QObject::connect(&closer, &QTimer::timeout,
+                     [&] { startUpShown = QApplication::activeModalWidget()->close(); });
+    closer.start(0);
+    CTipOfDayDlg::ShowAtStartup(nullptr, tips);
+  }
+  EXPECT_FALSE(startUpShown);
+  EXPECT_EQ(CTipOfDayDlg(nullptr, tips).tipText(), QLatin1String("First"));
+}
+
+class PlaybackTest : public WindowTest {
+ protected:
+  PlaybackTest() {
+    setenv("OBRIN_AUDIO_DEVICE", ("file:FILE=" + played_ + ",FORMAT=raw").c_str(), 1);
+  }
+  ~PlaybackTest() override { unsetenv("OBRIN_AUDIO_DEVICE"); }
+  std::string TrackBytes(uint32_t start, uint32_t sectors) const {
+    const std::string bin = ReadFile(cue_.substr(0, cue_.size() - 3) + "bin");
+    return bin.substr(size_t{start} * kSectorBytes, size_t{sectors} * kSectorBytes);
+  }
+  const std::string played_ = dir_ / "played.raw";
+};
+
+TEST_F(PlaybackTest, PlayPreviousAndNextPlayExactlyOneTrack) {
+  struct Row {
+    int select, ripping, command, playedRow;  // select -1: as it was; played -1: nothing
+  };
+  const Row rows[] = {{-1, 0, IDC_PLAY, -1},      {-1, 0, IDC_NEXT, -1},
+                      {-1, 0, IDC_PREVIOUS, -1},  {1, 0, IDC_PLAY, 1},
+                      {-1, 0, IDC_NEXT, 2},       {-1, 0, IDC_NEXT, 0},
+                      {-1, 0, IDC_PREVIOUS, 2},   {-1, 0, IDC_PREVIOUS, 1},
+                      {-1, 0, IDC_STOP_PLAY, -1}, {0, 1, IDC_PLAY, -1}};
+  OpenFrame("300,200,150");
+  for (const Row& row : rows) {
+    std::remove(played_.c_str());
+    if (row.select >= 0) frame_->listView()->topLevelItem(row.select)->setSelected(true);
+    ripSettings.ripping = row.ripping;
+    ASSERT_TRUE(frame_->OnCommand(row.command));
+    ripSettings.ripping = 0;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return MciStatusMode(frame_->playDeviceId()) != MciMode::kPlaying; }, 30000));
+    SCOPED_TRACE(row.command);
+    EXPECT_EQ(frame_->playDeviceOpen(), row.playedRow >= 0);
+    if (row.playedRow < 0) {
+      EXPECT_FALSE(FileExists(played_));
+      continue;
+    }
+    EXPECT_EQ(frame_->playTrack(), row.playedRow + 1);
+    const TrackRecord& t = ripSettings.tracks[size_t(row.playedRow)];
+    const std::string track = TrackBytes(t.startSector, t.lengthSectors),
+                      played = ReadFile(played_);
+    // The track, then at most the silence that pads ALSA's last period.
+    ASSERT_GE(played.size(), track.size());
+    EXPECT_TRUE(played.compare(0, track.size(), track) == 0);
+    EXPECT_EQ(played.find_first_not_of('\0', track.size()), std::string::npos);
+    EXPECT_LT(played.size() - track.size(), size_t{kSectorBytes} * 4);
+  }
+  EXPECT_EQ(boxes_, std::vector<std::string>{"Obrin: Please select a song!"});
+  // Play during the rip was still a request: a failed disc read keeps the rows.
+  std::remove(cue_.c_str());
+  frame_->ReloadDisc();
+  EXPECT_EQ(Rows(), 3);
+}
+
+TEST_F(PlaybackTest, FormatChangeAndEjectStopPlaybackAndDeviceChangesReload) {
+  OpenFrame("300,200");
+  frame_->WatchDevices({cue_});
+  const std::pair<int, bool> commands[] = {
+      {ID_FORMAT_WAV, false}, {IDC_EJECT, true}, {IDC_EJECT, false}};
+  for (const auto& [command, noCdDrives] : commands) {
+    frame_->listView()->topLevelItem(0)->setSelected(true);
+    frame_->Play();
+    ASSERT_TRUE(frame_->playDeviceOpen());
+    frame_->noCdDrives = noCdDrives;
+    frame_->OnCommand(command);
+    EXPECT_EQ(frame_->playDeviceOpen(), noCdDrives) << command;  // no drives: no eject
+    frame_->StopPlayback();
+    frame_->noCdDrives = false;
+  }
+  frame_->ReloadDisc();
+  ASSERT_EQ(Rows(), 0);  // an ejected image reads as no disc
+  struct Row {
+    bool rewrite;  // else removed
+    int interval, rows;
+  };
+  const Row rows[] = {{true, 2000, 3}, {false, 1500, 0}};
+  for (const Row& row : rows) {
+    frame_->timer1().stop();
+    if (row.rewrite) {
+      MakeDiscAt(cue_, {"--lengths", "100,100,100"});
+    } else {
+      std::remove(cue_.c_str());
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return frame_->timer1().isActive(); }, 10000));
+    EXPECT_EQ(frame_->timer1().interval(), row.interval) << row.rewrite;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !frame_->timer1().isActive(); }, 10000));
+    EXPECT_EQ(Rows(), row.rows) << row.rewrite;
+  }
+}
+
+TEST_F(PlaybackTest, MciPlaysStopsFailsOrRefuses) {
+  struct Row {
+    std::vector<std::string> disc;  // mkdisc's arguments
+    const char* audio;              // "": the file plugin
+    bool opens, plays;
+    MciNotice notice;  // kAborted: stopped at once
+  };
+  const Row rows[] = {
+      {{"a.cue", "--lengths", "300,200"}, "", true, true, MciNotice::kSuccessful},
+      {{"b.cue", "--lengths", "300,9000"}, "", true, true, MciNotice::kAborted},
+      {{"c.cue", "--lengths", "300,200"}, "obrin_no_such_pcm", false, false, {}},
+      {{"d.toc", "--lengths", "300,200", "--short", "50"}, "", true, true, MciNotice::kFailure},
+      {{"e.cue", "--lengths", "300,200", "--data-track", "2"}, "", true, false, {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.disc[0]);
+    cue_ = MakeDiscAt(dir_ / row.disc[0], {row.disc.begin() + 1, row.disc.end()});
+    SetCdImages({cue_});
+    if (*row.audio) setenv("OBRIN_AUDIO_DEVICE", row.audio, 1);
+    const MciDeviceId device = MciOpenCdAudio(cue_, true);
+    setenv("OBRIN_AUDIO_DEVICE", ("file:FILE=" + played_ + ",FORMAT=raw").c_str(), 1);
+    ASSERT_EQ(device != kNoMciDevice, row.opens);
+    if (!row.opens) continue;
+    uint32_t msf = 0;
+    ASSERT_TRUE(MciSetTimeFormatTmsf(device) && MciStatusLength(device, 2, msf));
+    std::promise<MciNotice> ended;
+    const bool plays =
+        MciPlay(device, MciMakeTmsf(2, 0, 0, 0),
+                MciMakeTmsf(2, MciMsfMinute(msf), MciMsfSecond(msf), MciMsfFrame(msf)),
+                [&](MciNotice n) { ended.set_value(n); });
+    ASSERT_EQ(plays, row.plays);
+    if (row.notice == MciNotice::kAborted) MciStop(device);
+    const MciNotice notice = plays ? ended.get_future().get() : row.notice;
+    MciClose(device);
+    if (!plays) continue;
+    EXPECT_EQ(notice, row.notice);
+    const uint32_t sectors = (MciMsfMinute(msf) * 60 + MciMsfSecond(msf)) * 75 + MciMsfFrame(msf);
+    const std::string track = TrackBytes(300, sectors), played = ReadFile(played_);
+    const size_t compared = std::min(played.size(), track.size());
+    EXPECT_EQ(played.substr(0, compared), track.substr(0, compared));
+    EXPECT_EQ(played.size() >= track.size(), row.notice == MciNotice::kSuccessful);
+  }
+}
+
+TEST_F(PlaybackTest, HelpFileAndLinksOpenThroughXdgOpen) {
+  FakeXdgOpen xdgOpen(dir_);
+  OpenFrame("300");
+  struct Row {
+    int command;
+    std::string folder, opened;
+    std::vector<std::string> boxes;
+  };
+  const std::string builtHelp = GetProgramFolder() + "help.chm";
+  const Row rows[] = {
+      {ID_HELP_FILE, GetProgramFolder(), builtHelp, {}},
+      {ID_HELP_FILE, dir_ / "", "", {"Error: Don't open help file!"}},
+      {ID_HOME_PAGE, "", CMainFrame::kHomePage, {}},
+      {ID_SEND_MAIL, "", CMainFrame::kMailAddress, {}},
+  };
+  for (const Row& row : rows) {
+    std::remove(xdgOpen.log.c_str());
+    boxes_.clear();
+    frame_->programFolder = row.folder;
+    ASSERT_TRUE(frame_->OnCommand(row.command));
+    if (!row.opened.empty()) {
+      EXPECT_TRUE(
+          QTest::qWaitFor([&] { return ReadFile(xdgOpen.log) == row.opened + "\n"; }, 10000))
+          << ReadFile(xdgOpen.log);
+    }
+    EXPECT_EQ(boxes_, row.boxes);
+  }
+  // The built file is a real compiled help file: its directory finds the pages.
+  chmFile* chm = chm_open(builtHelp.c_str());
+  ASSERT_NE(chm, nullptr);
+  chmUnitInfo unit;
+  for (const char* name : {"/index.html", "/formats.html", "/errors.html", "/playback.html"}) {
+    EXPECT_EQ(chm_resolve_object(chm, name, &unit), CHM_RESOLVE_SUCCESS) << name;
+  }
+  chm_close(chm);
+}
+
+TEST_F(WindowTest, StartUpWithoutDrivesThenASecondInstanceThenAStaleLock) {
+  SetCdImages({});
+  RipSettings probe;
+  if (EnumerateCdDrives(probe) > 0) GTEST_SKIP() << "this machine has a CD drive";
+  ripSettings.drives.clear();
+  chmod(dir_.path().c_str(), 0700);
+  const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+  qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(dir_.path()));
+  std::filesystem::create_directories(config_.path() + "/obrin");
+  WriteFile(config_.path() + "/obrin/profile.ini", "[Tip]\nStartUp=1\n");  // no tip at start-up
+  {
+    CObrinApp obrin;
+    ASSERT_TRUE(obrin.InitInstance({}));
+    EXPECT_TRUE(obrin.frame()->isVisible());
+    EXPECT_EQ(obrin.frame()->driveCombo()->count(), 0);
+    ASSERT_TRUE(obrin.frame()->OnCommand(IDC_REFRESH));
+    EXPECT_EQ(obrin.frame()->listGeneration(), 0u);  // no reload
+    EXPECT_EQ(TakeInstanceLock(), nullptr);
+  }
+  EXPECT_EQ(boxes_, (std::vector<std::string>{"Obrin 2.0: Couldn't find any CD-ROM drives!",
+                                              "Help: The Obrin is running!"}));
   const pid_t dead = fork();
   if (dead == 0) _exit(0);
   waitpid(dead, nullptr, 0);
-  WriteFile(runtime / "Obrin.lock",
+  WriteFile(dir_ / "Obrin.lock",
             std::to_string(dead) + "\nObrin\n" + QSysInfo::machineHostName().toStdString() + "\n");
   EXPECT_NE(TakeInstanceLock(), nullptr);
   qputenv("XDG_RUNTIME_DIR", saved);
 }
 
-// The real program on a real X server: the Rip button pressed with the mouse.
 TEST(WindowEndToEnd, RipsThroughTheRipButtonUnderXvfb) {
   if (RunCommand({"/bin/sh", "-c", "command -v xvfb-run && command -v xdotool"}).exitStatus != 0) {
     GTEST_SKIP() << "needs xvfb-run and xdotool";
@@ -360,9 +774,7 @@ TEST(WindowEndToEnd, RipsThroughTheRipButtonUnderXvfb) {
   WriteFile(config.iniPath(), FreshSettingsFile(out));
   WriteFile(config.path() + "/obrin/profile.ini", "[Tip]\nStartUp=1\n");  // no tip at start-up
   MakeDiscAt(dir / "disc.cue", {"--lengths", "300,200"});
-  ASSERT_EQ(mkdir((dir / "bin").c_str(), 0755), 0);
-  WriteFile(dir / "bin/xdg-open", "#!/bin/sh\necho \"$1\" >> \"" + (dir / "opened") + "\"\n");
-  chmod((dir / "bin/xdg-open").c_str(), 0755);
+  FakeXdgOpen xdgOpen(dir);
   // The splash goes after the first disc load: its 1750 ms outlast timer 1's 1200 ms.
   WriteFile(dir / "run.sh", R"sh(set -eu
 "$OBRIN" --image "$DISC" & pid=$!
@@ -380,10 +792,10 @@ while [ ! -s "$OPENED" ]; do n=$((n + 1)); [ $n -lt 1200 ] || exit 4; sleep 0.1;
   const CommandResult result =
       RunCommand({"/usr/bin/env", "xvfb-run", "-a", "/bin/sh", dir / "run.sh"},
                  {"OBRIN=" + BinPath("obrin"), "DISC=" + (dir / "disc.cue"),
-                  "OPENED=" + (dir / "opened"), "XDG_RUNTIME_DIR=" + dir.path(),
-                  "QT_QPA_PLATFORM=xcb", "PATH=" + (dir / "bin") + ":" + std::getenv("PATH")});
+                  "OPENED=" + xdgOpen.log, "XDG_RUNTIME_DIR=" + dir.path(), "QT_QPA_PLATFORM=xcb",
+                  std::string("PATH=") + std::getenv("PATH")});
   ASSERT_EQ(result.exitStatus, 0) << result.err;
-  EXPECT_EQ(ReadFile(dir / "opened"), out + "\n");
+  EXPECT_EQ(ReadFile(xdgOpen.log), out + "\n");
   int mp3Files = 0;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(out)) {
     mp3Files += entry.path().extension() == ".mp3" && entry.file_size() > 1000 ? 1 : 0;
@@ -391,59 +803,22 @@ while [ ! -s "$OPENED" ]; do n=$((n + 1)); [ $n -lt 1200 ] || exit 4; sleep 0.1;
   EXPECT_EQ(mp3Files, 2);
 }
 
-TEST(WindowStartUp, WithoutDrivesTheWindowStillOpens) {
-  ScopedConfigHome config;
-  TempDir runtime;
-  chmod(runtime.path().c_str(), 0700);
-  const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
-  qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.path()));
-  SetCdImages({});
-  RipSettings probe;
-  if (EnumerateCdDrives(probe) > 0) GTEST_SKIP() << "this machine has a CD drive";
-  ripSettings.drives.clear();
-  std::filesystem::create_directories(config.path() + "/obrin");
-  WriteFile(config.path() + "/obrin/profile.ini", "[Tip]\nStartUp=1\n");  // no tip at start-up
-  ScriptedBoxes boxes;
-  {
-    CObrinApp obrin;
-    ASSERT_TRUE(obrin.InitInstance({}));
-    EXPECT_EQ(boxes.shown, std::vector<std::string>{"Obrin 2.0: Couldn't find any CD-ROM drives!"});
-    EXPECT_TRUE(obrin.frame()->isVisible());
-    EXPECT_EQ(obrin.frame()->driveCombo()->count(), 0);
-    ASSERT_TRUE(obrin.frame()->OnCommand(IDC_REFRESH));
-    EXPECT_EQ(obrin.frame()->listGeneration(), 0u);  // no reload
-  }
-  qputenv("XDG_RUNTIME_DIR", saved);
-}
-
 TEST(WindowStartUp, CommandLine) {
-  struct Row {
-    std::vector<std::string> args;
-    int status;
-    const char* errPart;
+  const std::pair<std::vector<std::string>, const char*> rows[] = {
+      {{"--bogus"}, "unknown option '--bogus'"},
+      {{"--image"}, "option '--image' needs a file name"},
+      {{"extra"}, "unexpected argument 'extra'"},
+      {std::vector<std::string>(9, "--image=a"), "too many disc images (at most 8)"},
+      {{"--image", "a.cue", "-style", "fusion", "--image=b.toc", "--reverse"}, ""},
   };
-  const Row rows[] = {
-      {{"--bogus"}, 2, "unknown option '--bogus'"},
-      {{"--image"}, 2, "needs a file name"},
-      {{"extra"}, 2, "unexpected argument 'extra'"},
-      {{"--image", "a", "--image", "b", "--image", "c", "--image", "d", "--image", "e", "--image",
-        "f", "--image", "g", "--image", "h", "--image", "i"},
-       2,
-       "too many disc images"},
-      {{"--version"}, 0, ""},
-      {{"-platform", "offscreen", "--help"}, 0, ""},
-  };
-  for (const Row& row : rows) {
-    std::vector<std::string> args = {"obrin"};
-    args.insert(args.end(), row.args.begin(), row.args.end());
-    const CommandResult result = RunCommand(args);
-    EXPECT_EQ(result.exitStatus, row.status) << args[1];
-    EXPECT_NE(result.err.find(row.errPart), std::string::npos) << result.err;
+  for (const auto& [args, error] : rows) {
+    EXPECT_EQ(ParseAppOptions(args).error.find(error), 0u) << error;
   }
-  const AppParseResult parsed =
-      ParseAppOptions({"--image", "a.cue", "-style", "fusion", "--image=b.toc", "--reverse"});
-  EXPECT_EQ(parsed.error, "");
-  EXPECT_EQ(parsed.options.images, (std::vector<std::string>{"a.cue", "b.toc"}));
+  EXPECT_EQ(ParseAppOptions(rows[4].first).options.images,
+            (std::vector<std::string>{"a.cue", "b.toc"}));
+  EXPECT_EQ(RunCommand({"obrin", "--bogus"}).exitStatus, 2);
+  EXPECT_EQ(RunCommand({"obrin", "--version"}).exitStatus, 0);
+  EXPECT_EQ(RunCommand({"obrin", "-platform", "offscreen", "--help"}).exitStatus, 0);
 }
 
 }  // namespace
