@@ -429,6 +429,9 @@ TEST_F(DialogTest, OggModeBoxesActAsOneChoice) {
     Named<QCheckBox>(sheet.oggPage(), "Enable Burstable bitrate")->click();
     EXPECT_EQ(ticks(), "010");
   }
+  Named<QCheckBox>(sheet.oggPage(), "Enable VBR")->click();
+  EXPECT_EQ(ticks(), "001");
+  Named<QCheckBox>(sheet.oggPage(), "Enable Burstable bitrate")->click();
   sheet.accept();
   for (const char* line : {"usecbr=FALSE\n", "usebbr=TRUE\n", "usevbr=FALSE\n"}) {
     EXPECT_NE(Ini().find(line), std::string::npos) << line;
