@@ -68,6 +68,12 @@ TEST_F(ObrinRip, ExitStatusesListRowsAndSummaryLines) {
   run("--tracks 3" + to + cue, 1, "Track 03\tPending\t-\n",
       "Obrin error: Error binding encoding functions from LAME dll\n",
       {"LD_LIBRARY_PATH=" OBRIN_FAKE_LAME_MISSING_DIR});
+  const std::string broken = dir_ / std::string(150, 'x');  // the loader's text is cut at 127
+  std::filesystem::create_directory(broken);
+  WriteFile(broken + "/liblame_enc.so", "not a library");
+  run("--tracks 3" + to + cue, 1, "Track 03\tPending\t-\n",
+      "Obrin error: Error loading LAME encoder dll\n" + broken.substr(0, 127) + "\n",
+      {"LD_LIBRARY_PATH=" + broken});
   EXPECT_TRUE(FileExists("/dev/sr0") || RunCommand({"obrin-rip", "--list"}).exitStatus == 2);
 
   // The TOC declares 400 sectors for track 2, the bin ends 100 sectors early: reads fail
