@@ -7,7 +7,6 @@
 // - two rips writing one output name at once: mixed bytes, or a track lost to both
 // - a read error reported at the wrong frame, or the blocks before it lost
 // - a stop ignored by the read loop; a stopped track called "Completed"
-// - a kill during the first settings save leaving a partial Obrin.ini
 // - a signal (INT, TERM, HUP, a second one, a stray USR1) or a closed pipe ending obrin-rip
 //   with the wrong status, an inconsistent WAV or a temporary file left behind
 // - a closed standard stream taken by an output file
@@ -21,7 +20,6 @@
 #include <random>
 #include <regex>
 #include <sstream>
-#include <thread>
 
 #include <gtest/gtest.h>
 #include <vorbis/vorbisfile.h>
@@ -320,41 +318,6 @@ TEST_P(CliProcess, EndsWithItsStatusAndConsistentFiles) {
       EXPECT_TRUE(IsWavOf(file.path(), track, false));
     }
   }
-}
-
-TEST_F(Faults, KillsDuringTheFirstSettingsSaveNeverLeaveAPartialFile) {
-  Disc("disc", {75});
-  const std::string whole =
-      FreshSettingsFile(fs::path(BinPath("obrin-rip")).parent_path().string() + "/My Music/");
-  std::chrono::nanoseconds life{};  // of the first run, left whole: the kills spread over it
-  int absent = 0, finished = 0, staleTemps = 0;
-  for (int i = -1; i < 50; ++i) {
-    SCOPED_TRACE("kill " + std::to_string(i));
-    const std::string home = dir_ / ("kill" + std::to_string(i)), ini = home + "/obrin/Obrin.ini";
-    const auto begin = std::chrono::steady_clock::now();
-    ChildProcess child;
-    ASSERT_TRUE(child.Start({"obrin-rip", "--image", dir_ / "disc.cue", "--list"}, ConfigAt(home)));
-    // Timing is what is injected here, not relied on: every moment must be safe.
-    std::this_thread::sleep_for(life * i / 49 * 11 / 10);
-    if (i >= 0) child.Signal(SIGKILL);
-    const int status = Finish(child).exitStatus;
-    if (i < 0) life = std::chrono::steady_clock::now() - begin;
-    ASSERT_TRUE(status == 128 + SIGKILL || status == 0) << status;
-    finished += status == 0;
-    absent += !FileExists(ini);
-    // No settings file or the whole one; the first run always writes it.
-    EXPECT_EQ(FileExists(ini) ? ReadFile(ini) : "", i < 0 || FileExists(ini) ? whole : "");
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(home + "/obrin", ec)) {
-      const std::string name = entry.path().filename();  // never a visible temporary file
-      EXPECT_TRUE(name == "Obrin.ini" || name.starts_with(".Obrin.ini.")) << name;
-      staleTemps += name != "Obrin.ini";
-    }
-  }
-  std::printf(
-      "[ figures  ] 50 kills: %d left no settings file, %d a whole one (%d had finished); "
-      "%d stale temporary files\n",
-      absent, 50 - absent, finished - 1, staleTemps);
 }
 
 // Stops (SIGINT, SIGTERM or SIGHUP) at random moments: 30 in WAV rips, five each in MP3 and Ogg
