@@ -1,7 +1,7 @@
 // obrin-rip --jobs: encodes beside the reader. Faults guarded: a file that differs from the
 // one-by-one rip's (Ogg: but for its stream serial), a summary out of list order, a read
 // error that spills into another track, a stop that hangs, leaves a temporary file or calls
-// a stopped track complete, and a bad --jobs value taken.
+// a stopped track complete.
 #include <signal.h>
 
 #include <algorithm>
@@ -12,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/cli_options.h"
 #include "rip/rip_job.h"
 #include "support/fake_drive.h"
 #include "support/process.h"
@@ -49,19 +48,6 @@ std::map<std::string, std::string> FilesUnder(const std::string& dir) {
         file.path().extension() == ".ogg" ? WithoutSerial(content) : content;
   }
   return files;
-}
-
-TEST(Jobs, OptionTakesOnlyAPositiveNumber) {
-  for (const auto& [args, jobs] :
-       std::vector<std::pair<std::vector<std::string>, unsigned>>{{{"--jobs", "3"}, 3},
-                                                                  {{"--jobs=1"}, 1},
-                                                                  {{"--jobs", "0"}, 0},
-                                                                  {{"--jobs", "two"}, 0},
-                                                                  {{"--jobs", "-2"}, 0},
-                                                                  {{"--jobs"}, 0}}) {
-    const CliParseResult r = ParseCliOptions(args);
-    EXPECT_EQ(r.error.empty() ? r.options.jobs : 0u, jobs) << args.back();
-  }
 }
 
 TEST(Jobs, OutputsAndSummaryMatchTheOneByOneRip) {

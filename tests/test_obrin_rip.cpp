@@ -1,7 +1,7 @@
 // obrin-rip: its command line, and real runs on disc images made by mkdisc.
 // Faults guarded:
 // - a bad option value or track list accepted (track 0, a reversed range, an empty item, a
-//   value after --help or --version, nine images)
+//   value after --help or --version, nine images, --jobs other than a positive number)
 // - --list rows other than Title, Length, Format, Status, Folder; a data track listed
 // - exit statuses: 2 usage, no disc, no drive or no such track; 1 a failed track
 // - summary lines other than "Title<TAB>Status<TAB>File" ("-": no file made)
@@ -29,7 +29,8 @@ TEST(CliOptions, BadValuesAreRefused) {
   for (int i = 0; i < 9; ++i) nineImages += "--image d.cue ";
   for (const char* args :
        {"--drive -1", "--genre 80", "--tracks 0", "--tracks 3-1", "--tracks 1,,2", "--image",
-        "--list=yes", "--bogus", "--output=", "--help=x", "--version=1", nineImages.c_str()}) {
+        "--list=yes", "--bogus", "--output=", "--help=x", "--version=1", "--jobs 0", "--jobs two",
+        "--jobs -2", "--jobs", nineImages.c_str()}) {
     EXPECT_NE(ParseCliOptions(Words(args)).error, "") << args;
   }
 }
