@@ -472,7 +472,6 @@ void CMainFrame::OnRip() {
   SetRipLook(true);
   FocusSink();
   if (ripSettings.ripping) return;
-  StopPlayback();
   CollectRowStates();
   driveCombo_->setEnabled(false);
   ripHost_.BeginJob(listGeneration_);
