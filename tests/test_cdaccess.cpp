@@ -7,6 +7,7 @@
 // - a BOM-led sheet, a MOTOROLA bin or an NRG image not read as written
 // - an image that does not open without the reason, down to obrin-rip's message
 // - a damaged NRG chunk table handed to libcdio, which trusts it (libcdio trap)
+// - a .toc TRACK line whose mode libcdio cannot see crashing it (found by fuzzing)
 // - a handle that did not open, or was closed, answering a call; more than eight devices
 // - error numbers shared between threads, or cleared by a success
 // - a libcdio-paranoia skip or read error during a block not failing that block
@@ -26,6 +27,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 
 // Opens the last device listed: the only one, or the image after any real drives.
 CdHandle OpenLast(const std::string& image = "") {
@@ -108,6 +110,10 @@ TEST(CdAccess, ImagesReadTheBinTheirSheetNamesOrSayWhyTheyDoNotOpen) {
   };
   const size_t table = 200 * kSectorBytes;  // after the pregap and both tracks
   const std::string notNrg = "it is not a valid NRG image: ";
+  // libcdio reads a .toc line in 512-byte pieces, drops "//" comments and stops at a NUL: each
+  // hid a TRACK line's mode from it, and a mode-less track crashed it (SIGFPE; found by fuzzing).
+  const std::string noMode = "a TRACK line names no mode, or a line is too long",
+                    note = "//" + std::string(509, 'X'), bin = "FILE \"disc.bin\" ";
   // The image (from the working folder), the text written there (unless empty), and why it
   // does not open (empty: it opens).
   const std::tuple<std::string, std::string, std::string> cases[] = {
@@ -140,6 +146,17 @@ TEST(CdAccess, ImagesReadTheBinTheirSheetNamesOrSayWhyTheyDoNotOpen) {
       {"../entry.nrg", damaged(table + 8 + 4 * 8 + 4, "\x7F"),
        notNrg + "chunk CUEX holds a track entry that cannot be read"},
       {"../noend.nrg", damaged(nrg.size() - 20, "X"), notNrg + "its chunk table has no END! chunk"},
+      {"../album/a.toc", "TRACK //AUDIO\n" + bin + "0\n", noMode},
+      {"../album/b.toc", "TRACK AUDIO\n" + note + "TRACK\n" + bin + "0\n", noMode},
+      {"../album/c.toc",
+       "CD_DA\nTRACK AUDIO\nSILENCE 00:00:02\n" + bin +
+           "0 00:00:10\nTRACK \0\0\0\xD0"
+           "AUDIO\nPREGAP 0:01\n" +
+           bin +
+           "00:00:1\0\0\0\0\0\0\0\x06"
+           "06\n"s,
+       noMode},
+      {"../album/d.toc", "TRACK AUDIO // note\n" + note.substr(0, 510) + "\n" + bin + "0\n", ""},
   };
   const fs::path saved = fs::current_path();
   fs::current_path(dir / "work");

@@ -22,9 +22,8 @@
 #include <sstream>
 
 #include <gtest/gtest.h>
-#include <vorbis/vorbisfile.h>
 
-#include "support/mp3_decode.h"
+#include "support/decode.h"
 #include "support/process.h"
 #include "support/test_env.h"
 
@@ -81,23 +80,11 @@ AssertionResult IsWavOf(const std::string& path, const std::string& track, bool 
   return AssertionFailure() << path << " (" << wav.size() << " bytes) is no WAV of the track";
 }
 
-// The samples of an Ogg Vorbis file decoded to its end without a hole or error; -1 otherwise.
-int64_t OggSamples(const std::string& path) {
-  OggVorbis_File file;
-  if (ov_fopen(path.c_str(), &file) != 0) return -1;
-  int64_t samples = 0;
-  long got;
-  float** pcm;
-  for (int link; (got = ov_read_float(&file, &pcm, 4096, &link)) > 0;) samples += got;
-  ov_clear(&file);
-  return got == 0 ? samples : -1;
-}
-
 // The whole track: the WAV bit for bit, the MP3 and the Ogg decoding to its length.
 AssertionResult Whole(const std::string& format, const std::string& path,
                       const std::string& track) {
   if (format == "wav") return IsWavOf(path, track, true);
-  const int64_t frames = format == "mp3" ? int64_t(Decode(path).frames()) : OggSamples(path);
+  const auto frames = int64_t(format == "mp3" ? Decode(path).frames() : DecodeOgg(path).frames());
   if (frames * 4 == int64_t(track.size())) return AssertionSuccess();
   return AssertionFailure() << path << " holds " << frames << " frames, not the whole track";
 }

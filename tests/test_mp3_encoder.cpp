@@ -4,7 +4,8 @@
 // - every chunk encoded, the flush even after a stop, progress 30..100, the calls in order
 // - the tag only when tagging is on (id3-tag-always); its fields at their offsets, cut or
 //   padded, with their defaults (id3-album-offset, id3-default-year, id3-track-number)
-// - each failure ends in ERROR with its one message; the PCM file always goes
+// - each failure (an unreadable PCM file too) ends in ERROR with its one message; the PCM file
+//   always goes
 //   (mp3-pcm-left-behind)
 #include "encoders/mp3_encoder.h"
 
@@ -96,7 +97,17 @@ TEST(Mp3Stage, EveryChunkTheFlushTheTagAndEachFailure) {
   for (int i = 0; i < 10; ++i) all += "E100\n";
   all += "E50\nD\n";
   const std::string allCalls = "VI" + std::string(11, 'E') + "DCW";
-  enum Setup { kPlain, kTag, kStop, kCaptureFailed, kFailInit, kFailChunk, kNoPcm, kNoDir };
+  enum Setup {
+    kPlain,
+    kTag,
+    kStop,
+    kCaptureFailed,
+    kFailInit,
+    kFailChunk,
+    kNoPcm,
+    kNoDir,
+    kBadPcm
+  };
   // Progress on chunks 0 and 10: 30 + 70 * bytes done / total, then the final status.
   const struct {
     Setup setup;
@@ -112,6 +123,7 @@ TEST(Mp3Stage, EveryChunkTheFlushTheTagAndEachFailure) {
       {kFailChunk, "E100\n", "VIEECW", {36, 102}, {}},  // no flush after a failed chunk
       {kNoPcm, "earlier file", "W", {102}, {"Cannot open PCM data file"}},
       {kNoDir, "(none)", "W", {102}, {"Cannot create output file"}},
+      {kBadPcm, "D\n", "VIDCW", {102}, {"Cannot open PCM data file"}},  // a read error: no end
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.setup);
@@ -128,9 +140,11 @@ TEST(Mp3Stage, EveryChunkTheFlushTheTagAndEachFailure) {
     const Mp3Settings mp3{3, 0, 0, 0, 9, 13, 22};
     std::memcpy(track.formatSettings.data(), &mp3, sizeof mp3);
 
-    const std::string pcm = dir / "cddatmp001.pcm", out = dir / "out.mp3";
+    // /proc/self/mem is a regular file whose first byte reads as an I/O error.
+    const std::string pcm = row.setup == kBadPcm ? "/proc/self/mem" : dir / "cddatmp001.pcm",
+                      out = dir / "out.mp3";
     WriteFile(out, "earlier file");
-    if (row.setup != kNoPcm) WriteFile(pcm, std::string(2 * 1050, '\x11'));
+    if (row.setup != kNoPcm && row.setup != kBadPcm) WriteFile(pcm, std::string(2 * 1050, '\x11'));
     Mp3Job job{&track, pcm, row.setup == kNoDir ? dir / "none/out.mp3" : out,
                row.setup == kCaptureFailed};
     RecordingHost host;
@@ -139,7 +153,7 @@ TEST(Mp3Stage, EveryChunkTheFlushTheTagAndEachFailure) {
     EXPECT_EQ(calls, row.calls);
     EXPECT_EQ(host.ProgressOf(0), row.progress);
     EXPECT_EQ(host.errors(), row.errors);
-    EXPECT_FALSE(FileExists(pcm));
+    EXPECT_TRUE(row.setup == kBadPcm || !FileExists(pcm));
     // The block for the track's settings (joint stereo, 32000 Hz, preset 13 in the settings
     // file would all differ); the library checks the block's kind, size and input rate itself.
     // Unary plus: the block is packed.

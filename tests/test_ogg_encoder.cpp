@@ -4,21 +4,21 @@
 // - per setting: channels ("5.1" stays stereo), rate, the track's duration, each channel's
 //   waveform; progress on the PCM bytes read, against the track's length
 // - one end-of-stream page at the track's length, none after a stop; ERROR after a capture
-//   failure; each early failure with its message and no file made; the PCM file always goes
+//   failure; each early failure (an unreadable PCM file too) with its message and no file made;
+//   the PCM file always goes
 #include "encoders/ogg_encoder.h"
 
 #include <vorbis/vorbisenc.h>
-#include <vorbis/vorbisfile.h>
 
 #include <array>
 #include <cmath>
 #include <cstring>
 #include <numbers>
 #include <optional>
-#include <tuple>
 
 #include <gtest/gtest.h>
 
+#include "support/decode.h"
 #include "support/recording_host.h"
 #include "support/test_env.h"
 
@@ -26,32 +26,6 @@ namespace {
 
 double Sine(int channel, double t) {
   return 0.5 * std::sin(2 * std::numbers::pi * (channel ? 1000 : 440) * t);
-}
-
-struct Decoded {
-  long rate = 0, nominalBitrate = 0;
-  std::vector<std::string> comments;
-  std::vector<std::vector<float>> audio;  // per channel
-};
-
-Decoded Decode(const std::string& path) {
-  Decoded d;
-  OggVorbis_File file;
-  if (ov_fopen(path.c_str(), &file) != 0) return d;
-  const vorbis_info* info = ov_info(&file, -1);
-  std::tie(d.rate, d.nominalBitrate) = std::tuple(info->rate, info->bitrate_nominal);
-  const vorbis_comment* vc = ov_comment(&file, -1);
-  d.comments.assign(vc->user_comments, vc->user_comments + vc->comments);
-  d.audio.resize(static_cast<std::size_t>(info->channels));
-  float** pcm = nullptr;
-  int link = 0;
-  for (long got; (got = ov_read_float(&file, &pcm, 4096, &link)) > 0;) {
-    for (std::size_t c = 0; c < d.audio.size(); ++c) {
-      d.audio[c].insert(d.audio[c].end(), pcm[c], pcm[c] + got);
-    }
-  }
-  ov_clear(&file);
-  return d;
 }
 
 // The granule positions of the end-of-stream pages of an Ogg file.
@@ -66,6 +40,8 @@ std::vector<int64_t> EndPages(const std::string& path) {
   return granules;
 }
 
+constexpr uint32_t kBadPcm = UINT32_MAX;  // sectors: an unreadable PCM file
+
 class OggEncoder : public ::testing::Test {
  protected:
   // Encodes `sectors` sectors of the two sines (none: no PCM file) for a track of `length`
@@ -77,7 +53,9 @@ class OggEncoder : public ::testing::Test {
     track_.title = title_;
     track_.lengthSectors = length;
     std::memcpy(track_.formatSettings.data(), &settings, sizeof settings);
-    if (sectors) {
+    // /proc/self/mem is a regular file whose first byte reads as an I/O error.
+    const std::string pcm = sectors == kBadPcm ? "/proc/self/mem" : pcm_;
+    if (sectors && pcm == pcm_) {
       std::vector<int16_t> samples(*sectors * 588 * 2);
       for (std::size_t i = 0; i < samples.size(); ++i) {
         samples[i] = static_cast<int16_t>(std::lrint(32767 * Sine(i % 2, (i / 2) / 44100.0)));
@@ -86,10 +64,10 @@ class OggEncoder : public ::testing::Test {
                 std::string(reinterpret_cast<const char*>(samples.data()), samples.size() * 2));
     }
     std::vector<uint8_t> buffer(OggReadBufferSize(track_));
-    OggJob job{&track_, pcm_, out_, buffer.data(), buffer.size(), captureFailed};
+    OggJob job{&track_, pcm, out_, buffer.data(), buffer.size(), captureFailed};
     host_ = stop ? std::make_unique<StoppingHost>() : std::make_unique<RecordingHost>();
     EncodePcmToOgg(*host_, job);
-    EXPECT_FALSE(FileExists(pcm_));
+    EXPECT_TRUE(pcm != pcm_ || !FileExists(pcm_));
   }
 
   struct StoppingHost : RecordingHost {
@@ -127,7 +105,7 @@ TEST_F(OggEncoder, EachLayoutKeepsItsHeadersTheDurationAndEachChannel) {
     title_ = title;
     Encode(settings, 75, 75);  // one second
     EXPECT_EQ(track_.status, kStatusCompleted);
-    const Decoded d = Decode(out_);
+    const OggDecoded d = DecodeOgg(out_);
     std::string found;
     for (const std::string& comment : d.comments) found += ";" + comment;
     EXPECT_EQ(found, std::string(";ENCODER=DUZO Zaruvi") + comments);
@@ -173,6 +151,7 @@ TEST_F(OggEncoder, EveryEnd) {
       {20, 30, true, false, {}, {34, 74, 102}, {20 * 588}, ""},
       {20, 20, true, true, {}, {36, 101}, {}, ""},  // stopped, even after a capture failure
       {std::nullopt, 20, false, false, {}, {102}, {}, "Cannot open PCM data file"},
+      {kBadPcm, 20, false, false, {}, {102}, {}, "Cannot open PCM data file"},
       {20, 20, false, false, cbr350Mono, {102}, {}, kRefused},
       {20, 20, false, false, bbr256Mono32000, {102}, {}, kRefused},
   };
@@ -183,7 +162,7 @@ TEST_F(OggEncoder, EveryEnd) {
     EXPECT_EQ(host_->ProgressOf(0), row.progress);
     EXPECT_EQ(host_->errors(),
               row.error.empty() ? std::vector<std::string>{} : std::vector{row.error});
-    EXPECT_EQ(FileExists(out_), row.error.empty());
+    EXPECT_EQ(FileExists(out_), row.error.empty() || row.sectors == kBadPcm);
     EXPECT_EQ(row.error.empty() ? EndPages(out_) : std::vector<int64_t>{}, row.endPages);
   }
 }

@@ -1,15 +1,15 @@
 // The INI profile reader and writer. Faults guarded here:
 // - lookup: names match in any case, trimmed; the first duplicate section and key win and
 //   later sections of that name are not searched; comments, keys outside sections and
-//   prefixes do not match; CRLF; a value ends at a NUL and is cut to the buffer less one
-//   (the fallback too), also on a line of megabytes;
+//   prefixes do not match; CRLF; one pair of quotes dropped; a value ends at a NUL and is cut to
+//   the buffer less one (the fallback too), also on a line of megabytes;
 // - writing: a key replaced in place with every other byte kept, a new key after the last
 //   key of its section, a new section at the end, the file's own line ends;
 // - texts that would read back as another structure are refused, and a batch with one of
 //   them is not written at all;
 // - one atomic replacement: a new file renamed over the old, mode kept, a symbolic link
-//   followed, missing folders made 0700, and a failed write leaves the old file and no
-//   temporary one (the atomic settings save);
+//   followed (dangling too), missing folders made 0700, and a failed write leaves the old file and
+//   no temporary one (the atomic settings save);
 // - targets that are no regular file fail at once: a FIFO never blocks.
 #include "platform/profile.h"
 
@@ -43,7 +43,8 @@ TEST_F(ProfileTest, ReadsWithWindowsLookupRules) {
        {"[s]\nK=Stereo\n|Stereo", "[  S  ]\n \t k \t=\t  a b \t\r\n|a b", "[S]\nk=v|v",
         "[S]\nk=a=b\n|a=b", "[S]\nk=1\nk=2\n|1", "[S]\nk=1\n[T]\n[s]\nk=2\n|1",
         "[S]\na=1\n[S]\nk=2\n|-", "[S]\nj=1\n[T]\nk=2\n|-", "k=1\n[S]\nj=2\n|-",
-        "[S]\n;k=1\n# k=2\n|-", "[S]\nkey=1\n|-", "[S]\nk=1\n[T\nk=2\n|1"}) {
+        "[S]\n;k=1\n# k=2\n|-", "[S]\nkey=1\n|-", "[S]\nk=1\n[T\nk=2\n|1", "[S]\nk=\"/x y/\"|/x y/",
+        "[S]\nk=\"\"|", "[S]\nk=\"a|\"a", "[S]\nk=\"a\" \"b\"|a\" \"b", "[S]\nk='a'|'a'"}) {
     WriteFile(file, row.substr(0, row.rfind('|')));
     EXPECT_EQ(GetProfileString("S", "k", "-", file), row.substr(row.rfind('|') + 1)) << row;
   }
@@ -70,7 +71,8 @@ TEST_F(ProfileTest, WritesInPlaceAndAppendsWhereWindowsWould) {
         "[T]\na=1\n|[T]\na=1\n[S]\nk=v\n", "[S]\n[T]\n[S]\nb=2\n|[S]\nk=v\n[T]\n[S]\nb=2\n",
         "[S]\nk=1\nk=2\n|[S]\nk=v\nk=2\n", "[S]\r\nk=1\r\n|[S]\r\nk=v\r\n",
         "[T]\r\na=1\r\n|[T]\r\na=1\r\n[S]\r\nk=v\r\n",
-        "\xff[\x01j\n[S]\n\x80=\x81|\xff[\x01j\n[S]\n\x80=\x81\nk=v\n"}) {
+        "\xff[\x01j\n[S]\n\x80=\x81|\xff[\x01j\n[S]\n\x80=\x81\nk=v\n",
+        "[A]\r\nk=v\r|[A]\r\nk=v\r\n[S]\r\nk=v\r\n"}) {  // a lone CR last (found by fuzzing)
     WriteFile(file, row.substr(0, row.find('|')));
     EXPECT_TRUE(WriteProfileString("S", " k ", "v", file)) << row;
     EXPECT_EQ(ReadFile(file), row.substr(row.find('|') + 1)) << row;
@@ -115,6 +117,9 @@ TEST_F(ProfileTest, ReplacesTheFileAtomicallyThroughALink) {
   ASSERT_TRUE(WriteProfileString("S", "k", "v", dir / "a/b/c.ini"));
   ASSERT_EQ(stat((dir / "a/b").c_str(), &after), 0);
   EXPECT_EQ(after.st_mode & 0777, 0700u);
+  ASSERT_EQ(symlink("a/d/e.ini", (dir / "dangling.ini").c_str()), 0);  // relative to its folder
+  ASSERT_TRUE(WriteProfileString("S", "k", "v", dir / "dangling.ini"));
+  EXPECT_EQ(ReadFile(dir / "a/d/e.ini"), "[S]\nk=v\n");
 }
 
 TEST_F(ProfileTest, TargetsThatAreNoRegularFileFail) {

@@ -5,16 +5,20 @@
 // - an unknown text keeps the default until a save; an empty one is written back;
 // - every table entry survives a save and a load, with the file's texts (preset row 17 is
 //   "Voice new" in the file, "Voice (new)" on the page);
-// - [Output] Path is taken as stored and read afresh; the file's place follows
-//   XDG_CONFIG_HOME only when that is absolute.
+// - [Output] Path is taken as stored and read afresh; a CR in it drops the whole save; the
+//   file's place follows XDG_CONFIG_HOME only when that is absolute.
+// - a first run's folder: "My Music" beside a program folder that cannot take it, or without
+//   its separator; the probe left behind; $HOME or a relative XDG_MUSIC_DIR taken as written.
 #include "config/settings.h"
 
 #include <sys/stat.h>
 
 #include <bit>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -121,6 +125,11 @@ TEST_F(SettingsTest, OutputFolderAndTheFilesPlace) {
   EXPECT_EQ(Loaded().outputPath, "relative/folder");
   Set("Output", "Path", "/data/rips");  // a hand edit shows without a reload
   EXPECT_EQ(ReadOutputFolderFromFile(), "/data/rips");
+  WriteFile(home.iniPath(), "[Output]\nPath=/a\rb/\n");  // a CR (found by fuzzing): the save
+  RipSettings s = Loaded();                              // still writes every other key
+  s.formats.mp3.bitrate = 2;
+  SaveSettings(s);
+  EXPECT_EQ(Get("MP3 Setting", "bitrate") + Get("Output", "Path"), "48 kbps/a\rb/");
 
   setenv("XDG_CONFIG_HOME", (home.path() + "//").c_str(), 1);
   EXPECT_EQ(SettingsFilePath(), home.path() + "/obrin/Obrin.ini");
@@ -131,6 +140,34 @@ TEST_F(SettingsTest, OutputFolderAndTheFilesPlace) {
     EXPECT_EQ(SettingsFilePath(), "/home/someone/.config/obrin/Obrin.ini") << ignored;
   }
   setenv("HOME", savedHome.c_str(), 1);  // ScopedConfigHome puts XDG_CONFIG_HOME back
+}
+
+TEST(SettingsDefaults, OutputFolderOfAFirstRun) {
+  // program folder ("@": writable), a file "My Music" in it, user-dirs.dirs, result ("~": home)
+  const std::tuple<const char*, bool, const char*, const char*> cases[] = {
+      {"@/", false, "", "@/My Music/"},
+      {"@/", true, "", "~/Music/"},
+      {"/proc/self/", false, "", "~/Music/"},
+      {"/proc/self/", false, "# by hand\nXDG_MUSIC_DIR=\"$HOME/Tunes\"\n", "~/Tunes/"},
+      {"/proc/self/", false, "XDG_MUSIC_DIR=\"/srv/my \\\"music\\\"/\"", "/srv/my \"music\"/"},
+      {"/proc/self/", false, "XDG_MUSIC_DIR=\"Songs\"\n", "~/Music/"},
+  };
+  const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+  for (const auto& [programFolder, blocked, userDirs, expected] : cases) {
+    ScopedConfigHome config;
+    TempDir home, program;
+    setenv("HOME", home.path().c_str(), 1);
+    WriteFile(config.path() + "/user-dirs.dirs", userDirs);
+    if (blocked) WriteFile(program / "My Music", "");
+    auto expand = [&](std::string s) {
+      if (s[0] == '@') return program.path() + s.substr(1);
+      return s[0] == '~' ? home.path() + s.substr(1) : s;
+    };
+    EXPECT_EQ(DefaultOutputFolder(expand(programFolder)), expand(expected)) << userDirs;
+    const auto left = std::distance(std::filesystem::directory_iterator(program.path()), {});
+    EXPECT_EQ(left, blocked ? 1 : 0) << "asking must leave nothing behind";
+  }
+  setenv("HOME", savedHome.c_str(), 1);
 }
 
 }  // namespace

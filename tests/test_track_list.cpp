@@ -4,15 +4,19 @@
 // - a broken TOC read past its 100 entries; a backwards entry giving a wrapped length
 // - a data track listed; an enhanced CD's session gap counted in its last audio track
 // - a record's settings not the copy taken when the list was built
-// - a format text (each format's settings, broken indexes) other than the one users know
+// - a format text (each format's settings, broken indexes) other than the one users know, or
+//   one following the process locale (a decimal comma)
 // - a placeholder expanded wrongly: "$$", a lone "$", unknown pairs, "$N", genres, values
 #include "disc/track_list.h"
+
+#include <clocale>
 
 #include <gtest/gtest.h>
 
 #include "disc/output_naming.h"
 #include "disc/track_row_text.h"
 #include "support/fake_drive.h"
+#include "support/test_env.h"
 
 namespace {
 
@@ -88,7 +92,16 @@ TEST_F(TrackList, TocsGiveTheAudioTracksWithoutReadingPastTheEntriesOrWrappingLe
   }
 }
 
-TEST(TrackRowText, FormatTextFollowsTheTrackCopyOfTheSettings) {
+TEST(TrackRowText, FormatTextFollowsTheTrackCopyOfTheSettingsInAnyLocale) {
+  TempDir locales;  // de_DE.UTF-8 is made privately from the "locales" sources when missing
+  if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) {
+    ASSERT_EQ(
+        RunCommand({"/usr/bin/localedef", "-i", "de_DE", "-f", "UTF-8", locales / "de_DE.UTF-8"})
+            .exitStatus,
+        0);
+    setenv("LOCPATH", locales.path().c_str(), 1);
+    ASSERT_TRUE(std::setlocale(LC_ALL, "de_DE.UTF-8"));  // a decimal comma
+  }
   const std::tuple<int32_t, FormatSettings, std::string> cases[] = {
       {Wav, {}, "WAV - default sample rate"},
       {Wav, {{.sampleRate = 3}, {}, {}}, "WAV 48000 Hz"},
@@ -108,6 +121,7 @@ TEST(TrackRowText, FormatTextFollowsTheTrackCopyOfTheSettings) {
     record.formatSettings = FormatSettingsWords(formats, format);
     EXPECT_EQ(TrackFormatText(record), text);
   }
+  std::setlocale(LC_ALL, "C");
 }
 
 TEST(OutputNaming, TemplatePlaceholders) {

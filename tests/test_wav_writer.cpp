@@ -1,13 +1,10 @@
 // The WAV writer on a scripted drive. Guards:
 // - the header of each format: RIFF size, byte rate, block align (riff-size-field, wav-byte-rate)
 // - the disc's own format is the drive's audio bit for bit; the others last as long
-// - a read error or a failed write leaves a valid shorter file and ERROR, not Completed, with
-//   one message; the header claims only the whole frames on disk (wav-write-failure-completed,
-//   wav-partial-frames-kept)
+// (A read error or failed write cutting a WAV short: the fault table of test_fault_injection.)
 #include "encoders/wav_writer.h"
 
 #include <cstring>
-#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -72,27 +69,6 @@ TEST_F(WavWriter, TheHeaderDescribesTheDataOfEachFormat) {
     EXPECT_NEAR(dataSize / align, row.sectors * 588.0 * row.rate / 44100, 1.0);
     const bool disc = row.rate == 44100 && align == 4;
     EXPECT_EQ(disc ? file.substr(44) : "", disc ? FakeDrive::ExpectedAudio(0, row.sectors) : "");
-  }
-}
-
-TEST_F(WavWriter, ACutShortRipKeepsAValidPrefixAndEndsInError) {
-  // The capture reports the read error, the writer its failed write. The size limit cuts a
-  // frame: the header claims only the whole frames before it.
-  const std::pair<uint32_t, std::string> rows[] = {
-      {78 * 2352, "Error at frame 78 (3:4)"}, {(100001 - 44) / 4 * 4, "Cannot write output file"}};
-  for (const auto& [dataSize, error] : rows) {
-    SCOPED_TRACE(error);
-    host_ = std::make_unique<RecordingHost>();
-    drive_ = std::make_shared<FakeDrive>();
-    std::optional<ScopedFileSizeLimit> limit;
-    if (error.starts_with("Error")) drive_->FailAlways(78);
-    if (!error.starts_with("Error")) limit.emplace(100001);
-    const std::string file = Rip(300);
-    limit.reset();
-    EXPECT_EQ(track().status, kStatusError);
-    EXPECT_EQ(host_->errors(), std::vector<std::string>{error});
-    EXPECT_EQ(file, Header(dataSize, 44100, 2, 16) +
-                        FakeDrive::ExpectedAudio(0, 300).substr(0, dataSize));
   }
 }
 

@@ -44,7 +44,8 @@ class FakeDrive : public CdDevice {
                     uint32_t aspiStatus = kAspiError);
   void FailAlways(uint32_t sector, uint32_t libError = kCdErrRead,
                   uint32_t aspiStatus = kAspiError);
-  // Reads at `sector` deliver from data + offset, `shortBy` bytes fewer than asked for.
+  // Reads at `sector` deliver from data + offset, `shortBy` bytes fewer than asked for; an
+  // offset that does not fit the buffer is claimed without writing anything.
   void DeliverShifted(uint32_t sector, int32_t offset, uint32_t shortBy);
   // The next read at `sector` waits (before it delivers) until ReleaseRead().
   void BlockReadAt(uint32_t sector);

@@ -1,6 +1,7 @@
-#include "support/mp3_decode.h"
+#include "support/decode.h"
 
 #include <mpg123.h>
+#include <vorbis/vorbisfile.h>
 
 #include <mutex>
 
@@ -25,5 +26,25 @@ Decoded Decode(const std::string& path) {
   d.ok = r == MPG123_DONE;
   mpg123_close(h);
   mpg123_delete(h);
+  return d;
+}
+
+OggDecoded DecodeOgg(const std::string& path) {
+  OggDecoded d;
+  OggVorbis_File file;
+  if (ov_fopen(path.c_str(), &file) != 0) return d;
+  const vorbis_info* info = ov_info(&file, -1);
+  d.rate = info->rate;
+  d.nominalBitrate = info->bitrate_nominal;
+  const vorbis_comment* vc = ov_comment(&file, -1);
+  d.comments.assign(vc->user_comments, vc->user_comments + vc->comments);
+  d.audio.resize(static_cast<size_t>(info->channels));
+  float** pcm = nullptr;
+  int link = 0;
+  for (long got; (got = ov_read_float(&file, &pcm, 4096, &link)) > 0;) {
+    for (size_t c = 0; c < d.audio.size(); ++c)
+      d.audio[c].insert(d.audio[c].end(), pcm[c], pcm[c] + got);
+  }
+  ov_clear(&file);
   return d;
 }
