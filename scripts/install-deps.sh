@@ -11,7 +11,7 @@ packages=(
   qt6-base-dev qt6-svg-dev libcdio-dev libcdio-paranoia-dev libmp3lame-dev
   libvorbis-dev libogg-dev libsoxr-dev libasound2-dev libudev-dev fp-utils
   # tests
-  libgtest-dev libgmock-dev libmpg123-dev libchm-dev xvfb xauth xdotool valgrind libclang-rt-14-dev util-linux
+  libgtest-dev libgmock-dev libmpg123-dev xvfb xauth xdotool valgrind libclang-rt-14-dev util-linux
   locales  # the sources from which a test generates de_DE.UTF-8
   # the Debian package and its checks (make package, scripts/check-package.sh)
   dpkg-dev file lintian desktop-file-utils appstream man-db

@@ -13,11 +13,14 @@
 // - targets that are no regular file fail at once: a FIFO never blocks.
 #include "platform/profile.h"
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -108,10 +111,16 @@ TEST_F(ProfileTest, ReplacesTheFileAtomicallyThroughALink) {
   EXPECT_EQ(after.st_mode & 07777, 0640u);
   EXPECT_EQ(ReadFile(file), "[S]\nk=2\n");
   EXPECT_TRUE(std::filesystem::is_symlink(file));
-  {  // a file-size limit fails the write, even for root: the old file stays, no temporary one
-    ScopedFileSizeLimit tiny(64);
-    EXPECT_FALSE(WriteProfileString("S", "k", std::string(500, 'x'), file));
-  }
+  // A file-size limit (SIGXFSZ ignored) fails the write, even for root: the old file stays,
+  // and no temporary one.
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  const rlim_t saved = std::exchange(limit.rlim_cur, 64);
+  signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  EXPECT_FALSE(WriteProfileString("S", "k", std::string(500, 'x'), file));
+  limit.rlim_cur = saved;
+  setrlimit(RLIMIT_FSIZE, &limit);
   EXPECT_EQ(ReadFile(real), "[S]\nk=2\n");
   EXPECT_EQ(EntriesIn(dir.path()), 2);
   ASSERT_TRUE(WriteProfileString("S", "k", "v", dir / "a/b/c.ini"));

@@ -1,7 +1,6 @@
 #include "support/process.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -72,9 +71,7 @@ bool ChildProcess::Start(const std::vector<std::string>& args, const ChildOption
     getrlimit(RLIMIT_FSIZE, &limit);
     limit.rlim_cur = options.fileSizeLimit.value_or(limit.rlim_cur);
     if (dup2(devNull, 0) == 0 && dup2(out[1], 1) == 1 && dup2(err[1], 2) == 2 &&
-        setrlimit(RLIMIT_FSIZE, &limit) == 0 &&
-        (!options.gid || (setgroups(0, nullptr) == 0 && setgid(*options.gid) == 0)) &&
-        (!options.uid || setuid(*options.uid) == 0)) {
+        setrlimit(RLIMIT_FSIZE, &limit) == 0) {
       execve(pointers[0], pointers.data(), pointers.data() + argc + 1);
     }
     _exit(127);

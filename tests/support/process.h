@@ -16,8 +16,6 @@ struct ChildOptions {
   std::vector<std::string> env;  // "NAME=value" added to (or replacing in) the environment
   // RLIMIT_FSIZE, with SIGXFSZ ignored: writes past it fail with EFBIG, as on a full disk.
   std::optional<unsigned long long> fileSizeLimit;
-  std::optional<uid_t> uid;  // run as this user and group, no supplementary groups (root only)
-  std::optional<gid_t> gid;
   std::chrono::milliseconds timeout{120000};  // SIGKILL when not ended this long after Start
 };
 

@@ -27,7 +27,6 @@ class RecordingHost : public RipHost {
   bool WaitForErrorBox(std::chrono::milliseconds timeout = std::chrono::seconds(30));
   bool WaitFinished(std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
-  std::vector<Progress> progress() const { return Locked(progress_); }
   std::vector<int32_t> ProgressOf(int32_t index) const;  // statuses posted for one row
   std::vector<std::string> errors() const { return Locked(errors_); }
   std::vector<std::string> startedFiles() const { return Locked(started_); }

@@ -2,8 +2,6 @@
 
 #include "support/process.h"
 
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,24 +42,6 @@ ScopedConfigHome::~ScopedConfigHome() {
   } else {
     unsetenv("XDG_CONFIG_HOME");
   }
-}
-
-ScopedFileSizeLimit::ScopedFileSizeLimit(unsigned long long bytes) {
-  savedHandler_ = signal(SIGXFSZ, SIG_IGN);
-  rlimit limit{};
-  getrlimit(RLIMIT_FSIZE, &limit);
-  savedCur_ = limit.rlim_cur;
-  savedMax_ = limit.rlim_max;
-  limit.rlim_cur = bytes;
-  if (setrlimit(RLIMIT_FSIZE, &limit) != 0) ADD_FAILURE() << "setrlimit(RLIMIT_FSIZE) failed";
-}
-
-ScopedFileSizeLimit::~ScopedFileSizeLimit() {
-  rlimit limit{};
-  limit.rlim_cur = savedCur_;
-  limit.rlim_max = savedMax_;
-  setrlimit(RLIMIT_FSIZE, &limit);
-  signal(SIGXFSZ, savedHandler_);
 }
 
 std::string BinPath(const std::string& name) {

@@ -34,21 +34,6 @@ class ScopedConfigHome {
   std::optional<std::string> saved_;
 };
 
-// Lowers the file size limit of this process for the object's life, with SIGXFSZ ignored,
-// so that writes past `bytes` fail with EFBIG as on a full disk (even for root).
-class ScopedFileSizeLimit {
- public:
-  explicit ScopedFileSizeLimit(unsigned long long bytes);
-  ~ScopedFileSizeLimit();
-  ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
-  ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
-
- private:
-  unsigned long long savedCur_ = 0;
-  unsigned long long savedMax_ = 0;
-  void (*savedHandler_)(int) = nullptr;
-};
-
 struct CommandResult {
   int exitStatus = -1;  // exit code, or 128 + signal number
   std::string out;
