@@ -1,7 +1,6 @@
 // fuzz_seeds CORPUS_ROOT [IMAGE.cue|IMAGE.toc|IMAGE.nrg ...]: writes the starting corpora
 // CORPUS_ROOT/<target>/<name>: the Obrin.ini a first run writes, the image texts, and
 // hand-written edited files.
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -29,13 +28,6 @@ int main(int argc, char** argv) {
        "; hand edited\r\n[output]\r\n  path = /music/  \n[MP3 Setting]\nBitRate=320 kbps\n[ ]\n"
        "=x\n[MP3 Setting]\nbitrate=32 kbps\n# c = not a key\n[OGG Setting]\nusecbr=TRUE\n"
        "usebbr=TRUE\nvbr=20\n[WAV Setting]\nsamplerate=\n[a]b]\nx = y\0z\n[Output\n;k=v"s);
-
-  // Template, artist, album, title, year, genre, index; "|" stands for the NUL between them.
-  for (std::string parts :
-       {"$a-$t|Artist|Album|Track 01|2001|12|0", "$A/$$$L/$t$N $y$G$|\xFF|/|..|\n|-1|2147483647"}) {
-    std::replace(parts.begin(), parts.end(), '|', '\0');
-    Seed("fuzz_template", std::to_string(parts.size()), parts);
-  }
 
   for (int i = 2; i < argc; ++i) {
     const std::string text = fuzz::ReadBytes(argv[i]);

@@ -1,5 +1,5 @@
 // obrin-rip --jobs: encodes beside the reader. Faults guarded: a file that differs from the
-// one-by-one rip's (Ogg: but for its stream serial), a summary out of list order, a read
+// one-by-one rip's (Ogg: in its audio), a summary out of list order, a read
 // error that spills into another track, a stop that hangs, leaves a temporary file or calls
 // a stopped track complete.
 #include <signal.h>
@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "rip/rip_job.h"
+#include "support/decode.h"
 #include "support/fake_drive.h"
 #include "support/process.h"
 #include "support/recording_host.h"
@@ -22,30 +23,21 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// An Ogg file with every page's stream serial and checksum zeroed.
-std::string WithoutSerial(std::string ogg) {
-  for (size_t at = 0; at + 27 <= ogg.size() && ogg.compare(at, 4, "OggS") == 0;) {
-    ogg.replace(at + 14, 4, 4, '\0');
-    ogg.replace(at + 22, 4, 4, '\0');
-    const size_t segments = static_cast<uint8_t>(ogg[at + 26]);
-    size_t body = 0;
-    for (size_t i = 0; i < segments && at + 27 + i < ogg.size(); ++i) {
-      body += static_cast<uint8_t>(ogg[at + 27 + i]);
-    }
-    at += 27 + segments + body;
-  }
-  return ogg;
-}
-
-// Every file under `dir` by its path below it, Ogg files without their serials.
+// Every file under `dir` by its path below it; Ogg files by their decoded audio (each stream
+// has a serial of its own).
 std::map<std::string, std::string> FilesUnder(const std::string& dir) {
   std::map<std::string, std::string> files;
   std::error_code none;
   for (const auto& file : fs::recursive_directory_iterator(dir, none)) {
     if (!file.is_regular_file()) continue;
-    const std::string content = ReadFile(file.path());
-    files[fs::relative(file.path(), dir).string()] =
-        file.path().extension() == ".ogg" ? WithoutSerial(content) : content;
+    std::string content = ReadFile(file.path());
+    if (file.path().extension() == ".ogg") {
+      content.clear();
+      for (const auto& channel : DecodeOgg(file.path()).audio)
+        content.append(reinterpret_cast<const char*>(channel.data()), channel.size() * 4);
+    }
+    EXPECT_FALSE(content.empty()) << file.path();
+    files[fs::relative(file.path(), dir).string()] = content;
   }
   return files;
 }

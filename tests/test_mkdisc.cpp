@@ -3,12 +3,11 @@
 //   data track, --short on a cue or past a track, a .toc ending with an empty track);
 // - the cue sheet's INDEX positions and modes (the .toc's declared lengths: test_obrin_rip);
 //   --short cuts the bin's end only; the seed alone picks the bytes;
-// - the audio is music-like (headroom, not silence, drums, stereo, a song per track); a data
-//   track starts with a sector sync pattern.
+// - the audio is music-like (headroom, not silence, stereo, a song per track); a data track
+//   starts with a sector sync pattern.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <numeric>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -65,20 +64,16 @@ TEST(Mkdisc, AudioIsMusicLikeAndDiffersPerTrack) {
   const std::string bin = ReadFile(dir / "disc.bin");
   std::vector<int16_t> s(bin.size() / 2);
   std::memcpy(s.data(), bin.data(), bin.size());  // little-endian, as the machine
-  const size_t half = s.size() / 2;               // one track
-  EXPECT_FALSE(std::equal(s.begin(), s.begin() + half, s.begin() + half));
-  std::vector<double> windows(s.size() / 882);  // energy of 10 ms: drums make it jump
+  double energy = 0;
   size_t peak = 0, stereo = 0;
   for (size_t i = 0; i < s.size(); i += 2) {
     peak = std::max<size_t>({peak, size_t(std::abs(s[i])), size_t(std::abs(s[i + 1]))});
-    windows[i / 882] += double(s[i]) * s[i];
+    energy += double(s[i]) * s[i];
     stereo += s[i] != s[i + 1];
   }
-  const auto [quietest, loudest] = std::minmax_element(windows.begin(), windows.end());
-  EXPECT_TRUE(peak < 26000 && *loudest > 4 * *quietest) << "clipping, or no drums";
-  EXPECT_TRUE(std::accumulate(windows.begin(), windows.end(), 0.0) > 500.0 * 500 * half)
-      << "silence";
-  EXPECT_GT(stereo, half / 2) << "mono";
+  EXPECT_TRUE(peak < 26000 && energy > 500.0 * 500 * s.size() / 2) << "clipping, or silence";
+  EXPECT_GT(stereo, s.size() / 4) << "mono";
+  EXPECT_FALSE(std::equal(s.begin(), s.begin() + s.size() / 2, s.begin() + s.size() / 2));
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 // - accelerators or popup items reaching the wrong command; the format radio mark and column
 // - progress of a rebuilt list landing on the new rows
 // - a rip with no disc or no ticked track; a command, double-click or the format button
-//   acting during a rip; the splash passing its dismissing key or click to the list
+//   acting during a rip
 // - the Rip button and drive box not following the rip; Stop while an error box is open
 //   hanging; closing during a rip leaving the worker running
 // - the sheet storing unopened pages or values its lists cannot show, Apply lit by keys, the
@@ -35,7 +35,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QShortcut>
 #include <QSlider>
@@ -50,7 +49,6 @@
 #include "app/obrin_app.h"
 #include "app/output_path_dlg.h"
 #include "app/profile_store.h"
-#include "app/splash.h"
 #include "app/tip_of_day_dlg.h"
 #include "disc/cd_device.h"
 #include "platform/mci.h"
@@ -304,22 +302,6 @@ TEST_F(WindowTest, CommandsOpenTheirDialogsAskOrAreRefusedDuringARip) {
     EXPECT_FALSE(frame_->formatPopup()->isVisible());
   }
   EXPECT_EQ(Cell(0, 2), QLatin1String("MP3 128-192 kbps VBR Q6"));
-}
-
-TEST_F(WindowTest, AnyKeyOrClickHidesTheSplashAndIsConsumed) {
-  OpenFrame("300");
-  frame_->show();
-  for (const bool isKey : {true, false}) {
-    QPointer<CSplashWindow> splash = CSplashWindow::ShowSplashScreen(frame_.get());
-    ASSERT_TRUE(splash && splash->isVisible());
-    QKeyEvent key(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier);
-    QMouseEvent click(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
-    QEvent* event = isKey ? static_cast<QEvent*>(&key) : &click;
-    EXPECT_TRUE(QCoreApplication::sendEvent(frame_->listView()->viewport(), event));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return splash.isNull() || !splash->isVisible(); }, 5000));
-    EXPECT_EQ(frame_->listView()->SelectedRow(), -1);
-  }
 }
 
 TEST_F(WindowTest, StopWhileTheErrorBoxIsOpenDoesNotHang) {

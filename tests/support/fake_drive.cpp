@@ -22,7 +22,7 @@ struct FakeDrive::State {
   std::map<uint32_t, int> attempts;
   bool gateArmed = false, gateOccupied = false;
   uint32_t gateSector = 0;
-  int openAttempts = 0, opens = 0, closes = 0;
+  int opens = 0, closes = 0;
   std::vector<FakeReadCall> reads;
   std::vector<std::pair<int, uint32_t>> options;
 };
@@ -179,7 +179,6 @@ void FakeDrive::ReleaseRead() {
     std::lock_guard lock(state_->mutex);       \
     return state_->member;                     \
   }
-FAKE_DRIVE_COUNTER(int, OpenAttempts, openAttempts)
 FAKE_DRIVE_COUNTER(int, Opens, opens)
 FAKE_DRIVE_COUNTER(int, Closes, closes)
 FAKE_DRIVE_COUNTER(std::vector<FakeReadCall>, Reads, reads)
@@ -189,7 +188,6 @@ FAKE_DRIVE_COUNTER(OptionList, OptionsSet, options)
 
 std::unique_ptr<CdSession> FakeDrive::Open() {
   std::lock_guard lock(state_->mutex);
-  ++state_->openAttempts;
   if (state_->cannotOpen) return nullptr;
   ++state_->opens;
   return std::make_unique<FakeSession>(state_);

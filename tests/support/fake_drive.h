@@ -53,9 +53,8 @@ class FakeDrive : public CdDevice {
   bool WaitUntilBlocked(std::chrono::milliseconds timeout = std::chrono::seconds(30));
   void ReleaseRead();
 
-  int OpenAttempts() const;  // calls of Open(), successful or not
-  int Opens() const;         // sessions handed out
-  int Closes() const;        // sessions destroyed
+  int Opens() const;   // sessions handed out
+  int Closes() const;  // sessions destroyed
   std::vector<FakeReadCall> Reads() const;
   std::vector<std::pair<int, uint32_t>> OptionsSet() const;  // {which, value} in order
 
