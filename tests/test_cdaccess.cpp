@@ -1,5 +1,5 @@
 // The CD-access calls over real libcdio on images made by mkdisc, and over the fake drive.
-// Faults guarded (a short bin's missing bytes are guarded end to end in test_obrin_rip):
+// Faults guarded (a short bin's missing bytes: the fault table's cut images):
 // - an image's TOC (starts, 99 tracks), disc id (freedb's) or audio not what mkdisc wrote
 // - a .toc's relative FILE names resolved against the working folder (libcdio trap)
 // - a cue naming another bin reading <cue>.bin instead (libcdio trap)
@@ -11,10 +11,19 @@
 // - a handle that did not open, or was closed, answering a call; more than eight devices
 // - error numbers shared between threads, or cleared by a success
 // - a libcdio-paranoia skip or read error during a block not failing that block
+// and in mkdisc, the test-disc maker:
+// - a bad command line exits 2 with a message and writes nothing (lengths, track count,
+//   data track, --short on a cue or past a track, a .toc ending with an empty track);
+// - --short cuts the bin's end only; the seed alone picks the bytes (the sheets' positions and
+//   modes are read back above and by test_obrin_rip);
+// - the audio is music-like (headroom, not silence, stereo, a song per track).
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <optional>
+#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -235,6 +244,55 @@ TEST(ParanoiaBlock, ASkipOrAReadErrorReportedDuringABlockFailsIt) {
     EXPECT_EQ(out[3 * kSectorBytes - 2], 0x34);
     EXPECT_EQ(out[3 * kSectorBytes - 1], 0x12);
   }
+}
+
+TEST(Mkdisc, BadCommandLinesExitWithTwoAndWriteNothing) {
+  TempDir dir;
+  std::string hundred = "1";
+  for (int i = 1; i < 100; ++i) hundred += ",1";
+  for (const std::string& row : std::vector<std::string>{
+           "", "d.wav", "d.cue d.cue", "d.cue --lengths 10,,20", "d.cue --lengths 0,0",
+           "d.cue --lengths " + hundred, "d.cue --lengths", "d.cue --data-track 0",
+           "d.cue --data-track 4", "d.cue --seed -1", "d.cue --short 5", "d.toc --short 13501",
+           "d.toc --lengths 100,10 --short 11", "d.toc --lengths 10,0", "d.cue --frobnicate"}) {
+    std::vector<std::string> args = {"mkdisc"};
+    std::istringstream words(row);
+    for (std::string w; words >> w;) args.push_back(w.rfind("d.", 0) == 0 ? dir / w : w);
+    const CommandResult r = RunCommand(args);
+    EXPECT_EQ(r.exitStatus, 2) << row;
+    EXPECT_FALSE(r.err.empty()) << row;
+  }
+  EXPECT_FALSE(FileExists(dir / "d.bin"));
+}
+
+TEST(Mkdisc, ShortCutsOnlyTheEndAndTheSeedAloneChoosesTheBytes) {
+  TempDir dir;
+  // --short cuts the end only; the same arguments give the same bytes, another seed others.
+  MakeDisc({dir / "b.toc", "--lengths", "100,76", "--short", "10"});
+  MakeDisc({dir / "c.toc", "--lengths", "100,76"});
+  MakeDisc({dir / "d.toc", "--lengths", "100,76", "--seed", "2"});
+  const std::string full = ReadFile(dir / "c.bin");
+  EXPECT_EQ(full.size(), 176 * kSectorBytes);
+  EXPECT_TRUE(full.substr(0, 166 * kSectorBytes) == ReadFile(dir / "b.bin"));
+  EXPECT_TRUE(full != ReadFile(dir / "d.bin"));
+}
+
+TEST(Mkdisc, AudioIsMusicLikeAndDiffersPerTrack) {
+  TempDir dir;
+  MakeDisc({dir / "disc.cue", "--lengths", "750,750"});
+  const std::string bin = ReadFile(dir / "disc.bin");
+  std::vector<int16_t> s(bin.size() / 2);
+  std::memcpy(s.data(), bin.data(), bin.size());  // little-endian, as the machine
+  double energy = 0;
+  size_t peak = 0, stereo = 0;
+  for (size_t i = 0; i < s.size(); i += 2) {
+    peak = std::max<size_t>({peak, size_t(std::abs(s[i])), size_t(std::abs(s[i + 1]))});
+    energy += double(s[i]) * s[i];
+    stereo += s[i] != s[i + 1];
+  }
+  EXPECT_TRUE(peak < 26000 && energy > 500.0 * 500 * s.size() / 2) << "clipping, or silence";
+  EXPECT_GT(stereo, s.size() / 4) << "mono";
+  EXPECT_FALSE(std::equal(s.begin(), s.begin() + s.size() / 2, s.begin() + s.size() / 2));
 }
 
 }  // namespace

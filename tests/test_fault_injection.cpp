@@ -89,12 +89,6 @@ AssertionResult Whole(const std::string& format, const std::string& path,
   return AssertionFailure() << path << " holds " << frames << " frames, not the whole track";
 }
 
-ChildOptions ConfigAt(const std::string& home) {  // obrin-rip with a config folder of its own
-  ChildOptions options;
-  options.env = {"XDG_CONFIG_HOME=" + home};
-  return options;
-}
-
 // "Track 0N: P%" with P >= percent, or the track's end.
 std::function<bool(const std::string&)> Progress(int track, int percent) {
   const std::string head = "Track 0" + std::to_string(track) + ": ";
@@ -354,7 +348,9 @@ TEST_F(Faults, TwoRipsIntoOneFolderLoseNothing) {
     ChildProcess first, second;
     Start(first, "disc", format, out);
     ASSERT_TRUE(first.WaitForErrLine(Progress(1, percent)));
-    Start(second, "disc", format, out, ConfigAt(dir_ / "other"), {"--tracks", tracksOfSecond});
+    ChildOptions other;  // a config folder of its own
+    other.env = {"XDG_CONFIG_HOME=" + dir_ / "other"};
+    Start(second, "disc", format, out, other, {"--tracks", tracksOfSecond});
     int completedBy[4] = {}, ripped = 0, left = 0;
     for (ChildProcess* child : {&first, &second}) {
       const CommandResult r = Finish(*child);

@@ -1,14 +1,21 @@
-// The capture loop and the rip job on a scripted drive. Guards against:
+// The capture loop, the WAV writer and the rip job on a scripted drive. Guards against:
 // - blocks other than 26 sectors, progress on the wrong scale or rhythm, audio not bit-exact;
 // - a failed attempt not retried, a failed block not reported with its first frame, blocks
 //   after a failure written, a delivery with an offset copied wrongly or trusted outside the
 //   buffer;
 // - a stop not seen between blocks, a drive or file left open;
 // - unticked tracks ripped or touched, the finished message before ripFinished is set;
-// - Stop hanging (also in an error box), a second worker.
+// - Stop hanging (also in an error box);
+// - a WAV header (RIFF size, byte rate, block align) other than the data of each format; the
+//   disc's own format not the drive's audio bit for bit, the others not as long (a WAV cut
+//   short by a read error or failed write: the fault table of test_fault_injection).
+#include <climits>
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 #include "config/settings.h"
+#include "encoders/wav_writer.h"
 #include "rip/capture.h"
 #include "rip/rip_job.h"
 #include "support/fake_drive.h"
@@ -18,6 +25,18 @@
 namespace {
 
 using Ints = std::vector<int32_t>;
+
+// The 44-byte header by hand: words after "RIFF", "WAVEfmt " and "data", 16-bit pairs sharing
+// a word (the host is little-endian, like the file).
+std::string WavHeader(uint32_t dataSize, uint32_t rate, uint32_t channels, uint32_t bits) {
+  const uint32_t align = channels * bits / 8;
+  const uint32_t w[] = {dataSize + 36,      16,      1 | channels << 16, rate, rate * align,
+                        align | bits << 16, dataSize};
+  const auto words = [&](int from, int to) {
+    return std::string(reinterpret_cast<const char*>(w + from), 4 * (to - from));
+  };
+  return "RIFF" + words(0, 1) + "WAVEfmt " + words(1, 6) + "data" + words(6, 7);
+}
 
 class RipEngine : public ::testing::Test {
  protected:
@@ -34,12 +53,12 @@ class RipEngine : public ::testing::Test {
     PrepareRipSettings(dir_.path() + "/", format);
     ripSettings.discAlbum = "Album";
   }
-  // Captures track 0 into the temporary file, as the worker would.
-  void Capture() {
+  // Captures track 0 into the temporary file (`wav`: rips it to t.wav), as the worker would.
+  void Capture(bool wav = false) {
     ripSettings.ripping = 1;
     buffer_ = AllocTrackBuffer(26);
-    job_ = CaptureJob{&ripSettings.tracks.at(0), buffer_.get(), pcm()};
-    CaptureTrackToPcm(*host_, job_);
+    job_ = CaptureJob{&ripSettings.tracks.at(0), buffer_.get(), wav ? dir_ / "t.wav" : pcm()};
+    wav ? RipTrackToWav(*host_, job_) : CaptureTrackToPcm(*host_, job_);
   }
   std::string pcm() const { return dir_ / "cddatmp001.pcm"; }
   std::string wavOf(int position) const {
@@ -88,7 +107,7 @@ TEST_F(RipEngine, CaptureFaults) {
     size_t reads;
   } cases[] = {
       {[](FakeDrive& d) { d.FailAttempts(26, 1, 2); }, {}, audio(0, 100), 4 + 2},
-      {[](FakeDrive& d) { d.FailAlways(52, kCdErrRead, kAspiError); },
+      {[](FakeDrive& d) { d.FailAttempts(52, 1, INT_MAX); },
        {"Error at frame 52 (3:4)"},
        audio(0, 52),
        2 + 3 * 4},
@@ -153,7 +172,7 @@ TEST_F(RipEngine, StopAtEveryMomentEndsTheRestStoppedWithoutHanging) {
                                         : std::vector<uint32_t>{60, 300, 60},
             Wav);
     if (c.moment == MidSecondTrack) drive_->BlockReadAt(60 + 26);
-    if (c.moment == InErrorBox) drive_->FailAlways(60 + 26), host_->HoldErrorBoxes();
+    if (c.moment == InErrorBox) drive_->FailAttempts(60 + 26, 1, INT_MAX), host_->HoldErrorBoxes();
     if (c.moment == AfterTheEnd) ripSettings.tracks[2].checked = 0;
     StartRipJob(*host_);
     if (c.moment == MidSecondTrack) {
@@ -174,17 +193,31 @@ TEST_F(RipEngine, StopAtEveryMomentEndsTheRestStoppedWithoutHanging) {
   }
 }
 
-TEST_F(RipEngine, StartWhileRunningStartsNoSecondWorker) {
-  UseDisc({200, 30}, Wav);
-  drive_->BlockReadAt(0);
-  StartRipJob(*host_);
-  ASSERT_TRUE(drive_->WaitUntilBlocked());
-  StartRipJob(*host_);
-  drive_->ReleaseRead();
-  ASSERT_TRUE(host_->WaitFinished());
-  JoinRipJob();
-  EXPECT_EQ(host_->startedFiles().size(), 2u);
-  EXPECT_EQ(drive_->Reads().size(), 8u + 2u);
+TEST_F(RipEngine, WavHeaderDescribesTheDataOfEachFormat) {
+  const struct {
+    WavSettings settings;
+    uint32_t rate, channels, bits, sectors;
+  } rows[] = {{{0, 1, 1}, 44100, 2, 16, 75}, {{1, 1, 1}, 32000, 2, 16, 75},
+              {{3, 0, 1}, 48000, 1, 16, 75}, {{2, 1, 0}, 44100, 2, 8, 75},
+              {{3, 0, 0}, 48000, 1, 8, 75},  {{1, 0, 0}, 32000, 1, 8, 0}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.rate << " Hz, " << row.channels << "x" << row.bits);
+    UseDisc({row.sectors}, Wav);
+    std::memcpy(ripSettings.tracks[0].formatSettings.data(), &row.settings, sizeof row.settings);
+    Capture(true);
+    const std::string file = ReadFile(dir_ / "t.wav");
+    EXPECT_EQ(ripSettings.tracks[0].status, kStatusCompleted);
+    const auto dataSize = static_cast<uint32_t>(file.size() - 44);
+    EXPECT_EQ(file.substr(0, 44), WavHeader(dataSize, row.rate, row.channels, row.bits));
+    // As long as the track, in whole frames (the resampler may round by one).
+    const uint32_t align = row.channels * row.bits / 8;
+    EXPECT_EQ(dataSize % align, 0u);
+    EXPECT_NEAR(dataSize / align, row.sectors * 588.0 * row.rate / 44100, 1.0);
+    const bool disc = row.rate == 44100 && align == 4;
+    EXPECT_EQ(disc ? file.substr(44) : "", disc ? FakeDrive::ExpectedAudio(0, row.sectors) : "");
+    EXPECT_EQ(drive_->Closes(), drive_->Opens());
+  }
+  EXPECT_TRUE(host_->errors().empty());
 }
 
 }  // namespace

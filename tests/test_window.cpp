@@ -494,7 +494,6 @@ TEST_F(DialogTest, TipsReadFromTheFileAndTheProfilesPlace) {
        {piece, piece, piece, piece, piece, "xxxxx", piece},
        true,
        {}},
-      {"", "", {""}, false, {}},
       {"; only\n \n\n", "", {""}, false, {}},
       {"A\nB\n", "[Tip]\nFilePos=-5\n@", {""}, true, {"Obrin: Trouble reading the tips file"}},
       {"A\nB\n", "[Tip]\nFilePos=99999999999999\n@", {"A"}, true, {}},

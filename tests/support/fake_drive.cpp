@@ -1,7 +1,6 @@
 #include "support/fake_drive.h"
 
 #include <algorithm>
-#include <climits>
 #include <condition_variable>
 #include <cstring>
 #include <map>
@@ -15,7 +14,6 @@ struct FakeDrive::State {
   bool tocFails = false, cannotOpen = false;
   struct Failure {
     int first, last;
-    uint32_t libError, aspiStatus;
   };
   std::multimap<uint32_t, Failure> failures;
   std::map<uint32_t, std::pair<int32_t, uint32_t>> shifts;
@@ -75,7 +73,7 @@ class FakeSession : public CdSession {
     if (uint64_t{start} + count > s_->leadOut) return fail(kCdErrPastEnd, kAspiError);
     for (auto [it, end] = s_->failures.equal_range(start); it != end; ++it) {
       if (attempt >= it->second.first && attempt <= it->second.last) {
-        return fail(it->second.libError, it->second.aspiStatus);
+        return fail(kCdErrRead, kAspiError);
       }
     }
     const auto shift = s_->shifts.count(start) ? s_->shifts[start] : std::pair<int32_t, uint32_t>{};
@@ -142,14 +140,9 @@ void FakeDrive::SetCannotOpen(bool cannotOpen) {
   state_->cannotOpen = cannotOpen;
 }
 
-void FakeDrive::FailAttempts(uint32_t sector, int first, int last, uint32_t libError,
-                             uint32_t aspiStatus) {
+void FakeDrive::FailAttempts(uint32_t sector, int first, int last) {
   std::lock_guard lock(state_->mutex);
-  state_->failures.emplace(sector, State::Failure{first, last, libError, aspiStatus});
-}
-
-void FakeDrive::FailAlways(uint32_t sector, uint32_t libError, uint32_t aspiStatus) {
-  FailAttempts(sector, 1, INT_MAX, libError, aspiStatus);
+  state_->failures.emplace(sector, State::Failure{first, last});
 }
 
 void FakeDrive::DeliverShifted(uint32_t sector, int32_t offset, uint32_t shortBy) {

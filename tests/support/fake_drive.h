@@ -39,11 +39,8 @@ class FakeDrive : public CdDevice {
   void SetTocFails(bool fails);         // a disc that opens but has no readable TOC
   void SetCannotOpen(bool cannotOpen);  // no disc, drive gone
 
-  // Attempts first..last (1-based, inclusive) at `sector` fail with these numbers.
-  void FailAttempts(uint32_t sector, int first, int last, uint32_t libError = kCdErrRead,
-                    uint32_t aspiStatus = kAspiError);
-  void FailAlways(uint32_t sector, uint32_t libError = kCdErrRead,
-                  uint32_t aspiStatus = kAspiError);
+  // Attempts first..last (1-based, inclusive; last INT_MAX: always) at `sector` fail.
+  void FailAttempts(uint32_t sector, int first, int last);
   // Reads at `sector` deliver from data + offset, `shortBy` bytes fewer than asked for; an
   // offset that does not fit the buffer is claimed without writing anything.
   void DeliverShifted(uint32_t sector, int32_t offset, uint32_t shortBy);

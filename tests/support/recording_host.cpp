@@ -69,10 +69,7 @@ void PrepareRipSettings(const std::string& outputFolder, int32_t format) {
   s.drives.clear();
   LoadDefaultSettings(s);
   s.outputFolderOverride.clear();
-  s.discArtist.clear();
-  s.discAlbum.clear();
-  s.discYear.clear();
-  s.discGenre = 12;
+  static_cast<DiscInfo&>(s) = {"", "", "", 12};
   s.id3Enabled = 0;
   s.ripping = 0;
   ripFinished = 1;
