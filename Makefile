@@ -48,13 +48,13 @@ test-sanitize: deps
 
 # The stop and concurrency tests under ThreadSanitizer.
 TSAN_BUILD ?= build-tsan
-TSAN_TESTS ?= test_rip_engine test_wav_writer test_mp3_encoder test_obrin_rip \
+TSAN_TESTS ?= test_rip_engine test_encoders test_obrin_rip \
   test_fault_injection test_jobs
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOBRIN_SANITIZE=thread
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_TESTS)
 	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) \
-	  -R '^(RipEngine|WavWriter|Mp3Stage|ObrinRip)\.|Faults\.(Stops|TwoRips)|CliProcess.*/(second_INT|USR1)|Jobs\.(CtrlC|ReadError)'
+	  -R '^(RipEngine|Mp3Stage|ObrinRip)\.|Faults\.(Stops|TwoRips)|CliProcess.*/(second_INT|USR1)|Jobs\.(CtrlC|ReadError)'
 
 # Every benchmark, one table (bench/run-all.sh; BENCH_ARGS=--quick for the short smoke).
 bench: build
