@@ -157,13 +157,10 @@ TEST(CdAccess, ImagesReadTheBinTheirSheetNamesOrSayWhyTheyDoNotOpen) {
       {"../noend.nrg", damaged(nrg.size() - 20, "X"), notNrg + "its chunk table has no END! chunk"},
       {"../album/a.toc", "TRACK //AUDIO\n" + bin + "0\n", noMode},
       {"../album/b.toc", "TRACK AUDIO\n" + note + "TRACK\n" + bin + "0\n", noMode},
-      {"../album/c.toc",
-       "CD_DA\nTRACK AUDIO\nSILENCE 00:00:02\n" + bin +
-           "0 00:00:10\nTRACK \0\0\0\xD0"
-           "AUDIO\nPREGAP 0:01\n" +
-           bin +
-           "00:00:1\0\0\0\0\0\0\0\x06"
-           "06\n"s,
+      {"../album/c.toc",  // the input as found
+       "CD_DA\nTRACK AUDIO\nSILENCE 00:00:02\nFILE \"disc.bin\" 0 00:00:10\nTRACK \0\0\0\xD0"
+       "AUDIO\nPREGAP 0:01\nFILE \"disc.bin\" 00:00:1\0\0\0\0\0\0\0\x06"
+       "06\n"s,
        noMode},
       {"../album/d.toc", "TRACK AUDIO // note\n" + note.substr(0, 510) + "\n" + bin + "0\n", ""},
   };

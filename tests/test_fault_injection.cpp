@@ -248,6 +248,7 @@ const SignalCase kSignalCases[] = {
     {"second_INT", kStall, {}, 30, {SIGINT, SIGINT}, 130, "", true},
     {"HUP_then_TERM", kStall, {}, 30, {SIGHUP, SIGTERM}, 143, "", true},
     {"USR1_TERM", kStall, {}, 30, {SIGUSR1, SIGTERM, SIGINT}, 130, "", true},
+    {"stderr_closed", "exec \"$0\" \"$@\" 2>&-", kWav, 0, {}, 0, "Track 01\tCompleted\t"},
     {"all_closed", "exec \"$0\" \"$@\" <&- >&- 2>&-", kWav, 0, {}, 0, ""}};
 
 class CliProcess : public Faults, public testing::WithParamInterface<SignalCase> {};
