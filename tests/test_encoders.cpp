@@ -2,15 +2,16 @@
 // MP3 over a stand-in library, and the ID3v1 tag. Guards:
 // - the disc's own format back bit for bit whatever the pieces; mono the rounded average
 //   (mono-mix-left-only); 8 bits unsigned around 128 with unbiased, reproducible triangular
-//   dither; resampling keeping each channel's duration and waveform whatever the pieces
+//   dither; resampling keeping each channel's duration and waveform whatever the pieces,
+//   16 bits clipping at full scale after it, never wrapping
 // - Ogg comments: ENCODER first, the rest only when set, genre 0 never (ogg-title-comment,
 //   ogg-genre-zero); the VBR quality; CBR and BBR refused where libvorbis cannot do them
 // - Ogg per setting: channels ("5.1" stays stereo), rate, duration, each channel's waveform;
 //   progress on the PCM bytes read, against the track's length; one end-of-stream page at the
 //   track's length, none after a stop
-// - the MP3 library block for the track's own copy of its settings: preset 22 as 10000, mode,
-//   output rate, bitrates, VBR fields (mp3-preset-mapping); every chunk encoded, the flush even
-//   after a stop, progress 30..100, the calls in order
+// - the MP3 library block for the track's own copy of its settings: preset 22 as 10000, mode
+//   (joint stereo its own), output rate, bitrates, VBR fields (mp3-preset-mapping); every
+//   chunk encoded, the flush even after a stop, progress 30..100, the calls in order
 // - the tag only when tagging is on (id3-tag-always); its fields at their offsets, cut or
 //   padded, with their defaults (id3-album-offset, id3-default-year, id3-track-number)
 // - each failure (an unreadable PCM file too) ends in ERROR with its one message and, but for
@@ -26,11 +27,11 @@
 
 #include <gtest/gtest.h>
 
+#include "encoders/encoder_binding.h"
 #include "encoders/id3.h"
 #include "encoders/mp3_encoder.h"
 #include "encoders/ogg_encoder.h"
 #include "encoders/pcm_convert.h"
-#include "rip/encoder_binding.h"
 #include "support/decode.h"
 #include "support/recording_host.h"
 #include "support/test_env.h"
@@ -106,6 +107,26 @@ TEST(PcmConverter, ResamplingKeepsDurationAndWaveformWhateverThePieces) {
   // Sample-aligned with the source (the edges, where it starts and stops abruptly, left out).
   for (std::size_t i = out.size() / 20; i < out.size() * 19 / 20; ++i) {
     ASSERT_NEAR(out[i] / 32768.0, Interleaved(i, 32000), 3.0 / 32768) << "sample " << i;
+  }
+}
+
+// A full-scale square wave overshoots when it is resampled: 16-bit output must clip there,
+// not wrap round to the other end of the scale.
+TEST(PcmConverter, ResampledFullScaleClipsInsteadOfWrapping) {
+  constexpr std::size_t kHalf = 220;  // source frames per half period: 100 Hz
+  Samples pcm(2 * 44100);
+  for (std::size_t i = 0; i < pcm.size(); ++i) pcm[i] = (i / 2 / kHalf) % 2 ? -32768 : 32767;
+  for (const uint32_t rate : {32000u, 48000u}) {
+    SCOPED_TRACE(rate);
+    const std::vector<uint8_t> bytes = Convert({rate, 2, 16}, pcm, 61152);
+    Samples out(bytes.size() / 2);
+    std::memcpy(out.data(), bytes.data(), bytes.size());
+    // Away from each edge the wave is within its ripple of the square's level.
+    for (std::size_t i = 0; i < out.size(); ++i) {
+      const double at = double(i / 2) * 44100 / rate / kHalf;  // in half periods
+      if (std::abs(at - std::round(at)) * kHalf * rate / 44100 < 3) continue;
+      ASSERT_NEAR(out[i], int(at) % 2 ? -32768 : 32767, 8192) << "sample " << i;
+    }
   }
 }
 
@@ -392,6 +413,11 @@ TEST(Mp3Stage, EveryChunkTheFlushTheTagAndEachFailure) {
                   : std::tuple(10000, 3, 48000u, 32u, 320u, 0, 9, 1, 1, 0));
   }
   lameApi = LameEntryPoints{};
+  // The channel choices as the library's modes: joint stereo is not plain stereo.
+  for (auto [channels, mode] : {std::pair{0, BE_MP3_MODE_MONO}, std::pair{1, BE_MP3_MODE_STEREO},
+                                std::pair{2, BE_MP3_MODE_JSTEREO}}) {
+    EXPECT_EQ(Mp3ConfigFor(Mp3Settings{.channels = channels}).format.LHV1.nMode, mode);
+  }
 }
 
 }  // namespace

@@ -4,16 +4,21 @@
 // - a first run without its output folder failing; an output folder through a file not refused
 // - two tracks of one name ripped; a later track replacing an earlier file; a stop truncating one
 // - a link or a FIFO at an output or temporary name written through or waited on
+// - a file another rip is writing opened (and truncated) by a second one
 // - settings the encoder refuses: more than one message, or a capture anyway
 // - too little memory: a crash, or an empty or temporary file left
 #include <dlfcn.h>
 #include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
 
 #include <filesystem>
 #include <tuple>
 
 #include <gtest/gtest.h>
 
+#include "capture/output_files.h"
 #include "disc/output_naming.h"
 #include "rip/rip_job.h"
 #include "rip/rip_status.h"
@@ -111,6 +116,22 @@ TEST(FileSafety, LinksAndFifosAtOutputOrTemporaryNamesAreRefused) {
     EXPECT_TRUE(ReadFile(dir / "victim") == "keep" && !FileExists(dir / "made"));
     EXPECT_FALSE(fs::is_regular_file(fs::symlink_status(name)));
   }
+}
+
+// Two obrin-rip runs into one folder reach the same names: the second must find the file
+// held, not truncate it and write beside the first.
+TEST(FileSafety, AnOutputFileAnotherRipHoldsIsRefusedUntouched) {
+  TempDir dir;
+  const std::string name = dir / "t.wav";
+  OutputFileLock held, other;
+  FILE* first = OpenRegularFile(name, "wb", &held);
+  ASSERT_NE(first, nullptr);
+  std::fputs("first", first);
+  std::fclose(first);  // the lock outlives the stream
+  errno = 0;
+  EXPECT_EQ(OpenRegularFile(name, "wb", &other), nullptr);
+  EXPECT_EQ(errno, EWOULDBLOCK);
+  EXPECT_EQ(ReadFile(name), "first");
 }
 
 TEST(FileSafety, SettingsTheEncoderRefusesEndEveryTrackWithOneMessageAndNoCapture) {

@@ -1,6 +1,7 @@
 // The capture loop, the WAV writer and the rip job on a scripted drive. Guards against:
 // - blocks other than 26 sectors, progress on the wrong scale or rhythm, audio not bit-exact;
-// - a failed attempt not retried, a failed block not reported with its first frame, blocks
+// - a failed attempt not retried, a read past the disc's end retried, a failed block not reported
+// with its first frame, blocks
 //   after a failure written, a delivery with an offset copied wrongly or trusted outside the
 //   buffer;
 // - a stop not seen between blocks, a drive or file left open;
@@ -14,9 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include "capture/capture.h"
 #include "config/settings.h"
 #include "encoders/wav_writer.h"
-#include "rip/capture.h"
 #include "rip/rip_job.h"
 #include "support/fake_drive.h"
 #include "support/recording_host.h"
@@ -97,7 +98,8 @@ TEST_F(RipEngine, CaptureReadsBlocksOf26WithProgressBeforeEveryFifth) {
 }
 
 // Each row: the drive's script, the errors, what the temporary file holds, the drive's read
-// calls (each of the three attempts asks it 1 + 3 times). A row with errors fails the capture.
+// calls (each of the three attempts asks it 1 + 3 times), the track's length. A row with
+// errors fails the capture.
 TEST_F(RipEngine, CaptureFaults) {
   const auto audio = &FakeDrive::ExpectedAudio;
   const struct {
@@ -105,6 +107,7 @@ TEST_F(RipEngine, CaptureFaults) {
     std::vector<std::string> errors;
     std::string audio;
     size_t reads;
+    uint32_t trackLength = 100;  // sectors the TOC gives the track; the disc has 100
   } cases[] = {
       {[](FakeDrive& d) { d.FailAttempts(26, 1, 2); }, {}, audio(0, 100), 4 + 2},
       {[](FakeDrive& d) { d.FailAttempts(52, 1, INT_MAX); },
@@ -120,12 +123,16 @@ TEST_F(RipEngine, CaptureFaults) {
        {"Error at frame 26 (3:4)"},
        audio(0, 26),
        1 + 3 * 4},
+      // A block past the disc's end fails at once on every attempt: the library's own
+      // retries are for I/O errors, and would cost seconds at the end of every disc.
+      {[](FakeDrive&) {}, {"Error at frame 78 (4:4)"}, audio(0, 78), 3 + 3, 110},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);
     drive_ = std::make_shared<FakeDrive>();
     host_ = std::make_unique<RecordingHost>();
     UseDisc({100}, Mp3);
+    ripSettings.tracks[0].lengthSectors = c.trackLength;
     c.script(*drive_);
     Capture();
     EXPECT_EQ(host_->errors(), c.errors);
@@ -177,8 +184,11 @@ TEST_F(RipEngine, StopAtEveryMomentEndsTheRestStoppedWithoutHanging) {
     StartRipJob(*host_);
     if (c.moment == MidSecondTrack) {
       ASSERT_TRUE(drive_->WaitUntilBlocked());
-      ripSettings.ripping = 0;  // StopRipJob's first step, taken while the read is held
+      // StopRipJob's first step, taken while the read is held; the job then ends before
+      // StopRipJob marks anything, so the stopped track's status is the read loop's own.
+      ripSettings.ripping = 0;
       drive_->ReleaseRead();
+      ASSERT_TRUE(host_->WaitFinished());
     }
     if (c.moment == InErrorBox || c.moment == AfterTheEnd) {
       ASSERT_TRUE(c.moment == InErrorBox ? host_->WaitForErrorBox() : host_->WaitFinished());

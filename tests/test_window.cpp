@@ -51,7 +51,7 @@
 #include "app/profile_store.h"
 #include "app/tip_of_day_dlg.h"
 #include "disc/cd_device.h"
-#include "platform/mci.h"
+#include "playback/mci.h"
 #include "rip/rip_status.h"
 #include "support/recording_host.h"
 #include "support/test_env.h"

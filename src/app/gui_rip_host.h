@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "rip/rip_host.h"
+#include "capture/rip_host.h"
 
 class QWidget;
 

@@ -9,8 +9,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "config/genres.h"
 #include "config/settings.h"
-#include "encoders/id3.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "config/settings.h"
 #include "disc/track_row_text.h"
 #include "platform/device_watch.h"
-#include "platform/mci.h"
+#include "playback/mci.h"
 #include "rip/rip_job.h"
 #include "rip/rip_status.h"
 #include "ui/commands.h"

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "rip/rip_host.h"
+#include "capture/rip_host.h"
 
 // The exit status once standard output or standard error cannot be written: what a shell
 // reports for a writer that SIGPIPE ended (128 + 13), though the job was stopped cleanly.

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "disc/disc_model.h"
+#include "config/disc_model.h"
 #include "platform/shared_int.h"
 
 enum OutputFormat : int32_t { Wav = 0, Ogg = 1, Mp3 = 2 };

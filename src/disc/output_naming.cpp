@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "encoders/id3.h"
+#include "config/genres.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "config/disc_model.h"
 #include "config/settings.h"
-#include "disc/disc_model.h"
 #include "disc/format_facts.h"
 
 // A disc text as it stands in a file or folder name: "/" becomes "-" and a control character

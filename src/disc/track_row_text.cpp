@@ -6,7 +6,6 @@
 
 #include "config/settings.h"
 #include "disc/format_facts.h"
-#include "rip/rip_status.h"
 
 namespace {
 

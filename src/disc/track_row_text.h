@@ -4,7 +4,7 @@
 #include <array>
 #include <string>
 
-#include "disc/disc_model.h"
+#include "config/disc_model.h"
 
 std::string TrackLengthText(uint32_t lengthSeconds);    // "04:05", "125:00"
 std::string TrackFormatText(const TrackRecord& track);  // "MP3 128-192 kbps VBR Q3"

@@ -27,11 +27,6 @@ const std::string& OrDefault(const std::string& text, const std::string& fallbac
 
 }  // namespace
 
-const char* GenreName(int32_t genre) {
-  if (genre < 0 || static_cast<std::size_t>(genre) >= GenreNames.size()) return "";
-  return GenreNames[static_cast<std::size_t>(genre)];
-}
-
 Id3v1Tag BuildId3v1Tag(const TrackRecord& track, const DiscInfo& disc) {
   static const std::string kUnknownArtist = "Unknown artist";
   static const std::string kUnknownAlbum = "Unknown album";

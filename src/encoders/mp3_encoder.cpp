@@ -5,10 +5,10 @@
 #include <memory>
 #include <new>
 
+#include "capture/output_files.h"
 #include "config/settings.h"
+#include "encoders/encoder_binding.h"
 #include "encoders/id3.h"
-#include "rip/capture.h"
-#include "rip/encoder_binding.h"
 
 namespace {
 

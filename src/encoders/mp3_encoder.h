@@ -1,8 +1,19 @@
 #pragma once
 // The MP3 stage: encodes the captured PCM file through the bound encoder library.
+#include <string>
+
+#include "capture/rip_host.h"
 #include "config/settings.h"
 #include "encoders/lame_enc/lame_enc.h"
-#include "rip/rip_status.h"
+
+// One track's encode, filled anew by the worker (or an encode thread) and owned by it.
+struct Mp3Job {
+  TrackRecord* track = nullptr;
+  std::string pcmPath;
+  std::string outputPath;
+  // The capture lost audio to a read error: the track ends "ERROR" even if encoding works.
+  bool captureFailed = false;
+};
 
 // Encodes job.pcmPath into job.outputPath with the track's MP3 settings, appends the ID3v1
 // tag when tagging is on, lets the library write its VBR header and deletes the PCM file.

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "capture/output_files.h"
+#include "config/genres.h"
 #include "config/settings.h"
-#include "encoders/id3.h"
 #include "encoders/pcm_convert.h"
-#include "rip/capture.h"
 
 namespace {
 

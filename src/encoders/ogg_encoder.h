@@ -1,9 +1,22 @@
 #pragma once
 // The Ogg Vorbis stage: encodes the captured PCM file with libvorbis into Ogg pages.
 #include <cstddef>
+#include <cstdint>
+#include <string>
 
+#include "capture/rip_host.h"
 #include "config/settings.h"
-#include "rip/rip_status.h"
+
+// One track's encode, filled anew by the worker (or an encode thread) and owned by it.
+struct OggJob {
+  TrackRecord* track = nullptr;
+  std::string pcmPath;
+  std::string outputPath;
+  uint8_t* readBuffer = nullptr;  // 1024 frames of the encoder's channel count
+  std::size_t readBufferSize = 0;
+  // The capture lost audio to a read error: the track ends "ERROR" even if encoding works.
+  bool captureFailed = false;
+};
 
 // Bytes the stage's read buffer needs: 1024 frames of the PCM file, which is always the
 // disc's two channels (4096 bytes), whatever channel count the encoder is set up with.

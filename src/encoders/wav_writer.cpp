@@ -10,9 +10,9 @@
 #include <cstring>
 #include <vector>
 
+#include "capture/capture.h"
 #include "config/settings.h"
 #include "encoders/pcm_convert.h"
-#include "rip/capture.h"
 
 namespace {
 

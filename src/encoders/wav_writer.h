@@ -3,7 +3,10 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "rip/rip_status.h"
+#include <string>
+
+#include "capture/capture.h"
+#include "config/disc_model.h"
 
 struct WavFormat {
   uint32_t sampleRate = 44100;
@@ -22,6 +25,15 @@ bool WriteWavHeader(FILE* file, uint32_t dataSize, const WavFormat& format = kCd
 // created or written or a block could not be read (the file then stays a valid WAV of
 // everything read before it).
 void RipTrackToWav(RipHost& mainWindow, CaptureJob& job);
+
+// A WAV track captured like an encoded one, converted to its WAV settings from the PCM file.
+struct WavJob {
+  TrackRecord* track = nullptr;
+  std::string pcmPath;
+  std::string outputPath;
+  // The capture lost audio to a read error: the track ends "ERROR".
+  bool captureFailed = false;
+};
 
 // True when a WAV track's settings ask for something other than the disc's own format, so
 // the audio goes through a converter on its way into the file.

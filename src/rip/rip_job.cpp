@@ -10,13 +10,12 @@
 #include <thread>
 #include <vector>
 
+#include "capture/output_files.h"
 #include "config/settings.h"
 #include "disc/output_naming.h"
-#include "rip/encoder_binding.h"
+#include "encoders/encoder_binding.h"
 #include "rip/rip_status.h"
 #include "rip/track_stages.h"
-
-const char* const kTempPcmName = "cddatmp001.pcm";
 
 namespace {
 

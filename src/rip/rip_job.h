@@ -4,11 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "rip/rip_host.h"
-
-// The temporary PCM file of MP3 and Ogg Vorbis tracks, in the output folder. While another
-// process's rip holds it, a track uses the next free "cddatmpNNN.pcm" beside it.
-extern const char* const kTempPcmName;  // "cddatmp001.pcm"
+#include "capture/rip_host.h"
 
 enum RipJobExit : uint32_t {
   kRipJobWalked = 0,    // the list was walked to its end

@@ -1,21 +1,3 @@
 #include "rip/rip_status.h"
 
-#include <dlfcn.h>
-
-#include <cerrno>
-#include <cstring>
-
 SharedInt ripFinished{1};
-
-std::string GetLastErrorText() {
-  std::string text;
-  if (const char* loaderText = dlerror()) {
-    text = loaderText;
-  } else if (errno != 0) {
-    char buffer[256];
-    // GNU strerror_r may return a static string instead of filling the buffer.
-    text = strerror_r(errno, buffer, sizeof buffer);
-  }
-  if (text.size() > 127) text.resize(127);
-  return text;
-}

@@ -15,13 +15,13 @@
 #include <cstring>
 #include <new>
 
+#include "capture/capture.h"
 #include "config/settings.h"
 #include "disc/output_naming.h"
+#include "encoders/encoder_binding.h"
 #include "encoders/mp3_encoder.h"
 #include "encoders/ogg_encoder.h"
 #include "encoders/wav_writer.h"
-#include "rip/capture.h"
-#include "rip/encoder_binding.h"
 #include "rip/rip_job.h"
 #include "rip/rip_status.h"
 
@@ -107,47 +107,6 @@ bool MayCreateOutput(RipHost& host, TrackRecord& track, const std::string& outpu
 }
 
 }  // namespace
-
-TempPcmClaim::~TempPcmClaim() {
-  if (fd_ >= 0) close(fd_);
-}
-
-std::string TempPcmClaim::Take(const std::string& usual) {
-  const std::string folder = usual.substr(0, usual.size() - std::strlen(kTempPcmName));
-  int number = 1;
-  for (int attempt = 0; attempt < 1000 && number <= 999; ++attempt) {
-    char name[32];
-    std::snprintf(name, sizeof name, "cddatmp%03d.pcm", number);
-    const std::string path = number == 1 ? usual : folder + name;
-    // Never through a link planted at the name, and never waiting on a FIFO: such a name
-    // is left for the capture to refuse.
-    const int fd =
-        open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK, 0666);
-    if (fd < 0) break;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {  // not a file another rip can own
-      close(fd);
-      return path;
-    }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      const bool anotherRips = errno == EWOULDBLOCK;
-      close(fd);
-      if (!anotherRips) return path;  // a file system without locks: the name as it is
-      ++number;
-      continue;
-    }
-    // The holder may have deleted the file between our open and our lock: a lock on a
-    // file without that name guards nothing, so the name is tried again.
-    struct stat held, named;
-    if (fstat(fd, &held) == 0 && stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
-        held.st_ino == named.st_ino) {
-      fd_ = fd;
-      return path;
-    }
-    close(fd);
-  }
-  return usual;
-}
 
 void LowerThreadPriority() {
   sched_param param{};

@@ -14,8 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include "disc/disc_model.h"
-#include "rip/rip_host.h"
+#include "capture/output_files.h"
+#include "capture/rip_host.h"
+#include "config/disc_model.h"
 
 // What one job knows across its tracks. The worker owns it; encode threads touch only the
 // atomics and, under its lock, `written`.
@@ -35,24 +36,6 @@ struct JobState {
   // same file (a folder reached twice) is caught too.
   std::mutex writtenMutex;
   std::set<std::pair<dev_t, ino_t>> written;
-};
-
-// Holds one temporary PCM file for the capture and encode of one track, through an exclusive
-// flock on it. Two rips into one folder (two processes, or two encodes of one job) would
-// otherwise capture, encode and delete the same "cddatmp001.pcm" under each other. The usual
-// name is kept whenever nothing else holds it; otherwise the next free "cddatmpNNN.pcm".
-class TempPcmClaim {
- public:
-  TempPcmClaim() = default;
-  ~TempPcmClaim();
-  TempPcmClaim(const TempPcmClaim&) = delete;
-  TempPcmClaim& operator=(const TempPcmClaim&) = delete;
-  // The path to capture into: `usual` when nothing else holds it, or when no lock can be had
-  // at all (the capture then reports the folder's own failure), else a free sibling.
-  std::string Take(const std::string& usual);
-
- private:
-  int fd_ = -1;
 };
 
 // How a track is to be written.

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "capture/rip_host.h"
 #include "config/settings.h"
-#include "rip/rip_host.h"
 
 class RecordingHost : public RipHost {
  public:

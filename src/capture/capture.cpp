@@ -1,12 +1,6 @@
-#include "rip/capture.h"
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "capture/capture.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 
 #include "config/settings.h"
@@ -113,51 +107,6 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
   return result;
 }
 
-OutputFileLock::~OutputFileLock() {
-  if (fd_ >= 0) close(fd_);
-}
-
-bool OutputFileLock::Take(int fd) {
-  if (fd_ >= 0) close(fd_);
-  fd_ = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-  if (fd_ < 0) return true;  // no lock to be had: the rip goes on as before locks
-  if (flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
-  const bool anotherRips = errno == EWOULDBLOCK;
-  close(fd_);
-  fd_ = -1;
-  return !anotherRips;  // a file system without locks: the file as it is
-}
-
-FILE* OpenRegularFile(const std::string& path, const char* mode, OutputFileLock* lock) {
-  const char kind = mode[0];
-  int flags = O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK;
-  flags |= kind == 'r' ? O_RDONLY : kind == 'a' ? (O_WRONLY | O_APPEND) : (O_WRONLY | O_CREAT);
-  // Not O_TRUNC: nothing is cut before the name is known to be a regular file of our own.
-  const int fd = open(path.c_str(), flags, 0666);
-  if (fd < 0) return nullptr;
-  struct stat st;
-  int error = 0;
-  if (fstat(fd, &st) != 0) {
-    error = errno;
-  } else if (!S_ISREG(st.st_mode)) {
-    error = EEXIST;
-  } else if (kind == 'w' && lock && !lock->Take(fd)) {
-    error = EWOULDBLOCK;
-  } else if (kind == 'w' && ftruncate(fd, 0) != 0) {
-    error = errno;
-  }
-  FILE* file = nullptr;
-  if (error == 0 && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0) {
-    file = fdopen(fd, kind == 'r' ? "rb" : kind == 'a' ? "ab" : "wb");
-  }
-  if (!file) {
-    if (error == 0) error = errno;
-    close(fd);
-    errno = error;
-  }
-  return file;
-}
-
 FILE* CreateCaptureTarget(RipHost& mainWindow, CaptureJob& job, OutputFileLock* lock) {
   job.captureFailed = false;
   job.fileCreated = false;
@@ -170,11 +119,6 @@ FILE* CreateCaptureTarget(RipHost& mainWindow, CaptureJob& job, OutputFileLock* 
   }
   job.fileCreated = true;
   return file;
-}
-
-bool OutputFileRemoved(FILE* file) {
-  struct stat st;
-  return file && fstat(fileno(file), &st) == 0 && st.st_nlink == 0;
 }
 
 void CaptureTrackToPcm(RipHost& mainWindow, CaptureJob& job) {

@@ -6,12 +6,25 @@
 #include <cstdio>
 #include <string>
 
+#include "capture/output_files.h"
+#include "capture/rip_host.h"
+#include "config/disc_model.h"
 #include "disc/cdaccess.h"
-#include "rip/rip_status.h"
 
 constexpr uint32_t kSectorsPerRead = 26;
 constexpr int kReadAttempts = 3;
 constexpr uint32_t kProgressEveryBlocks = 5;
+
+// What a capture is asked to do; filled anew by the worker for every track and owned by it.
+struct CaptureJob {
+  TrackRecord* track = nullptr;
+  TrackBuffer* readBuffer = nullptr;  // 26 sectors
+  std::string targetPath;             // the WAV file, or the temporary PCM file
+  // Set by the stage: a block failed all its attempts, so the file ends early.
+  bool captureFailed = false;
+  // Set by the stage: it created (truncated) targetPath.
+  bool fileCreated = false;
+};
 
 // Where the read loop puts the audio it reads.
 class PcmSink {
@@ -37,39 +50,11 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
 // ReadCDAudioLBA up to three times, stopping at the first success; the last result.
 int ReadBlockWithRetries(CdHandle handle, TrackBuffer* buffer);
 
-// An exclusive flock on a stage's output file for the life of the object, so that two rips
-// writing the same name at once (the same disc into the same folder) never mix their bytes
-// in one file, which both would then call complete: the second finds the name taken.
-class OutputFileLock {
- public:
-  OutputFileLock() = default;
-  ~OutputFileLock();
-  OutputFileLock(const OutputFileLock&) = delete;
-  OutputFileLock& operator=(const OutputFileLock&) = delete;
-  // Locks the file open on `fd` without waiting, through a descriptor of its own, so the
-  // lock outlives the stage's closing of `fd`. False only when another process holds it.
-  bool Take(int fd);
-
- private:
-  int fd_ = -1;
-};
-
-// Opens `path` as std::fopen(path, mode) would for "rb", "wb" (created or truncated) and "ab",
-// but only ever a regular file: a symbolic link at the name is not followed, and a FIFO or
-// device is refused without waiting for its other end. With `lock` ("wb"), the file is locked
-// before it is truncated, and refused while another rip holds it. Null with errno set
-// (ELOOP for a link, EEXIST for anything else that is not a regular file) on failure.
-FILE* OpenRegularFile(const std::string& path, const char* mode, OutputFileLock* lock = nullptr);
-
 // Creates (truncates) job.targetPath for writing, after taking `lock` on it when one is given.
 // When it cannot (or another rip holds the lock, or the name is not a regular file): shows
 // "Cannot create output file", sets status 102, posts progress and returns null. Sets
 // job.fileCreated.
 FILE* CreateCaptureTarget(RipHost& mainWindow, CaptureJob& job, OutputFileLock* lock = nullptr);
-
-// True when `file` (open for writing) no longer has a name: it was deleted, or its folder
-// removed, while the stage wrote it, and everything written went with it.
-bool OutputFileRemoved(FILE* file);
 
 // Opens the selected drive for a capture with the library options a capture wants.
 CdHandle OpenDriveForCapture();

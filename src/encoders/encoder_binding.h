@@ -1,8 +1,8 @@
 #pragma once
 // Binding the MP3 encoder library "liblame_enc.so" at run time, once per job.
 // Worker thread only.
+#include "capture/rip_host.h"
 #include "encoders/lame_enc/lame_enc.h"
-#include "rip/rip_host.h"
 
 constexpr const char* kEncoderLibraryName = "liblame_enc.so";
 

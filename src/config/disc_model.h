@@ -1,6 +1,7 @@
 #pragma once
 // The program's model of the inserted disc: one TrackRecord per audio track of the selected
-// drive, one DriveRecord per CD device, and the disc-level tag fields.
+// drive, one DriveRecord per CD device, the disc-level tag fields and the status codes a
+// track goes through while it is ripped.
 //
 // Ownership and threads: all of it lives in the global RipSettings record. The user-interface
 // thread builds and edits it; while a rip runs the worker reads the records and writes only
@@ -10,8 +11,16 @@
 #include <string>
 #include <vector>
 
-#include "disc/cdaccess.h"
+#include "config/cd_layouts.h"
 #include "platform/shared_int.h"
+
+// A track's `status`: what the list shows and what a rip leaves behind.
+enum RipStatus : int32_t {
+  kStatusPending = 0,  // 1..99 are percent done
+  kStatusCompleted = 100,
+  kStatusStopped = 101,
+  kStatusError = 102,
+};
 
 struct TrackRecord {
   int32_t index = 0;     // position in the track list, reassigned when the rows are rebuilt
@@ -21,7 +30,7 @@ struct TrackRecord {
   uint32_t startSector = 0;
   uint32_t lengthSectors = 0;
   uint32_t lengthSeconds = 0;                 // lengthSectors / 75, truncated
-  SharedInt status{0};                        // see rip/rip_status.h
+  SharedInt status{0};                        // a RipStatus, or percent done
   uint32_t format = 0;                        // OutputFormat when the list was built
   std::array<uint32_t, 10> formatSettings{};  // that format's settings block, rest zero
 };

@@ -1,5 +1,5 @@
 // CD-audio devices over the CD-access library and ALSA.
-#include "platform/mci.h"
+#include "playback/mci.h"
 
 #include <alsa/asoundlib.h>
 

@@ -1,4 +1,4 @@
-#include "rip/encoder_binding.h"
+#include "encoders/encoder_binding.h"
 
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE  // dlmopen
@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-#include "rip/rip_status.h"
+#include "platform/last_error.h"
 
 LameEntryPoints lameApi;
 

@@ -1,0 +1,8 @@
+#include "config/genres.h"
+
+#include <cstddef>
+
+const char* GenreName(int32_t genre) {
+  if (genre < 0 || static_cast<std::size_t>(genre) >= GenreNames.size()) return "";
+  return GenreNames[static_cast<std::size_t>(genre)];
+}
