@@ -9,9 +9,9 @@ packages=(
   build-essential cmake ninja-build pkg-config clang clang-format
   # core and GUI libraries
   qt6-base-dev qt6-svg-dev libcdio-dev libcdio-paranoia-dev libmp3lame-dev
-  libvorbis-dev libogg-dev libsoxr-dev libasound2-dev libudev-dev fp-utils
-  # tests
-  libgtest-dev libgmock-dev libmpg123-dev xvfb xauth xdotool valgrind libclang-rt-14-dev util-linux
+  libvorbis-dev libogg-dev libsoxr-dev libasound2-dev libudev-dev zlib1g-dev fp-utils
+  # tests (whipper brings accuraterip-checksum, their AccurateRip oracle)
+  libgtest-dev libgmock-dev libmpg123-dev whipper xvfb xauth xdotool valgrind libclang-rt-14-dev util-linux
   locales  # the sources from which a test generates de_DE.UTF-8
   # the Debian package and its checks (make package, scripts/check-package.sh)
   dpkg-dev file lintian desktop-file-utils appstream man-db

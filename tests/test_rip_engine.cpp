@@ -7,15 +7,21 @@
 // - a stop not seen between blocks, a drive or file left open;
 // - unticked tracks ripped or touched, the finished message before ripFinished is set;
 // - Stop hanging (also in an error box);
+// - the copy CRC or an AccurateRip sum not those of the audio as read (against zlib and
+//   whipper's accuraterip-checksum), the first or last track's edges not skipped, a sum of a
+//   read cut short taken for the track's
 // - a WAV header (RIFF size, byte rate, block align) other than the data of each format; the
 //   disc's own format not the drive's audio bit for bit, the others not as long (a WAV cut
 //   short by a read error or failed write: the fault table of test_fault_injection).
+#include <zlib.h>
+
 #include <climits>
 #include <cstring>
 
 #include <gtest/gtest.h>
 
 #include "capture/capture.h"
+#include "capture/checksums.h"
 #include "config/settings.h"
 #include "encoders/wav_writer.h"
 #include "rip/rip_job.h"
@@ -137,10 +143,58 @@ TEST_F(RipEngine, CaptureFaults) {
     Capture();
     EXPECT_EQ(host_->errors(), c.errors);
     EXPECT_EQ(job_.captureFailed, !c.errors.empty());
+    EXPECT_EQ(ripSettings.tracks[0].checksums.complete, c.errors.empty());
     EXPECT_EQ(drive_->Reads().size(), c.reads);
     EXPECT_TRUE(ReadFile(pcm()) == c.audio);
     EXPECT_EQ(drive_->Closes(), drive_->Opens());
   }
+}
+
+TEST_F(RipEngine, ChecksumsOfEachTrackAsItIsRead) {
+  // First, middle and last audio track (the last shorter than what it skips); a lone track.
+  for (const auto& lengths : {std::vector<uint32_t>{10, 8, 3}, std::vector<uint32_t>{12}}) {
+    drive_ = std::make_shared<FakeDrive>();
+    UseDisc(lengths, Wav);
+    ripSettings.ripping = 1;
+    buffer_ = AllocTrackBuffer(26);
+    for (size_t p = 0; p < lengths.size(); ++p) {
+      SCOPED_TRACE(testing::Message() << "track " << p + 1 << " of " << lengths.size());
+      TrackRecord& track = ripSettings.tracks[p];
+      const std::string wav = dir_ / "t.wav";
+      job_ = CaptureJob{&track, buffer_.get(), wav};
+      RipTrackToWav(*host_, job_);
+      const std::string audio = ReadFile(wav).substr(44);
+      const auto oracle = [&](const char* version) {
+        const CommandResult r = RunCommand({"/usr/bin/accuraterip-checksum", version, wav,
+                                            std::to_string(p + 1), std::to_string(lengths.size())});
+        return r.exitStatus == 0 ? std::stoul(r.out, nullptr, 16) : ~0ul;
+      };
+      // A track shorter than its skipped edge sums nothing (the oracle's range wraps there).
+      const bool tooShort = lengths.size() > 1 && p + 1 == lengths.size() && lengths[p] < 5;
+      const auto expected = [&](const char* version) { return tooShort ? 0ul : oracle(version); };
+      EXPECT_TRUE(track.checksums.complete);
+      EXPECT_EQ(track.checksums.copyCrc,
+                crc32(0, reinterpret_cast<const Bytef*>(audio.data()), uInt(audio.size())));
+      EXPECT_EQ(track.checksums.accurateRipV1, expected("--accuraterip-v1"));
+      EXPECT_EQ(track.checksums.accurateRipV2, expected("--accuraterip-v2"));
+    }
+  }
+}
+
+TEST(TrackChecksums, PiecesEndingInsideASampleChangeNothing) {
+  const std::string audio = FakeDrive::ExpectedAudio(0, 7);
+  const auto* bytes = reinterpret_cast<const uint8_t*>(audio.data());
+  const auto sums = [&](size_t piece) {
+    TrackChecksums checksums(7 * 588, true, false);
+    for (size_t at = 0; at < audio.size(); at += piece) {
+      checksums.Add(bytes + at, std::min(piece, audio.size() - at));
+    }
+    const TrackChecksumValues v = checksums.Values();
+    return std::tuple(v.copyCrc, v.accurateRipV1, v.accurateRipV2);
+  };
+  const auto whole = sums(audio.size());
+  EXPECT_NE(std::get<1>(whole), 0u);
+  for (size_t piece : {1u, 3u, 4097u}) EXPECT_EQ(sums(piece), whole) << "piece " << piece;
 }
 
 TEST_F(RipEngine, WalksTickedTracksInListOrderAndLeavesOthersAlone) {

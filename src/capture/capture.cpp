@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "capture/checksums.h"
 #include "config/settings.h"
 
 namespace {
@@ -60,6 +61,11 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
   const uint32_t total = track.lengthSectors;
   const uint32_t bufferSectors = buffer->capacity / kSectorBytes;
   uint32_t blockNumber = 0;
+  // The sums see the bytes as they go to the sink: no second pass over the file.
+  const TrackList& tracks = ripSettings.tracks;
+  TrackChecksums checksums(uint64_t{total} * (kSectorBytes / 4),
+                           !tracks.empty() && &tracks.front() == &track,
+                           !tracks.empty() && &tracks.back() == &track);
 
   while (remaining > 0) {
     if (ripSettings.ripping == 0) {
@@ -95,7 +101,9 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
       job.captureFailed = true;
       break;
     }
-    if (!sink.Write(TrackBufferData(buffer) + buffer->offset, buffer->deliveredLength)) {
+    const uint8_t* delivered = TrackBufferData(buffer) + buffer->offset;
+    checksums.Add(delivered, buffer->deliveredLength);
+    if (!sink.Write(delivered, buffer->deliveredLength)) {
       mainWindow.ShowErrorBox("Cannot write output file");
       track.status = kStatusError;
       result.writeFailed = true;
@@ -104,6 +112,8 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
     sector += count;
     remaining -= count;
   }
+  track.checksums = checksums.Values();
+  track.checksums.complete = remaining == 0 && !result.writeFailed;
   return result;
 }
 

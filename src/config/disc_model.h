@@ -22,6 +22,14 @@ enum RipStatus : int32_t {
   kStatusError = 102,
 };
 
+// What the capture worked out over a track's audio as it was read (capture/checksums.h).
+struct TrackChecksumValues {
+  uint32_t copyCrc = 0;
+  uint32_t accurateRipV1 = 0;
+  uint32_t accurateRipV2 = 0;
+  bool complete = false;  // over the whole track; false until a read of it got to its end
+};
+
 struct TrackRecord {
   int32_t index = 0;     // position in the track list, reassigned when the rows are rebuilt
   std::string title;     // "Track " + two-digit position + 1 when built
@@ -33,6 +41,8 @@ struct TrackRecord {
   SharedInt status{0};                        // a RipStatus, or percent done
   uint32_t format = 0;                        // OutputFormat when the list was built
   std::array<uint32_t, 10> formatSettings{};  // that format's settings block, rest zero
+  // Written by the worker during the track's capture, before its last progress message.
+  TrackChecksumValues checksums{};
 };
 
 using TrackList = std::vector<TrackRecord>;

@@ -1,0 +1,38 @@
+#pragma once
+// The checksums of a track's audio, worked out while its sectors are read: the copy CRC
+// (zlib's CRC-32 of the PCM bytes exactly as a WAV of the track holds them) and the
+// AccurateRip v1 and v2 sums that the AccurateRip database keeps for each pressing.
+#include <cstddef>
+#include <cstdint>
+
+#include "config/disc_model.h"
+
+// Samples (stereo frames) the AccurateRip sums leave out at the disc's edges: the first 2939
+// of the first audio track and the last 2940 of the last one, where drives disagree.
+inline constexpr int64_t kAccurateRipEdgeSamples = 5 * 588;
+
+class TrackChecksums {
+ public:
+  // `samples`: the track's length in stereo frames. Its position among the disc's audio
+  // tracks decides what the AccurateRip sums skip.
+  TrackChecksums(uint64_t samples, bool firstAudioTrack, bool lastAudioTrack);
+
+  // The next bytes of the track, in any pieces (a piece may end inside a sample).
+  void Add(const uint8_t* data, size_t size);
+
+  // The sums over everything added so far; `complete` is left false (the caller knows
+  // whether the whole track arrived).
+  TrackChecksumValues Values() const;
+
+ private:
+  uint32_t crc_;
+  uint32_t v1_ = 0;
+  uint32_t v2_ = 0;
+  uint64_t next_ = 1;  // the multiplier of the next whole sample: its position from 1
+  int64_t firstCounted_;
+  int64_t lastCounted_;
+  uint8_t partial_[4] = {};
+  size_t partialBytes_ = 0;
+
+  void AddSamples(const uint8_t* data, size_t count);
+};
