@@ -6,6 +6,8 @@
 // - a record's settings not the copy taken when the list was built
 // - a format text (each format's settings, broken indexes) other than the one users know, or
 //   one following the process locale (a decimal comma)
+// - an AccurateRip id summing a data track, taking the audio's end for an enhanced CD's
+//   lead-out, weighting a track by its TOC number, or a database path out of digit order
 // - a placeholder expanded wrongly: "$$", a lone "$", unknown pairs, "$N", genres, values
 #include "disc/track_list.h"
 
@@ -13,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include "disc/cd_device.h"
+#include "disc/disc_ids.h"
 #include "disc/output_naming.h"
 #include "disc/track_row_text.h"
 #include "support/fake_drive.h"
@@ -89,6 +93,30 @@ TEST_F(TrackList, TocsGiveTheAudioTracksWithoutReadingPastTheEntriesOrWrappingLe
     std::vector<uint32_t> built;
     for (const auto& t : settings_.tracks) built.push_back(t.lengthSectors);
     EXPECT_EQ(built, lengths) << int{last} << " from " << starts.size() << " entries";
+  }
+}
+
+// The ids worked out by hand from the TOC (freedb: digit sums of the start seconds with the
+// 2-second lead-in, length in seconds, track count).
+TEST(DiscIds, AccurateRipIdsOfPlainEnhancedAndDataFirstDiscs) {
+  const struct {
+    std::vector<CdTocTrack> tracks;
+    uint32_t leadOut;
+    const char* path;
+  } discs[] = {
+      {{{0, 0}, {4500, 0}}, 7500, "accuraterip/0/e/e/dBAR-002-00002ee0-00007b0d-0a006402.bin"},
+      // Audio, then a data session: the lead-out is the data track's end.
+      {{{0, 0}, {4500, 0}, {18900, 4}},
+       25000,
+       "accuraterip/c/3/3/dBAR-002-0000733c-00014821-15014d03.bin"},
+      {{{0, 4}, {3000, 0}, {6000, 0}},
+       9000,
+       "accuraterip/0/5/6/dBAR-002-00004650-0000a410-12007803.bin"},
+  };
+  for (const auto& disc : discs) {
+    TocBuffer toc;
+    ASSERT_TRUE(FillTocBuffer(1, disc.tracks, disc.leadOut, toc));
+    EXPECT_EQ(AccurateRipPath(AccurateRipIdOf(toc)), disc.path);
   }
 }
 

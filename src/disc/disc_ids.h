@@ -1,0 +1,26 @@
+#pragma once
+// The identifiers of a disc that the AccurateRip database files its pressings under, worked
+// out from the table of contents.
+#include <cstdint>
+#include <string>
+
+#include "config/cd_layouts.h"
+
+struct AccurateRipDiscId {
+  uint32_t audioTracks = 0;
+  uint32_t id1 = 0;   // the audio tracks' starts plus the lead-out
+  uint32_t id2 = 0;   // the same, each weighted by its position among the audio tracks
+  uint32_t cddb = 0;  // the freedb id over every track, data tracks included
+};
+
+// From a TOC as ReadTOC fills it (sector addresses from 0). Data tracks are left out of
+// both sums; the lead-out is the disc's own (on an enhanced CD, the end of its data track).
+AccurateRipDiscId AccurateRipIdOf(const TocBuffer& toc);
+
+// "012-0015e7a3-00d9a4e1-860a020c": the track count and the three ids.
+std::string AccurateRipIdText(const AccurateRipDiscId& id);
+
+// Where the database keeps the disc's entries, relative to its server:
+// "accuraterip/3/a/7/dBAR-012-0015e7a3-00d9a4e1-860a020c.bin", the folders being the lowest
+// three hexadecimal digits of id1, lowest first.
+std::string AccurateRipPath(const AccurateRipDiscId& id);
