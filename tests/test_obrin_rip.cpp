@@ -1,12 +1,15 @@
 // obrin-rip: its command line, and real runs on disc images made by mkdisc.
 // Faults guarded:
 // - a bad option value or track list accepted (track 0, a reversed range, an empty item, a
-//   value after --help or --version, nine images, --jobs other than a positive number)
+//   value after --help or --version, nine images, --jobs other than a positive number, a read
+//   offset past 3000 either way)
 // - --list rows other than Title, Length, Format, Status, Folder; a data track listed
 // - exit statuses: 2 usage, no disc, no drive or no such track; 1 a failed track; a missing
 //   or broken encoder library not named for every MP3 track
 // - summary lines other than "Title<TAB>Status<TAB>File" ("-": no file made)
 // - a WAV not bit-identical to the image; the options or the disc id not in its name
+// - the read offset of the settings file or of --offset not applied, silence not where the
+//   shifted track runs off the disc; a bad [Drive] ReadOffset not named
 #include <filesystem>
 #include <sstream>
 
@@ -28,11 +31,16 @@ TEST(CliOptions, BadValuesAreRefused) {
   std::string nineImages;
   for (int i = 0; i < 9; ++i) nineImages += "--image d.cue ";
   for (const char* args :
-       {"--drive -1", "--genre 80", "--tracks 0", "--tracks 3-1", "--tracks 1,,2", "--image",
-        "--list=yes", "--bogus", "--output=", "--help=x", "--version=1", "--jobs 0", "--jobs two",
-        "--jobs -2", "--jobs", nineImages.c_str()}) {
+       {"--drive -1",      "--genre 80",     "--tracks 0",   "--tracks 3-1", "--tracks 1,,2",
+        "--image",         "--list=yes",     "--bogus",      "--output=",    "--help=x",
+        "--version=1",     "--jobs 0",       "--jobs two",   "--jobs -2",    "--jobs",
+        "--offset 3001",   "--offset -3001", "--offset +-5", "--offset 1.5", "--offset",
+        nineImages.c_str()}) {
     EXPECT_NE(ParseCliOptions(Words(args)).error, "") << args;
   }
+  // Drive offset lists give positive offsets with their sign.
+  EXPECT_EQ(ParseCliOptions(Words("--offset +667")).options.readOffset, 667);
+  EXPECT_EQ(ParseCliOptions(Words("--offset -3000")).options.readOffset, -3000);
 }
 
 class ObrinRip : public ::testing::Test {
@@ -87,6 +95,25 @@ TEST_F(ObrinRip, ExitStatusesListRowsAndSummaryLines) {
   EXPECT_TRUE(wav.size() == 44 + 377 * 2352 &&
               wav.substr(44) == ReadFile(dir_ / "wav.bin").substr(300 * 2352, 377 * 2352));
   EXPECT_EQ(ReadFile(config_.iniPath()).find(out_), std::string::npos);
+
+  // The read offset: -300 samples from the settings file puts silence before the first
+  // track; --offset 667 wins over a file value it cannot read, and runs the last track off
+  // the disc's end.
+  const std::string bin = ReadFile(dir_ / "wav.bin");
+  std::string ini = ReadFile(config_.iniPath());
+  WriteFile(config_.iniPath(), ini.replace(ini.find("ReadOffset=0"), 12, "ReadOffset=-300"));
+  run("--format wav --tracks 1 --template first" + to + dir_ / "wav.cue", 0,
+      "Track 01\tCompleted\t" + out_ + "/Album-A000B03L/first.wav\n", "");
+  EXPECT_TRUE(ReadFile(out_ + "/Album-A000B03L/first.wav").substr(44) ==
+              std::string(1200, '\0') + bin.substr(0, 300 * 2352 - 1200));
+  ini = ReadFile(config_.iniPath());
+  WriteFile(config_.iniPath(), ini.replace(ini.find("ReadOffset=-300"), 15, "ReadOffset=12x"));
+  run("--format wav --tracks 3 --template last --offset +667" + to + dir_ / "wav.cue", 0,
+      "Track 03\tCompleted\t" + out_ + "/Album-A000B03L/last.wav\n",
+      "obrin-rip: Obrin.ini: [Drive] ReadOffset must be a whole number from -3000 to 3000, not "
+      "\"12x\"; 0 is used\n");
+  EXPECT_TRUE(ReadFile(out_ + "/Album-A000B03L/last.wav").substr(44) ==
+              bin.substr(677 * 2352 + 2668) + std::string(2668, '\0'));
 }
 
 }  // namespace

@@ -60,11 +60,12 @@ class RipEngine : public ::testing::Test {
     PrepareRipSettings(dir_.path() + "/", format);
     ripSettings.discAlbum = "Album";
   }
-  // Captures track 0 into the temporary file (`wav`: rips it to t.wav), as the worker would.
-  void Capture(bool wav = false) {
+  // Captures a track into the temporary file (`wav`: rips it to t.wav), as the worker would.
+  void Capture(bool wav = false, size_t position = 0) {
     ripSettings.ripping = 1;
     buffer_ = AllocTrackBuffer(26);
-    job_ = CaptureJob{&ripSettings.tracks.at(0), buffer_.get(), wav ? dir_ / "t.wav" : pcm()};
+    job_ =
+        CaptureJob{&ripSettings.tracks.at(position), buffer_.get(), wav ? dir_ / "t.wav" : pcm()};
     wav ? RipTrackToWav(*host_, job_) : CaptureTrackToPcm(*host_, job_);
   }
   std::string pcm() const { return dir_ / "cddatmp001.pcm"; }
@@ -177,6 +178,35 @@ TEST_F(RipEngine, ChecksumsOfEachTrackAsItIsRead) {
                 crc32(0, reinterpret_cast<const Bytef*>(audio.data()), uInt(audio.size())));
       EXPECT_EQ(track.checksums.accurateRipV1, expected("--accuraterip-v1"));
       EXPECT_EQ(track.checksums.accurateRipV2, expected("--accuraterip-v2"));
+    }
+  }
+}
+
+// With a read offset of N samples a track is the disc's audio from N samples after its TOC
+// start, silence where that runs off the disc's first sector or past its last audio track.
+TEST_F(RipEngine, ReadOffsetShiftsTheAudioWithSilenceOffTheDisc) {
+  const std::vector<uint32_t> lengths = {30, 40, 20};
+  const std::string disc = FakeDrive::ExpectedAudio(0, 90);
+  for (const int32_t offset : {0, 667, -667, 3 * 588, -3000, 3000}) {
+    uint32_t start = 0;
+    for (size_t p = 0; p < lengths.size(); start += lengths[p++]) {
+      SCOPED_TRACE(testing::Message() << "offset " << offset << ", track " << p + 1);
+      drive_ = std::make_shared<FakeDrive>();
+      host_ = std::make_unique<RecordingHost>();
+      UseDisc(lengths, Mp3);
+      ripSettings.readOffset = offset;
+      Capture(false, p);
+      std::string expected(lengths[p] * kSectorBytes, '\0');
+      for (size_t i = 0; i < expected.size(); ++i) {
+        const int64_t at = int64_t{start} * kSectorBytes + 4 * offset + int64_t(i);
+        if (at >= 0 && at < int64_t(disc.size())) expected[i] = disc[size_t(at)];
+      }
+      EXPECT_TRUE(ReadFile(pcm()) == expected);
+      EXPECT_TRUE(host_->errors().empty());
+      EXPECT_TRUE(ripSettings.tracks[p].checksums.complete);
+      size_t sectorsRead = 0;
+      for (const FakeReadCall& read : drive_->Reads()) sectorsRead += read.count;
+      EXPECT_LE(sectorsRead, lengths[p] + 1u);
     }
   }
 }

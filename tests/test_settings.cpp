@@ -3,6 +3,8 @@
 //   folder); a later load leaves a complete file alone;
 // - Ogg modes: CBR before BBR before VBR (BBR yields to CBR); flags are "TRUE" exactly;
 // - an unknown text keeps the default until a save; an empty one is written back;
+// - [Drive] ReadOffset outside -3000..3000 or not a whole number taken, or refused without
+//   naming the key;
 // - every table entry survives a save and a load, with the file's texts (preset row 17 is
 //   "Voice new" in the file, "Voice (new)" on the page);
 // - [Output] Path is taken as stored and read afresh; a CR in it drops the whole save; the
@@ -93,6 +95,34 @@ TEST_F(SettingsTest, UnknownTextsKeepTheDefaultUntilSavedAndEmptyOnesAreWrittenB
   SaveSettings(s);
   EXPECT_EQ(Get("MP3 Setting", "channels"), "Stereo");
   EXPECT_EQ(Get("OGG Setting", "vbr"), "9");
+}
+
+TEST_F(SettingsTest, ReadOffsetIsAWholeNumberWithinThreeThousandSamples) {
+  const struct {
+    const char* text;
+    int32_t loaded;
+    bool refused;
+  } rows[] = {{"-667", -667, false},   {"+667", 667, false}, {"3000", 3000, false},
+              {"-3000", -3000, false}, {"3001", 0, true},    {"-3001", 0, true},
+              {"6.5", 0, true},        {"12x", 0, true},     {"-", 0, true},
+              {"99999999999", 0, true}};
+  for (const auto& row : rows) {
+    Set("Drive", "ReadOffset", row.text);
+    const RipSettings s = Loaded();
+    EXPECT_EQ(s.readOffset, row.loaded) << row.text;
+    EXPECT_EQ(s.settingsProblems,
+              row.refused
+                  ? std::vector<std::string>{"Obrin.ini: [Drive] ReadOffset must be a whole "
+                                             "number from -3000 to 3000, not \"" +
+                                             std::string(row.text) + "\"; 0 is used"}
+                  : std::vector<std::string>{})
+        << row.text;
+    EXPECT_EQ(Get("Drive", "ReadOffset"), row.text) << "loading must not rewrite it";
+  }
+  RipSettings saved = Loaded();
+  saved.readOffset = -48;
+  SaveSettings(saved);
+  EXPECT_EQ(Get("Drive", "ReadOffset"), "-48");
 }
 
 TEST_F(SettingsTest, EveryTableEntrySurvivesSaveAndLoadWithTheFileTexts) {

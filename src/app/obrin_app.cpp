@@ -37,6 +37,10 @@ bool CObrinApp::InitInstance(const AppOptions& options) {
   if (!instance_) return false;
 
   RipSettings& settings = ripSettings;
+  for (const std::string& problem : settings.settingsProblems) {
+    ShowMessageBox(nullptr, {QString::fromStdString(problem), QStringLiteral("Obrin 2.0"),
+                             QMessageBox::Warning, QMessageBox::Ok});
+  }
   SetCdImages(options.images);
   noCdDrives = EnumerateCdDrives(settings) < 1;
   if (noCdDrives) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "capture/checksums.h"
 #include "config/settings.h"
@@ -51,19 +52,42 @@ CdHandle OpenDriveForCapture() {
   return handle;
 }
 
+namespace {
+
+int64_t FloorDiv(int64_t value, int64_t divisor) {
+  return value / divisor - (value % divisor < 0 ? 1 : 0);
+}
+
+}  // namespace
+
 ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle, PcmSink& sink,
                            uint32_t progressScale) {
   ReadLoopResult result;
   TrackRecord& track = *job.track;
   TrackBuffer* buffer = job.readBuffer;
-  uint32_t sector = track.startSector;
-  uint32_t remaining = track.lengthSectors;
-  const uint32_t total = track.lengthSectors;
+  const TrackList& tracks = ripSettings.tracks;
+  // The read offset moves the track's audio by whole samples on the disc: a correction of +N
+  // takes the stream from N samples after the TOC's start. Sectors are still read whole, so
+  // a shift that is not a whole sector reads one sector more and drops what lies outside.
+  const int64_t trackBytes = int64_t{track.lengthSectors} * kSectorBytes;
+  const int64_t firstByte =
+      int64_t{track.startSector} * kSectorBytes + int64_t{ripSettings.readOffset} * 4;
+  int64_t sector = FloorDiv(firstByte, kSectorBytes);
+  const int64_t endSector = FloorDiv(firstByte + trackBytes + kSectorBytes - 1, kSectorBytes);
+  int64_t skip = firstByte - sector * kSectorBytes;  // bytes before the track's first sample
+  int64_t bytesLeft = trackBytes;
+  // Samples before the disc's first sector, or past its last audio track where only a
+  // shifted read reaches, are silence: no drive can read them.
+  const int64_t audioEnd =
+      tracks.empty() ? 0 : int64_t{tracks.back().startSector} + tracks.back().lengthSectors;
+  const int64_t silentFrom =
+      std::max(audioEnd, int64_t{track.startSector} + int64_t{track.lengthSectors});
+  const uint32_t total = static_cast<uint32_t>(endSector - sector);
+  uint32_t remaining = total;
   const uint32_t bufferSectors = buffer->capacity / kSectorBytes;
   uint32_t blockNumber = 0;
   // The sums see the bytes as they go to the sink: no second pass over the file.
-  const TrackList& tracks = ripSettings.tracks;
-  TrackChecksums checksums(uint64_t{total} * (kSectorBytes / 4),
+  TrackChecksums checksums(uint64_t{track.lengthSectors} * (kSectorBytes / 4),
                            !tracks.empty() && &tracks.front() == &track,
                            !tracks.empty() && &tracks.back() == &track);
 
@@ -78,12 +102,23 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
     }
     ++blockNumber;
 
-    const uint32_t count = std::min({kSectorsPerRead, remaining, bufferSectors});
-    buffer->startSector = sector;
-    buffer->sectorCount = count;
-    buffer->deliveredLength = 0;
-    buffer->offset = 0;
-    int readResult = ReadBlockWithRetries(handle, buffer);
+    uint32_t count = std::min({kSectorsPerRead, remaining, bufferSectors});
+    const bool silence = sector < 0 || sector >= silentFrom;
+    count = static_cast<uint32_t>(std::min<int64_t>(count, sector < 0 ? -sector
+                                                           : silence  ? count
+                                                                      : silentFrom - sector));
+    int readResult = 1;
+    if (silence) {
+      buffer->deliveredLength = count * kSectorBytes;
+      buffer->offset = 0;
+      std::memset(TrackBufferData(buffer), 0, buffer->deliveredLength);
+    } else {
+      buffer->startSector = static_cast<uint32_t>(sector);
+      buffer->sectorCount = count;
+      buffer->deliveredLength = 0;
+      buffer->offset = 0;
+      readResult = ReadBlockWithRetries(handle, buffer);
+    }
     // A delivery that claims bytes outside the buffer is as good as a failed read.
     if (readResult == 1 && (buffer->offset < 0 || uint64_t{static_cast<uint32_t>(buffer->offset)} +
                                                           buffer->deliveredLength >
@@ -101,9 +136,13 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
       job.captureFailed = true;
       break;
     }
-    const uint8_t* delivered = TrackBufferData(buffer) + buffer->offset;
-    checksums.Add(delivered, buffer->deliveredLength);
-    if (!sink.Write(delivered, buffer->deliveredLength)) {
+    const int64_t dropped = std::min<int64_t>(skip, buffer->deliveredLength);
+    skip -= dropped;
+    const uint8_t* delivered = TrackBufferData(buffer) + buffer->offset + dropped;
+    const auto size = static_cast<size_t>(std::min(buffer->deliveredLength - dropped, bytesLeft));
+    bytesLeft -= static_cast<int64_t>(size);
+    checksums.Add(delivered, size);
+    if (!sink.Write(delivered, size)) {
       mainWindow.ShowErrorBox("Cannot write output file");
       track.status = kStatusError;
       result.writeFailed = true;

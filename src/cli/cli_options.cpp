@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include "config/settings.h"
 #include "disc/cdaccess.h"
 
 const char* const kCliUsage =
@@ -31,6 +32,8 @@ const char* const kCliUsage =
     "  --id3             write ID3v1 tags into MP3 files\n"
     "  --jobs N          encode up to N tracks at once while the next is read (default:\n"
     "                    the number of cores; 1 rips one track after another)\n"
+    "  --offset N        the drive's read offset correction in samples, -3000 to +3000\n"
+    "                    (default: [Drive] ReadOffset of the settings file)\n"
     "\n"
     "  --help            show this help\n"
     "  --version         show the version\n"
@@ -190,6 +193,17 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
         return result;
       }
       o.jobs = static_cast<unsigned>(jobs);
+    } else if (arg == "--offset") {
+      if (!value(v)) return result;
+      // Drive offset lists write the positive ones with their sign: "+667".
+      const std::string digits = !v.empty() && v[0] == '+' ? v.substr(1) : v;
+      int offset = 0;
+      if (digits.empty() || (v[0] == '+' && digits[0] == '-') || !ParseInt(digits, offset) ||
+          offset < -kReadOffsetLimit || offset > kReadOffsetLimit) {
+        result.error = "invalid read offset '" + v + "' (a whole number from -3000 to 3000)";
+        return result;
+      }
+      o.readOffset = offset;
     } else if (arg == "--help" || arg == "-h") {
       if (!flag()) return result;
       o.help = true;

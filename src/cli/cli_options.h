@@ -17,7 +17,8 @@ struct CliOptions {
   std::optional<std::string> artist, album, year, fileNameTemplate;
   std::optional<int> genre;
   bool id3 = false;
-  unsigned jobs = 0;  // encodes at once; 0 until parsed: the number of online cores
+  unsigned jobs = 0;              // encodes at once; 0 until parsed: the number of online cores
+  std::optional<int> readOffset;  // samples; the settings file's when absent
 };
 
 struct CliParseResult {

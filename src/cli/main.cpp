@@ -41,6 +41,10 @@ int main(int argc, char** argv) {
   RipSettings& settings = ripSettings;
   LoadDefaultSettings(settings);
   LoadSettings(settings);
+  for (const std::string& problem : settings.settingsProblems) {
+    std::fprintf(stderr, "obrin-rip: %s\n", problem.c_str());
+  }
+  if (options.readOffset) settings.readOffset = *options.readOffset;
   settings.outputFormat = options.format;
   if (options.outputFolder) settings.outputFolderOverride = *options.outputFolder;
 

@@ -99,6 +99,34 @@ static_assert(std::size(kSettingsKeys) == 21);
 
 #undef FIELD
 
+// Keys beyond the format blocks that hold a whole number of a range. A text that is not one
+// is refused with a message naming the key, and the default used until it is saved over.
+struct NumberKey {
+  const char* section;
+  const char* key;
+  int32_t RipSettings::*member;
+  int32_t min, max, defaultValue;
+};
+
+constexpr NumberKey kNumberKeys[] = {
+    {"Drive", "ReadOffset", &RipSettings::readOffset, -kReadOffsetLimit, kReadOffsetLimit, 0},
+};
+
+// "-667", "+667", "667": an optional sign and decimal digits, nothing else.
+bool ParseWholeNumber(const std::string& text, int32_t min, int32_t max, int32_t& value) {
+  size_t at = text.size() > 1 && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  if (at == text.size() || text.size() - at > 9) return false;
+  int64_t number = 0;
+  for (; at < text.size(); ++at) {
+    if (text[at] < '0' || text[at] > '9') return false;
+    number = number * 10 + (text[at] - '0');
+  }
+  if (text[0] == '-') number = -number;
+  if (number < min || number > max) return false;
+  value = static_cast<int32_t>(number);
+  return true;
+}
+
 std::string DefaultText(const SettingsKey& k) {
   return k.kind == KeyKind::Path ? DefaultOutputFolder(GetProgramFolder())
                                  : std::string(k.defaultText);
@@ -300,6 +328,17 @@ void LoadSettings(RipSettings& settings) {
         break;
     }
   }
+  for (const NumberKey& k : kNumberKeys) {
+    const std::string value = GetProfileString(k.section, k.key, "", file, 1024);
+    if (value.empty()) {
+      missing.push_back({k.section, k.key, std::to_string(k.defaultValue)});
+    } else if (!ParseWholeNumber(value, k.min, k.max, settings.*k.member)) {
+      settings.settingsProblems.push_back(std::string("Obrin.ini: [") + k.section + "] " + k.key +
+                                          " must be a whole number from " + std::to_string(k.min) +
+                                          " to " + std::to_string(k.max) + ", not \"" + value +
+                                          "\"; " + std::to_string(k.defaultValue) + " is used");
+    }
+  }
   // Missing keys go back in one replacement of the file, in the table's order. Failures are
   // ignored: the record keeps its defaults either way.
   if (!missing.empty()) WriteProfileStrings(missing, file);
@@ -328,6 +367,9 @@ void SaveSettings(const RipSettings& settings) {
       text = FlagText(k.member(formats));
     }
     entries.push_back({k.section, k.key, text});
+  }
+  for (const NumberKey& k : kNumberKeys) {
+    entries.push_back({k.section, k.key, std::to_string(settings.*k.member)});
   }
   // One replacement of the file: a crash leaves the old settings or the new, never a mix.
   WriteProfileStrings(entries, file);

@@ -9,6 +9,7 @@
 #include <bit>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "config/disc_model.h"
 #include "platform/shared_int.h"
@@ -63,6 +64,9 @@ Block SettingsBlockOf(const TrackRecord& track) {
   return std::bit_cast<Block>(words);
 }
 
+// The largest read offset correction either way, in samples.
+inline constexpr int32_t kReadOffsetLimit = 3000;
+
 struct RipSettings : DiscInfo {
   int32_t outputFormat = Mp3;
   int32_t driveIndex = 0;
@@ -74,6 +78,11 @@ struct RipSettings : DiscInfo {
   DriveList drives;
   SharedInt currentTrack{-1};
   SharedInt ripping{0};  // 1 while a rip job runs; writing 0 asks the worker to stop
+  // [Drive] ReadOffset (obrin-rip --offset for one run): the drive's read offset correction
+  // in samples, kReadOffsetLimit at most either way.
+  int32_t readOffset = 0;
+  // What LoadSettings refused in the file, one sentence each, for the host to show.
+  std::vector<std::string> settingsProblems;
   // obrin-rip --output: replaces the output folder for one run; never saved. Empty: none.
   std::string outputFolderOverride;
 };
@@ -121,7 +130,10 @@ std::string CurrentOutputFolder(const RipSettings& settings);
 
 void LoadDefaultSettings(RipSettings& settings);
 // Overlays `settings` with the file, writing every missing or empty key back with its default.
+// A number key holding anything but a number of its range keeps its default and is named in
+// settings.settingsProblems.
 void LoadSettings(RipSettings& settings);
-// Writes all 21 keys from `settings`; [Output] Path is left as the file has it when the folder
-// holds a line break or NUL, which a settings file cannot store.
+// Writes all 21 keys and those of the later sections ([Drive]) from `settings`; [Output] Path is
+// left as the file has it when the folder holds a line break or NUL, which a settings file cannot
+// store.
 void SaveSettings(const RipSettings& settings);
