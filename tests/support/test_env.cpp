@@ -32,15 +32,20 @@ TempDir::~TempDir() {
 }
 
 ScopedConfigHome::ScopedConfigHome() {
-  if (const char* old = std::getenv("XDG_CONFIG_HOME")) saved_ = old;
+  for (size_t i = 0; i < std::size(kVariables); ++i) {
+    if (const char* old = std::getenv(kVariables[i])) saved_[i] = old;
+  }
   setenv("XDG_CONFIG_HOME", dir_.path().c_str(), 1);
+  setenv("XDG_CACHE_HOME", (dir_.path() + "/cache").c_str(), 1);
 }
 
 ScopedConfigHome::~ScopedConfigHome() {
-  if (saved_) {
-    setenv("XDG_CONFIG_HOME", saved_->c_str(), 1);
-  } else {
-    unsetenv("XDG_CONFIG_HOME");
+  for (size_t i = 0; i < std::size(kVariables); ++i) {
+    if (saved_[i]) {
+      setenv(kVariables[i], saved_[i]->c_str(), 1);
+    } else {
+      unsetenv(kVariables[i]);
+    }
   }
 }
 

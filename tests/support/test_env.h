@@ -20,18 +20,20 @@ class TempDir {
   std::string path_;
 };
 
-// Points XDG_CONFIG_HOME at a temporary folder for the object's life, so no test reads or
-// writes the user's real Obrin.ini.
+// Points XDG_CONFIG_HOME (and XDG_CACHE_HOME below it) at a temporary folder for the object's
+// life, so no test reads or writes the user's real Obrin.ini or cached database replies.
 class ScopedConfigHome {
  public:
   ScopedConfigHome();
   ~ScopedConfigHome();
   const std::string& path() const { return dir_.path(); }
   std::string iniPath() const { return dir_.path() + "/obrin/Obrin.ini"; }
+  std::string cachePath() const { return dir_.path() + "/cache/obrin/"; }
 
  private:
+  static constexpr const char* kVariables[] = {"XDG_CONFIG_HOME", "XDG_CACHE_HOME"};
   TempDir dir_;
-  std::optional<std::string> saved_;
+  std::optional<std::string> saved_[2];
 };
 
 struct CommandResult {
