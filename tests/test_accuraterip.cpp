@@ -51,7 +51,8 @@ TEST(AccurateRip, DbarEntriesAndTheVerdictOfEachTrack) {
   const auto entries = ParseDbar(file);
   ASSERT_TRUE(entries);
   ASSERT_EQ(entries->size(), 3u);
-  EXPECT_EQ(std::tuple((*entries)[1].id1, (*entries)[1].id2, (*entries)[1].cddb), std::tuple(2u, 0x2222u, 0x3333u));
+  EXPECT_EQ(std::tuple((*entries)[1].id1, (*entries)[1].id2, (*entries)[1].cddb),
+            std::tuple(2u, 0x2222u, 0x3333u));
   EXPECT_EQ((*entries)[1].tracks[1].confidence, 200u);
   EXPECT_EQ((*entries)[1].tracks[1].checksum, 0xB2u);
   AccurateRipLookup found{AccurateRipLookup::kFound, *entries, ""};
@@ -111,7 +112,8 @@ TEST_F(AccurateRipServer, EachReplyHasItsTextAndOnlyAnswersAreKeptForAWeek) {
   }
   // A week later the cache is stale: asked again.
   HttpTestServer server([&](const std::string&) { return HttpTestReply{200, entry}; });
-  const std::string cached = home_.cachePath() + "accuraterip/dBAR-002-00002ee0-00007b0d-0a006402.bin";
+  const std::string cached =
+      home_.cachePath() + "accuraterip/dBAR-002-00002ee0-00007b0d-0a006402.bin";
   std::filesystem::remove_all(home_.cachePath());
   LookUp(server.Url());
   const time_t weekAgo = std::time(nullptr) - 7 * 24 * 3600 - 10;

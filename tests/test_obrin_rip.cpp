@@ -8,14 +8,21 @@
 //   or broken encoder library not named for every MP3 track
 // - summary lines other than "Title<TAB>Status<TAB>File" ("-": no file made)
 // - a WAV not bit-identical to the image; the options or the disc id not in its name
+// - --verify: the database not asked at the disc's own path, a verdict not after its track's
+//   summary line, the closing count wrong; Ctrl+C while the database does not answer not
+//   ending the run at once
 // - the read offset of the settings file or of --offset not applied, silence not where the
 //   shifted track runs off the disc; a bad [Drive] ReadOffset not named
+#include <csignal>
 #include <filesystem>
+#include <future>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "cli/cli_options.h"
+#include "support/http_server.h"
+#include "support/process.h"
 #include "support/test_env.h"
 
 namespace {
@@ -114,6 +121,71 @@ TEST_F(ObrinRip, ExitStatusesListRowsAndSummaryLines) {
       "\"12x\"; 0 is used\n");
   EXPECT_TRUE(ReadFile(out_ + "/Album-A000B03L/last.wav").substr(44) ==
               bin.substr(677 * 2352 + 2668) + std::string(2668, '\0'));
+}
+
+// The database is a server of the test's: one pressing that matches track 1 (by its v2 sum,
+// as accuraterip-checksum works it out from a plain rip) and not track 2.
+TEST_F(ObrinRip, VerifyComparesEachTrackWithTheDatabase) {
+  const std::string cue = MakeDiscAt(dir_ / "v.cue", {"--lengths", "300,377,200", "--seed", "5"});
+  const auto sums = [&](int track, const char* version) {
+    const std::string wav = out_ + "/plain/t0" + std::to_string(track) + ".wav";
+    const CommandResult r =
+        RunCommand({"/usr/bin/accuraterip-checksum", version, wav, std::to_string(track), "3"});
+    return static_cast<uint32_t>(std::stoul(r.out, nullptr, 16));
+  };
+  ASSERT_EQ(RunCommand({"obrin-rip", "--image", cue, "--format", "wav", "--tracks", "1-2",
+                        "--template", "t$n", "--album", "plain", "--output", out_})
+                .exitStatus,
+            0);
+  std::string dbar(1, '\3');
+  for (uint32_t word : {0x73eu, 0x17fcu, 0x0a000b03u})
+    dbar.append(reinterpret_cast<char*>(&word), 4);
+  for (auto [confidence, sum] : {std::pair{7u, sums(1, "--accuraterip-v2")},
+                                 {3u, sums(2, "--accuraterip-v1") + 1},
+                                 {9u, 0u}}) {
+    dbar += static_cast<char>(confidence);
+    dbar.append(reinterpret_cast<char*>(&sum), 4).append(4, '\0');
+  }
+  HttpTestServer server([&](const std::string&) { return HttpTestReply{200, dbar}; });
+  std::string ini = ReadFile(config_.iniPath());
+  WriteFile(config_.iniPath(),
+            ini.replace(ini.find("http://www.accuraterip.com"), 26, server.Url()));
+  const CommandResult r =
+      RunCommand({"obrin-rip", "--image", cue, "--format", "wav", "--tracks", "1-2", "--template",
+                  "t$n", "--album", "checked", "--output", out_, "--verify"});
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.out, "Track 01\tCompleted\t" + out_ +
+                       "/checked/t01.wav\tAccurately ripped (confidence 7, v2)\n"
+                       "Track 02\tCompleted\t" +
+                       out_ +
+                       "/checked/t02.wav\tNot accurate (database confidence 3)\n"
+                       "AccurateRip: 1 of 2 tracks accurately ripped\n");
+  EXPECT_EQ(server.Paths(),
+            std::vector<std::string>{"/accuraterip/e/3/7/dBAR-003-0000073e-000017fc-0a000b03.bin"});
+}
+
+TEST_F(ObrinRip, CtrlCWhileTheDatabaseHangsEndsTheRun) {
+  const std::string cue = MakeDiscAt(dir_ / "h.cue", {"--lengths", "300", "--seed", "6"});
+  std::promise<void> asked;
+  HttpTestServer server([&](const std::string&) {
+    asked.set_value();
+    HttpTestReply reply;
+    reply.hang = true;
+    return reply;
+  });
+  RunCommand({"obrin-rip", "--list"});  // writes the settings file
+  std::string ini = ReadFile(config_.iniPath());
+  WriteFile(config_.iniPath(),
+            ini.replace(ini.find("http://www.accuraterip.com"), 26, server.Url()));
+  ChildProcess child;
+  ChildOptions options;
+  options.timeout = std::chrono::seconds(10);  // well inside the lookup's own 15 s
+  ASSERT_TRUE(child.Start({"obrin-rip", "--image", cue, "--verify", "--output", out_}, options));
+  asked.get_future().wait();
+  child.Signal(SIGINT);
+  const CommandResult r = child.Wait();
+  EXPECT_FALSE(child.timedOut());
+  EXPECT_EQ(r.exitStatus, 130);
 }
 
 }  // namespace

@@ -153,6 +153,11 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
   }
   track.checksums = checksums.Values();
   track.checksums.complete = remaining == 0 && !result.writeFailed;
+  if (job.accurateRip && track.checksums.complete) {
+    track.accurateRip = AccurateRipResultText(
+        JudgeTrack(*job.accurateRip, job.audioTracks, track.tocPosition,
+                   track.checksums.accurateRipV1, track.checksums.accurateRipV2));
+  }
   return result;
 }
 

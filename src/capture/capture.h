@@ -9,6 +9,7 @@
 #include "capture/output_files.h"
 #include "capture/rip_host.h"
 #include "config/disc_model.h"
+#include "disc/accuraterip.h"
 #include "disc/cdaccess.h"
 
 constexpr uint32_t kSectorsPerRead = 26;
@@ -24,6 +25,10 @@ struct CaptureJob {
   bool captureFailed = false;
   // Set by the stage: it created (truncated) targetPath.
   bool fileCreated = false;
+  // The disc's AccurateRip entries when the job verifies, with its audio track count: a track
+  // read whole gets the database's verdict on its checksums.
+  const AccurateRipLookup* accurateRip = nullptr;
+  uint32_t audioTracks = 0;
 };
 
 // Where the read loop puts the audio it reads.

@@ -34,6 +34,8 @@ const char* const kCliUsage =
     "                    the number of cores; 1 rips one track after another)\n"
     "  --offset N        the drive's read offset correction in samples, -3000 to +3000\n"
     "                    (default: [Drive] ReadOffset of the settings file)\n"
+    "  --verify          compare each track with the AccurateRip database (also on with\n"
+    "                    [AccurateRip] Verify=TRUE); its verdict follows the summary line\n"
     "\n"
     "  --help            show this help\n"
     "  --version         show the version\n"
@@ -204,6 +206,9 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
         return result;
       }
       o.readOffset = offset;
+    } else if (arg == "--verify") {
+      if (!flag()) return result;
+      o.verify = true;
     } else if (arg == "--help" || arg == "-h") {
       if (!flag()) return result;
       o.help = true;

@@ -19,6 +19,7 @@ struct CliOptions {
   bool id3 = false;
   unsigned jobs = 0;              // encodes at once; 0 until parsed: the number of online cores
   std::optional<int> readOffset;  // samples; the settings file's when absent
+  bool verify = false;            // --verify: as [AccurateRip] Verify = "TRUE"
 };
 
 struct CliParseResult {

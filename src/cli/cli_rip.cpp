@@ -229,6 +229,7 @@ int RunCliRip(RipSettings& settings, const CliOptions& options) {
   view.Finish();
 
   bool allCompleted = true;
+  int ripped = 0, accurate = 0;
   for (const TrackRecord& track : settings.tracks) {
     if (!track.checked) continue;
     const int32_t status = track.status;
@@ -238,8 +239,18 @@ int RunCliRip(RipSettings& settings, const CliOptions& options) {
     // an encoded format) wrote nothing: the summary must not name a file that is not there.
     struct stat st;
     if (status == kStatusStopped && stat(file.c_str(), &st) != 0) file.clear();
-    std::printf("%s\t%s\t%s\n", track.title.c_str(), TrackStatusText(status).c_str(),
+    std::printf("%s\t%s\t%s", track.title.c_str(), TrackStatusText(status).c_str(),
                 file.empty() ? "-" : file.c_str());
+    if (settings.verifyAccurateRip) {
+      // A track not read to its end has no sums to compare.
+      std::printf("\t%s", track.accurateRip.empty() ? "-" : track.accurateRip.c_str());
+      ++ripped;
+      accurate += track.accurateRip.starts_with("Accurately ripped");
+    }
+    std::putchar('\n');
+  }
+  if (settings.verifyAccurateRip) {
+    std::printf("AccurateRip: %d of %d tracks accurately ripped\n", accurate, ripped);
   }
   const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout) && !std::ferror(stderr);
   if (stopStatus != 0) return stopStatus;

@@ -45,6 +45,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "obrin-rip: %s\n", problem.c_str());
   }
   if (options.readOffset) settings.readOffset = *options.readOffset;
+  if (options.verify) settings.verifyAccurateRip = 1;
   settings.outputFormat = options.format;
   if (options.outputFolder) settings.outputFolderOverride = *options.outputFolder;
 

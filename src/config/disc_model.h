@@ -37,12 +37,16 @@ struct TrackRecord {
   uint32_t selected = 0;
   uint32_t startSector = 0;
   uint32_t lengthSectors = 0;
+  uint32_t tocPosition = 0;                   // its place in the TOC from 1, data tracks counted
   uint32_t lengthSeconds = 0;                 // lengthSectors / 75, truncated
   SharedInt status{0};                        // a RipStatus, or percent done
   uint32_t format = 0;                        // OutputFormat when the list was built
   std::array<uint32_t, 10> formatSettings{};  // that format's settings block, rest zero
   // Written by the worker during the track's capture, before its last progress message.
   TrackChecksumValues checksums{};
+  // What the AccurateRip database says of the audio read ("Accurately ripped (...)", ...);
+  // empty when the rip did not verify it. Written by the worker like `checksums`.
+  std::string accurateRip{};
 };
 
 using TrackList = std::vector<TrackRecord>;

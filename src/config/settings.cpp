@@ -99,17 +99,27 @@ static_assert(std::size(kSettingsKeys) == 21);
 
 #undef FIELD
 
-// Keys beyond the format blocks that hold a whole number of a range. A text that is not one
-// is refused with a message naming the key, and the default used until it is saved over.
-struct NumberKey {
+// Keys beyond the format blocks: whole numbers of a range, flags and texts of their own
+// members. A number key's text that is not one of its range is refused with a message naming
+// the key, and the default used until it is saved over.
+struct ExtraKey {
+  enum Kind { kNumber, kFlag, kText };
   const char* section;
   const char* key;
-  int32_t RipSettings::*member;
-  int32_t min, max, defaultValue;
+  Kind kind;
+  int32_t RipSettings::*number;    // kNumber, kFlag
+  std::string RipSettings::*text;  // kText
+  int32_t min, max;
+  const char* defaultText;
 };
 
-constexpr NumberKey kNumberKeys[] = {
-    {"Drive", "ReadOffset", &RipSettings::readOffset, -kReadOffsetLimit, kReadOffsetLimit, 0},
+constexpr ExtraKey kExtraKeys[] = {
+    {"Drive", "ReadOffset", ExtraKey::kNumber, &RipSettings::readOffset, nullptr, -kReadOffsetLimit,
+     kReadOffsetLimit, "0"},
+    {"AccurateRip", "Verify", ExtraKey::kFlag, &RipSettings::verifyAccurateRip, nullptr, 0, 1,
+     "FALSE"},
+    {"AccurateRip", "Server", ExtraKey::kText, nullptr, &RipSettings::accurateRipServer, 0, 0,
+     kDefaultAccurateRipServer},
 };
 
 // "-667", "+667", "667": an optional sign and decimal digits, nothing else.
@@ -328,15 +338,19 @@ void LoadSettings(RipSettings& settings) {
         break;
     }
   }
-  for (const NumberKey& k : kNumberKeys) {
+  for (const ExtraKey& k : kExtraKeys) {
     const std::string value = GetProfileString(k.section, k.key, "", file, 1024);
     if (value.empty()) {
-      missing.push_back({k.section, k.key, std::to_string(k.defaultValue)});
-    } else if (!ParseWholeNumber(value, k.min, k.max, settings.*k.member)) {
+      missing.push_back({k.section, k.key, k.defaultText});
+    } else if (k.kind == ExtraKey::kFlag) {
+      settings.*k.number = value == "TRUE" ? 1 : 0;
+    } else if (k.kind == ExtraKey::kText) {
+      settings.*k.text = value;
+    } else if (!ParseWholeNumber(value, k.min, k.max, settings.*k.number)) {
       settings.settingsProblems.push_back(std::string("Obrin.ini: [") + k.section + "] " + k.key +
                                           " must be a whole number from " + std::to_string(k.min) +
                                           " to " + std::to_string(k.max) + ", not \"" + value +
-                                          "\"; " + std::to_string(k.defaultValue) + " is used");
+                                          "\"; " + k.defaultText + " is used");
     }
   }
   // Missing keys go back in one replacement of the file, in the table's order. Failures are
@@ -368,8 +382,13 @@ void SaveSettings(const RipSettings& settings) {
     }
     entries.push_back({k.section, k.key, text});
   }
-  for (const NumberKey& k : kNumberKeys) {
-    entries.push_back({k.section, k.key, std::to_string(settings.*k.member)});
+  for (const ExtraKey& k : kExtraKeys) {
+    const std::string text = k.kind == ExtraKey::kText   ? settings.*k.text
+                             : k.kind == ExtraKey::kFlag ? FlagText(settings.*k.number)
+                                                         : std::to_string(settings.*k.number);
+    // A text the file cannot hold keeps the file's own, as the output folder does.
+    if (text.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) continue;
+    entries.push_back({k.section, k.key, text});
   }
   // One replacement of the file: a crash leaves the old settings or the new, never a mix.
   WriteProfileStrings(entries, file);

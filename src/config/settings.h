@@ -64,6 +64,9 @@ Block SettingsBlockOf(const TrackRecord& track) {
   return std::bit_cast<Block>(words);
 }
 
+// Where the AccurateRip database is asked when [AccurateRip] Server does not say.
+inline constexpr char kDefaultAccurateRipServer[] = "http://www.accuraterip.com";
+
 // The largest read offset correction either way, in samples.
 inline constexpr int32_t kReadOffsetLimit = 3000;
 
@@ -81,6 +84,10 @@ struct RipSettings : DiscInfo {
   // [Drive] ReadOffset (obrin-rip --offset for one run): the drive's read offset correction
   // in samples, kReadOffsetLimit at most either way.
   int32_t readOffset = 0;
+  // [AccurateRip] Verify (obrin-rip --verify): compare each track with the AccurateRip
+  // database at [AccurateRip] Server.
+  int32_t verifyAccurateRip = 0;
+  std::string accurateRipServer = kDefaultAccurateRipServer;
   // What LoadSettings refused in the file, one sentence each, for the host to show.
   std::vector<std::string> settingsProblems;
   // obrin-rip --output: replaces the output folder for one run; never saved. Empty: none.
@@ -133,7 +140,7 @@ void LoadDefaultSettings(RipSettings& settings);
 // A number key holding anything but a number of its range keeps its default and is named in
 // settings.settingsProblems.
 void LoadSettings(RipSettings& settings);
-// Writes all 21 keys and those of the later sections ([Drive]) from `settings`; [Output] Path is
-// left as the file has it when the folder holds a line break or NUL, which a settings file cannot
-// store.
+// Writes all 21 keys and those of the later sections ([Drive], [AccurateRip]) from `settings`;
+// [Output] Path is left as the file has it when the folder holds a line break or NUL, which a
+// settings file cannot store.
 void SaveSettings(const RipSettings& settings);

@@ -12,8 +12,6 @@
 #include "disc/disc_ids.h"
 #include "platform/http_get.h"
 
-inline constexpr char kDefaultAccurateRipServer[] = "http://www.accuraterip.com";
-
 struct DbarTrack {
   uint32_t confidence = 0;
   uint32_t checksum = 0;

@@ -112,6 +112,7 @@ int BuildTrackList(RipSettings& settings, int drivePosition, TrackListHost* host
     record.title = title;
     record.startSector = TocEntryAddress(entry);
     record.lengthSectors = AudioTrackSectors(toc, e);
+    record.tocPosition = static_cast<uint32_t>(e + 1);
     record.lengthSeconds = record.lengthSectors / kSectorsPerSecond;
     record.format = static_cast<uint32_t>(settings.outputFormat);
     record.formatSettings = words;

@@ -98,6 +98,7 @@ std::string TempPcmPath() {
 uint32_t RipJob(RipHost& mainWindow) {
   RipSettings& settings = ripSettings;
   JobState state;
+  PrepareVerification(state);
   for (size_t position = 0; position < settings.tracks.size(); ++position) {
     TrackRecord& track = settings.tracks[position];
     if (!track.checked) continue;
@@ -127,6 +128,7 @@ uint32_t RipJob(RipHost& mainWindow) {
 uint32_t PipelinedRipJob(RipHost& mainWindow, unsigned encodeJobs) {
   RipSettings& settings = ripSettings;
   JobState state;
+  PrepareVerification(state);
   // An encoder starts only where there is room for it beside those already running (which
   // may still be setting up); where there is not, it waits for one to end, then tries alone.
   std::mutex codecMutex;

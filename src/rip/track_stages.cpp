@@ -106,7 +106,26 @@ bool MayCreateOutput(RipHost& host, TrackRecord& track, const std::string& outpu
   return true;
 }
 
+void ShareVerification(const JobState& state, CaptureJob& job) {
+  if (!state.accurateRip) return;
+  job.accurateRip = &*state.accurateRip;
+  job.audioTracks = static_cast<uint32_t>(ripSettings.tracks.size());
+}
+
 }  // namespace
+
+void PrepareVerification(JobState& state) {
+  RipSettings& settings = ripSettings;
+  if (!settings.verifyAccurateRip) return;
+  for (TrackRecord& track : settings.tracks) {
+    if (track.checked) track.accurateRip.clear();
+  }
+  const size_t drive = static_cast<size_t>(settings.driveIndex);
+  if (drive >= settings.drives.size()) return;
+  state.accurateRip =
+      LookUpAccurateRip(settings.accurateRipServer, AccurateRipIdOf(settings.drives[drive].toc), {},
+                        [] { return ripSettings.ripping == 0; });
+}
 
 void LowerThreadPriority() {
   sched_param param{};
@@ -168,6 +187,7 @@ bool RipDirect(RipHost& host, JobState& state, TrackRecord& track, const std::st
   host.TrackStarted(track, outputName);
   if (!MayCreateOutput(host, track, outputName, state)) return true;
   CaptureJob job{&track, buffer.get(), outputName};
+  ShareVerification(state, job);
   RipTrackToWav(host, job);
   return true;
 }
@@ -183,6 +203,7 @@ CapturedTrack CaptureStage(RipHost& host, JobState& state, TrackRecord& track,
     return result;
   }
   CaptureJob capture{&track, buffer.get(), result.pcmPath};
+  ShareVerification(state, capture);
   CaptureTrackToPcm(host, capture);
   buffer.reset();
   result.captureFailed = capture.captureFailed;

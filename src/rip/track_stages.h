@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -17,6 +18,7 @@
 #include "capture/output_files.h"
 #include "capture/rip_host.h"
 #include "config/disc_model.h"
+#include "disc/accuraterip.h"
 
 // What one job knows across its tracks. The worker owns it; encode threads touch only the
 // atomics and, under its lock, `written`.
@@ -36,7 +38,15 @@ struct JobState {
   // same file (a folder reached twice) is caught too.
   std::mutex writtenMutex;
   std::set<std::pair<dev_t, ino_t>> written;
+  // The disc's AccurateRip entries, asked for once before the first track when the job
+  // verifies; the worker's only (the captures read it).
+  std::optional<AccurateRipLookup> accurateRip;
 };
+
+// When the settings ask for verification: looks the disc up in the AccurateRip database
+// before anything is read (a stop ends the lookup at once) and clears every ticked track's
+// verdict. Worker thread.
+void PrepareVerification(JobState& state);
 
 // How a track is to be written.
 enum class TrackRoute {

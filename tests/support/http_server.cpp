@@ -36,7 +36,8 @@ HttpTestServer::HttpTestServer(Handler handler) : handler_(std::move(handler)) {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof address;
   if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) ||
-      listen(listener_, 8) || getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) ||
+      listen(listener_, 8) ||
+      getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) ||
       pipe2(stopPipe_, O_CLOEXEC)) {
     throw std::runtime_error("the test server cannot listen on 127.0.0.1");
   }
@@ -85,9 +86,9 @@ void HttpTestServer::Serve() {
       close(client);
       return;
     }
-    SendAll(client, "HTTP/1.1 " + std::to_string(reply.status) + " Test\r\nContent-Length: " +
-                        std::to_string(reply.body.size()) + "\r\nConnection: close\r\n\r\n" +
-                        reply.body.substr(0, reply.cutAt));
+    SendAll(client, "HTTP/1.1 " + std::to_string(reply.status) +
+                        " Test\r\nContent-Length: " + std::to_string(reply.body.size()) +
+                        "\r\nConnection: close\r\n\r\n" + reply.body.substr(0, reply.cutAt));
     close(client);
   }
 }

@@ -27,7 +27,7 @@ class HttpTestServer {
   HttpTestServer(const HttpTestServer&) = delete;
   HttpTestServer& operator=(const HttpTestServer&) = delete;
 
-  std::string Url() const;                // "http://127.0.0.1:PORT"
+  std::string Url() const;                 // "http://127.0.0.1:PORT"
   std::vector<std::string> Paths() const;  // the paths requested, in order
 
  private:
