@@ -2,7 +2,8 @@
 // Xvfb. Faults guarded:
 // - a control misplaced, unnamed or not following the width; the minimum size; Escape closing
 // - accelerators or popup items reaching the wrong command; the format radio mark and column
-// - progress of a rebuilt list landing on the new rows
+// - progress of a rebuilt list landing on the new rows; the AccurateRip column not shown (or
+//   moving the five) when rips are verified
 // - a rip with no disc or no ticked track; a command, double-click or the format button
 //   acting during a rip
 // - the Rip button and drive box not following the rip; Stop while an error box is open
@@ -229,6 +230,24 @@ TEST_F(WindowTest, RowsAfterReloadAndProgressAndStaleProgressDropped) {
   ripSettings.tracks[0].status = 33;  // what a stale event would show if it touched the row
   QCoreApplication::sendPostedEvents(frame_.get());
   EXPECT_EQ(Cell(0, 3), QLatin1String("Pending"));
+  // Verified rips add a sixth column after the five, which keep their widths.
+  CObrinView& view = *frame_->listView();
+  for (int32_t verify : {1, 0}) {
+    ripSettings.verifyAccurateRip = verify;
+    frame_->ReloadDisc();
+    EXPECT_EQ(view.headerItem()->text(view.columnCount() - 1),
+              verify ? "AccurateRip" : "Output Path");
+    std::vector<int> widths;
+    for (int c = 0; c < 5; ++c) widths.push_back(view.columnWidth(c));
+    EXPECT_EQ(widths, (std::vector<int>{120, 70, 172, 70, 150}));
+  }
+  ripSettings.verifyAccurateRip = 1;
+  frame_->ReloadDisc();
+  host.BeginJob(frame_->listGeneration());
+  ripSettings.tracks[1].accurateRip = "Accurately ripped (confidence 4, v2)";
+  host.PostProgress(ripSettings.tracks[1]);
+  QCoreApplication::sendPostedEvents(frame_.get());
+  EXPECT_EQ(Cell(1, 5), QLatin1String("Accurately ripped (confidence 4, v2)"));
 }
 
 TEST_F(WindowTest, RipRefusedWithoutATickedTrackOrADisc) {

@@ -335,11 +335,15 @@ void CMainFrame::FillTrackRow(const TrackRecord& record, int row, bool update) {
     listView_->insertTopLevelItem(row, item);
   }
   for (int c = 0; c < 5; ++c) item->setText(c, QString::fromLocal8Bit(texts[size_t(c)].c_str()));
+  if (listView_->VerifyColumnShown()) {
+    item->setText(5, QString::fromUtf8(record.accurateRip.c_str()));
+  }
   if (record.selected) item->setSelected(true);
 }
 
 void CMainFrame::RebuildTrackRows() {
   listView_->clear();
+  listView_->ShowVerifyColumn(ripSettings.verifyAccurateRip != 0);
   int position = 0;
   for (TrackRecord& record : ripSettings.tracks) {
     record.index = position;

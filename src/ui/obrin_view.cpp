@@ -7,8 +7,8 @@ struct Column {
   const char* heading;
   int width;
 };
-constexpr Column kColumns[] = {
-    {"Title", 120}, {"Length", 70}, {"Output Format", 172}, {"Status", 70}, {"Output Path", 150}};
+constexpr Column kColumns[] = {{"Title", 120}, {"Length", 70},       {"Output Format", 172},
+                               {"Status", 70}, {"Output Path", 150}, {"AccurateRip", 230}};
 }  // namespace
 
 CObrinView::CObrinView(QWidget* parent) : QTreeWidget(parent) {
@@ -21,14 +21,20 @@ CObrinView::CObrinView(QWidget* parent) : QTreeWidget(parent) {
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setSortingEnabled(false);
   setAllColumnsShowFocus(true);
-  setColumnCount(5);
-  QStringList headings;
-  for (const Column& column : kColumns) headings << QString::fromLatin1(column.heading);
-  setHeaderLabels(headings);
   header()->setSectionsClickable(false);
   header()->setSectionsMovable(false);
   header()->setStretchLastSection(false);
-  for (int c = 0; c < 5; ++c) setColumnWidth(c, kColumns[c].width);
+  ShowVerifyColumn(false);
+}
+
+void CObrinView::ShowVerifyColumn(bool shown) {
+  const int count = shown ? 6 : 5;
+  if (columnCount() == count && headerItem()->text(0) == QLatin1String(kColumns[0].heading)) return;
+  setColumnCount(count);
+  QStringList headings;
+  for (int c = 0; c < count; ++c) headings << QString::fromLatin1(kColumns[c].heading);
+  setHeaderLabels(headings);
+  for (int c = 0; c < count; ++c) setColumnWidth(c, kColumns[c].width);
 }
 
 int CObrinView::SelectedRow() const {

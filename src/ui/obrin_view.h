@@ -1,5 +1,6 @@
 #pragma once
-// The track list: a report list with check boxes, one row per track record, five columns.
+// The track list: a report list with check boxes, one row per track record, five columns
+// (a sixth, "AccurateRip", while rips are verified).
 // It only shows rows; the main frame fills them (ReloadDisc and friends).
 #include <QTreeWidget>
 
@@ -12,4 +13,7 @@ class CObrinView : public QTreeWidget {
   int SelectedRow() const;
   QString RowText(int row, int column) const;
   bool RowChecked(int row) const;
+  // Adds or removes the sixth column; the first five stay as they are.
+  void ShowVerifyColumn(bool shown);
+  bool VerifyColumnShown() const { return columnCount() > 5; }
 };
