@@ -42,6 +42,14 @@ int main(int argc, char** argv) {
     Seed("fuzz_image", "image-" + std::to_string(i), kind + text);
     Seed("fuzz_image", "sheet-" + std::to_string(i), static_cast<char>(kind | 2) + text);
   }
+  // dBAR replies: two pressings of a three-track disc, and a cut one.
+  std::string dbar;
+  for (int entry = 0; entry < 2; ++entry) {
+    dbar += '\3' + std::string(12, static_cast<char>(0x10 + entry));
+    for (int track = 0; track < 3; ++track) dbar += static_cast<char>(5 + track) + "ABCDEFGH"s;
+  }
+  Seed("fuzz_dbar", "two-pressings", dbar);
+  Seed("fuzz_dbar", "cut", dbar.substr(0, 30));
   Seed("fuzz_image", "toc-silence",
        "\5CD_DA\nTRACK AUDIO\nSILENCE 00:00:02\nFILE \"disc.bin\" 0 00:00:10\n"
        "TRACK AUDIO\nPREGAP 00:00:01\nFILE \"disc.bin\" 00:00:10 00:00:06\n");
