@@ -162,6 +162,19 @@ TEST_F(ObrinRip, VerifyComparesEachTrackWithTheDatabase) {
                        "AccurateRip: 1 of 2 tracks accurately ripped\n");
   EXPECT_EQ(server.Paths(),
             std::vector<std::string>{"/accuraterip/e/3/7/dBAR-003-0000073e-000017fc-0a000b03.bin"});
+  // --secure reads track 2 again (the database does not confirm it): the same files, the
+  // same verdicts, from the cached reply.
+  const CommandResult secure =
+      RunCommand({"obrin-rip", "--image", cue, "--format", "ogg", "--tracks", "1-2", "--template",
+                  "t$n", "--album", "secure", "--output", out_, "--secure"});
+  EXPECT_EQ(secure.exitStatus, 0) << secure.err;
+  EXPECT_EQ(secure.out, "Track 01\tCompleted\t" + out_ +
+                            "/secure/t01.ogg\tAccurately ripped (confidence 7, v2)\n"
+                            "Track 02\tCompleted\t" +
+                            out_ +
+                            "/secure/t02.ogg\tNot accurate (database confidence 3)\n"
+                            "AccurateRip: 1 of 2 tracks accurately ripped\n");
+  EXPECT_EQ(server.Paths().size(), 1u);
 }
 
 TEST_F(ObrinRip, CtrlCWhileTheDatabaseHangsEndsTheRun) {

@@ -10,6 +10,9 @@
 // - the copy CRC or an AccurateRip sum not those of the audio as read (against zlib and
 //   whipper's accuraterip-checksum), the first or last track's edges not skipped, a sum of a
 //   read cut short taken for the track's
+// - secure reading: a read the database confirms read again, a second read not taken, more
+//   than five reads, a file not holding audio that two reads agree on, "Reads differ" not
+//   ending the track ERROR, the bar jumping back
 // - a WAV header (RIFF size, byte rate, block align) other than the data of each format; the
 //   disc's own format not the drive's audio bit for bit, the others not as long (a WAV cut
 //   short by a read error or failed write: the fault table of test_fault_injection).
@@ -208,6 +211,57 @@ TEST_F(RipEngine, ReadOffsetShiftsTheAudioWithSilenceOffTheDisc) {
       for (const FakeReadCall& read : drive_->Reads()) sectorsRead += read.count;
       EXPECT_LE(sectorsRead, lengths[p] + 1u);
     }
+  }
+}
+
+// Secure reading of a 30-sector track (two blocks a read); each row garbles the reads of its
+// first block from attempt `first` to `last` (0: none), every garbled read its own way.
+TEST_F(RipEngine, SecureReadingReadsUntilTwoReadsAgree) {
+  const std::string good = FakeDrive::ExpectedAudio(0, 30);
+  TrackChecksums sums(30 * 588, true, true);
+  sums.Add(reinterpret_cast<const uint8_t*>(good.data()), good.size());
+  const AccurateRipLookup confirms{
+      AccurateRipLookup::kFound, {{1, 0, 0, 0, {{9, sums.Values().accurateRipV2}}}}, ""};
+  const struct {
+    int first, last;
+    bool inDatabase;
+    size_t reads;      // passes over the track
+    bool fileIsGood;   // else the last (garbled) read
+    bool readsDiffer;  // "Reads differ", ERROR
+  } rows[] = {
+      {0, 0, false, 2, true, false},       {1, 1, false, 3, true, false},
+      {2, 2, false, 3, true, false},       {1, 2, false, 4, true, false},
+      {1, INT_MAX, false, 5, false, true}, {0, 0, true, 1, true, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << "garbled " << row.first << ".." << row.last
+                                    << (row.inDatabase ? ", confirmed" : ""));
+    drive_ = std::make_shared<FakeDrive>();
+    host_ = std::make_unique<RecordingHost>();
+    UseDisc({30}, Mp3);
+    if (row.first) drive_->GarbleAttempts(0, row.first, row.last);
+    ripSettings.ripping = 1;
+    buffer_ = AllocTrackBuffer(26);
+    TrackRecord& track = ripSettings.tracks[0];
+    job_ = CaptureJob{&track, buffer_.get(), pcm()};
+    job_.secure = true;
+    job_.accurateRip = row.inDatabase ? &confirms : nullptr;
+    job_.audioTracks = 1;
+    CaptureTrackToPcm(*host_, job_);
+    EXPECT_EQ(drive_->Reads().size(), 2 * row.reads);
+    std::string last = good;
+    if (!row.fileIsGood) last[0] = char(last[0] ^ row.reads);
+    EXPECT_TRUE(ReadFile(pcm()) == last);
+    EXPECT_EQ(host_->errors(), row.readsDiffer ? std::vector<std::string>{"Reads differ"}
+                                               : std::vector<std::string>{});
+    EXPECT_EQ(job_.captureFailed, row.readsDiffer);
+    EXPECT_EQ(track.status == kStatusError, row.readsDiffer);
+    EXPECT_EQ(track.checksums.readCrcs.size(), row.inDatabase ? 0 : row.reads);
+    EXPECT_EQ(track.checksums.tested, !row.inDatabase && !row.readsDiffer);
+    // The bar only moves on, and stays in the capture's share.
+    const std::vector<int32_t> progress = host_->ProgressOf(0);
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end() - row.readsDiffer));
+    EXPECT_LT(progress.back(), row.readsDiffer ? 103 : 30);
   }
 }
 

@@ -343,7 +343,7 @@ void CMainFrame::FillTrackRow(const TrackRecord& record, int row, bool update) {
 
 void CMainFrame::RebuildTrackRows() {
   listView_->clear();
-  listView_->ShowVerifyColumn(ripSettings.verifyAccurateRip != 0);
+  listView_->ShowVerifyColumn(ripSettings.verifyAccurateRip != 0 || ripSettings.secureRip != 0);
   int position = 0;
   for (TrackRecord& record : ripSettings.tracks) {
     record.index = position;

@@ -29,7 +29,13 @@ struct CaptureJob {
   // read whole gets the database's verdict on its checksums.
   const AccurateRipLookup* accurateRip = nullptr;
   uint32_t audioTracks = 0;
+  // Secure reading: a track the database does not confirm is read again until two reads
+  // agree (at most kSecureReads reads).
+  bool secure = false;
 };
+
+inline constexpr int kSecureReads = 5;
+inline constexpr char kReadsDifferText[] = "Reads differ";
 
 // Where the read loop puts the audio it reads.
 class PcmSink {
@@ -46,11 +52,12 @@ struct ReadLoopResult {
 };
 
 // The read loop shared by the capture and the WAV writer: polls `ripping` before every
-// block, posts progress before every fifth block on a 0..`progressScale` scale, and hands
-// each block's delivered bytes to `sink`. Sets status 101 on a stop and 102 on a write
-// failure; a read failure leaves status at its last value.
+// block, posts progress before every fifth block on a `progressFrom`..`progressScale` scale,
+// and hands each block's delivered bytes (shifted by the read offset) to `sink`, working out
+// the track's checksums (and, when verifying, its verdict) on the way. Sets status 101 on a
+// stop and 102 on a write failure; a read failure leaves status at its last value.
 ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle, PcmSink& sink,
-                           uint32_t progressScale);
+                           uint32_t progressScale, uint32_t progressFrom = 0);
 
 // ReadCDAudioLBA up to three times, stopping at the first success; the last result.
 int ReadBlockWithRetries(CdHandle handle, TrackBuffer* buffer);
@@ -67,4 +74,7 @@ CdHandle OpenDriveForCapture();
 // Captures the track into job.targetPath as raw 44100 Hz 16-bit stereo PCM. Progress 0..30.
 // On return job.captureFailed says whether a block could not be read (the file then holds
 // every block before it); status 102 means the file could not be created or written.
+// With job.secure, the reads after the first share the 0..30 (each half of what is left);
+// when no two of them agree the track ends 102 with "Reads differ", the file holding the
+// last read, and job.captureFailed set.
 void CaptureTrackToPcm(RipHost& mainWindow, CaptureJob& job);

@@ -36,6 +36,8 @@ const char* const kCliUsage =
     "                    (default: [Drive] ReadOffset of the settings file)\n"
     "  --verify          compare each track with the AccurateRip database (also on with\n"
     "                    [AccurateRip] Verify=TRUE); its verdict follows the summary line\n"
+    "  --secure          read a track the database does not confirm again, until two\n"
+    "                    reads agree (at most five reads); implies --verify\n"
     "\n"
     "  --help            show this help\n"
     "  --version         show the version\n"
@@ -206,6 +208,9 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
         return result;
       }
       o.readOffset = offset;
+    } else if (arg == "--secure") {
+      if (!flag()) return result;
+      o.secure = true;
     } else if (arg == "--verify") {
       if (!flag()) return result;
       o.verify = true;

@@ -20,6 +20,7 @@ struct CliOptions {
   unsigned jobs = 0;              // encodes at once; 0 until parsed: the number of online cores
   std::optional<int> readOffset;  // samples; the settings file's when absent
   bool verify = false;            // --verify: as [AccurateRip] Verify = "TRUE"
+  bool secure = false;            // --secure: as [AccurateRip] Secure = "TRUE"
 };
 
 struct CliParseResult {

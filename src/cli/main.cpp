@@ -45,7 +45,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "obrin-rip: %s\n", problem.c_str());
   }
   if (options.readOffset) settings.readOffset = *options.readOffset;
-  if (options.verify) settings.verifyAccurateRip = 1;
+  if (options.secure) settings.secureRip = 1;
+  // Secure reading asks the database first: what it confirms is read once.
+  if (options.verify || settings.secureRip) settings.verifyAccurateRip = 1;
   settings.outputFormat = options.format;
   if (options.outputFolder) settings.outputFolderOverride = *options.outputFolder;
 

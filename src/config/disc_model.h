@@ -28,6 +28,10 @@ struct TrackChecksumValues {
   uint32_t accurateRipV1 = 0;
   uint32_t accurateRipV2 = 0;
   bool complete = false;  // over the whole track; false until a read of it got to its end
+  // Secure reads: the copy CRC of every read in order, and whether a later read confirmed
+  // the copy (its CRC the Test CRC, equal to the Copy CRC).
+  std::vector<uint32_t> readCrcs{};
+  bool tested = false;
 };
 
 struct TrackRecord {

@@ -118,6 +118,7 @@ constexpr ExtraKey kExtraKeys[] = {
      kReadOffsetLimit, "0"},
     {"AccurateRip", "Verify", ExtraKey::kFlag, &RipSettings::verifyAccurateRip, nullptr, 0, 1,
      "FALSE"},
+    {"AccurateRip", "Secure", ExtraKey::kFlag, &RipSettings::secureRip, nullptr, 0, 1, "FALSE"},
     {"AccurateRip", "Server", ExtraKey::kText, nullptr, &RipSettings::accurateRipServer, 0, 0,
      kDefaultAccurateRipServer},
 };

@@ -87,6 +87,9 @@ struct RipSettings : DiscInfo {
   // [AccurateRip] Verify (obrin-rip --verify): compare each track with the AccurateRip
   // database at [AccurateRip] Server.
   int32_t verifyAccurateRip = 0;
+  // [AccurateRip] Secure (obrin-rip --secure): a track the database does not confirm is read
+  // again until two reads agree.
+  int32_t secureRip = 0;
   std::string accurateRipServer = kDefaultAccurateRipServer;
   // What LoadSettings refused in the file, one sentence each, for the host to show.
   std::vector<std::string> settingsProblems;

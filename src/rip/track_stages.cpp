@@ -107,6 +107,7 @@ bool MayCreateOutput(RipHost& host, TrackRecord& track, const std::string& outpu
 }
 
 void ShareVerification(const JobState& state, CaptureJob& job) {
+  job.secure = ripSettings.secureRip != 0;
   if (!state.accurateRip) return;
   job.accurateRip = &*state.accurateRip;
   job.audioTracks = static_cast<uint32_t>(ripSettings.tracks.size());
@@ -116,10 +117,7 @@ void ShareVerification(const JobState& state, CaptureJob& job) {
 
 void PrepareVerification(JobState& state) {
   RipSettings& settings = ripSettings;
-  if (!settings.verifyAccurateRip) return;
-  for (TrackRecord& track : settings.tracks) {
-    if (track.checked) track.accurateRip.clear();
-  }
+  if (!settings.verifyAccurateRip && !settings.secureRip) return;
   const size_t drive = static_cast<size_t>(settings.driveIndex);
   if (drive >= settings.drives.size()) return;
   state.accurateRip =
@@ -140,11 +138,14 @@ TrackPlan BeginTrack(RipHost& host, JobState& state, TrackRecord& track, size_t 
   RipSettings& settings = ripSettings;
   TrackPlan plan;
   track.status = kStatusPending;
+  track.checksums = {};
+  track.accurateRip.clear();
   settings.currentTrack = static_cast<int32_t>(position);
   plan.outputName = ComposeOutputPath(track, settings, CurrentOutputFolder(settings));
   switch (track.format) {
     case Wav:
-      if (!convertViaPcm || !WavNeedsConversion(track)) {
+      // Secure reading may read a track again into the file: only a capture file can.
+      if (!settings.secureRip && (!convertViaPcm || !WavNeedsConversion(track))) {
         plan.route = TrackRoute::kDirect;
         break;
       }

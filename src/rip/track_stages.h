@@ -43,9 +43,9 @@ struct JobState {
   std::optional<AccurateRipLookup> accurateRip;
 };
 
-// When the settings ask for verification: looks the disc up in the AccurateRip database
-// before anything is read (a stop ends the lookup at once) and clears every ticked track's
-// verdict. Worker thread.
+// When the settings ask for verification or secure reading: looks the disc up in the
+// AccurateRip database before anything is read (a stop ends the lookup at once). Worker
+// thread.
 void PrepareVerification(JobState& state);
 
 // How a track is to be written.

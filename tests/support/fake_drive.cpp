@@ -15,7 +15,7 @@ struct FakeDrive::State {
   struct Failure {
     int first, last;
   };
-  std::multimap<uint32_t, Failure> failures;
+  std::multimap<uint32_t, Failure> failures, garbles;
   std::map<uint32_t, std::pair<int32_t, uint32_t>> shifts;
   std::map<uint32_t, int> attempts;
   bool gateArmed = false, gateOccupied = false;
@@ -84,10 +84,15 @@ class FakeSession : public CdSession {
     if (shift.first < 0 || uint64_t(shift.first) + length > buffer.capacity) {
       return true;  // a drive that claims bytes outside the buffer; the caller must not trust it
     }
+    bool garbled = false;
+    for (auto [it, end] = s_->garbles.equal_range(start); it != end; ++it) {
+      garbled = garbled || (attempt >= it->second.first && attempt <= it->second.last);
+    }
     lock.unlock();
     uint8_t* data = TrackBufferData(&buffer);
     std::memset(data, 0xEE, static_cast<size_t>(shift.first));
     std::memcpy(data + shift.first, FakeDrive::ExpectedAudio(start, count).data(), length);
+    if (garbled && length > 0) data[shift.first] ^= static_cast<uint8_t>(attempt);
     return true;
   }
 
@@ -143,6 +148,11 @@ void FakeDrive::SetCannotOpen(bool cannotOpen) {
 void FakeDrive::FailAttempts(uint32_t sector, int first, int last) {
   std::lock_guard lock(state_->mutex);
   state_->failures.emplace(sector, State::Failure{first, last});
+}
+
+void FakeDrive::GarbleAttempts(uint32_t sector, int first, int last) {
+  std::lock_guard lock(state_->mutex);
+  state_->garbles.emplace(sector, State::Failure{first, last});
 }
 
 void FakeDrive::DeliverShifted(uint32_t sector, int32_t offset, uint32_t shortBy) {

@@ -41,6 +41,9 @@ class FakeDrive : public CdDevice {
 
   // Attempts first..last (1-based, inclusive; last INT_MAX: always) at `sector` fail.
   void FailAttempts(uint32_t sector, int first, int last);
+  // Attempts first..last at `sector` deliver audio whose first byte is XORed with the attempt
+  // number: each such read differs from the disc and from every other.
+  void GarbleAttempts(uint32_t sector, int first, int last);
   // Reads at `sector` deliver from data + offset, `shortBy` bytes fewer than asked for; an
   // offset that does not fit the buffer is claimed without writing anything.
   void DeliverShifted(uint32_t sector, int32_t offset, uint32_t shortBy);

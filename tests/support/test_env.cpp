@@ -84,7 +84,7 @@ std::string FreshSettingsFile(const std::string& outputFolder) {
          "[OGG Setting]\nsamplerate=Same as input\nchannels=Stereo\ncbr=128 kbps\n"
          "usecbr=FALSE\nbbrnom=128 kbps\nbbrmin=128 kbps\nbbrmax=256 kbps\n"
          "usebbr=FALSE\nvbr=9\nusevbr=TRUE\n[Drive]\nReadOffset=0\n[AccurateRip]\nVerify=FALSE\n"
-         "Server=http://www.accuraterip.com\n";
+         "Secure=FALSE\nServer=http://www.accuraterip.com\n";
 }
 
 std::string ReadFile(const std::string& path) {
