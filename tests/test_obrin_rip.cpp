@@ -11,6 +11,9 @@
 // - --verify: the database not asked at the disc's own path, a verdict not after its track's
 //   summary line, the closing count wrong; Ctrl+C while the database does not answer not
 //   ending the run at once
+// - --log: a log a YAML parser cannot load, or without the disc's ids, the offset, each
+//   track's file, status, sums and verdict, the Test CRC only where a read confirmed the
+//   copy; a cue sheet not naming each file
 // - the read offset of the settings file or of --offset not applied, silence not where the
 //   shifted track runs off the disc; a bad [Drive] ReadOffset not named
 #include <csignal>
@@ -166,7 +169,7 @@ TEST_F(ObrinRip, VerifyComparesEachTrackWithTheDatabase) {
   // same verdicts, from the cached reply.
   const CommandResult secure =
       RunCommand({"obrin-rip", "--image", cue, "--format", "ogg", "--tracks", "1-2", "--template",
-                  "t$n", "--album", "secure", "--output", out_, "--secure"});
+                  "t$n", "--album", "secure", "--output", out_, "--secure", "--log"});
   EXPECT_EQ(secure.exitStatus, 0) << secure.err;
   EXPECT_EQ(secure.out, "Track 01\tCompleted\t" + out_ +
                             "/secure/t01.ogg\tAccurately ripped (confidence 7, v2)\n"
@@ -175,6 +178,28 @@ TEST_F(ObrinRip, VerifyComparesEachTrackWithTheDatabase) {
                             "/secure/t02.ogg\tNot accurate (database confidence 3)\n"
                             "AccurateRip: 1 of 2 tracks accurately ripped\n");
   EXPECT_EQ(server.Paths().size(), 1u);
+  // The log, as a YAML 1.1 parser (PyYAML) reads it, and the cue sheet.
+  const std::string log = out_ + "/secure/secure.log";
+  const CommandResult yaml = RunCommand(
+      {"/usr/bin/python3", "-c",
+       "import sys, yaml\n"
+       "d = yaml.safe_load(open(sys.argv[1], encoding='utf-8'))\n"
+       "print(d['Log created by'], d['Disc']['freedb id'], d['Disc']['AccurateRip id'],\n"
+       "      d['Disc']['Read offset'], d['Disc']['Secure'], d['Summary'], sep='|')\n"
+       "for n, t in sorted(d['Tracks'].items()):\n"
+       "    print(n, t['File'], t['Status'], t['Copy CRC'] == t.get('Test CRC'),\n"
+       "          len(t['AccurateRip v1']), t['AccurateRip'], sep='|')\n",
+       log});
+  EXPECT_EQ(yaml.out,
+            "Obrin 2.0 (obrin-rip)|0A000B03|dBAR-003-0000073e-000017fc-0a000b03|0|True|"
+            "AccurateRip: 1 of 2 tracks accurately ripped\n"
+            "1|t01.ogg|Completed|False|8|Accurately ripped (confidence 7, v2)\n"
+            "2|t02.ogg|Completed|True|8|Not accurate (database confidence 3)\n")
+      << yaml.err << ReadFile(log);
+  EXPECT_EQ(
+      ReadFile(out_ + "/secure/secure.cue"),
+      "REM DISCID 0A000B03\nTITLE \"secure\"\nFILE \"t01.ogg\" WAVE\n  TRACK 01 AUDIO\n"
+      "    INDEX 01 00:00:00\nFILE \"t02.ogg\" WAVE\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n");
 }
 
 TEST_F(ObrinRip, CtrlCWhileTheDatabaseHangsEndsTheRun) {

@@ -38,6 +38,8 @@ const char* const kCliUsage =
     "                    [AccurateRip] Verify=TRUE); its verdict follows the summary line\n"
     "  --secure          read a track the database does not confirm again, until two\n"
     "                    reads agree (at most five reads); implies --verify\n"
+    "  --log             write ALBUM.log (YAML: ids, offset, checksums, verdicts) and\n"
+    "                    ALBUM.cue beside the tracks (also on with [Output] WriteLog=TRUE)\n"
     "\n"
     "  --help            show this help\n"
     "  --version         show the version\n"
@@ -208,6 +210,9 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
         return result;
       }
       o.readOffset = offset;
+    } else if (arg == "--log") {
+      if (!flag()) return result;
+      o.log = true;
     } else if (arg == "--secure") {
       if (!flag()) return result;
       o.secure = true;

@@ -21,6 +21,7 @@ struct CliOptions {
   std::optional<int> readOffset;  // samples; the settings file's when absent
   bool verify = false;            // --verify: as [AccurateRip] Verify = "TRUE"
   bool secure = false;            // --secure: as [AccurateRip] Secure = "TRUE"
+  bool log = false;               // --log: as [Output] WriteLog = "TRUE"
 };
 
 struct CliParseResult {

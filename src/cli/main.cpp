@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
   }
   if (options.readOffset) settings.readOffset = *options.readOffset;
   if (options.secure) settings.secureRip = 1;
+  if (options.log) settings.writeLog = 1;
   // Secure reading asks the database first: what it confirms is read once.
   if (options.verify || settings.secureRip) settings.verifyAccurateRip = 1;
   settings.outputFormat = options.format;

@@ -116,6 +116,7 @@ struct ExtraKey {
 constexpr ExtraKey kExtraKeys[] = {
     {"Drive", "ReadOffset", ExtraKey::kNumber, &RipSettings::readOffset, nullptr, -kReadOffsetLimit,
      kReadOffsetLimit, "0"},
+    {"Output", "WriteLog", ExtraKey::kFlag, &RipSettings::writeLog, nullptr, 0, 1, "FALSE"},
     {"AccurateRip", "Verify", ExtraKey::kFlag, &RipSettings::verifyAccurateRip, nullptr, 0, 1,
      "FALSE"},
     {"AccurateRip", "Secure", ExtraKey::kFlag, &RipSettings::secureRip, nullptr, 0, 1, "FALSE"},

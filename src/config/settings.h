@@ -90,6 +90,8 @@ struct RipSettings : DiscInfo {
   // [AccurateRip] Secure (obrin-rip --secure): a track the database does not confirm is read
   // again until two reads agree.
   int32_t secureRip = 0;
+  // [Output] WriteLog (obrin-rip --log): a rip log and a cue sheet beside the tracks.
+  int32_t writeLog = 0;
   std::string accurateRipServer = kDefaultAccurateRipServer;
   // What LoadSettings refused in the file, one sentence each, for the host to show.
   std::vector<std::string> settingsProblems;

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/atomic_file.h"
+
 namespace {
 
 constexpr std::time_t kCacheSeconds = 7 * 24 * 3600;
@@ -43,17 +45,7 @@ std::string ReadWholeFile(const std::string& path) {
 void KeepInCache(const std::string& path, const std::string& bytes) {
   std::error_code error;
   std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
-  const std::string temporary = path + ".tmp" + std::to_string(getpid());
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out.flush()) {
-      out.close();
-      std::remove(temporary.c_str());
-      return;
-    }
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) std::remove(temporary.c_str());
+  ReplaceFileAtomically(path, bytes);
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <string_view>
 
+#include "platform/atomic_file.h"
+
 namespace {
 
 // A settings file this large is not one we wrote; refusing it keeps a stray multi-gigabyte
@@ -171,18 +173,6 @@ ReadResult ReadWholeFile(const std::string& path, std::string& content, struct s
   return ReadResult::Ok;
 }
 
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t n = write(fd, data.data(), data.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
 std::string FolderOf(const std::string& path) {
   std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -202,54 +192,6 @@ bool MakeFolders(const std::string& folder) {
     if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return false;
   }
   return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// The permission bits an ordinary newly created file would get (0666 less the umask). The
-// umask is read from /proc because umask() can only be queried by changing it, which would
-// race with other threads creating files.
-mode_t NewFileMode() {
-  mode_t mask = 022;
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("Umask:", 0) == 0) {
-      mask = static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
-      break;
-    }
-  }
-  return 0666 & ~mask;
-}
-
-// Writes `content` to `target` through a temporary file in the same folder, so readers
-// only ever see the old file or the new one.
-bool ReplaceFile(const std::string& target, const std::string& content, const struct stat* old) {
-  const std::string folder = FolderOf(target);
-  std::size_t slash = target.rfind('/');
-  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  std::string temp = folder + "/." + base + ".XXXXXX";
-  int fd = mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, content);
-  if (ok && old) {
-    // Keep the owner when an administrator edits someone else's file; harmless otherwise.
-    [[maybe_unused]] int ignored = fchown(fd, old->st_uid, old->st_gid);
-  }
-  ok = ok && fchmod(fd, old ? (old->st_mode & 07777) : NewFileMode()) == 0;
-  ok = ok && fsync(fd) == 0;
-  ok = (close(fd) == 0) && ok;
-  ok = ok && rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    unlink(temp.c_str());
-    return false;
-  }
-  // Make the rename itself durable. The new file is already in place, so a failure here is
-  // not reported as "unchanged".
-  int dirFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    fsync(dirFd);
-    close(dirFd);
-  }
-  return true;
 }
 
 // A symbolic link (a dotfiles setup, say) is followed, so the link survives the rename; a
@@ -380,7 +322,7 @@ bool WriteProfileStrings(const std::vector<ProfileEntry>& entries, const std::st
     }
     if (read == ReadResult::Ok && updated == old) return true;  // nothing to replace
     if (read == ReadResult::Missing && !MakeFolders(FolderOf(target))) return false;
-    return ReplaceFile(target, updated, read == ReadResult::Ok ? &st : nullptr);
+    return ReplaceFileAtomically(target, updated, read == ReadResult::Ok ? &st : nullptr);
   } catch (...) {  // out of memory: the old file is untouched
     return false;
   }

@@ -1,5 +1,7 @@
 #include "rip/rip_job.h"
 
+#include <errno.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
@@ -81,6 +83,11 @@ class EncodeSlots {
 // comes after ripFinished.
 uint32_t EndJob(RipHost& mainWindow, JobState& state) {
   if (state.libraryLoaded) ReleaseEncoderLibrary();
+  // After every encode: the log tells how each track ended.
+  if (ripSettings.writeLog && !state.logged.empty() &&
+      !WriteRipLog(ripSettings, state.logged, program_invocation_short_name)) {
+    mainWindow.ShowErrorBox("Cannot write the rip log");
+  }
   ripFinished = 1;
   mainWindow.PostFinished();
   return state.exitCode;

@@ -142,6 +142,7 @@ TrackPlan BeginTrack(RipHost& host, JobState& state, TrackRecord& track, size_t 
   track.accurateRip.clear();
   settings.currentTrack = static_cast<int32_t>(position);
   plan.outputName = ComposeOutputPath(track, settings, CurrentOutputFolder(settings));
+  state.logged.push_back({&track, plan.outputName});
   switch (track.format) {
     case Wav:
       // Secure reading may read a track again into the file: only a capture file can.

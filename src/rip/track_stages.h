@@ -19,6 +19,7 @@
 #include "capture/rip_host.h"
 #include "config/disc_model.h"
 #include "disc/accuraterip.h"
+#include "rip/rip_log.h"
 
 // What one job knows across its tracks. The worker owns it; encode threads touch only the
 // atomics and, under its lock, `written`.
@@ -41,6 +42,8 @@ struct JobState {
   // The disc's AccurateRip entries, asked for once before the first track when the job
   // verifies; the worker's only (the captures read it).
   std::optional<AccurateRipLookup> accurateRip;
+  // Every ticked track the walk began, with its file, for the rip log. Worker only.
+  std::vector<LoggedTrack> logged;
 };
 
 // When the settings ask for verification or secure reading: looks the disc up in the

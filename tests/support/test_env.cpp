@@ -78,12 +78,14 @@ std::string MakeDiscAt(const std::string& path, const std::vector<std::string>& 
 
 std::string FreshSettingsFile(const std::string& outputFolder) {
   return "[Output]\nPath=" + outputFolder +
-         "\n[WAV Setting]\nsamplerate=Same as input\nsamplebits=16 bits\nchannels=Stereo\n"
+         "\nWriteLog=FALSE\n[WAV Setting]\nsamplerate=Same as input\nsamplebits=16 "
+         "bits\nchannels=Stereo\n"
          "[MP3 Setting]\nsamplerate=Same as input\nchannels=Stereo\nbitrate=128 kbps\n"
          "mpegquality=Very high\nvbr=TRUE\nvbrmax=192 kbps\nvbrquality=2\n"
          "[OGG Setting]\nsamplerate=Same as input\nchannels=Stereo\ncbr=128 kbps\n"
          "usecbr=FALSE\nbbrnom=128 kbps\nbbrmin=128 kbps\nbbrmax=256 kbps\n"
-         "usebbr=FALSE\nvbr=9\nusevbr=TRUE\n[Drive]\nReadOffset=0\n[AccurateRip]\nVerify=FALSE\n"
+         "usebbr=FALSE\nvbr=9\nusevbr=TRUE\n[Drive]\nReadOffset=0\n[AccurateRip]"
+         "\nVerify=FALSE\n"
          "Secure=FALSE\nServer=http://www.accuraterip.com\n";
 }
 

@@ -1,0 +1,139 @@
+#include "rip/rip_log.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "disc/disc_ids.h"
+#include "disc/output_naming.h"
+#include "disc/track_row_text.h"
+#include "platform/atomic_file.h"
+
+namespace {
+
+// A double-quoted YAML scalar: any text stays a string (never a number, a boolean or a
+// date), whatever bytes it holds.
+std::string Quoted(const std::string& text) {
+  std::string out = "\"";
+  for (const unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c == 0x7F) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02X", c);
+      out += escape;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string Hex(uint32_t value) {
+  char text[12];
+  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
+  return text;
+}
+
+std::string RelativeTo(const std::string& path, const std::string& folder) {
+  const std::filesystem::path relative =
+      std::filesystem::path(path).lexically_relative(std::filesystem::path(folder));
+  return relative.empty() ? path : relative.string();
+}
+
+const DriveRecord* SelectedDrive(const RipSettings& settings) {
+  const auto drive = static_cast<size_t>(settings.driveIndex);
+  return drive < settings.drives.size() ? &settings.drives[drive] : nullptr;
+}
+
+// A text in a cue sheet's quotes: a double quote cannot stand there, and a line break would
+// end the command.
+std::string CueText(const std::string& text) {
+  std::string out;
+  for (const char c : text) out += c == '"' ? '\'' : (c == '\r' || c == '\n') ? ' ' : c;
+  return out;
+}
+
+std::string TrackNumber(const TrackRecord& track) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d", track.index + 1);
+  return text;
+}
+
+}  // namespace
+
+std::string RipLogText(const RipSettings& settings, const std::vector<LoggedTrack>& tracks,
+                       const std::string& folder, const std::string& program) {
+  const DriveRecord* drive = SelectedDrive(settings);
+  const AccurateRipDiscId id = drive ? AccurateRipIdOf(drive->toc) : AccurateRipDiscId{};
+  const bool verified = settings.verifyAccurateRip || settings.secureRip;
+  std::string log = "Log created by: " + Quoted("Obrin 2.0 (" + program + ")") +
+                    "\nDisc:\n  freedb id: " + Quoted(Hex(drive ? drive->discId : 0)) +
+                    "\n  AccurateRip id: " + Quoted("dBAR-" + AccurateRipIdText(id)) +
+                    "\n  Read offset: " + std::to_string(settings.readOffset) +
+                    "\n  Secure: " + (settings.secureRip ? "true" : "false") + "\nTracks:\n";
+  int accurate = 0, completed = 0;
+  for (const LoggedTrack& logged : tracks) {
+    const TrackRecord& track = *logged.track;
+    const TrackChecksumValues& sums = track.checksums;
+    log += "  " + std::to_string(track.index + 1) + ":\n    File: " +
+           Quoted(RelativeTo(logged.outputName, folder)) +
+           "\n    Status: " + Quoted(TrackStatusText(track.status)) + "\n";
+    if (sums.complete) {
+      log += "    Copy CRC: " + Quoted(Hex(sums.copyCrc)) + "\n";
+      if (sums.tested) log += "    Test CRC: " + Quoted(Hex(sums.copyCrc)) + "\n";
+      log += "    AccurateRip v1: " + Quoted(Hex(sums.accurateRipV1)) +
+             "\n    AccurateRip v2: " + Quoted(Hex(sums.accurateRipV2)) + "\n";
+    }
+    if (sums.readCrcs.size() > 1) {
+      log += "    Read CRCs: [";
+      for (size_t i = 0; i < sums.readCrcs.size(); ++i) {
+        log += (i ? ", " : "") + Quoted(Hex(sums.readCrcs[i]));
+      }
+      log += "]\n";
+    }
+    if (verified && !track.accurateRip.empty()) {
+      log += "    AccurateRip: " + Quoted(track.accurateRip) + "\n";
+    }
+    accurate += track.accurateRip.starts_with("Accurately ripped");
+    completed += track.status == kStatusCompleted;
+  }
+  const int count = static_cast<int>(tracks.size());
+  log += "Summary: " +
+         Quoted(verified ? "AccurateRip: " + std::to_string(accurate) + " of " +
+                               std::to_string(count) + " tracks accurately ripped"
+                         : std::to_string(completed) + " of " + std::to_string(count) +
+                               " tracks completed") +
+         "\n";
+  return log;
+}
+
+std::string RipCueText(const RipSettings& settings, const std::vector<LoggedTrack>& tracks,
+                       const std::string& folder) {
+  const DriveRecord* drive = SelectedDrive(settings);
+  std::string cue = "REM DISCID " + Hex(drive ? drive->discId : 0) + "\n";
+  if (!settings.discArtist.empty()) cue += "PERFORMER \"" + CueText(settings.discArtist) + "\"\n";
+  if (!settings.discAlbum.empty()) cue += "TITLE \"" + CueText(settings.discAlbum) + "\"\n";
+  for (const LoggedTrack& logged : tracks) {
+    const TrackRecord& track = *logged.track;
+    // Players take the type word WAVE for any audio file.
+    cue += "FILE \"" + CueText(RelativeTo(logged.outputName, folder)) + "\" WAVE\n  TRACK " +
+           TrackNumber(track) + " AUDIO\n";
+    if (track.title != "Track " + TrackNumber(track)) {
+      cue += "    TITLE \"" + CueText(track.title) + "\"\n";
+    }
+    cue += "    INDEX 01 00:00:00\n";
+  }
+  return cue;
+}
+
+bool WriteRipLog(const RipSettings& settings, const std::vector<LoggedTrack>& tracks,
+                 const std::string& program) {
+  const std::string folder = JoinFolder(CurrentOutputFolder(settings), AlbumFolderName(settings));
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  const std::string base = JoinFolder(folder, AlbumFolderName(settings));
+  const bool logWritten =
+      ReplaceFileAtomically(base + ".log", RipLogText(settings, tracks, folder, program));
+  return ReplaceFileAtomically(base + ".cue", RipCueText(settings, tracks, folder)) && logWritten;
+}

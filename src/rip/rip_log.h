@@ -1,0 +1,27 @@
+#pragma once
+// The rip log and cue sheet a job writes beside its tracks when asked ([Output] WriteLog,
+// obrin-rip --log): ALBUM.log, YAML that any YAML 1.1 parser loads, with the disc's ids, the
+// read offset and each track's status and checksums; ALBUM.cue, naming each track's file,
+// so that players and other rippers can take the rip as a disc.
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+
+struct LoggedTrack {
+  const TrackRecord* track = nullptr;
+  std::string outputName;  // the file the track was written to (or was to be)
+};
+
+// The log's text; file names are given relative to `folder` (the log's own).
+std::string RipLogText(const RipSettings& settings, const std::vector<LoggedTrack>& tracks,
+                       const std::string& folder, const std::string& program);
+
+// The cue sheet's text, over the same tracks.
+std::string RipCueText(const RipSettings& settings, const std::vector<LoggedTrack>& tracks,
+                       const std::string& folder);
+
+// Writes both into the album folder of `settings` (made when missing), each through a
+// temporary file and a rename. False when either could not be written.
+bool WriteRipLog(const RipSettings& settings, const std::vector<LoggedTrack>& tracks,
+                 const std::string& program);
