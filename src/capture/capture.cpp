@@ -31,6 +31,20 @@ class FileSink : public PcmSink {
   FILE* file_;
 };
 
+// Sums what goes to another sink on its way there.
+class ChecksumSink : public PcmSink {
+ public:
+  ChecksumSink(TrackChecksums& checksums, PcmSink& next) : checksums_(checksums), next_(next) {}
+  bool Write(const uint8_t* data, size_t size) override {
+    checksums_.Add(data, size);
+    return next_.Write(data, size);
+  }
+
+ private:
+  TrackChecksums& checksums_;
+  PcmSink& next_;
+};
+
 // A read that only proves another: its checksums are all that is kept.
 class ProofSink : public PcmSink {
  public:
@@ -114,36 +128,23 @@ int64_t FloorDiv(int64_t value, int64_t divisor) {
 
 }  // namespace
 
-ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle, PcmSink& sink,
-                           uint32_t progressScale, uint32_t progressFrom) {
+ReadLoopResult ReadSpan(RipHost& mainWindow, CaptureJob& job, CdHandle handle, PcmSink& sink,
+                        const ReadSpanExtent& extent, uint32_t progressScale,
+                        uint32_t progressFrom) {
   ReadLoopResult result;
   TrackRecord& track = *job.track;
   TrackBuffer* buffer = job.readBuffer;
-  const TrackList& tracks = ripSettings.tracks;
-  // The read offset moves the track's audio by whole samples on the disc: a correction of +N
-  // takes the stream from N samples after the TOC's start. Sectors are still read whole, so
-  // a shift that is not a whole sector reads one sector more and drops what lies outside.
-  const int64_t trackBytes = int64_t{track.lengthSectors} * kSectorBytes;
-  const int64_t firstByte =
-      int64_t{track.startSector} * kSectorBytes + int64_t{ripSettings.readOffset} * 4;
-  int64_t sector = FloorDiv(firstByte, kSectorBytes);
-  const int64_t endSector = FloorDiv(firstByte + trackBytes + kSectorBytes - 1, kSectorBytes);
-  int64_t skip = firstByte - sector * kSectorBytes;  // bytes before the track's first sample
-  int64_t bytesLeft = trackBytes;
-  // Samples before the disc's first sector, or past its last audio track where only a
-  // shifted read reaches, are silence: no drive can read them.
-  const int64_t audioEnd =
-      tracks.empty() ? 0 : int64_t{tracks.back().startSector} + tracks.back().lengthSectors;
-  const int64_t silentFrom =
-      std::max(audioEnd, int64_t{track.startSector} + int64_t{track.lengthSectors});
+  // Sectors are read whole: a span that does not start or end on a sector boundary reads the
+  // sectors around it and drops what lies outside.
+  int64_t sector = FloorDiv(extent.firstByte, kSectorBytes);
+  const int64_t endSector =
+      FloorDiv(extent.firstByte + extent.byteCount + kSectorBytes - 1, kSectorBytes);
+  int64_t skip = extent.firstByte - sector * kSectorBytes;  // bytes before the span
+  int64_t bytesLeft = extent.byteCount;
   const uint32_t total = static_cast<uint32_t>(endSector - sector);
   uint32_t remaining = total;
   const uint32_t bufferSectors = buffer->capacity / kSectorBytes;
   uint32_t blockNumber = 0;
-  // The sums see the bytes as they go to the sink: no second pass over the file.
-  TrackChecksums checksums(uint64_t{track.lengthSectors} * (kSectorBytes / 4),
-                           !tracks.empty() && &tracks.front() == &track,
-                           !tracks.empty() && &tracks.back() == &track);
 
   while (remaining > 0) {
     if (ripSettings.ripping == 0) {
@@ -157,10 +158,10 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
     ++blockNumber;
 
     uint32_t count = std::min({kSectorsPerRead, remaining, bufferSectors});
-    const bool silence = sector < 0 || sector >= silentFrom;
+    const bool silence = sector < 0 || sector >= extent.silentFrom;
     count = static_cast<uint32_t>(std::min<int64_t>(count, sector < 0 ? -sector
                                                            : silence  ? count
-                                                                      : silentFrom - sector));
+                                                                     : extent.silentFrom - sector));
     int readResult = 1;
     if (silence) {
       buffer->deliveredLength = count * kSectorBytes;
@@ -195,7 +196,6 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
     const uint8_t* delivered = TrackBufferData(buffer) + buffer->offset + dropped;
     const auto size = static_cast<size_t>(std::min(buffer->deliveredLength - dropped, bytesLeft));
     bytesLeft -= static_cast<int64_t>(size);
-    checksums.Add(delivered, size);
     if (!sink.Write(delivered, size)) {
       mainWindow.ShowErrorBox("Cannot write output file");
       track.status = kStatusError;
@@ -205,11 +205,35 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
     sector += count;
     remaining -= count;
   }
+  result.whole = remaining == 0 && !result.writeFailed;
+  return result;
+}
+
+ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle, PcmSink& sink,
+                           uint32_t progressScale, uint32_t progressFrom) {
+  TrackRecord& track = *job.track;
+  const TrackList& tracks = ripSettings.tracks;
+  // The read offset moves the track's audio by whole samples on the disc: a correction of +N
+  // takes the stream from N samples after the TOC's start. Samples before the disc's first
+  // sector, or past its last audio track where only a shifted read reaches, are silence.
+  const int64_t audioEnd =
+      tracks.empty() ? 0 : int64_t{tracks.back().startSector} + tracks.back().lengthSectors;
+  const ReadSpanExtent extent{
+      int64_t{track.startSector} * kSectorBytes + int64_t{ripSettings.readOffset} * 4,
+      int64_t{track.lengthSectors} * kSectorBytes,
+      std::max(audioEnd, int64_t{track.startSector} + int64_t{track.lengthSectors})};
+  // The sums see the bytes as they go to the sink: no second pass over the file.
+  TrackChecksums checksums(uint64_t{track.lengthSectors} * (kSectorBytes / 4),
+                           !tracks.empty() && &tracks.front() == &track,
+                           !tracks.empty() && &tracks.back() == &track);
+  ChecksumSink summed(checksums, sink);
+  const ReadLoopResult result =
+      ReadSpan(mainWindow, job, handle, summed, extent, progressScale, progressFrom);
   const TrackChecksumValues values = checksums.Values();
   track.checksums.copyCrc = values.copyCrc;
   track.checksums.accurateRipV1 = values.accurateRipV1;
   track.checksums.accurateRipV2 = values.accurateRipV2;
-  track.checksums.complete = remaining == 0 && !result.writeFailed;
+  track.checksums.complete = result.whole;
   if (job.accurateRip && track.checksums.complete) {
     track.accurateRip = AccurateRipResultText(
         JudgeTrack(*job.accurateRip, job.audioTracks, track.tocPosition,

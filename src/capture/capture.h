@@ -49,7 +49,23 @@ struct ReadLoopResult {
   bool stopped = false;      // the stop request was seen
   bool readFailed = false;   // a block failed all its attempts (error box shown)
   bool writeFailed = false;  // the sink refused data ("Cannot write output file" shown)
+  bool whole = false;        // every byte of the span went to the sink
 };
+
+// A stretch of the disc's audio by bytes from sector 0, which may start before the disc
+// (negative) and run past its audio: sectors below 0 and from `silentFrom` on are silence.
+struct ReadSpanExtent {
+  int64_t firstByte = 0;
+  int64_t byteCount = 0;
+  int64_t silentFrom = 0;
+};
+
+// The read loop under RunReadLoop, over any span: reads whole sectors 26 at a time, hands
+// the span's bytes to `sink`, posts progress on job.track and stops, fails and reports as
+// RunReadLoop does.
+ReadLoopResult ReadSpan(RipHost& mainWindow, CaptureJob& job, CdHandle handle, PcmSink& sink,
+                        const ReadSpanExtent& extent, uint32_t progressScale,
+                        uint32_t progressFrom = 0);
 
 // The read loop shared by the capture and the WAV writer: polls `ripping` before every
 // block, posts progress before every fifth block on a `progressFrom`..`progressScale` scale,

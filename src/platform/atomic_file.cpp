@@ -44,7 +44,9 @@ mode_t NewFileMode() {
 bool ReplaceFileAtomically(const std::string& target, const std::string& content,
                            const struct stat* old) {
   const std::size_t cut = target.rfind('/');
-  const std::string folder = cut == std::string::npos ? "." : cut == 0 ? "/" : target.substr(0, cut);
+  const std::string folder = cut == std::string::npos ? "."
+                             : cut == 0               ? "/"
+                                                      : target.substr(0, cut);
   std::size_t slash = target.rfind('/');
   std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
   std::string temp = folder + "/." + base + ".XXXXXX";
@@ -72,4 +74,3 @@ bool ReplaceFileAtomically(const std::string& target, const std::string& content
   }
   return true;
 }
-

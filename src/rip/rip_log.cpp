@@ -76,8 +76,8 @@ std::string RipLogText(const RipSettings& settings, const std::vector<LoggedTrac
   for (const LoggedTrack& logged : tracks) {
     const TrackRecord& track = *logged.track;
     const TrackChecksumValues& sums = track.checksums;
-    log += "  " + std::to_string(track.index + 1) + ":\n    File: " +
-           Quoted(RelativeTo(logged.outputName, folder)) +
+    log += "  " + std::to_string(track.index + 1) +
+           ":\n    File: " + Quoted(RelativeTo(logged.outputName, folder)) +
            "\n    Status: " + Quoted(TrackStatusText(track.status)) + "\n";
     if (sums.complete) {
       log += "    Copy CRC: " + Quoted(Hex(sums.copyCrc)) + "\n";
