@@ -14,6 +14,8 @@
 // - --log: a log a YAML parser cannot load, or without the disc's ids, the offset, each
 //   track's file, status, sums and verdict, the Test CRC only where a read confirmed the
 //   copy; a cue sheet not naming each file
+// - --find-offset: the drive's offset not found among the corrections, or named with the
+//   wrong sign; no match or no entry not told apart by text and exit status
 // - the read offset of the settings file or of --offset not applied, silence not where the
 //   shifted track runs off the disc; a bad [Drive] ReadOffset not named
 #include <csignal>
@@ -224,6 +226,53 @@ TEST_F(ObrinRip, CtrlCWhileTheDatabaseHangsEndsTheRun) {
   const CommandResult r = child.Wait();
   EXPECT_FALSE(child.timedOut());
   EXPECT_EQ(r.exitStatus, 130);
+}
+
+// A drive whose reads are 667 samples early: a rip with --offset 667 gives the disc's true
+// audio, whose v1 sums (worked out by accuraterip-checksum) the database of the test holds.
+TEST_F(ObrinRip, FindOffsetSearchesEveryCorrectionFromOneRead) {
+  const std::string cue = MakeDiscAt(dir_ / "f.cue", {"--lengths", "900,700,800", "--seed", "8"});
+  ASSERT_EQ(RunCommand({"obrin-rip", "--image", cue, "--format", "wav", "--offset", "+667",
+                        "--template", "t$n", "--album", "true", "--output", out_})
+                .exitStatus,
+            0);
+  // One pressing of the three tracks; `miss` spoils every sum.
+  const auto dbar = [&](uint32_t miss) {
+    std::string bytes(1, '\3');
+    bytes.append(12, '\0');
+    for (int track = 1; track <= 3; ++track) {
+      const CommandResult r = RunCommand({"/usr/bin/accuraterip-checksum", "--accuraterip-v1",
+                                          out_ + "/true/t0" + std::to_string(track) + ".wav",
+                                          std::to_string(track), "3"});
+      const uint32_t sum = static_cast<uint32_t>(std::stoul(r.out, nullptr, 16)) + miss;
+      bytes += static_cast<char>(10 + track);
+      bytes.append(reinterpret_cast<const char*>(&sum), 4).append(4, '\0');
+    }
+    return bytes;
+  };
+  const struct {
+    HttpTestReply reply;
+    int status;
+    std::string out, err;
+  } rows[] = {
+      {{200, dbar(0)}, 0, "Read offset +667: 3 of 3 tracks match (confidence 11)\n", ""},
+      {{200, dbar(1)}, 1, "No read offset in -3000..+3000 matches the database\n", ""},
+      {{404, ""}, 2, "", "obrin-rip: Not in database\n"},
+  };
+  RunCommand({"obrin-rip", "--list"});  // writes the settings file
+  const std::string ini = ReadFile(config_.iniPath());
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.status);
+    std::filesystem::remove_all(config_.cachePath());
+    HttpTestServer server([&](const std::string&) { return row.reply; });
+    std::string changed = ini;
+    WriteFile(config_.iniPath(),
+              changed.replace(changed.find("http://www.accuraterip.com"), 26, server.Url()));
+    const CommandResult r = RunCommand({"obrin-rip", "--image", cue, "--find-offset"});
+    EXPECT_EQ(r.exitStatus, row.status);
+    EXPECT_EQ(r.out, row.out);
+    EXPECT_EQ(r.err, row.err);
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 // - the copy CRC or an AccurateRip sum not those of the audio as read (against zlib and
 //   whipper's accuraterip-checksum), the first or last track's edges not skipped, a sum of a
 //   read cut short taken for the track's
+// - the offset finder's sums by correction other than the track's read at that correction
 // - secure reading: a read the database confirms read again, a second read not taken, more
 //   than five reads, a file not holding audio that two reads agree on, "Reads differ" not
 //   ending the track ERROR, the bar jumping back
@@ -25,6 +26,7 @@
 
 #include "capture/capture.h"
 #include "capture/checksums.h"
+#include "capture/offset_finder.h"
 #include "config/settings.h"
 #include "encoders/wav_writer.h"
 #include "rip/rip_job.h"
@@ -262,6 +264,31 @@ TEST_F(RipEngine, SecureReadingReadsUntilTwoReadsAgree) {
     const std::vector<int32_t> progress = host_->ProgressOf(0);
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end() - row.readsDiffer));
     EXPECT_LT(progress.back(), row.readsDiffer ? 103 : 30);
+  }
+}
+
+// The offset finder's sums by correction against the plain sum of the track read at that
+// correction, for a middle, a first, a last and a lone track, and one shorter than its edges.
+TEST(SlidingV1, EveryCorrectionSumsAsTheTrackReadAtIt) {
+  const std::string window = FakeDrive::ExpectedAudio(0, 40);  // 23520 samples
+  const auto* bytes = reinterpret_cast<const uint8_t*>(window.data());
+  for (const auto& [first, last, samples] : {std::tuple{false, false, 17520},
+                                             {true, false, 17520},
+                                             {false, true, 17520},
+                                             {true, true, 17520},
+                                             {true, true, 5000}}) {
+    SlidingV1 sliding(samples, first, last, 3000);
+    for (size_t at = 0; at < (samples + 6000u) * 4; at += 7) {
+      sliding.Add(bytes + at, std::min<size_t>(7, (samples + 6000u) * 4 - at));
+    }
+    const std::vector<uint32_t> sums = sliding.Sums();
+    ASSERT_EQ(sums.size(), 6001u);
+    for (const int offset : {-3000, -2999, -1, 0, 1, 667, 2999, 3000}) {
+      TrackChecksums plain(samples, first, last);
+      plain.Add(bytes + 4 * (3000 + offset), size_t(samples) * 4);
+      EXPECT_EQ(sums[size_t(offset + 3000)], plain.Values().accurateRipV1)
+          << first << last << " " << samples << " at " << offset;
+    }
   }
 }
 

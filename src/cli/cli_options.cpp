@@ -18,6 +18,8 @@ const char* const kCliUsage =
     "  --drive N         the drive to use, by position in the drive list (default 0)\n"
     "  --drives          list the drives: position, a tab, the description\n"
     "  --list            list the tracks: Title, Length, Output Format, Status, Output Path\n"
+    "  --find-offset     find the drive's read offset from one read of a disc the\n"
+    "                    AccurateRip database knows; prints the offsets that match\n"
     "\n"
     "Ripping (the default action):\n"
     "  --format FMT      wav, ogg or mp3 (default mp3)\n"
@@ -210,6 +212,9 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
         return result;
       }
       o.readOffset = offset;
+    } else if (arg == "--find-offset") {
+      if (!flag()) return result;
+      o.findOffset = true;
     } else if (arg == "--log") {
       if (!flag()) return result;
       o.log = true;

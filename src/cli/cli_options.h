@@ -22,6 +22,7 @@ struct CliOptions {
   bool verify = false;            // --verify: as [AccurateRip] Verify = "TRUE"
   bool secure = false;            // --secure: as [AccurateRip] Secure = "TRUE"
   bool log = false;               // --log: as [Output] WriteLog = "TRUE"
+  bool findOffset = false;        // --find-offset: search the read offset, rip nothing
 };
 
 struct CliParseResult {

@@ -14,7 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "capture/offset_finder.h"
 #include "cli/cli_host.h"
+#include "disc/accuraterip.h"
 #include "disc/output_naming.h"
 #include "disc/track_row_text.h"
 #include "rip/rip_job.h"
@@ -161,6 +163,57 @@ class SignalWatcher {
 };
 
 }  // namespace
+
+int RunCliFindOffset(RipSettings& settings) {
+  CliHost host(stderr);
+  signal(SIGPIPE, SIG_IGN);
+  SignalWatcher watcher(host);
+  settings.ripping = 1;
+  const size_t drive = static_cast<size_t>(settings.driveIndex);
+  int status = 2;
+  std::string text;
+  std::vector<std::string> lines;
+  // On a thread of its own, so that the main thread can take a Ctrl+C as a stop request.
+  std::thread search([&] {
+    const AccurateRipLookup lookup =
+        LookUpAccurateRip(settings.accurateRipServer, AccurateRipIdOf(settings.drives[drive].toc),
+                          {}, [&] { return settings.ripping == 0; });
+    if (lookup.kind != AccurateRipLookup::kFound) {
+      text = AccurateRipResultText(JudgeTrack(lookup, 0, 0, 0, 0));
+    } else {
+      const OffsetSearch found = FindReadOffsets(host, lookup);
+      if (found.readFailed) {
+        status = 1;
+      } else if (found.tracksProbed == 0) {
+        text = "Not in database";
+      } else if (found.matches.empty()) {
+        status = 1;
+        lines.push_back("No read offset in -3000..+3000 matches the database");
+      } else {
+        status = 0;
+        for (const OffsetMatch& match : found.matches) lines.push_back(OffsetMatchText(match));
+      }
+    }
+    host.PostFinished();
+  });
+  int stopStatus = 0;
+  for (;;) {
+    const CliHost::Event event = host.WaitEvent();
+    if (event.kind == CliHost::EventKind::kInterrupt) {
+      stopStatus = event.exitStatus;
+      settings.ripping = 0;
+    } else if (event.kind == CliHost::EventKind::kFinished) {
+      break;
+    }
+  }
+  search.join();
+  settings.ripping = 0;
+  if (stopStatus != 0) return stopStatus;
+  if (!text.empty()) std::fprintf(stderr, "obrin-rip: %s\n", text.c_str());
+  for (const std::string& line : lines) std::printf("%s\n", line.c_str());
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) return kExitReaderGone;
+  return status;
+}
 
 int RunCliRip(RipSettings& settings, const CliOptions& options) {
   if (options.artist) settings.discArtist = *options.artist;

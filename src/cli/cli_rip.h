@@ -9,3 +9,9 @@
 // SIGHUP (129), 141 when standard output or error could not be written. A second of those
 // signals ends the process at once with 128 + its number.
 int RunCliRip(RipSettings& settings, const CliOptions& options);
+
+// obrin-rip --find-offset: looks the disc up in the AccurateRip database, reads up to three
+// of its tracks once and prints every read offset at which they match, best first. 0 when
+// one matched, 1 when none did, 2 when the database has nothing to compare with; the
+// signals as RunCliRip.
+int RunCliFindOffset(RipSettings& settings);

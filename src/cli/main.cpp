@@ -89,5 +89,6 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
+  if (options.findOffset) return RunCliFindOffset(settings);
   return RunCliRip(settings, options);
 }

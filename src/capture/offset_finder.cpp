@@ -1,0 +1,149 @@
+#include "capture/offset_finder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include "capture/checksums.h"
+#include "config/settings.h"
+#include "disc/cdaccess.h"
+
+SlidingV1::SlidingV1(uint64_t trackSamples, bool firstAudioTrack, bool lastAudioTrack,
+                     int32_t limit)
+    : limit_(limit),
+      first_(firstAudioTrack ? kAccurateRipEdgeSamples - 1 : 0),
+      last_(static_cast<int64_t>(trackSamples) - 1 -
+            (lastAudioTrack ? kAccurateRipEdgeSamples : 0)) {}
+
+void SlidingV1::AddSample(uint32_t sample) {
+  // Window sample k is track sample k - limit at correction 0; at the lowest correction,
+  // -limit, it is track sample k: that one is summed in full, the others slide from it.
+  const int64_t k = at_++;
+  if (last_ < first_) return;
+  if (k >= first_ && k <= last_) {
+    weighted_ += static_cast<uint32_t>(k + 1) * sample;
+    plain_ += sample;
+  }
+  if (k >= first_ && k < first_ + 2 * limit_) head_.push_back(sample);
+  if (k > last_ && k <= last_ + 2 * limit_) tail_.push_back(sample);
+}
+
+void SlidingV1::Add(const uint8_t* data, size_t size) {
+  auto word = [](const uint8_t* b) {
+    return uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
+  };
+  while (size > 0 && partialBytes_ > 0) {
+    partial_[partialBytes_++] = *data++;
+    --size;
+    if (partialBytes_ == 4) {
+      AddSample(word(partial_));
+      partialBytes_ = 0;
+    }
+  }
+  for (; size >= 4; data += 4, size -= 4) AddSample(word(data));
+  for (; size > 0; --size) partial_[partialBytes_++] = *data++;
+}
+
+std::vector<uint32_t> SlidingV1::Sums() const {
+  std::vector<uint32_t> sums(static_cast<size_t>(2 * limit_ + 1), 0);
+  if (last_ < first_) return sums;  // a track shorter than its skipped edges sums 0
+  uint32_t weighted = weighted_, plain = plain_;
+  const auto a = static_cast<uint32_t>(first_), after = static_cast<uint32_t>(last_ + 1);
+  for (size_t o = 0; o < sums.size(); ++o) {
+    sums[o] = weighted;
+    if (o + 1 == sums.size()) break;
+    // One step on: every counted sample's weight drops by one, the first leaves, the next
+    // enters with the highest weight.
+    const uint32_t leaving = o < head_.size() ? head_[o] : 0;
+    const uint32_t entering = o < tail_.size() ? tail_[o] : 0;
+    weighted = weighted - plain - a * leaving + after * entering;
+    plain = plain - leaving + entering;
+  }
+  return sums;
+}
+
+namespace {
+
+class SlidingSink : public PcmSink {
+ public:
+  explicit SlidingSink(SlidingV1& sums) : sums_(sums) {}
+  bool Write(const uint8_t* data, size_t size) override {
+    sums_.Add(data, size);
+    return true;
+  }
+
+ private:
+  SlidingV1& sums_;
+};
+
+}  // namespace
+
+OffsetSearch FindReadOffsets(RipHost& host, const AccurateRipLookup& lookup) {
+  OffsetSearch search;
+  const TrackList& tracks = ripSettings.tracks;
+  const auto audioTracks = static_cast<uint32_t>(tracks.size());
+  if (tracks.empty()) return search;
+  const int64_t audioEnd = int64_t{tracks.back().startSector} + tracks.back().lengthSectors;
+  // For each correction, per probed track: the best confidence of the entries it matches.
+  std::map<int32_t, std::vector<uint32_t>> matched;
+  TrackBufferPtr buffer = AllocTrackBuffer(kSectorsPerRead);
+  if (!buffer) return search;
+  const CdHandle handle = OpenDriveForCapture();
+  for (const TrackRecord& record : tracks) {
+    if (search.tracksProbed == 3) break;
+    std::vector<std::pair<uint32_t, uint32_t>> references;  // checksum, confidence
+    for (const DbarEntry& entry : lookup.entries) {
+      if (entry.trackCount != audioTracks || record.tocPosition < 1 ||
+          record.tocPosition > entry.tracks.size()) {
+        continue;
+      }
+      const DbarTrack& held = entry.tracks[record.tocPosition - 1];
+      if (held.confidence >= 1) references.emplace_back(held.checksum, held.confidence);
+    }
+    if (references.empty()) continue;
+    ++search.tracksProbed;
+
+    TrackRecord& track = const_cast<TrackRecord&>(record);
+    const uint64_t samples = uint64_t{track.lengthSectors} * (kSectorBytes / 4);
+    SlidingV1 sums(samples, &track == &tracks.front(), &track == &tracks.back(),
+                   kReadOffsetLimit);
+    SlidingSink sink(sums);
+    CaptureJob job{&track, buffer.get(), ""};
+    const ReadSpanExtent extent{
+        (int64_t{track.startSector} * (kSectorBytes / 4) - kReadOffsetLimit) * 4,
+        (static_cast<int64_t>(samples) + 2 * kReadOffsetLimit) * 4, audioEnd};
+    const ReadLoopResult result = ReadSpan(host, job, handle, sink, extent, 100);
+    if (!result.whole) {
+      search.readFailed = true;
+      break;
+    }
+    const std::vector<uint32_t> byOffset = sums.Sums();
+    for (size_t o = 0; o < byOffset.size(); ++o) {
+      uint32_t best = 0;
+      for (auto [checksum, confidence] : references) {
+        if (checksum == byOffset[o]) best = std::max(best, confidence);
+      }
+      if (best > 0) matched[static_cast<int32_t>(o) - kReadOffsetLimit].push_back(best);
+    }
+  }
+  CloseCDHandle(handle);
+  for (const auto& [offset, confidences] : matched) {
+    search.matches.push_back({offset, static_cast<int>(confidences.size()), search.tracksProbed,
+                              *std::min_element(confidences.begin(), confidences.end())});
+  }
+  std::sort(search.matches.begin(), search.matches.end(),
+            [](const OffsetMatch& x, const OffsetMatch& y) {
+              if (x.tracksMatched != y.tracksMatched) return x.tracksMatched > y.tracksMatched;
+              if (x.confidence != y.confidence) return x.confidence > y.confidence;
+              return std::abs(x.offset) < std::abs(y.offset);
+            });
+  return search;
+}
+
+std::string OffsetMatchText(const OffsetMatch& match) {
+  char text[96];
+  std::snprintf(text, sizeof text, "Read offset %+d: %d of %d tracks match (confidence %u)",
+                static_cast<int>(match.offset), match.tracksMatched, match.tracksProbed,
+                static_cast<unsigned>(match.confidence));
+  return text;
+}

@@ -1,0 +1,55 @@
+#pragma once
+// Finding a drive's read offset from one read of a disc the AccurateRip database knows: every
+// correction from -3000 to +3000 samples is tried on the audio of up to three tracks, read
+// once with 3000 samples to spare on each side, for the corrections at which the tracks'
+// v1 sums are the database's.
+#include <cstdint>
+#include <vector>
+
+#include "capture/capture.h"
+#include "capture/rip_host.h"
+#include "disc/accuraterip.h"
+
+// The v1 sum of a track at every correction from -limit to +limit, from one pass over its
+// audio with `limit` samples before and after it. It slides from one correction to the next
+// by the samples that enter and leave the counted range, so the cost is one pass plus the
+// corrections, not one pass per correction.
+class SlidingV1 {
+ public:
+  SlidingV1(uint64_t trackSamples, bool firstAudioTrack, bool lastAudioTrack, int32_t limit);
+  // The window's next bytes, in any pieces: (trackSamples + 2 * limit) samples in all.
+  void Add(const uint8_t* data, size_t size);
+  // Sums by correction, from -limit up; valid once the whole window was added.
+  std::vector<uint32_t> Sums() const;
+
+ private:
+  void AddSample(uint32_t sample);
+
+  int64_t limit_, first_, last_;  // the counted track samples, first_..last_, from 0
+  int64_t at_ = 0;                // window samples seen
+  uint32_t weighted_ = 0, plain_ = 0;
+  std::vector<uint32_t> head_, tail_;  // the samples that leave and enter as it slides
+  uint8_t partial_[4] = {};
+  size_t partialBytes_ = 0;
+};
+
+struct OffsetMatch {
+  int32_t offset = 0;
+  int tracksMatched = 0;
+  int tracksProbed = 0;
+  uint32_t confidence = 0;  // the least, over the matched tracks, of their best match
+};
+
+struct OffsetSearch {
+  std::vector<OffsetMatch> matches;  // best first: most tracks, most confidence, least shift
+  int tracksProbed = 0;
+  bool readFailed = false;  // a block could not be read (its error shown) or a stop
+};
+
+// Reads up to three audio tracks of ripSettings.tracks that the database holds with
+// confidence 1 or more, each once with kReadOffsetLimit samples to spare on either side, and
+// returns every correction at which one of them matches. Progress goes to `progressTrack`.
+OffsetSearch FindReadOffsets(RipHost& host, const AccurateRipLookup& lookup);
+
+// "Read offset +667: 3 of 3 tracks match (confidence 12)"
+std::string OffsetMatchText(const OffsetMatch& match);
