@@ -3,8 +3,8 @@
 # same run for WAV (dd copying the bytes out of the image), MP3 (lame) and Ogg Vorbis
 # (oggenc), each at Obrin's default settings, on 1- and 20-minute tracks; then a full
 # 74-minute disc ripped to each format. Every file obrin writes is checked: WAV byte for
-# byte against the image, MP3 and Ogg by decoding them to the right length. Last, --jobs 2
-# against --jobs 1 (bench/jobs.sh).
+# byte against the image, MP3 and Ogg by decoding them to the right length. Then --jobs 2
+# against --jobs 1 (bench/jobs.sh); last, what verified rips cost (bench/verify.sh).
 #
 # Times are medians of alternating runs; ratio is obrin/reference (wall clock), cpu_ratio the
 # same for user + system time, which a busy machine disturbs less. Peak memory is the largest
@@ -28,4 +28,6 @@ fi
 echo
 bench_jobs_header
 bench_jobs_rows
+echo
+bash "$(dirname "$0")/verify.sh" "$@" | sed -n '/^verified rips/,/^--find-offset/p' || bench_failed=1
 bench_finish

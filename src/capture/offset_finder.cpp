@@ -105,8 +105,7 @@ OffsetSearch FindReadOffsets(RipHost& host, const AccurateRipLookup& lookup) {
 
     TrackRecord& track = const_cast<TrackRecord&>(record);
     const uint64_t samples = uint64_t{track.lengthSectors} * (kSectorBytes / 4);
-    SlidingV1 sums(samples, &track == &tracks.front(), &track == &tracks.back(),
-                   kReadOffsetLimit);
+    SlidingV1 sums(samples, &track == &tracks.front(), &track == &tracks.back(), kReadOffsetLimit);
     SlidingSink sink(sums);
     CaptureJob job{&track, buffer.get(), ""};
     const ReadSpanExtent extent{

@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# What verified rips cost. (1) A WAV rip of the 74-minute disc with the copy CRC and the
+# AccurateRip sums worked out as it reads, against the same rip with them skipped
+# (OBRIN_NO_CHECKSUMS=1, a benchmark-only switch). (2) obrin-rip --find-offset (one read of
+# three tracks with 3000 samples to spare each side, every correction from -3000 to +3000
+# tried) against a WAV rip of the same three tracks, the database a server on 127.0.0.1.
+#
+# Usage: bench/verify.sh [--quick] [BUILD_DIR]   (--quick: a 3-track disc of 20 seconds)
+# Environment: RUNS, BENCH_DIR (see bench/lib.sh).
+set -euo pipefail
+# shellcheck source=bench/lib.sh
+source "$(dirname "$0")/lib.sh"
+bench_init "$@"
+command -v accuraterip-checksum >/dev/null || {
+  echo "verify.sh: accuraterip-checksum is needed (bash scripts/install-deps.sh)" >&2
+  exit 2
+}
+
+name=$BENCH_FULL_DISC
+lengths=$BENCH_FULL_LENGTHS
+if ((bench_quick)); then
+  name=verify20s
+  lengths=600,500,400
+fi
+bench_disc "$name" "$lengths"
+export XDG_CONFIG_HOME=$bench_work/config XDG_CACHE_HOME=$bench_work/cache
+cue=$bench_work/$name.cue
+
+# Alternating runs of two commands; prints the median wall time of each.
+median_pair() {
+  local -a first second
+  local run a=() b=() wall _
+  IFS=' ' read -r -a first <<<"$1"
+  IFS=' ' read -r -a second <<<"$2"
+  for ((run = 0; run < bench_runs; run++)); do
+    rm -rf "$bench_work/out"
+    read -r wall _ < <(bench_timed "${first[@]}") || bench_fail "${first[*]}"
+    a+=("$wall")
+    rm -rf "$bench_work/out"
+    read -r wall _ < <(bench_timed "${second[@]}") || bench_fail "${second[*]}"
+    b+=("$wall")
+  done
+  echo "$(printf '%s\n' "${a[@]}" | bench_median) $(printf '%s\n' "${b[@]}" | bench_median)"
+}
+
+printf '%-44s %9s %9s %7s\n' "verified rips" "obrin s" "ref s" "ratio"
+rip=("$bench_bin/obrin-rip" --image "$cue" --format wav --output "$bench_work/out")
+"${rip[@]}" >/dev/null 2>&1 || bench_fail "the first rip"  # settings file, page cache
+read -r with without < <(median_pair "${rip[*]}" "env OBRIN_NO_CHECKSUMS=1 ${rip[*]}")
+printf '%-44s %9s %9s %7s\n' "WAV rip, sums on / skipped" "$with" "$without" \
+  "$(bench_div "$with" "$without" %.3f)"
+
+# The database: the v1 sums of the first three tracks of a plain rip, served for any path.
+"$bench_bin/obrin-rip" --image "$cue" --format wav --tracks 1-3 --template 't$n' \
+  --album plain --output "$bench_work/plain" >/dev/null 2>&1 || bench_fail "the plain rip"
+tracks=$(tr , '\n' <<<"$lengths" | wc -l)
+{
+  printf '\x03'
+  head -c 12 /dev/zero
+  for track in 1 2 3; do
+    printf '\x09'
+    bench_le32 "$((16#$(accuraterip-checksum --accuraterip-v1 \
+      "$bench_work/plain/plain/t0$track.wav" "$track" "$tracks")))"
+    head -c 4 /dev/zero
+  done
+} >"$bench_work/reply.bin"
+if ((tracks != 3)); then  # the entry must carry every track of the disc
+  for ((track = 4; track <= tracks; track++)); do printf '\x09\x00\x00\x00\x00\x00\x00\x00\x00'; done >>"$bench_work/reply.bin"
+  printf "\\x$(printf %02x "$tracks")" | dd of="$bench_work/reply.bin" bs=1 count=1 conv=notrunc status=none
+fi
+python3 - "$bench_work/reply.bin" "$bench_work/port" <<'PY' &
+import http.server, sys
+reply = open(sys.argv[1], 'rb').read()
+class Handler(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        self.send_response(200)
+        self.send_header('Content-Length', str(len(reply)))
+        self.end_headers()
+        self.wfile.write(reply)
+    def log_message(self, *args):
+        pass
+server = http.server.HTTPServer(('127.0.0.1', 0), Handler)
+open(sys.argv[2], 'w').write(str(server.server_port))
+server.serve_forever()
+PY
+server=$!
+trap 'kill $server 2>/dev/null; rm -rf "$bench_work"' EXIT
+for _ in $(seq 100); do [[ -s $bench_work/port ]] && break; read -r -t 0.05 <> <(:) || true; done
+"$bench_bin/obrin-rip" --list >/dev/null 2>&1 || true  # writes the settings file
+sed -i "s|^Server=.*|Server=http://127.0.0.1:$(cat "$bench_work/port")|" "$XDG_CONFIG_HOME/obrin/Obrin.ini"
+find=("$bench_bin/obrin-rip" --image "$cue" --find-offset)
+"${find[@]}" >"$bench_work/found" 2>&1 || bench_fail "--find-offset: $(cat "$bench_work/found")"
+grep -q '^Read offset +0: 3 of 3 tracks match' "$bench_work/found" ||
+  bench_fail "--find-offset did not find +0: $(head -n 3 "$bench_work/found")"
+read -r found ripped < <(median_pair "env XDG_CACHE_HOME=$bench_work/cache ${find[*]}" \
+  "$bench_bin/obrin-rip --image $cue --format wav --tracks 1-3 --output $bench_work/out")
+printf '%-44s %9s %9s %7s\n' "--find-offset / WAV rip of its 3 tracks" "$found" "$ripped" \
+  "$(bench_div "$found" "$ripped" %.3f)"
+bench_finish
