@@ -41,7 +41,10 @@ struct TrackRecord {
   uint32_t selected = 0;
   uint32_t startSector = 0;
   uint32_t lengthSectors = 0;
-  uint32_t tocPosition = 0;                   // its place in the TOC from 1, data tracks counted
+  uint32_t tocPosition = 0;  // its place in the TOC from 1, data tracks counted
+  // Sectors of its pregap (index 0 to 1): audio at the end of the previous track's stretch,
+  // where a rip from one TOC start to the next puts it. 0 when the disc has none or says none.
+  uint32_t pregapSectors = 0;
   uint32_t lengthSeconds = 0;                 // lengthSectors / 75, truncated
   SharedInt status{0};                        // a RipStatus, or percent done
   uint32_t format = 0;                        // OutputFormat when the list was built

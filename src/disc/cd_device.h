@@ -17,6 +17,12 @@ class CdSession {
   // request is already checked against the capacity). On success sets deliveredLength and
   // offset and returns true; on failure sets the two error numbers and returns false.
   virtual bool ReadAudio(TrackBuffer& buffer, uint32_t& libError, uint32_t& aspiStatus) = 0;
+  // Sectors of each TOC track's pregap (its index 0 before its index 1), in TOC order; false
+  // when the disc does not say.
+  virtual bool ReadPregaps(std::vector<uint32_t>& sectors) {
+    (void)sectors;
+    return false;
+  }
   // ModifyCDParms options; false when not understood.
   virtual bool SetOption(int which, uint32_t value) = 0;
 };

@@ -222,6 +222,20 @@ int ReadTOC(CdHandle handle, TocBuffer* toc) {
   return 1;
 }
 
+int GetTrackPregaps(CdHandle handle, uint32_t* sectors, int count) {
+  auto open = FindHandle(handle);
+  if (!open) return Fail(kCdErrInvalidHandle, kAspiNoDevice);
+  if (!sectors || count < 0) return Fail(kCdErrBadRequest, kAspiInvalidCommand);
+  std::fill(sectors, sectors + count, 0u);
+  std::vector<uint32_t> pregaps;
+  {
+    std::lock_guard lock(open->mutex);
+    if (!open->session->ReadPregaps(pregaps)) return Fail(kCdErrNoToc, kAspiError);
+  }
+  std::copy_n(pregaps.begin(), std::min<size_t>(pregaps.size(), size_t(count)), sectors);
+  return 1;
+}
+
 int GetCDDBDiskID(CdHandle handle, uint32_t* buffer, int n) {
   auto open = FindHandle(handle);
   if (!open) return Fail(kCdErrInvalidHandle, kAspiNoDevice);

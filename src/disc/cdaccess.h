@@ -64,6 +64,9 @@ int ReadTOC(CdHandle handle, TocBuffer* toc);
 // count, each track's start in frames (with the 150-frame lead-in) and the disc length in
 // seconds. 1 on success.
 int GetCDDBDiskID(CdHandle handle, uint32_t* buffer, int n);
+// Fills `sectors[0..count)` with the pregap of each TOC track (index 0 to index 1, 0 where
+// there is none), in TOC order; 1 when the disc says, 0 otherwise (all zero then).
+int GetTrackPregaps(CdHandle handle, uint32_t* sectors, int count);
 // Sets one of the CdParm options; 1 when understood.
 int ModifyCDParms(CdHandle handle, int which, uint32_t value);
 // Reads buffer->sectorCount sectors from buffer->startSector. 1 on success, with

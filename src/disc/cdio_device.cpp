@@ -501,6 +501,25 @@ std::string NrgStructureProblem(const std::string& path) {
 
 namespace {
 
+// Each track's pregap as libcdio knows it: a cue sheet's INDEX 00, a TOC file's START.
+std::vector<uint32_t> ReadCdioPregaps(CdIo_t* cdio) {
+  std::vector<uint32_t> pregaps;
+  const track_t first = cdio_get_first_track_num(cdio);
+  const track_t count = cdio_get_num_tracks(cdio);
+  if (first == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK) return pregaps;
+  lsn_t previous = 0;
+  for (int t = first; t < first + count && t <= 99; ++t) {
+    const lsn_t start = cdio_get_track_lsn(cdio, static_cast<track_t>(t));
+    const lsn_t gap = cdio_get_track_pregap_lsn(cdio, static_cast<track_t>(t));
+    // Only a gap inside the previous track's stretch is one: anything else is noise.
+    const bool known =
+        start != CDIO_INVALID_LSN && gap != CDIO_INVALID_LSN && gap >= previous && gap < start;
+    pregaps.push_back(known ? static_cast<uint32_t>(start - gap) : 0);
+    if (start != CDIO_INVALID_LSN) previous = start;
+  }
+  return pregaps;
+}
+
 // Reads the TOC libcdio parsed and checks that it describes a disc at all.
 bool ReadCdioToc(CdIo_t* cdio, TocBuffer& toc, uint32_t& leadOut) {
   const track_t first = cdio_get_first_track_num(cdio);
@@ -557,6 +576,11 @@ class CdioSession : public CdSession {
 
   bool ReadToc(TocBuffer& toc) override {
     toc = toc_;
+    return true;
+  }
+
+  bool ReadPregaps(std::vector<uint32_t>& sectors) override {
+    sectors = ReadCdioPregaps(cdio_.get());
     return true;
   }
 

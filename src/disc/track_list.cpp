@@ -77,6 +77,8 @@ int BuildTrackList(RipSettings& settings, int drivePosition, TrackListHost* host
   CdHandle handle = GetCDHandle(&drive.openRequest);
   std::memset(&drive.toc, 0, sizeof drive.toc);
   const bool tocRead = ReadTOC(handle, &drive.toc) == 1;
+  uint32_t pregaps[100] = {};
+  if (tocRead) GetTrackPregaps(handle, pregaps, 100);
   if (tocRead) {
     drive.discId = 0;
     const int n = drive.toc.length;
@@ -113,6 +115,10 @@ int BuildTrackList(RipSettings& settings, int drivePosition, TrackListHost* host
     record.startSector = TocEntryAddress(entry);
     record.lengthSectors = AudioTrackSectors(toc, e);
     record.tocPosition = static_cast<uint32_t>(e + 1);
+    // Never more than the stretch before it: a damaged sheet cannot reach into another track.
+    const uint32_t previous = e > 0 ? TocEntryAddress(toc.entries[e - 1]) : record.startSector;
+    const uint32_t before = record.startSector >= previous ? record.startSector - previous : 0;
+    record.pregapSectors = std::min(pregaps[e], before);
     record.lengthSeconds = record.lengthSectors / kSectorsPerSecond;
     record.format = static_cast<uint32_t>(settings.outputFormat);
     record.formatSettings = words;

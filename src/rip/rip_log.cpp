@@ -114,15 +114,32 @@ std::string RipCueText(const RipSettings& settings, const std::vector<LoggedTrac
   std::string cue = "REM DISCID " + Hex(drive ? drive->discId : 0) + "\n";
   if (!settings.discArtist.empty()) cue += "PERFORMER \"" + CueText(settings.discArtist) + "\"\n";
   if (!settings.discAlbum.empty()) cue += "TITLE \"" + CueText(settings.discAlbum) + "\"\n";
-  for (const LoggedTrack& logged : tracks) {
-    const TrackRecord& track = *logged.track;
+  // A track's pregap is audio at the end of the previous track's file (a rip runs from one
+  // TOC start to the next): its TRACK and INDEX 00 go into that file's block, and its own
+  // file starts at INDEX 01 ("gaps appended").
+  for (size_t i = 0; i < tracks.size(); ++i) {
+    const TrackRecord& track = *tracks[i].track;
+    const bool announced =
+        i > 0 && track.pregapSectors > 0 && tracks[i - 1].track->index + 1 == track.index;
     // Players take the type word WAVE for any audio file.
-    cue += "FILE \"" + CueText(RelativeTo(logged.outputName, folder)) + "\" WAVE\n  TRACK " +
-           TrackNumber(track) + " AUDIO\n";
-    if (track.title != "Track " + TrackNumber(track)) {
+    cue += "FILE \"" + CueText(RelativeTo(tracks[i].outputName, folder)) + "\" WAVE\n";
+    if (!announced) cue += "  TRACK " + TrackNumber(track) + " AUDIO\n";
+    if (!announced && track.title != "Track " + TrackNumber(track)) {
       cue += "    TITLE \"" + CueText(track.title) + "\"\n";
     }
     cue += "    INDEX 01 00:00:00\n";
+    if (i + 1 == tracks.size()) break;
+    const TrackRecord& next = *tracks[i + 1].track;
+    if (next.pregapSectors == 0 || track.index + 1 != next.index) continue;
+    const uint32_t at = next.startSector - next.pregapSectors - track.startSector;
+    char index[48];
+    std::snprintf(index, sizeof index, "    INDEX 00 %02u:%02u:%02u\n", at / 75 / 60, at / 75 % 60,
+                  at % 75);
+    cue += "  TRACK " + TrackNumber(next) + " AUDIO\n";
+    if (next.title != "Track " + TrackNumber(next)) {
+      cue += "    TITLE \"" + CueText(next.title) + "\"\n";
+    }
+    cue += index;
   }
   return cue;
 }
