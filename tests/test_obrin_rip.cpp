@@ -7,6 +7,7 @@
 // - exit statuses: 2 usage, no disc, no drive or no such track; 1 a failed track; a missing
 //   or broken encoder library not named for every MP3 track
 // - summary lines other than "Title<TAB>Status<TAB>File" ("-": no file made)
+// - --disc-info: an identifier other than freedb's, libdiscid's or AccurateRip's
 // - a WAV not bit-identical to the image; the options or the disc id not in its name
 // - --verify: the database not asked at the disc's own path, a verdict not after its track's
 //   summary line, the closing count wrong; Ctrl+C while the database does not answer not
@@ -99,6 +100,10 @@ TEST_F(ObrinRip, ExitStatusesListRowsAndSummaryLines) {
 
   // An untitled disc's folder is named after its disc id: seconds 2, 6, 11; 11 s long; 3 tracks.
   MakeDisc({dir_ / "wav.cue", "--lengths", "300,377,200", "--seed", "5"});
+  run("--disc-info --image " + dir_ / "wav.cue", 0,
+      "freedb: 0a000b03\nMusicBrainz: eVKOMoWw5AO_pDBAt79bU1lhYPQ-\n"
+      "AccurateRip: 003-0000073e-000017fc-0a000b03\n",
+      "");
   const std::string named = out_ + "/Album-A000B03L/02_Band_(Other).wav";
   run("--format wav --tracks 2 --artist Band --template $n_$a_($g)" + to + dir_ / "wav.cue", 0,
       "Track 02\tCompleted\t" + named + "\n", "");

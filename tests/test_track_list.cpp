@@ -6,6 +6,7 @@
 // - a record's settings not the copy taken when the list was built
 // - a format text (each format's settings, broken indexes) other than the one users know, or
 //   one following the process locale (a decimal comma)
+// - a MusicBrainz id over a data track or past an enhanced CD's audio session
 // - an AccurateRip id summing a data track, taking the audio's end for an enhanced CD's
 //   lead-out, weighting a track by its TOC number, or a database path out of digit order
 // - a placeholder expanded wrongly: "$$", a lone "$", unknown pairs, "$N", genres, values
@@ -99,24 +100,34 @@ TEST_F(TrackList, TocsGiveTheAudioTracksWithoutReadingPastTheEntriesOrWrappingLe
 // The ids worked out by hand from the TOC (freedb: digit sums of the start seconds with the
 // 2-second lead-in, length in seconds, track count).
 TEST(DiscIds, AccurateRipIdsOfPlainEnhancedAndDataFirstDiscs) {
+  // The MusicBrainz ids: SHA-1 of the hexadecimal first and last audio track, audio lead-out
+  // and offsets (+150), in base64 with ".", "_" and "-", worked out apart from libdiscid.
   const struct {
     std::vector<CdTocTrack> tracks;
     uint32_t leadOut;
     const char* path;
+    const char* musicBrainz;
   } discs[] = {
-      {{{0, 0}, {4500, 0}}, 7500, "accuraterip/0/e/e/dBAR-002-00002ee0-00007b0d-0a006402.bin"},
-      // Audio, then a data session: the lead-out is the data track's end.
+      {{{0, 0}, {4500, 0}},
+       7500,
+       "accuraterip/0/e/e/dBAR-002-00002ee0-00007b0d-0a006402.bin",
+       "QBA7RuJo6GrjveNT24EB5L4lKtw-"},
+      // Audio, then a data session: AccurateRip's lead-out is the data track's end,
+      // MusicBrainz's the session gap before the data track.
       {{{0, 0}, {4500, 0}, {18900, 4}},
        25000,
-       "accuraterip/c/3/3/dBAR-002-0000733c-00014821-15014d03.bin"},
+       "accuraterip/c/3/3/dBAR-002-0000733c-00014821-15014d03.bin",
+       "QBA7RuJo6GrjveNT24EB5L4lKtw-"},
       {{{0, 4}, {3000, 0}, {6000, 0}},
        9000,
-       "accuraterip/0/5/6/dBAR-002-00004650-0000a410-12007803.bin"},
+       "accuraterip/0/5/6/dBAR-002-00004650-0000a410-12007803.bin",
+       "KmqQWh3Q2aDoZRxJCM2UreCi08g-"},
   };
   for (const auto& disc : discs) {
     TocBuffer toc;
     ASSERT_TRUE(FillTocBuffer(1, disc.tracks, disc.leadOut, toc));
     EXPECT_EQ(AccurateRipPath(AccurateRipIdOf(toc)), disc.path);
+    EXPECT_EQ(MusicBrainzDiscId(toc), disc.musicBrainz);
   }
 }
 

@@ -18,6 +18,7 @@ const char* const kCliUsage =
     "  --drive N         the drive to use, by position in the drive list (default 0)\n"
     "  --drives          list the drives: position, a tab, the description\n"
     "  --list            list the tracks: Title, Length, Output Format, Status, Output Path\n"
+    "  --disc-info       print the disc's identifiers: freedb, MusicBrainz, AccurateRip\n"
     "  --find-offset     find the drive's read offset from one read of a disc the\n"
     "                    AccurateRip database knows; prints the offsets that match\n"
     "\n"
@@ -212,6 +213,9 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
         return result;
       }
       o.readOffset = offset;
+    } else if (arg == "--disc-info") {
+      if (!flag()) return result;
+      o.discInfo = true;
     } else if (arg == "--find-offset") {
       if (!flag()) return result;
       o.findOffset = true;

@@ -23,6 +23,7 @@ struct CliOptions {
   bool secure = false;            // --secure: as [AccurateRip] Secure = "TRUE"
   bool log = false;               // --log: as [Output] WriteLog = "TRUE"
   bool findOffset = false;        // --find-offset: search the read offset, rip nothing
+  bool discInfo = false;          // --disc-info: print the disc's identifiers, rip nothing
 };
 
 struct CliParseResult {

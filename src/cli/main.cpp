@@ -1,6 +1,7 @@
 // obrin-rip: the rip engine from a terminal. It loads the settings exactly as the window does,
 // finds the drives (real ones, then the --image files), and lists or rips the disc.
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "config/settings.h"
 #include "disc/cd_device.h"
 #include "disc/cdaccess.h"
+#include "disc/disc_ids.h"
 #include "disc/track_list.h"
 #include "disc/track_row_text.h"
 #include "platform/std_streams.h"
@@ -21,11 +23,7 @@ int UsageError(const std::string& message) {
   return 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  // Run with `2>&-`, the first output file would take descriptor 2 and get the progress.
-  if (!EnsureStandardDescriptors()) return 2;
+int Run(int argc, char** argv) {
   const CliParseResult parsed = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.error.empty()) return UsageError(parsed.error);
   const CliOptions& options = parsed.options;
@@ -80,6 +78,13 @@ int main(int argc, char** argv) {
   }
   settings.currentTrack = 0;
 
+  if (options.discInfo) {
+    const DriveRecord& drive = settings.drives[static_cast<size_t>(settings.driveIndex)];
+    std::printf("freedb: %08x\nMusicBrainz: %s\nAccurateRip: %s\n",
+                static_cast<unsigned>(drive.discId), MusicBrainzDiscId(drive.toc).c_str(),
+                AccurateRipIdText(AccurateRipIdOf(drive.toc)).c_str());
+    return 0;
+  }
   if (options.listTracks) {
     const std::string folder = CurrentOutputFolder(settings);
     for (const TrackRecord& track : settings.tracks) {
@@ -91,4 +96,18 @@ int main(int argc, char** argv) {
   }
   if (options.findOffset) return RunCliFindOffset(settings);
   return RunCliRip(settings, options);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Run with `2>&-`, the first output file would take descriptor 2 and get the progress.
+  if (!EnsureStandardDescriptors()) return 2;
+  try {
+    return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    // Under a small address-space limit the libraries leave little room: say so, never abort.
+    std::fputs("Obrin error: Not enough memory to go on ripping\n", stderr);
+    return 1;
+  }
 }

@@ -9,6 +9,9 @@
 constexpr int kMaxCdDevices = 8;
 constexpr uint32_t kSectorBytes = 2352;  // one sector of CD audio: 588 stereo 16-bit frames
 constexpr uint32_t kSectorsPerSecond = 75;
+// Lead-out, lead-in and pregap between the audio session of an enhanced CD and its data
+// session: the audio ends this far before the data track starts.
+constexpr uint32_t kSessionGapSectors = 11400;
 
 #pragma pack(push, 1)
 struct DeviceEntry {

@@ -1,5 +1,7 @@
 #include "disc/disc_ids.h"
 
+#include <discid/discid.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -20,6 +22,38 @@ AccurateRipDiscId AccurateRipIdOf(const TocBuffer& toc) {
   id.id1 += leadOut;
   id.id2 += leadOut * (id.audioTracks + 1);
   id.cddb = ComputeCddbDiscId(toc);
+  return id;
+}
+
+std::string MusicBrainzDiscId(const TocBuffer& toc) {
+  const int count =
+      toc.lastTrack >= toc.firstTrack ? std::min(toc.lastTrack - toc.firstTrack + 1, 99) : 0;
+  int first = 0, last = 0;
+  int offsets[100] = {};
+  for (int e = 0; e < count; ++e) {
+    if (toc.entries[e].adrControl & 0x04) {
+      // A data track after the audio opens the second session: the audio ends a session
+      // gap before it.
+      if (last > 0) {
+        const uint32_t data = TocEntryAddress(toc.entries[e]);
+        const auto lastStart = static_cast<uint32_t>(offsets[last] - 150);
+        offsets[0] = static_cast<int>(
+            (data - lastStart > kSessionGapSectors ? data - kSessionGapSectors : data) + 150);
+        break;
+      }
+      continue;
+    }
+    const int number = toc.firstTrack + e;
+    if (first == 0) first = number;
+    last = number;
+    offsets[number] = static_cast<int>(TocEntryAddress(toc.entries[e])) + 150;
+  }
+  if (first == 0) return {};
+  if (offsets[0] == 0) offsets[0] = static_cast<int>(TocEntryAddress(toc.entries[count])) + 150;
+  DiscId* disc = discid_new();
+  std::string id;
+  if (disc && discid_put(disc, first, last, offsets)) id = discid_get_id(disc);
+  if (disc) discid_free(disc);
   return id;
 }
 

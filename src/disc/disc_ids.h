@@ -1,6 +1,6 @@
 #pragma once
-// The identifiers of a disc that the AccurateRip database files its pressings under, worked
-// out from the table of contents.
+// The identifiers of a disc, worked out from its table of contents: those the AccurateRip
+// database files its pressings under, and MusicBrainz's.
 #include <cstdint>
 #include <string>
 
@@ -16,6 +16,11 @@ struct AccurateRipDiscId {
 // From a TOC as ReadTOC fills it (sector addresses from 0). Data tracks are left out of
 // both sums; the lead-out is the disc's own (on an enhanced CD, the end of its data track).
 AccurateRipDiscId AccurateRipIdOf(const TocBuffer& toc);
+
+// The MusicBrainz disc id (libdiscid's) of the first session's audio tracks; on an enhanced
+// CD their lead-out is the session gap (11,400 sectors) before the data track. Empty when
+// the TOC has no audio track.
+std::string MusicBrainzDiscId(const TocBuffer& toc);
 
 // "012-0015e7a3-00d9a4e1-860a020c": the track count and the three ids.
 std::string AccurateRipIdText(const AccurateRipDiscId& id);

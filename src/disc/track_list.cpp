@@ -14,7 +14,6 @@ namespace {
 // On an enhanced CD the data session follows the audio one after the audio session's
 // lead-out, the data session's lead-in and the data track's pregap: 11,400 sectors (2:32) that
 // belong to no audio track, though the TOC runs the last audio track up to the data track.
-constexpr uint32_t kSessionGapSectors = 11400;
 
 void ReportNoDisc(TrackListHost* host) {
   if (!host) return;
