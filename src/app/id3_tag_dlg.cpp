@@ -42,8 +42,8 @@ const std::array<const char*, 80>& CId3TagDlg::GenreListNames() {
 CId3TagDlg::CId3TagDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("ID3 Tag Editor"));
   auto* group = new QGroupBox(QStringLiteral(" ID3 Tag "), this);
-  album_ = TextBox(ripSettings.discAlbum, kTextLimit, "Album", group);
-  artist_ = TextBox(ripSettings.discArtist, kTextLimit, "Artist", group);
+  album_ = TextBox(ripSettings.Album(), kTextLimit, "Album", group);
+  artist_ = TextBox(ripSettings.Artist(), kTextLimit, "Artist", group);
   genre_ = new QComboBox(group);
   genre_->setAccessibleName(QStringLiteral("Genre"));
   for (const char* name : GenreListNames()) genre_->addItem(QString::fromLatin1(name));

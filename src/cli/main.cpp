@@ -1,5 +1,6 @@
 // obrin-rip: the rip engine from a terminal. It loads the settings exactly as the window does,
 // finds the drives (real ones, then the --image files), and lists or rips the disc.
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -83,6 +84,23 @@ int Run(int argc, char** argv) {
     std::printf("freedb: %08x\nMusicBrainz: %s\nAccurateRip: %s\n",
                 static_cast<unsigned>(drive.discId), MusicBrainzDiscId(drive.toc).c_str(),
                 AccurateRipIdText(AccurateRipIdOf(drive.toc)).c_str());
+    // What the disc says of itself, when it says anything.
+    const auto ownName = [](const TrackRecord& track) {
+      char plain[16];
+      std::snprintf(plain, sizeof plain, "Track %02d", track.index + 1);
+      return track.title != plain || !track.performer.empty();
+    };
+    const bool named = !settings.cdTextAlbum.empty() || !settings.cdTextArtist.empty() ||
+                       std::any_of(settings.tracks.begin(), settings.tracks.end(), ownName);
+    if (!settings.cdTextAlbum.empty()) std::printf("Album: %s\n", settings.cdTextAlbum.c_str());
+    if (!settings.cdTextArtist.empty()) {
+      std::printf("Performer: %s\n", settings.cdTextArtist.c_str());
+    }
+    for (const TrackRecord& track : settings.tracks) {
+      if (!named) break;
+      std::printf("Track %02d: %s%s%s\n", track.index + 1, track.title.c_str(),
+                  track.performer.empty() ? "" : " / ", track.performer.c_str());
+    }
     return 0;
   }
   if (options.listTracks) {

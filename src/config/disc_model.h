@@ -14,6 +14,19 @@
 #include "config/cd_layouts.h"
 #include "platform/shared_int.h"
 
+// Texts a disc carries as CD-Text (or a cue sheet's or TOC file's texts), as UTF-8 without
+// control characters; empty where the disc says nothing.
+struct CdTextFields {
+  std::string title;
+  std::string performer;
+  std::string songwriter;
+};
+
+struct DiscCdText {
+  CdTextFields disc;
+  std::vector<CdTextFields> tracks;  // by place in the TOC: tracks[0] is its first track
+};
+
 // A track's `status`: what the list shows and what a rip leaves behind.
 enum RipStatus : int32_t {
   kStatusPending = 0,  // 1..99 are percent done
@@ -42,6 +55,7 @@ struct TrackRecord {
   uint32_t startSector = 0;
   uint32_t lengthSectors = 0;
   uint32_t tocPosition = 0;  // its place in the TOC from 1, data tracks counted
+  std::string performer{};   // the track's own performer from the disc's CD-Text; else empty
   // Sectors of its pregap (index 0 to 1): audio at the end of the previous track's stretch,
   // where a rip from one TOC start to the next puts it. 0 when the disc has none or says none.
   uint32_t pregapSectors = 0;
@@ -67,10 +81,15 @@ struct DriveRecord {
 
 using DriveList = std::vector<DriveRecord>;
 
-// Disc-level tag fields: typed in by the tag editor, kept in memory only.
+// Disc-level tag fields: typed in by the tag editor, kept in memory only; the disc's own
+// CD-Text performer and title stand in for artist and album the user has not given.
 struct DiscInfo {
   std::string discArtist;
   std::string discAlbum;
   std::string discYear;
   int32_t discGenre = 12;  // ID3v1 genre number; 12 is "Other"
+  std::string cdTextArtist{};
+  std::string cdTextAlbum{};
+  const std::string& Artist() const { return discArtist.empty() ? cdTextArtist : discArtist; }
+  const std::string& Album() const { return discAlbum.empty() ? cdTextAlbum : discAlbum; }
 };

@@ -17,6 +17,11 @@ class CdSession {
   // request is already checked against the capacity). On success sets deliveredLength and
   // offset and returns true; on failure sets the two error numbers and returns false.
   virtual bool ReadAudio(TrackBuffer& buffer, uint32_t& libError, uint32_t& aspiStatus) = 0;
+  // The disc's CD-Text (its first block's language); false when it has none.
+  virtual bool ReadCdText(DiscCdText& text) {
+    (void)text;
+    return false;
+  }
   // Sectors of each TOC track's pregap (its index 0 before its index 1), in TOC order; false
   // when the disc does not say.
   virtual bool ReadPregaps(std::vector<uint32_t>& sectors) {

@@ -222,6 +222,19 @@ int ReadTOC(CdHandle handle, TocBuffer* toc) {
   return 1;
 }
 
+int GetCdText(CdHandle handle, DiscCdText* text) {
+  auto open = FindHandle(handle);
+  if (!open) return Fail(kCdErrInvalidHandle, kAspiNoDevice);
+  if (!text) return Fail(kCdErrBadRequest, kAspiInvalidCommand);
+  *text = DiscCdText{};
+  std::lock_guard lock(open->mutex);
+  if (!open->session->ReadCdText(*text)) {
+    *text = DiscCdText{};
+    return Fail(kCdErrNoToc, kAspiError);
+  }
+  return 1;
+}
+
 int GetTrackPregaps(CdHandle handle, uint32_t* sectors, int count) {
   auto open = FindHandle(handle);
   if (!open) return Fail(kCdErrInvalidHandle, kAspiNoDevice);

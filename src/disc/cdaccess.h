@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "config/cd_layouts.h"
+#include "config/disc_model.h"
 
 struct TrackBufferDeleter {
   void operator()(TrackBuffer* buffer) const noexcept;
@@ -64,6 +65,9 @@ int ReadTOC(CdHandle handle, TocBuffer* toc);
 // count, each track's start in frames (with the 150-frame lead-in) and the disc length in
 // seconds. 1 on success.
 int GetCDDBDiskID(CdHandle handle, uint32_t* buffer, int n);
+// Fills `text` with the disc's CD-Text (cleaned: UTF-8, no control characters); 1 when the
+// disc has any, 0 otherwise (`text` empty then).
+int GetCdText(CdHandle handle, DiscCdText* text);
 // Fills `sectors[0..count)` with the pregap of each TOC track (index 0 to index 1, 0 where
 // there is none), in TOC order; 1 when the disc says, 0 otherwise (all zero then).
 int GetTrackPregaps(CdHandle handle, uint32_t* sectors, int count);

@@ -33,11 +33,13 @@
 #include <thread>
 
 #include <cdio/cdio.h>
+#include <cdio/cdtext.h>
 #include <cdio/logging.h>
 #include <cdio/paranoia/cdda.h>
 #include <cdio/paranoia/paranoia.h>
 
 #include "disc/cd_device.h"
+#include "disc/cd_text.h"
 #include "disc/paranoia_block.h"
 
 namespace {
@@ -582,6 +584,33 @@ class CdioSession : public CdSession {
   bool ReadPregaps(std::vector<uint32_t>& sectors) override {
     sectors = ReadCdioPregaps(cdio_.get());
     return true;
+  }
+
+  bool ReadCdText(DiscCdText& text) override {
+    // libcdio reads a drive's CD-Text, or an image's texts, in its first block's language.
+    cdtext_t* cdtext = cdio_get_cdtext(cdio_.get());
+    if (!cdtext) return false;
+    const auto fields = [&](track_t track) {
+      const auto field = [&](cdtext_field_t key) {
+        const char* value = cdtext_get_const(cdtext, key, track);
+        return value ? CleanCdText(value) : std::string();
+      };
+      return CdTextFields{field(CDTEXT_FIELD_TITLE), field(CDTEXT_FIELD_PERFORMER),
+                          field(CDTEXT_FIELD_SONGWRITER)};
+    };
+    text.disc = fields(0);
+    const track_t first = cdio_get_first_track_num(cdio_.get());
+    const track_t count = cdio_get_num_tracks(cdio_.get());
+    if (first != CDIO_INVALID_TRACK && count != CDIO_INVALID_TRACK) {
+      for (int t = first; t < first + count && t <= 99; ++t) {
+        text.tracks.push_back(fields(static_cast<track_t>(t)));
+      }
+    }
+    const auto empty = [](const CdTextFields& f) {
+      return f.title.empty() && f.performer.empty() && f.songwriter.empty();
+    };
+    return !empty(text.disc) || std::any_of(text.tracks.begin(), text.tracks.end(),
+                                            [&](const CdTextFields& f) { return !empty(f); });
   }
 
   bool ReadAudio(TrackBuffer& buffer, uint32_t& libError, uint32_t& aspiStatus) override {

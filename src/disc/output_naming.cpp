@@ -74,10 +74,10 @@ std::string ExpandFileNameTemplate(const TrackRecord& track, const RipSettings& 
         static_cast<char>(std::tolower(static_cast<unsigned char>(pattern[++i])));
     switch (placeholder) {
       case 'a':
-        result += FileNameText(settings.discArtist);
+        result += FileNameText(settings.Artist());
         break;
       case 'l':
-        result += FileNameText(settings.discAlbum);
+        result += FileNameText(settings.Album());
         break;
       case 't':
         result += FileNameText(track.title);
@@ -105,7 +105,7 @@ std::string ExpandFileNameTemplate(const TrackRecord& track, const RipSettings& 
 }
 
 std::string AlbumFolderName(const RipSettings& settings) {
-  if (!settings.discAlbum.empty()) return SafeComponent(FileNameText(settings.discAlbum), 0);
+  if (!settings.Album().empty()) return SafeComponent(FileNameText(settings.Album()), 0);
   uint32_t discId = 0;
   if (settings.driveIndex >= 0 &&
       static_cast<std::size_t>(settings.driveIndex) < settings.drives.size()) {

@@ -30,7 +30,8 @@ std::string JoinFolder(const std::string& folder, const std::string& name);
 // end are dropped. The template's own text, its "/" included, is kept; nothing is cut.
 std::string ExpandFileNameTemplate(const TrackRecord& track, const RipSettings& settings);
 
-// The subfolder a track's file goes into: `discAlbum` through FileNameText, or "Album-%XL"
+// The subfolder a track's file goes into: the album (typed, else CD-Text) through
+// FileNameText, or "Album-%XL"
 // with the selected drive's disc id (0 when `driveIndex` names no drive) when the album is
 // empty. Made a safe component as OutputPathOf does.
 std::string AlbumFolderName(const RipSettings& settings);

@@ -77,7 +77,14 @@ int BuildTrackList(RipSettings& settings, int drivePosition, TrackListHost* host
   std::memset(&drive.toc, 0, sizeof drive.toc);
   const bool tocRead = ReadTOC(handle, &drive.toc) == 1;
   uint32_t pregaps[100] = {};
-  if (tocRead) GetTrackPregaps(handle, pregaps, 100);
+  DiscCdText cdText;
+  if (tocRead) {
+    GetTrackPregaps(handle, pregaps, 100);
+    GetCdText(handle, &cdText);
+  }
+  // The disc's own names, where the user has not typed others (those always win).
+  settings.cdTextArtist = cdText.disc.performer;
+  settings.cdTextAlbum = cdText.disc.title;
   if (tocRead) {
     drive.discId = 0;
     const int n = drive.toc.length;
@@ -114,6 +121,11 @@ int BuildTrackList(RipSettings& settings, int drivePosition, TrackListHost* host
     record.startSector = TocEntryAddress(entry);
     record.lengthSectors = AudioTrackSectors(toc, e);
     record.tocPosition = static_cast<uint32_t>(e + 1);
+    if (static_cast<size_t>(e) < cdText.tracks.size()) {
+      const CdTextFields& texts = cdText.tracks[static_cast<size_t>(e)];
+      if (!texts.title.empty()) record.title = texts.title;
+      record.performer = texts.performer;
+    }
     // Never more than the stretch before it: a damaged sheet cannot reach into another track.
     const uint32_t previous = e > 0 ? TocEntryAddress(toc.entries[e - 1]) : record.startSector;
     const uint32_t before = record.startSector >= previous ? record.startSector - previous : 0;

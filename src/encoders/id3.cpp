@@ -44,8 +44,8 @@ Id3v1Tag BuildId3v1Tag(const TrackRecord& track, const DiscInfo& disc) {
   Id3v1Tag tag{};
   std::memcpy(tag.data(), "TAG", 3);
   PutField(tag, kTitleOffset, kTextFieldLength, title);
-  PutField(tag, kArtistOffset, kTextFieldLength, OrDefault(disc.discArtist, kUnknownArtist));
-  PutField(tag, kAlbumOffset, kTextFieldLength, OrDefault(disc.discAlbum, kUnknownAlbum));
+  PutField(tag, kArtistOffset, kTextFieldLength, OrDefault(disc.Artist(), kUnknownArtist));
+  PutField(tag, kAlbumOffset, kTextFieldLength, OrDefault(disc.Album(), kUnknownAlbum));
   PutField(tag, kYearOffset, kYearLength, OrDefault(disc.discYear, kDefaultYear));
   // Bytes 97..125 stay zero: an empty comment, and the zero at 125 that marks version 1.1.
   tag[kTrackOffset] = trackNumber;

@@ -112,8 +112,8 @@ std::string RipCueText(const RipSettings& settings, const std::vector<LoggedTrac
                        const std::string& folder) {
   const DriveRecord* drive = SelectedDrive(settings);
   std::string cue = "REM DISCID " + Hex(drive ? drive->discId : 0) + "\n";
-  if (!settings.discArtist.empty()) cue += "PERFORMER \"" + CueText(settings.discArtist) + "\"\n";
-  if (!settings.discAlbum.empty()) cue += "TITLE \"" + CueText(settings.discAlbum) + "\"\n";
+  if (!settings.Artist().empty()) cue += "PERFORMER \"" + CueText(settings.Artist()) + "\"\n";
+  if (!settings.Album().empty()) cue += "TITLE \"" + CueText(settings.Album()) + "\"\n";
   // A track's pregap is audio at the end of the previous track's file (a rip runs from one
   // TOC start to the next): its TRACK and INDEX 00 go into that file's block, and its own
   // file starts at INDEX 01 ("gaps appended").
