@@ -86,7 +86,7 @@ int Run(int argc, char** argv) {
                 AccurateRipIdText(AccurateRipIdOf(drive.toc)).c_str());
     // What the disc says of itself, when it says anything.
     const auto ownName = [](const TrackRecord& track) {
-      char plain[16];
+      char plain[24];
       std::snprintf(plain, sizeof plain, "Track %02d", track.index + 1);
       return track.title != plain || !track.performer.empty();
     };
