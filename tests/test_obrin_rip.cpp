@@ -8,6 +8,8 @@
 //   or broken encoder library not named for every MP3 track
 // - summary lines other than "Title<TAB>Status<TAB>File" ("-": no file made)
 // - --disc-info: an identifier other than freedb's, libdiscid's or AccurateRip's
+// - CD-Text: titles, artist and album not taken (or taken over what the user typed), texts
+//   encoded twice, a "/" in them making a folder
 // - a WAV not bit-identical to the image; the options or the disc id not in its name
 // - --verify: the database not asked at the disc's own path, a verdict not after its track's
 //   summary line, the closing count wrong; Ctrl+C while the database does not answer not
@@ -298,6 +300,35 @@ TEST_F(ObrinRip, TheCueSheetOfARipPutsAPregapAtTheEndOfThePreviousFile) {
             "  TRACK 02 AUDIO\n    INDEX 00 00:02:00\n"
             "FILE \"t02.wav\" WAVE\n    INDEX 01 00:00:00\n"
             "FILE \"t03.wav\" WAVE\n  TRACK 03 AUDIO\n    INDEX 01 00:00:00\n");
+}
+
+// A sheet with CD-Text in UTF-8 (libcdio encodes such texts a second time): the titles list
+// and name the files, the disc's performer and title stand in for artist and album until
+// --artist or --album say otherwise, and the Vorbis comments carry them.
+TEST_F(ObrinRip, CdTextNamesTheTracksUnlessTheUserDoes) {
+  MakeDisc({dir_ / "text.cue", "--lengths", "300,200", "--seed", "9"});
+  WriteFile(dir_ / "text.cue",
+            "PERFORMER \"Bj\xC3\xB6rk\"\nTITLE \"Caf\xC3\xA9 / Bar\"\nFILE \"text.bin\" BINARY\n"
+            "  TRACK 01 AUDIO\n    TITLE \"Jos\xC3\xA9\"\n    PERFORMER \"Guest\"\n"
+            "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 00:04:00\n");
+  const std::string cue = dir_ / "text.cue";
+  CommandResult r = RunCommand({"obrin-rip", "--image", cue, "--disc-info"});
+  EXPECT_EQ(r.out.substr(r.out.find("Album")),
+            "Album: Caf\xC3\xA9 / Bar\nPerformer: Bj\xC3\xB6rk\nTrack 01: Jos\xC3\xA9 / Guest\n"
+            "Track 02: Track 02\n");
+  r = RunCommand({"obrin-rip", "--image", cue, "--format", "ogg", "--output", out_});
+  EXPECT_EQ(r.out, "Jos\xC3\xA9\tCompleted\t" + out_ +
+                       "/Caf\xC3\xA9 - Bar/Bj\xC3\xB6rk-Jos\xC3\xA9.ogg\nTrack 02\tCompleted\t" +
+                       out_ + "/Caf\xC3\xA9 - Bar/Bj\xC3\xB6rk-Track 02.ogg\n")
+      << r.err;
+  const std::string ogg = ReadFile(out_ + "/Caf\xC3\xA9 - Bar/Bj\xC3\xB6rk-Jos\xC3\xA9.ogg");
+  for (const char* comment :
+       {"TITLE=Jos\xC3\xA9", "ARTIST=Bj\xC3\xB6rk", "ALBUM=Caf\xC3\xA9 / Bar"}) {
+    EXPECT_NE(ogg.find(comment), std::string::npos) << comment;
+  }
+  r = RunCommand({"obrin-rip", "--image", cue, "--format", "wav", "--tracks", "2", "--artist",
+                  "Typed", "--album", "Mine", "--output", out_});
+  EXPECT_EQ(r.out, "Track 02\tCompleted\t" + out_ + "/Mine/Typed-Track 02.wav\n");
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 // - a record's settings not the copy taken when the list was built
 // - a format text (each format's settings, broken indexes) other than the one users know, or
 //   one following the process locale (a decimal comma)
+// - CD-Text: UTF-8 encoded twice kept so, Latin-1 or control characters passed on, a field
+//   cut inside a character
 // - a MusicBrainz id over a data track or past an enhanced CD's audio session
 // - an AccurateRip id summing a data track, taking the audio's end for an enhanced CD's
 //   lead-out, weighting a track by its TOC number, or a database path out of digit order
@@ -17,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "disc/cd_device.h"
+#include "disc/cd_text.h"
 #include "disc/disc_ids.h"
 #include "disc/output_naming.h"
 #include "disc/track_row_text.h"
@@ -129,6 +132,21 @@ TEST(DiscIds, AccurateRipIdsOfPlainEnhancedAndDataFirstDiscs) {
     EXPECT_EQ(AccurateRipPath(AccurateRipIdOf(toc)), disc.path);
     EXPECT_EQ(MusicBrainzDiscId(toc), disc.musicBrainz);
   }
+}
+
+TEST(CdText, FieldsBecomeOneLineOfUtf8) {
+  const std::string cut = std::string(1023, 'x') + "\xC3\xA9";  // a character across the limit
+  const std::pair<std::string, std::string> rows[] = {
+      {"Caf\xC3\xA9", "Caf\xC3\xA9"},          // UTF-8 stays
+      {"Caf\xC3\x83\xC2\xA9", "Caf\xC3\xA9"},  // encoded twice: once undone
+      {"\xC3\x83 typed", "\xC3\x83 typed"},    // an "Ã" whose byte is no UTF-8 of its own
+      {"Jos\xE9", "Jos\xC3\xA9"},              // Latin-1
+      {"a\tb\r\nc\x7F", "a b  c"},             // control characters
+      {std::string("ab\0cd", 5), "ab"},        // NUL ends the field
+      {"  \x01 ", ""},
+      {cut, std::string(1023, 'x')},
+  };
+  for (const auto& [raw, clean] : rows) EXPECT_EQ(CleanCdText(raw), clean) << raw;
 }
 
 TEST(TrackRowText, FormatTextFollowsTheTrackCopyOfTheSettingsInAnyLocale) {
