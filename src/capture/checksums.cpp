@@ -34,21 +34,23 @@ void TrackChecksums::Add(const uint8_t* data, size_t size) {
 }
 
 void TrackChecksums::AddSamples(const uint8_t* data, size_t count) {
+  // Only the counted stretch of these samples is summed; the loop then has no branch.
+  const auto from = static_cast<int64_t>(next_);
+  const int64_t begin = std::max<int64_t>(from, firstCounted_);
+  const int64_t end = std::min<int64_t>(from + static_cast<int64_t>(count) - 1, lastCounted_);
   uint32_t v1 = v1_, v2 = v2_;
-  uint64_t m = next_;
-  for (size_t i = 0; i < count; ++i, ++m) {
-    const auto position = static_cast<int64_t>(m);
-    if (position < firstCounted_ || position > lastCounted_) continue;
+  for (int64_t position = begin; position <= end; ++position) {
+    const uint8_t* at = data + 4 * (position - from);
     // Left in the low half, right in the high half: the sample's bytes read little-endian.
-    const uint32_t sample = uint32_t{data[4 * i]} | uint32_t{data[4 * i + 1]} << 8 |
-                            uint32_t{data[4 * i + 2]} << 16 | uint32_t{data[4 * i + 3]} << 24;
-    const uint64_t product = m * sample;
+    const uint32_t sample =
+        uint32_t{at[0]} | uint32_t{at[1]} << 8 | uint32_t{at[2]} << 16 | uint32_t{at[3]} << 24;
+    const uint64_t product = static_cast<uint64_t>(position) * sample;
     v1 += static_cast<uint32_t>(product);
     v2 += static_cast<uint32_t>(product) + static_cast<uint32_t>(product >> 32);
   }
   v1_ = v1;
   v2_ = v2;
-  next_ = m;
+  next_ += count;
 }
 
 TrackChecksumValues TrackChecksums::Values() const {
