@@ -9,7 +9,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang clang-format
   # core and GUI libraries
   qt6-base-dev qt6-svg-dev libcdio-dev libcdio-paranoia-dev libmp3lame-dev
-  libvorbis-dev libogg-dev libsoxr-dev libasound2-dev libudev-dev zlib1g-dev
+  libvorbis-dev libogg-dev libsoxr-dev libasound2-dev libudev-dev zlib1g-dev libisal-dev
   libcurl4-openssl-dev libdiscid-dev fp-utils
   # tests (whipper brings accuraterip-checksum, their AccurateRip oracle)
   libgtest-dev libgmock-dev libmpg123-dev whipper xvfb xauth xdotool valgrind libclang-rt-14-dev util-linux

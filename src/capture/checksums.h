@@ -1,6 +1,7 @@
 #pragma once
 // The checksums of a track's audio, worked out while its sectors are read: the copy CRC
-// (zlib's CRC-32 of the PCM bytes exactly as a WAV of the track holds them) and the
+// (zlib's CRC-32, computed by ISA-L, of the PCM bytes exactly as a WAV of the track holds
+// them) and the
 // AccurateRip v1 and v2 sums that the AccurateRip database keeps for each pressing.
 #include <cstddef>
 #include <cstdint>
