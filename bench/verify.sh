@@ -32,11 +32,13 @@ median_pair() {
   local run a=() b=() wall _
   IFS=' ' read -r -a first <<<"$1"
   IFS=' ' read -r -a second <<<"$2"
+  # The last run's files go to the disk before the next starts: their writing would land on
+  # whichever run came next.
   for ((run = 0; run < bench_runs; run++)); do
-    rm -rf "$bench_work/out"
+    rm -rf "$bench_work/out" && sync
     read -r wall _ < <(bench_timed "${first[@]}") || bench_fail "${first[*]}"
     a+=("$wall")
-    rm -rf "$bench_work/out"
+    rm -rf "$bench_work/out" && sync
     read -r wall _ < <(bench_timed "${second[@]}") || bench_fail "${second[*]}"
     b+=("$wall")
   done
