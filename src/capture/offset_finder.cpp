@@ -80,7 +80,7 @@ class SlidingSink : public PcmSink {
 
 OffsetSearch FindReadOffsets(RipHost& host, const AccurateRipLookup& lookup) {
   OffsetSearch search;
-  const TrackList& tracks = ripSettings.tracks;
+  TrackList& tracks = ripSettings.tracks;
   const auto audioTracks = static_cast<uint32_t>(tracks.size());
   if (tracks.empty()) return search;
   const int64_t audioEnd = int64_t{tracks.back().startSector} + tracks.back().lengthSectors;
@@ -89,21 +89,20 @@ OffsetSearch FindReadOffsets(RipHost& host, const AccurateRipLookup& lookup) {
   TrackBufferPtr buffer = AllocTrackBuffer(kSectorsPerRead);
   if (!buffer) return search;
   const CdHandle handle = OpenDriveForCapture();
-  for (const TrackRecord& record : tracks) {
+  for (TrackRecord& track : tracks) {
     if (search.tracksProbed == 3) break;
     std::vector<std::pair<uint32_t, uint32_t>> references;  // checksum, confidence
     for (const DbarEntry& entry : lookup.entries) {
-      if (entry.trackCount != audioTracks || record.tocPosition < 1 ||
-          record.tocPosition > entry.tracks.size()) {
+      if (entry.trackCount != audioTracks || track.tocPosition < 1 ||
+          track.tocPosition > entry.tracks.size()) {
         continue;
       }
-      const DbarTrack& held = entry.tracks[record.tocPosition - 1];
+      const DbarTrack& held = entry.tracks[track.tocPosition - 1];
       if (held.confidence >= 1) references.emplace_back(held.checksum, held.confidence);
     }
     if (references.empty()) continue;
     ++search.tracksProbed;
 
-    TrackRecord& track = const_cast<TrackRecord&>(record);
     const uint64_t samples = uint64_t{track.lengthSectors} * (kSectorBytes / 4);
     SlidingV1 sums(samples, &track == &tracks.front(), &track == &tracks.back(), kReadOffsetLimit);
     SlidingSink sink(sums);

@@ -48,7 +48,8 @@ struct OffsetSearch {
 
 // Reads up to three audio tracks of ripSettings.tracks that the database holds with
 // confidence 1 or more, each once with kReadOffsetLimit samples to spare on either side, and
-// returns every correction at which one of them matches. Progress goes to `progressTrack`.
+// returns every correction at which one of them matches. Each read posts its progress on
+// the track it reads.
 OffsetSearch FindReadOffsets(RipHost& host, const AccurateRipLookup& lookup);
 
 // "Read offset +667: 3 of 3 tracks match (confidence 12)"
