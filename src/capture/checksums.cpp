@@ -31,10 +31,7 @@ void TrackChecksums::Add(const uint8_t* data, size_t size) {
   std::memcpy(partial_, data + size - partialBytes_, partialBytes_);
 }
 
-// An AVX2 build beside the plain one, picked when the processor has it: the loop then takes
-// eight samples a step.
-__attribute__((target_clones("avx2", "default"), optimize("tree-vectorize"))) void
-TrackChecksums::AddSamples(const uint8_t* data, size_t count) {
+void TrackChecksums::AddSamples(const uint8_t* data, size_t count) {
   // Only the counted stretch of these samples is summed; the loop then has no branch, and
   // the compiler can take several samples a step. v2 is v1 plus the products' high halves.
   const auto from = static_cast<int64_t>(next_);
