@@ -60,6 +60,13 @@ TEST(CliOptions, BadValuesAreRefused) {
 
 class ObrinRip : public ::testing::Test {
  protected:
+  // Points [AccurateRip] Server of the settings file (written first when missing) at `url`.
+  void UseDatabase(const std::string& url) {
+    if (!FileExists(config_.iniPath())) RunCommand({"obrin-rip", "--list"});
+    std::string ini = ReadFile(config_.iniPath());
+    const size_t at = ini.find("\nServer=") + 8;
+    WriteFile(config_.iniPath(), ini.replace(at, ini.find('\n', at) - at, url));
+  }
   ScopedConfigHome config_;  // children inherit it
   TempDir dir_;
   const std::string out_ = dir_ / "out";
@@ -159,9 +166,7 @@ TEST_F(ObrinRip, VerifyComparesEachTrackWithTheDatabase) {
     dbar.append(reinterpret_cast<char*>(&sum), 4).append(4, '\0');
   }
   HttpTestServer server([&](const std::string&) { return HttpTestReply{200, dbar}; });
-  std::string ini = ReadFile(config_.iniPath());
-  WriteFile(config_.iniPath(),
-            ini.replace(ini.find("http://www.accuraterip.com"), 26, server.Url()));
+  UseDatabase(server.Url());
   const CommandResult r =
       RunCommand({"obrin-rip", "--image", cue, "--format", "wav", "--tracks", "1-2", "--template",
                   "t$n", "--album", "checked", "--output", out_, "--verify"});
@@ -220,10 +225,7 @@ TEST_F(ObrinRip, CtrlCWhileTheDatabaseHangsEndsTheRun) {
     reply.hang = true;
     return reply;
   });
-  RunCommand({"obrin-rip", "--list"});  // writes the settings file
-  std::string ini = ReadFile(config_.iniPath());
-  WriteFile(config_.iniPath(),
-            ini.replace(ini.find("http://www.accuraterip.com"), 26, server.Url()));
+  UseDatabase(server.Url());
   ChildProcess child;
   ChildOptions options;
   options.timeout = std::chrono::seconds(10);  // well inside the lookup's own 15 s
@@ -266,15 +268,11 @@ TEST_F(ObrinRip, FindOffsetSearchesEveryCorrectionFromOneRead) {
       {{200, dbar(1)}, 1, "No read offset in -3000..+3000 matches the database\n", ""},
       {{404, ""}, 2, "", "obrin-rip: Not in database\n"},
   };
-  RunCommand({"obrin-rip", "--list"});  // writes the settings file
-  const std::string ini = ReadFile(config_.iniPath());
   for (const auto& row : rows) {
     SCOPED_TRACE(row.status);
     std::filesystem::remove_all(config_.cachePath());
     HttpTestServer server([&](const std::string&) { return row.reply; });
-    std::string changed = ini;
-    WriteFile(config_.iniPath(),
-              changed.replace(changed.find("http://www.accuraterip.com"), 26, server.Url()));
+    UseDatabase(server.Url());
     const CommandResult r = RunCommand({"obrin-rip", "--image", cue, "--find-offset"});
     EXPECT_EQ(r.exitStatus, row.status);
     EXPECT_EQ(r.out, row.out);

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "config/settings.h"
+
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
   std::string pattern = std::string(base && *base ? base : "/tmp") + "/obrin-test-XXXXXX";
@@ -86,7 +88,8 @@ std::string FreshSettingsFile(const std::string& outputFolder) {
          "usecbr=FALSE\nbbrnom=128 kbps\nbbrmin=128 kbps\nbbrmax=256 kbps\n"
          "usebbr=FALSE\nvbr=9\nusevbr=TRUE\n[Drive]\nReadOffset=0\n[AccurateRip]"
          "\nVerify=FALSE\n"
-         "Secure=FALSE\nServer=http://www.accuraterip.com\n";
+         "Secure=FALSE\nServer=" +
+         std::string(kDefaultAccurateRipServer) + "\n";
 }
 
 std::string ReadFile(const std::string& path) {
