@@ -100,7 +100,10 @@ TEST(Jobs, ReadErrorInOneTrackLeavesTheOthersAlone) {
 TEST(Jobs, CtrlCWithTwoEncodesInFlightStopsEveryTrack) {
   ScopedConfigHome config;
   TempDir dir;
-  const std::string cue = MakeDiscAt(dir / "d.cue", {"--lengths", "20000,20000,20000"});
+  // Track 1 long, tracks 2 and 3 short: track 3 is captured while both encodes still have
+  // much to do, even where reading is slower than encoding (sanitizer builds). Track 3 is
+  // long enough to report 29% before its read ends (a report every 5 blocks).
+  const std::string cue = MakeDiscAt(dir / "d.cue", {"--lengths", "30000,10000,5200"});
   ChildProcess child;
   ASSERT_TRUE(child.Start({"obrin-rip", "--image", cue, "--output", dir / "out", "--jobs", "2"}));
   // "Track 0N: P%" lines: two tracks encoding, the third captured and waiting for a slot
