@@ -51,7 +51,7 @@ CId3TagDlg::CId3TagDlg(QWidget* parent) : QDialog(parent) {
   genre_->setCurrentIndex(ripSettings.discGenre >= 0 && ripSettings.discGenre < genre_->count()
                               ? ripSettings.discGenre
                               : -1);
-  year_ = TextBox(ripSettings.discYear, kYearLimit, "Year", group);
+  year_ = TextBox(ripSettings.Year(), kYearLimit, "Year", group);
   year_->setMaximumWidth(year_->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 16);
   enable_ = new QCheckBox(QStringLiteral("Enable ID3 tag"), group);
   enable_->setAccessibleName(enable_->text());

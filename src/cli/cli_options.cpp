@@ -19,6 +19,9 @@ const char* const kCliUsage =
     "  --drives          list the drives: position, a tab, the description\n"
     "  --list            list the tracks: Title, Length, Output Format, Status, Output Path\n"
     "  --disc-info       print the disc's identifiers: freedb, MusicBrainz, AccurateRip\n"
+    "  --lookup          ask MusicBrainz ([MusicBrainz] Server) for the album, artist, year\n"
+    "                    and titles (with --list, --disc-info or a rip)\n"
+    "  --release N       the release to take when several match (default 1)\n"
     "  --find-offset     find the drive's read offset from one read of a disc the\n"
     "                    AccurateRip database knows; prints the offsets that match\n"
     "\n"
@@ -216,6 +219,15 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
     } else if (arg == "--disc-info") {
       if (!flag()) return result;
       o.discInfo = true;
+    } else if (arg == "--lookup") {
+      if (!flag()) return result;
+      o.lookup = true;
+    } else if (arg == "--release") {
+      if (!value(v)) return result;
+      if (!ParseInt(v, o.release) || o.release < 1) {
+        result.error = "invalid release number '" + v + "' (a number from 1)";
+        return result;
+      }
     } else if (arg == "--find-offset") {
       if (!flag()) return result;
       o.findOffset = true;

@@ -24,6 +24,8 @@ struct CliOptions {
   bool log = false;               // --log: as [Output] WriteLog = "TRUE"
   bool findOffset = false;        // --find-offset: search the read offset, rip nothing
   bool discInfo = false;          // --disc-info: print the disc's identifiers, rip nothing
+  bool lookup = false;            // --lookup: ask MusicBrainz for the disc's names
+  int release = 1;                // --release N: which of the matching releases, from 1
 };
 
 struct CliParseResult {

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -17,6 +18,8 @@
 #include "capture/offset_finder.h"
 #include "cli/cli_host.h"
 #include "disc/accuraterip.h"
+#include "disc/disc_ids.h"
+#include "disc/musicbrainz.h"
 #include "disc/output_naming.h"
 #include "disc/track_row_text.h"
 #include "rip/rip_job.h"
@@ -164,17 +167,40 @@ class SignalWatcher {
 
 }  // namespace
 
-int RunCliFindOffset(RipSettings& settings) {
-  CliHost host(stderr);
+namespace {
+
+// Runs `work` on a thread of its own, so that the main thread can take Ctrl+C (and the other
+// stop signals) as a stop request: `settings.ripping`, which `work` polls, goes to 0. `work`
+// ends with host.PostFinished(). Returns 0, or the stop request's exit status.
+int RunInterruptible(RipSettings& settings, CliHost& host, const std::function<void()>& work) {
   signal(SIGPIPE, SIG_IGN);
   SignalWatcher watcher(host);
   settings.ripping = 1;
+  std::thread worker(work);
+  int stopStatus = 0;
+  for (;;) {
+    const CliHost::Event event = host.WaitEvent();
+    if (event.kind == CliHost::EventKind::kInterrupt) {
+      stopStatus = event.exitStatus;
+      settings.ripping = 0;
+    } else if (event.kind == CliHost::EventKind::kFinished) {
+      break;
+    }
+  }
+  worker.join();
+  settings.ripping = 0;
+  return stopStatus;
+}
+
+}  // namespace
+
+int RunCliFindOffset(RipSettings& settings) {
+  CliHost host(stderr);
   const size_t drive = static_cast<size_t>(settings.driveIndex);
   int status = 2;
   std::string text;
   std::vector<std::string> lines;
-  // On a thread of its own, so that the main thread can take a Ctrl+C as a stop request.
-  std::thread search([&] {
+  const int stopStatus = RunInterruptible(settings, host, [&] {
     const AccurateRipLookup lookup =
         LookUpAccurateRip(settings.accurateRipServer, AccurateRipIdOf(settings.drives[drive].toc),
                           {}, [&] { return settings.ripping == 0; });
@@ -196,23 +222,45 @@ int RunCliFindOffset(RipSettings& settings) {
     }
     host.PostFinished();
   });
-  int stopStatus = 0;
-  for (;;) {
-    const CliHost::Event event = host.WaitEvent();
-    if (event.kind == CliHost::EventKind::kInterrupt) {
-      stopStatus = event.exitStatus;
-      settings.ripping = 0;
-    } else if (event.kind == CliHost::EventKind::kFinished) {
-      break;
-    }
-  }
-  search.join();
-  settings.ripping = 0;
   if (stopStatus != 0) return stopStatus;
   if (!text.empty()) std::fprintf(stderr, "obrin-rip: %s\n", text.c_str());
   for (const std::string& line : lines) std::printf("%s\n", line.c_str());
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) return kExitReaderGone;
   return status;
+}
+
+int RunCliLookup(RipSettings& settings, int release, FILE* releaseList) {
+  CliHost host(stderr);
+  const TocBuffer& toc = settings.drives[static_cast<size_t>(settings.driveIndex)].toc;
+  MusicBrainzLookup lookup;
+  const int stopStatus = RunInterruptible(settings, host, [&] {
+    lookup = LookUpMusicBrainz(settings.musicBrainzServer, MusicBrainzTocOf(toc),
+                               settings.tracks.size(), [&] { return settings.ripping == 0; });
+    host.PostFinished();
+  });
+  if (stopStatus != 0) return stopStatus;
+  if (lookup.kind != MusicBrainzLookup::kFound) {
+    // The rip, list or identifiers go on with what the disc says of itself.
+    std::fprintf(stderr, "obrin-rip: %s\n", MusicBrainzLookupText(lookup).c_str());
+    return 0;
+  }
+  const size_t count = lookup.releases.size();
+  if (count > 1) {
+    for (size_t i = 0; i < count; ++i) {
+      std::fprintf(releaseList, "%zu: %s\n", i + 1,
+                   MusicBrainzReleaseText(lookup.releases[i]).c_str());
+    }
+  }
+  if (static_cast<size_t>(release) > count) {
+    std::fprintf(stderr,
+                 "obrin-rip: there is no release %d (%zu found)\n"
+                 "Try 'obrin-rip --help' for more information.\n",
+                 release, count);
+    return 2;
+  }
+  ApplyMusicBrainzRelease(lookup.releases[static_cast<size_t>(release) - 1], settings,
+                          settings.tracks);
+  return 0;
 }
 
 int RunCliRip(RipSettings& settings, const CliOptions& options) {

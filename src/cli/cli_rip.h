@@ -1,5 +1,7 @@
 #pragma once
 // Ripping from the terminal: obrin-rip's host for the rip engine.
+#include <cstdio>
+
 #include "cli/cli_options.h"
 #include "config/settings.h"
 
@@ -15,3 +17,10 @@ int RunCliRip(RipSettings& settings, const CliOptions& options);
 // one matched, 1 when none did, 2 when the database has nothing to compare with; the
 // signals as RunCliRip.
 int RunCliFindOffset(RipSettings& settings);
+
+// obrin-rip --lookup: asks MusicBrainz for the disc and takes the names of release number
+// `release` (from 1) into the settings. With several releases, lists them to `releaseList`
+// ("1: ARTIST – TITLE (YEAR, COUNTRY, BARCODE)"). Not found or failed: says so on standard
+// error and returns 0 (the run goes on with what the disc says); 2 when there is no such
+// release; the signals as RunCliRip.
+int RunCliLookup(RipSettings& settings, int release, FILE* releaseList);

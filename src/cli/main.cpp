@@ -78,28 +78,38 @@ int Run(int argc, char** argv) {
     return 2;
   }
   settings.currentTrack = 0;
-
   if (options.discInfo) {
     const DriveRecord& drive = settings.drives[static_cast<size_t>(settings.driveIndex)];
     std::printf("freedb: %08x\nMusicBrainz: %s\nAccurateRip: %s\n",
                 static_cast<unsigned>(drive.discId), MusicBrainzDiscId(drive.toc).c_str(),
                 AccurateRipIdText(AccurateRipIdOf(drive.toc)).c_str());
+    std::fflush(stdout);
+  }
+  if (options.lookup) {
+    if (const int status =
+            RunCliLookup(settings, options.release, options.discInfo ? stdout : stderr)) {
+      return status;
+    }
+  }
+
+  if (options.discInfo) {
     // What the disc says of itself, when it says anything.
-    const auto ownName = [](const TrackRecord& track) {
-      char plain[24];
-      std::snprintf(plain, sizeof plain, "Track %02d", track.index + 1);
-      return track.title != plain || !track.performer.empty();
+    const auto ownArtist = [](const TrackRecord& track) -> const std::string& {
+      return track.artist.empty() ? track.performer : track.artist;
     };
-    const bool named = !settings.cdTextAlbum.empty() || !settings.cdTextArtist.empty() ||
+    const auto ownName = [&](const TrackRecord& track) {
+      return HasOwnTitle(track) || !ownArtist(track).empty();
+    };
+    const bool named = !settings.knownAlbum.empty() || !settings.knownArtist.empty() ||
                        std::any_of(settings.tracks.begin(), settings.tracks.end(), ownName);
-    if (!settings.cdTextAlbum.empty()) std::printf("Album: %s\n", settings.cdTextAlbum.c_str());
-    if (!settings.cdTextArtist.empty()) {
-      std::printf("Performer: %s\n", settings.cdTextArtist.c_str());
+    if (!settings.knownAlbum.empty()) std::printf("Album: %s\n", settings.knownAlbum.c_str());
+    if (!settings.knownArtist.empty()) {
+      std::printf("Performer: %s\n", settings.knownArtist.c_str());
     }
     for (const TrackRecord& track : settings.tracks) {
       if (!named) break;
       std::printf("Track %02d: %s%s%s\n", track.index + 1, track.title.c_str(),
-                  track.performer.empty() ? "" : " / ", track.performer.c_str());
+                  ownArtist(track).empty() ? "" : " / ", ownArtist(track).c_str());
     }
     return 0;
   }

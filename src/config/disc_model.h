@@ -8,6 +8,7 @@
 // `status` (a SharedInt), and reloads are refused, so the records stay in place.
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,7 @@ struct TrackRecord {
   uint32_t lengthSectors = 0;
   uint32_t tocPosition = 0;  // its place in the TOC from 1, data tracks counted
   std::string performer{};   // the track's own performer from the disc's CD-Text; else empty
+  std::string artist{};      // its own artist credit from a lookup, where not the release's
   // Sectors of its pregap (index 0 to 1): audio at the end of the previous track's stretch,
   // where a rip from one TOC start to the next puts it. 0 when the disc has none or says none.
   uint32_t pregapSectors = 0;
@@ -70,6 +72,16 @@ struct TrackRecord {
   std::string accurateRip{};
 };
 
+// "Track 01": the title of the track at list position `index` that nothing has named.
+inline std::string DefaultTrackTitle(int32_t index) {
+  char title[24];
+  std::snprintf(title, sizeof title, "Track %02d", index + 1);
+  return title;
+}
+inline bool HasOwnTitle(const TrackRecord& track) {
+  return track.title != DefaultTrackTitle(track.index);
+}
+
 using TrackList = std::vector<TrackRecord>;
 
 struct DriveRecord {
@@ -81,15 +93,22 @@ struct DriveRecord {
 
 using DriveList = std::vector<DriveRecord>;
 
-// Disc-level tag fields: typed in by the tag editor, kept in memory only; the disc's own
-// CD-Text performer and title stand in for artist and album the user has not given.
+// Disc-level tag fields: typed in by the tag editor, kept in memory only. What the disc says
+// of itself (its CD-Text performer and title) or what a MusicBrainz lookup found stands in
+// for each field the user has not given.
 struct DiscInfo {
   std::string discArtist;
   std::string discAlbum;
   std::string discYear;
   int32_t discGenre = 12;  // ID3v1 genre number; 12 is "Other"
-  std::string cdTextArtist{};
-  std::string cdTextAlbum{};
-  const std::string& Artist() const { return discArtist.empty() ? cdTextArtist : discArtist; }
-  const std::string& Album() const { return discAlbum.empty() ? cdTextAlbum : discAlbum; }
+  std::string knownArtist{};
+  std::string knownAlbum{};
+  std::string knownYear{};
+  const std::string& Artist() const { return discArtist.empty() ? knownArtist : discArtist; }
+  const std::string& Album() const { return discAlbum.empty() ? knownAlbum : discAlbum; }
+  const std::string& Year() const { return discYear.empty() ? knownYear : discYear; }
+  // A compilation's track has an artist of its own; an artist the user gave wins over it.
+  const std::string& ArtistOf(const TrackRecord& track) const {
+    return discArtist.empty() && !track.artist.empty() ? track.artist : Artist();
+  }
 };

@@ -122,6 +122,8 @@ constexpr ExtraKey kExtraKeys[] = {
     {"AccurateRip", "Secure", ExtraKey::kFlag, &RipSettings::secureRip, nullptr, 0, 1, "FALSE"},
     {"AccurateRip", "Server", ExtraKey::kText, nullptr, &RipSettings::accurateRipServer, 0, 0,
      kDefaultAccurateRipServer},
+    {"MusicBrainz", "Server", ExtraKey::kText, nullptr, &RipSettings::musicBrainzServer, 0, 0,
+     kDefaultMusicBrainzServer},
 };
 
 // "-667", "+667", "667": an optional sign and decimal digits, nothing else.

@@ -67,6 +67,9 @@ Block SettingsBlockOf(const TrackRecord& track) {
 // Where the AccurateRip database is asked when [AccurateRip] Server does not say.
 inline constexpr char kDefaultAccurateRipServer[] = "http://www.accuraterip.com";
 
+// Where MusicBrainz is asked when [MusicBrainz] Server does not say.
+inline constexpr char kDefaultMusicBrainzServer[] = "https://musicbrainz.org";
+
 // The largest read offset correction either way, in samples.
 inline constexpr int32_t kReadOffsetLimit = 3000;
 
@@ -93,6 +96,8 @@ struct RipSettings : DiscInfo {
   // [Output] WriteLog (obrin-rip --log): a rip log and a cue sheet beside the tracks.
   int32_t writeLog = 0;
   std::string accurateRipServer = kDefaultAccurateRipServer;
+  // [MusicBrainz] Server: asked only when the user asks for a lookup.
+  std::string musicBrainzServer = kDefaultMusicBrainzServer;
   // What LoadSettings refused in the file, one sentence each, for the host to show.
   std::vector<std::string> settingsProblems;
   // obrin-rip --output: replaces the output folder for one run; never saved. Empty: none.

@@ -25,7 +25,7 @@ AccurateRipDiscId AccurateRipIdOf(const TocBuffer& toc) {
   return id;
 }
 
-std::string MusicBrainzDiscId(const TocBuffer& toc) {
+MusicBrainzToc MusicBrainzTocOf(const TocBuffer& toc) {
   const int count =
       toc.lastTrack >= toc.firstTrack ? std::min(toc.lastTrack - toc.firstTrack + 1, 99) : 0;
   int first = 0, last = 0;
@@ -48,13 +48,22 @@ std::string MusicBrainzDiscId(const TocBuffer& toc) {
     last = number;
     offsets[number] = static_cast<int>(TocEntryAddress(toc.entries[e])) + 150;
   }
-  if (first == 0) return {};
+  MusicBrainzToc result;
+  if (first == 0) return result;
   if (offsets[0] == 0) offsets[0] = static_cast<int>(TocEntryAddress(toc.entries[count])) + 150;
   DiscId* disc = discid_new();
-  std::string id;
-  if (disc && discid_put(disc, first, last, offsets)) id = discid_get_id(disc);
+  if (disc && discid_put(disc, first, last, offsets)) {
+    result.id = discid_get_id(disc);
+    // "1 12 267300 150 ...": the web service takes the same words joined by "+".
+    result.toc = discid_get_toc_string(disc);
+    std::replace(result.toc.begin(), result.toc.end(), ' ', '+');
+  }
   if (disc) discid_free(disc);
-  return id;
+  return result;
+}
+
+std::string MusicBrainzDiscId(const TocBuffer& toc) {
+  return MusicBrainzTocOf(toc).id;
 }
 
 std::string AccurateRipIdText(const AccurateRipDiscId& id) {

@@ -22,6 +22,14 @@ AccurateRipDiscId AccurateRipIdOf(const TocBuffer& toc);
 // the TOC has no audio track.
 std::string MusicBrainzDiscId(const TocBuffer& toc);
 
+// The same id with the table of contents MusicBrainz's fuzzy lookup takes ("1+12+267300+150+
+// ..."): first and last track, lead-out and each start, in sectors from 150.
+struct MusicBrainzToc {
+  std::string id;
+  std::string toc;
+};
+MusicBrainzToc MusicBrainzTocOf(const TocBuffer& toc);
+
 // "012-0015e7a3-00d9a4e1-860a020c": the track count and the three ids.
 std::string AccurateRipIdText(const AccurateRipDiscId& id);
 

@@ -74,7 +74,7 @@ std::string ExpandFileNameTemplate(const TrackRecord& track, const RipSettings& 
         static_cast<char>(std::tolower(static_cast<unsigned char>(pattern[++i])));
     switch (placeholder) {
       case 'a':
-        result += FileNameText(settings.Artist());
+        result += FileNameText(settings.ArtistOf(track));
         break;
       case 'l':
         result += FileNameText(settings.Album());
@@ -89,7 +89,7 @@ std::string ExpandFileNameTemplate(const TrackRecord& track, const RipSettings& 
         break;
       }
       case 'y':
-        result += FileNameText(settings.discYear);
+        result += FileNameText(settings.Year());
         break;
       case 'g':
         result += FileNameText(GenreName(settings.discGenre));

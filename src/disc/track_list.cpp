@@ -83,8 +83,9 @@ int BuildTrackList(RipSettings& settings, int drivePosition, TrackListHost* host
     GetCdText(handle, &cdText);
   }
   // The disc's own names, where the user has not typed others (those always win).
-  settings.cdTextArtist = cdText.disc.performer;
-  settings.cdTextAlbum = cdText.disc.title;
+  settings.knownArtist = cdText.disc.performer;
+  settings.knownAlbum = cdText.disc.title;
+  settings.knownYear.clear();
   if (tocRead) {
     drive.discId = 0;
     const int n = drive.toc.length;
@@ -115,9 +116,7 @@ int BuildTrackList(RipSettings& settings, int drivePosition, TrackListHost* host
 
     TrackRecord record;
     record.index = static_cast<int32_t>(settings.tracks.size());
-    char title[32];
-    std::snprintf(title, sizeof title, "Track %02d", record.index + 1);
-    record.title = title;
+    record.title = DefaultTrackTitle(record.index);
     record.startSector = TocEntryAddress(entry);
     record.lengthSectors = AudioTrackSectors(toc, e);
     record.tocPosition = static_cast<uint32_t>(e + 1);

@@ -34,19 +34,16 @@ Id3v1Tag BuildId3v1Tag(const TrackRecord& track, const DiscInfo& disc) {
 
   // Unsigned arithmetic: the byte wraps at 256 without overflow for any index.
   const uint8_t trackNumber = static_cast<uint8_t>(static_cast<uint32_t>(track.index) + 1u);
-  std::string title = track.title;
-  if (title.empty()) {
-    char built[16];
-    std::snprintf(built, sizeof built, "Track %02d", trackNumber);
-    title = built;
-  }
+  // The number as the tag holds it: a position past 255 wraps there too.
+  const std::string title =
+      track.title.empty() ? DefaultTrackTitle(int32_t{trackNumber} - 1) : track.title;
 
   Id3v1Tag tag{};
   std::memcpy(tag.data(), "TAG", 3);
   PutField(tag, kTitleOffset, kTextFieldLength, title);
-  PutField(tag, kArtistOffset, kTextFieldLength, OrDefault(disc.Artist(), kUnknownArtist));
+  PutField(tag, kArtistOffset, kTextFieldLength, OrDefault(disc.ArtistOf(track), kUnknownArtist));
   PutField(tag, kAlbumOffset, kTextFieldLength, OrDefault(disc.Album(), kUnknownAlbum));
-  PutField(tag, kYearOffset, kYearLength, OrDefault(disc.discYear, kDefaultYear));
+  PutField(tag, kYearOffset, kYearLength, OrDefault(disc.Year(), kDefaultYear));
   // Bytes 97..125 stay zero: an empty comment, and the zero at 125 that marks version 1.1.
   tag[kTrackOffset] = trackNumber;
   tag[kGenreOffset] = static_cast<uint8_t>(disc.discGenre);

@@ -64,9 +64,9 @@ void AddComments(vorbis_comment& vc, const TrackRecord& track, const DiscInfo& d
     if (!value.empty()) vorbis_comment_add_tag(&vc, tag, value.c_str());
   };
   addUnlessEmpty("TITLE", track.title);
-  addUnlessEmpty("ARTIST", disc.Artist());
+  addUnlessEmpty("ARTIST", disc.ArtistOf(track));
   addUnlessEmpty("ALBUM", disc.Album());
-  addUnlessEmpty("DATE", disc.discYear);
+  addUnlessEmpty("DATE", disc.Year());
   // Genre 0 ("Blues") doubles as "no genre chosen", so it is never written.
   if (disc.discGenre != 0) addUnlessEmpty("GENRE", GenreName(disc.discGenre));
 }

@@ -124,7 +124,7 @@ std::string RipCueText(const RipSettings& settings, const std::vector<LoggedTrac
     // Players take the type word WAVE for any audio file.
     cue += "FILE \"" + CueText(RelativeTo(tracks[i].outputName, folder)) + "\" WAVE\n";
     if (!announced) cue += "  TRACK " + TrackNumber(track) + " AUDIO\n";
-    if (!announced && track.title != "Track " + TrackNumber(track)) {
+    if (!announced && HasOwnTitle(track)) {
       cue += "    TITLE \"" + CueText(track.title) + "\"\n";
     }
     cue += "    INDEX 01 00:00:00\n";
@@ -136,7 +136,7 @@ std::string RipCueText(const RipSettings& settings, const std::vector<LoggedTrac
     std::snprintf(index, sizeof index, "    INDEX 00 %02u:%02u:%02u\n", at / 75 / 60, at / 75 % 60,
                   at % 75);
     cue += "  TRACK " + TrackNumber(next) + " AUDIO\n";
-    if (next.title != "Track " + TrackNumber(next)) {
+    if (HasOwnTitle(next)) {
       cue += "    TITLE \"" + CueText(next.title) + "\"\n";
     }
     cue += index;

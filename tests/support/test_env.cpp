@@ -89,7 +89,8 @@ std::string FreshSettingsFile(const std::string& outputFolder) {
          "usebbr=FALSE\nvbr=9\nusevbr=TRUE\n[Drive]\nReadOffset=0\n[AccurateRip]"
          "\nVerify=FALSE\n"
          "Secure=FALSE\nServer=" +
-         std::string(kDefaultAccurateRipServer) + "\n";
+         std::string(kDefaultAccurateRipServer) +
+         "\n[MusicBrainz]\nServer=" + kDefaultMusicBrainzServer + "\n";
 }
 
 std::string ReadFile(const std::string& path) {
