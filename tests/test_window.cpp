@@ -38,6 +38,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QTimer>
 #include <QtTest/QTest>
@@ -54,6 +55,7 @@
 #include "disc/cd_device.h"
 #include "playback/mci.h"
 #include "rip/rip_status.h"
+#include "support/http_server.h"
 #include "support/recording_host.h"
 #include "support/test_env.h"
 #include "ui/commands.h"
@@ -493,6 +495,53 @@ TEST_F(DialogTest, Id3EditorLimitsOkAndCancel) {
   again.enableBox()->setChecked(false);
   again.reject();
   EXPECT_EQ(ripSettings.discYear + std::to_string(ripSettings.id3Enabled), "19x41");
+}
+
+// Look up, against a server of the test's: two releases (the second picked) fill the boxes
+// while the dialog stays live; OK takes the titles in; Cancel takes nothing; a 404 says so.
+TEST_F(WindowTest, LookUpFillsTheEditorAndOkTakesTheTitles) {
+  OpenFrame("300,377,200");
+  const std::string reply =
+      R"({"releases":[)" + std::string(R"({"title":"First","artist-credit":[]},)") +
+      R"({"title":"Second","date":"2004-02","artist-credit":[{"name":"Ann"}],)"
+      R"("media":[{"discs":[{"id":"eVKOMoWw5AO_pDBAt79bU1lhYPQ-"}],"tracks":[)"
+      R"({"title":"S1"},{"title":"S2","artist-credit":[{"name":"Guest"}]},{"title":"S3"}]}]}]})";
+  std::atomic<int> status = 200;
+  HttpTestServer server([&](const std::string&) { return HttpTestReply{status, reply}; });
+  ripSettings.musicBrainzServer = server.Url();
+  QStringList offered;
+  CId3TagDlg::SetReleaseChooser([&](QWidget*, const QStringList& releases) {
+    offered = releases;
+    return 1;
+  });
+  const auto lookUp = [](CId3TagDlg& dialog) {
+    QSignalSpy finished(&dialog, &CId3TagDlg::lookUpFinished);
+    dialog.lookUpButton()->click();
+    EXPECT_FALSE(dialog.lookUpButton()->isEnabled());  // one request at a time
+    EXPECT_TRUE(finished.wait(10000));
+  };
+  {
+    CId3TagDlg dialog(frame_.get());
+    lookUp(dialog);
+    dialog.reject();
+  }
+  EXPECT_EQ(offered.join('|'), QStringLiteral("1:  \u2013 First|2: Ann \u2013 Second (2004)"));
+  EXPECT_EQ(ripSettings.tracks[0].title + ripSettings.Album(), "Track 01");
+  {
+    CId3TagDlg dialog(frame_.get());
+    lookUp(dialog);
+    EXPECT_EQ(dialog.albumEdit()->text() + dialog.artistEdit()->text() + dialog.yearEdit()->text(),
+              QStringLiteral("SecondAnn2004"));
+    dialog.accept();
+  }
+  EXPECT_EQ(ripSettings.tracks[1].title + "/" + ripSettings.ArtistOf(ripSettings.tracks[1]) + "/" +
+                ripSettings.Album(),
+            "S2/Guest/Second");
+  status = 404;
+  CId3TagDlg dialog(frame_.get());
+  lookUp(dialog);
+  EXPECT_EQ(boxes_.back(), "ID3 Tag Editor: Disc not found in MusicBrainz");
+  CId3TagDlg::SetReleaseChooser({});
 }
 
 TEST_F(DialogTest, TipsReadFromTheFileAndTheProfilesPlace) {

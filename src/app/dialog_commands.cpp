@@ -35,7 +35,10 @@ void CMainFrame::OnEditId3() {
     return;
   }
   CId3TagDlg dialog(this);
-  dialog.exec();
+  // A lookup may have named the tracks.
+  if (dialog.exec() == QDialog::Accepted) {
+    for (const TrackRecord& record : ripSettings.tracks) FillTrackRow(record, record.index, true);
+  }
 }
 
 void CMainFrame::OnTipOfDay() {

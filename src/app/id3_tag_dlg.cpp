@@ -5,12 +5,15 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/message_box.h"
 #include "config/genres.h"
 #include "config/settings.h"
+#include "disc/disc_ids.h"
 
 namespace {
 
@@ -25,7 +28,16 @@ QLineEdit* TextBox(const std::string& value, int limit, const char* name, QWidge
   return edit;
 }
 
+CId3TagDlg::ReleaseChooser& Chooser() {
+  static CId3TagDlg::ReleaseChooser chooser;
+  return chooser;
+}
+
 }  // namespace
+
+void CId3TagDlg::SetReleaseChooser(ReleaseChooser chooser) {
+  Chooser() = std::move(chooser);
+}
 
 const std::array<const char*, 80>& CId3TagDlg::GenreListNames() {
   static const std::array<const char*, 80> names = [] {
@@ -67,6 +79,11 @@ CId3TagDlg::CId3TagDlg(QWidget* parent) : QDialog(parent) {
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   buttons->button(QDialogButtonBox::Ok)->setDefault(true);
   for (QAbstractButton* b : buttons->buttons()) b->setAccessibleName(b->text().remove('&'));
+  lookUp_ = buttons->addButton(QStringLiteral("Look up"), QDialogButtonBox::ActionRole);
+  lookUp_->setAccessibleName(QStringLiteral("Look up"));
+  lookUp_->setToolTip(QStringLiteral("Ask MusicBrainz for the disc's names"));
+  lookUp_->setEnabled(!ripSettings.tracks.empty());
+  connect(lookUp_, &QPushButton::clicked, this, &CId3TagDlg::StartLookUp);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   auto* layout = new QVBoxLayout(this);
@@ -75,12 +92,77 @@ CId3TagDlg::CId3TagDlg(QWidget* parent) : QDialog(parent) {
   resize(340, sizeHint().height());
 }
 
+CId3TagDlg::~CId3TagDlg() {
+  closing_ = true;
+  if (lookUpThread_.joinable()) lookUpThread_.join();
+}
+
+void CId3TagDlg::StartLookUp() {
+  if (lookUpThread_.joinable() || ripSettings.tracks.empty()) return;
+  lookUp_->setEnabled(false);
+  const size_t drive = static_cast<size_t>(ripSettings.driveIndex);
+  if (drive >= ripSettings.drives.size()) return;
+  const MusicBrainzToc toc = MusicBrainzTocOf(ripSettings.drives[drive].toc);
+  const std::string server = ripSettings.musicBrainzServer;
+  const size_t tracks = ripSettings.tracks.size();
+  lookUpThread_ = std::thread([this, toc, server, tracks] {
+    MusicBrainzLookup lookup =
+        LookUpMusicBrainz(server, toc, tracks, [this] { return closing_.load(); });
+    if (closing_) return;
+    // Queued to the dialog: dropped if it is gone by then.
+    QMetaObject::invokeMethod(
+        this, [this, lookup = std::move(lookup)] { TakeLookUp(lookup); }, Qt::QueuedConnection);
+  });
+}
+
+void CId3TagDlg::TakeLookUp(const MusicBrainzLookup& lookup) {
+  lookUpThread_.join();
+  lookUp_->setEnabled(true);
+  if (lookup.kind != MusicBrainzLookup::kFound) {
+    ShowMessageBox(this, {QString::fromStdString(MusicBrainzLookupText(lookup)), windowTitle(),
+                          QMessageBox::Information});
+    emit lookUpFinished();
+    return;
+  }
+  int choice = 0;
+  if (lookup.releases.size() > 1) {
+    QStringList texts;
+    for (size_t i = 0; i < lookup.releases.size(); ++i) {
+      texts << QString::fromStdString(std::to_string(i + 1) + ": " +
+                                      MusicBrainzReleaseText(lookup.releases[i]));
+    }
+    if (Chooser()) {
+      choice = Chooser()(this, texts);
+    } else {
+      bool ok = false;
+      const QString picked =
+          QInputDialog::getItem(this, QStringLiteral("MusicBrainz"),
+                                QStringLiteral("Releases of this disc:"), texts, 0, false, &ok);
+      choice = ok ? static_cast<int>(texts.indexOf(picked)) : -1;
+    }
+  }
+  if (choice >= 0 && static_cast<size_t>(choice) < lookup.releases.size()) {
+    release_ = lookup.releases[static_cast<size_t>(choice)];
+    album_->setText(QString::fromStdString(release_->title).left(kTextLimit));
+    artist_->setText(QString::fromStdString(release_->artist).left(kTextLimit));
+    year_->setText(QString::fromStdString(release_->year));
+  }
+  emit lookUpFinished();
+}
+
 void CId3TagDlg::accept() {
+  if (release_) ApplyMusicBrainzRelease(*release_, ripSettings, ripSettings.tracks);
   ripSettings.id3Enabled = enable_->isChecked() ? 1 : 0;
   // A genre the list does not hold stays as it was until the user picks one.
   if (genre_->currentIndex() >= 0) ripSettings.discGenre = genre_->currentIndex();
-  ripSettings.discAlbum = album_->text().toLocal8Bit().toStdString();
-  ripSettings.discArtist = artist_->text().toLocal8Bit().toStdString();
-  ripSettings.discYear = year_->text().toLocal8Bit().toStdString();
+  // What the disc or the lookup named stays theirs, so that a compilation's track artists
+  // still stand; only a changed field becomes the user's.
+  const auto store = [](const QLineEdit* edit, const std::string& known, std::string& typed) {
+    const std::string text = edit->text().toLocal8Bit().toStdString();
+    typed = text == known ? std::string() : text;
+  };
+  store(album_, ripSettings.knownAlbum, ripSettings.discAlbum);
+  store(artist_, ripSettings.knownArtist, ripSettings.discArtist);
+  store(year_, ripSettings.knownYear, ripSettings.discYear);
   QDialog::accept();
 }

@@ -1,10 +1,20 @@
 #pragma once
 // CId3TagDlg: album, artist, genre, year and the ID3 switch for the next rip. It edits the
 // five fields of ripSettings for the rest of the run; nothing of it reaches the settings file.
+// "Look up" asks MusicBrainz for the disc (on a thread of its own: the window stays usable)
+// and fills album, artist and year; OK also takes the release's track titles into the list.
 #include <QDialog>
+#include <QStringList>
 #include <array>
+#include <atomic>
+#include <functional>
+#include <optional>
+#include <thread>
+
+#include "disc/musicbrainz.h"
 
 class QCheckBox;
+class QPushButton;
 class QComboBox;
 class QLineEdit;
 
@@ -13,6 +23,7 @@ class CId3TagDlg : public QDialog {
  public:
   // Takes the fields' current values.
   explicit CId3TagDlg(QWidget* parent = nullptr);
+  ~CId3TagDlg() override;  // cancels a lookup still running and waits for it
 
   // The genre list's names in number order; four are longer than the tag table's.
   static const std::array<const char*, 80>& GenreListNames();
@@ -22,13 +33,30 @@ class CId3TagDlg : public QDialog {
   QLineEdit* yearEdit() const { return year_; }
   QComboBox* genreCombo() const { return genre_; }
   QCheckBox* enableBox() const { return enable_; }
+  QPushButton* lookUpButton() const { return lookUp_; }
+
+  // Picks one of several releases ("1: ARTIST – TITLE (...)"): its position, or -1 when the
+  // user picked none. Replaceable, so that a test can answer instead of a user (empty: the
+  // real choice dialog).
+  using ReleaseChooser = std::function<int(QWidget* parent, const QStringList& releases)>;
+  static void SetReleaseChooser(ReleaseChooser chooser);
 
   void accept() override;  // stores the five fields, then closes
 
+ signals:
+  void lookUpFinished();  // after the answer (and any box or choice it led to) was taken
+
  private:
+  void StartLookUp();
+  void TakeLookUp(const MusicBrainzLookup& lookup);
+
   QLineEdit* album_;
   QLineEdit* artist_;
   QLineEdit* year_;
   QComboBox* genre_;
   QCheckBox* enable_;
+  QPushButton* lookUp_;
+  std::thread lookUpThread_;
+  std::atomic<bool> closing_{false};
+  std::optional<MusicBrainzRelease> release_;  // the one chosen, taken in on OK
 };
