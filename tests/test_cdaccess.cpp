@@ -7,7 +7,8 @@
 // - a BOM-led sheet, a MOTOROLA bin or an NRG image not read as written
 // - an image that does not open without the reason, down to obrin-rip's message
 // - a damaged NRG chunk table handed to libcdio, which trusts it (libcdio trap)
-// - a .toc TRACK line whose mode libcdio cannot see crashing it (found by fuzzing)
+// - a .toc TRACK without its mode opened; TOC files as cdrdao writes them (CD-Text over
+//   several lines, octal escapes, SILENCE, START) refused or misplaced, as libcdio's reader did
 // - a handle that did not open, or was closed, answering a call; more than eight devices
 // - error numbers shared between threads, or cleared by a success
 // - a libcdio-paranoia skip or read error during a block not failing that block
@@ -119,9 +120,9 @@ TEST(CdAccess, ImagesReadTheBinTheirSheetNamesOrSayWhyTheyDoNotOpen) {
   };
   const size_t table = 200 * kSectorBytes;  // after the pregap and both tracks
   const std::string notNrg = "it is not a valid NRG image: ";
-  // libcdio reads a .toc line in 512-byte pieces, drops "//" comments and stops at a NUL: each
-  // hid a TRACK line's mode from it, and a mode-less track crashed it (SIGFPE; found by fuzzing).
-  const std::string noMode = "a TRACK line names no mode, or a line is too long",
+  // TOC files: a TRACK whose mode a comment or NUL bytes hide is refused, by its line; a long
+  // comment is one (libcdio, reading 512-byte pieces, found a TRACK in its tail).
+  const std::string noMode = ": a TRACK names no mode it can have",
                     note = "//" + std::string(509, 'X'), bin = "FILE \"disc.bin\" ";
   // The image (from the working folder), the text written there (unless empty), and why it
   // does not open (empty: it opens).
@@ -155,13 +156,13 @@ TEST(CdAccess, ImagesReadTheBinTheirSheetNamesOrSayWhyTheyDoNotOpen) {
       {"../entry.nrg", damaged(table + 8 + 4 * 8 + 4, "\x7F"),
        notNrg + "chunk CUEX holds a track entry that cannot be read"},
       {"../noend.nrg", damaged(nrg.size() - 20, "X"), notNrg + "its chunk table has no END! chunk"},
-      {"../album/a.toc", "TRACK //AUDIO\n" + bin + "0\n", noMode},
-      {"../album/b.toc", "TRACK AUDIO\n" + note + "TRACK\n" + bin + "0\n", noMode},
+      {"../album/a.toc", "TRACK //AUDIO\n" + bin + "0\n", "line 1" + noMode},
+      {"../album/b.toc", "TRACK AUDIO\n" + note + "TRACK\n" + bin + "0\n", ""},
       {"../album/c.toc",  // the input as found
        "CD_DA\nTRACK AUDIO\nSILENCE 00:00:02\nFILE \"disc.bin\" 0 00:00:10\nTRACK \0\0\0\xD0"
        "AUDIO\nPREGAP 0:01\nFILE \"disc.bin\" 00:00:1\0\0\0\0\0\0\0\x06"
        "06\n"s,
-       noMode},
+       "line 5" + noMode},
       {"../album/d.toc", "TRACK AUDIO // note\n" + note.substr(0, 510) + "\n" + bin + "0\n", ""},
   };
   const fs::path saved = fs::current_path();
@@ -181,6 +182,63 @@ TEST(CdAccess, ImagesReadTheBinTheirSheetNamesOrSayWhyTheyDoNotOpen) {
   EXPECT_EQ(r.err, "obrin-rip: Cannot open disc image ../missing.cue: it does not exist\n");
   fs::current_path(saved);
   EXPECT_EQ(DiscoverCdDevices(std::vector<std::string>(9, "x.cue")).size(), 8u);
+}
+
+// TOC files as cdrdao writes them. The disc of the hand-made one: track 1 is 2 s of SILENCE
+// (not in the bin) and 4 s of the bin, index 1 after the silence; track 2 the next 377
+// sectors; track 3 200 sectors whose first second is its pregap (START). So index 1 lies at
+// 150, 450 and 902, the lead-out at 1027; ids worked out by hand from those: freedb (4, 8 and
+// 14 s, 4+8+5 = 0x11; 15 - 4 = 11 s), AccurateRip (150+450+902+1027; 150+2*450+3*902+4*1027).
+TEST(CdAccess, TocFilesGiveTheDiscsPositionsTextsAndAudio) {
+  TempDir dir;
+  ScopedConfigHome config;
+  MakeDisc({dir / "t.toc", "--lengths", "300,377,200", "--seed", "5"});
+  const std::string bin = ReadFile(dir / "t.bin");
+  WriteFile(dir / "hidden.toc",
+            "CD_DA\n"
+            "CD_TEXT {\n  LANGUAGE_MAP {\n    0 : EN\n    1 : 9\n  }\n"
+            "  LANGUAGE 1 {\n    TITLE \"Zweite\"\n  }\n"
+            "  LANGUAGE 0 {\n    TITLE \"Caf\\351 \\\"Bar\\\"\"\n    GENRE { 0,  0,  0}\n  }\n}\n"
+            "TRACK AUDIO\nNO COPY\nCD_TEXT\n{\n  LANGUAGE 0 {\n    TITLE \"Jos\\351\"\n  }\n}\n"
+            "SILENCE 00:02:00\nFILE \"t.bin\" 0 00:04:00\nSTART 00:02:00\n"
+            "TRACK AUDIO // two\nFILE \"t.bin\" 00:04:00 00:05:02\n"
+            "TRACK AUDIO\nFILE \"t.bin\" 00:09:02 117600\nSTART 00:01:00\n");
+  CommandResult r = RunCommand({"obrin-rip", "--image", dir / "hidden.toc", "--disc-info"});
+  EXPECT_EQ(r.out,
+            "freedb: 11000b03\nMusicBrainz: ayJ3ozL4Mhu5oURuXsr3Flt0SKU-\n"
+            "AccurateRip: 003-000009e1-00001eb8-11000b03\nAlbum: Caf\xC3\xA9 \"Bar\"\n"
+            "Track 01: Jos\xC3\xA9\nTrack 02: Track 02\nTrack 03: Track 03\n")
+      << r.err;
+  const CdHandle handle = OpenLast(dir / "hidden.toc");
+  std::vector<uint32_t> pregaps(3);
+  EXPECT_EQ(GetTrackPregaps(handle, pregaps.data(), 3), 1);
+  EXPECT_EQ(pregaps, (std::vector<uint32_t>{150, 0, 75}));
+  // Silence, then the bin from its start; the last sector before the lead-out; past it.
+  EXPECT_TRUE(Read(handle, 140, 20) ==
+              std::string(10 * kSectorBytes, '\0') + bin.substr(0, 10 * kSectorBytes));
+  EXPECT_TRUE(Read(handle, 1026, 1) == bin.substr(876 * kSectorBytes));
+  EXPECT_EQ(Read(handle, 1026, 2), std::nullopt);
+  EXPECT_EQ(GetAspiLibError(), kCdErrPastEnd);
+  CloseCDHandle(handle);
+
+  // mkdisc's texts in cdrdao's own layout (blocks over lines, SIZE_INFO, octal escapes) and
+  // in the plain one, and in a cue sheet: the same names.
+  for (const char* image : {"cdrdao.toc", "plain.toc", "sheet.cue"}) {
+    SCOPED_TRACE(image);
+    std::vector<std::string> args = {dir / image,         "--lengths",     "300,200",
+                                     "--title",           "Caf\xC3\xA9",   "--performer",
+                                     "Bj\xC3\xB6rk",      "--track-title", "2=Zw\xC3\xB6lf",
+                                     "--track-performer", "1=Guest"};
+    if (std::string(image) == "cdrdao.toc") args.push_back("--cdrdao-layout");
+    MakeDisc(args);
+    r = RunCommand({"obrin-rip", "--image", dir / image, "--disc-info"});
+    EXPECT_EQ(r.out.substr(r.out.find("Album")),
+              "Album: Caf\xC3\xA9\nPerformer: Bj\xC3\xB6rk\nTrack 01: Track 01 / Guest\n"
+              "Track 02: Zw\xC3\xB6lf\n")
+        << r.err;
+  }
+  EXPECT_NE(ReadFile(dir / "cdrdao.toc").find("LANGUAGE_MAP {\n    0 : EN\n  }"),
+            std::string::npos);
 }
 
 TEST(CdAccess, HandlesThatDidNotOpenFailEveryCallAndErrorsArePerThread) {

@@ -5,14 +5,15 @@
 //   so image reads are checked byte by byte (see CdioSession::ReadImage);
 // - the cue driver reads from "<cue name>.bin" whatever FILE the sheet names, so a sheet
 //   naming another file is opened through a private copy beside a link to that file;
-// - the cdrdao driver resolves relative FILE names against the working directory, so the
-//   TOC file is opened through a copy whose names are made absolute;
-// - both read every track from the first data file, so images with several are refused;
+// - the cue driver reads every track from the first data file, so sheets naming several are
+//   refused;
 // - the cue driver ignores the FILE type: a WAVE or FLAC file would be read as raw audio, so
 //   only BINARY is taken, and MOTOROLA (big-endian) with its bytes swapped here;
 // - the NRG parser trusts the chunk table at the end of the file, so that table is checked
 //   first (NrgStructureProblem);
 // - the parsers are not reentrant (strtok), so opening is serialised.
+//
+// cdrdao TOC files are read by Obrin's own reader (cdrdao_toc.h): libcdio's misplaces tracks.
 //
 // An image that does not open says why (OpenExplained): "Cannot open disc image PATH: ...".
 #include <fcntl.h>
@@ -40,6 +41,8 @@
 
 #include "disc/cd_device.h"
 #include "disc/cd_text.h"
+#include "disc/cdrdao_toc.h"
+#include "disc/image_layout.h"
 #include "disc/paranoia_block.h"
 
 namespace {
@@ -264,69 +267,16 @@ CdioPtr OpenCue(const std::string& path, const std::string& folder, bool& swapBy
   return cdio;
 }
 
-// libcdio's cdrdao parser divides by a track's sector size, which only the mode word after
-// TRACK sets: a TRACK line without one kills the process with SIGFPE as soon as a data file's
-// length is worked out (found by fuzzing: "TRACK\nFILE \"a.bin\" 0\n" is enough). The
-// parser reads through a 512-byte line buffer (a longer line becomes several), stops at a
-// NUL, drops everything from "//" on and splits words at blanks, tabs and CRs. Texts that it
-// would see differently from this line-by-line scan are refused with the mode-less TRACKs.
-bool CdrdaoTracksNameTheirMode(const std::string& text) {
-  if (text.find('\0') != std::string::npos) return false;
-  size_t lineStart = 0;
-  while (lineStart < text.size()) {
-    size_t lineEnd = text.find('\n', lineStart);
-    if (lineEnd == std::string::npos) lineEnd = text.size();
-    if (lineEnd - lineStart > 510) return false;
-    std::string line = text.substr(lineStart, lineEnd - lineStart);
-    line = line.substr(0, line.find("//"));
-    std::istringstream words(line);
-    std::string keyword, mode;
-    if (words >> keyword && keyword == "TRACK" && !(words >> mode)) return false;
-    lineStart = lineEnd + 1;
-  }
-  return true;
-}
-
-CdioPtr OpenCdrdaoToc(const std::string& path, const std::string& folder, std::string& why) {
+// Read by Obrin's own TOC reader (disc/cdrdao_toc.h), not libcdio's.
+std::unique_ptr<CdSession> OpenCdrdaoToc(const std::string& path, const std::string& folder,
+                                         std::string& why) {
   std::string text;
   if (!ReadSmallFile(path, text)) {
     why = "it is too large for a TOC file";
     return nullptr;
   }
-  const auto refs = FindFileReferences(text, {"file", "audiofile", "datafile"});
-  if (SingleDataFile(refs, folder, "TOC file", why).empty()) return nullptr;
-
-  std::string rewritten;
-  size_t copied = 0;
-  for (const auto& ref : refs) {
-    const std::string absolute = Resolve(folder, ref.name);
-    if (absolute.find('"') != std::string::npos) {
-      why = "its data file's path holds a double quote";
-      return nullptr;
-    }
-    // A bare name gets quotes, since an absolute path may hold blanks.
-    const bool quoted = ref.nameBegin > 0 && text[ref.nameBegin - 1] == '"';
-    rewritten += text.substr(copied, ref.nameBegin - copied);
-    rewritten += quoted ? absolute : "\"" + absolute + "\"";
-    copied = ref.nameEnd;
-  }
-  rewritten += text.substr(copied);
-  if (!CdrdaoTracksNameTheirMode(rewritten)) {
-    why = "a TRACK line names no mode, or a line is too long";
-    return nullptr;
-  }
-
-  std::string temp = TempFolder() + "/obrin-toc-XXXXXX.toc";
-  int fd = mkstemps(temp.data(), 4);
-  if (fd < 0) {
-    why = std::string("cannot make a temporary file (") + std::strerror(errno) + ")";
-    return nullptr;
-  }
-  close(fd);
-  CdioPtr cdio;
-  if (WriteWholeFile(temp, rewritten)) cdio.reset(cdio_open_cdrdao(temp.c_str()));
-  unlink(temp.c_str());
-  return cdio;
+  auto layout = ParseCdrdaoToc(text, folder, why);
+  return layout ? OpenImageLayout(std::move(*layout), why) : nullptr;
 }
 
 // --- NRG images ---
@@ -554,14 +504,6 @@ bool ReadCdioToc(CdIo_t* cdio, TocBuffer& toc, uint32_t& leadOut) {
 // deliver its audio no faster than N times real time (75 sectors a second), as a real drive
 // of that speed would, so that how a rip overlaps reading and encoding can be measured on a
 // machine without one. Unset, empty or not a positive number: images read at full speed.
-double ImageSpeedLimit() {
-  const char* text = std::getenv("OBRIN_IMAGE_SPEED");
-  if (!text || !*text) return 0;
-  char* end = nullptr;
-  const double speed = std::strtod(text, &end);
-  return *end == '\0' && speed > 0 && speed < 1e6 ? speed : 0;
-}
-
 class CdioSession : public CdSession {
  public:
   CdioSession(CdioPtr cdio, bool realDrive, bool swapBytes, const TocBuffer& toc, uint32_t leadOut)
@@ -629,7 +571,7 @@ class CdioSession : public CdSession {
     }
     buffer.deliveredLength = count * kSectorBytes;
     buffer.offset = 0;
-    if (!realDrive_ && speedLimit_ > 0) Pace(count);
+    if (!realDrive_) pacer_.Delivered(count);
     return true;
   }
 
@@ -710,17 +652,6 @@ class CdioSession : public CdSession {
     cdio_paranoia_modeset(paranoia_, PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
   }
 
-  // Holds the read back until the session has taken as long as a drive of speedLimit_ would
-  // to deliver every sector it has delivered so far.
-  void Pace(uint32_t sectors) {
-    const auto now = std::chrono::steady_clock::now();
-    if (pacedSectors_ == 0) pacingStart_ = now;
-    pacedSectors_ += sectors;
-    const std::chrono::duration<double> due(double(pacedSectors_) / (75.0 * speedLimit_));
-    std::this_thread::sleep_until(pacingStart_ +
-                                  std::chrono::duration_cast<std::chrono::nanoseconds>(due));
-  }
-
   CdioPtr cdio_;
   const bool realDrive_;
   const bool swapBytes_;
@@ -732,9 +663,7 @@ class CdioSession : public CdSession {
   cdrom_paranoia_t* paranoia_ = nullptr;
   int64_t nextSector_ = -1;
   std::vector<uint8_t> scratch_;
-  const double speedLimit_ = ImageSpeedLimit();
-  uint64_t pacedSectors_ = 0;
-  std::chrono::steady_clock::time_point pacingStart_;
+  ImagePacer pacer_;
 };
 
 std::unique_ptr<CdSession> MakeSession(CdioPtr cdio, bool realDrive, bool swapBytes = false) {
@@ -862,8 +791,7 @@ class ImageDevice : public CdDevice {
       if (!cdio && why.empty()) why = "libcdio cannot read the cue sheet";
       if (cdio && !DataHoldsEveryTrack(cdio.get(), data, why)) return nullptr;
     } else if (extension == ".toc") {
-      cdio = OpenCdrdaoToc(path_, folder, why);
-      if (!cdio && why.empty()) why = "libcdio cannot read the TOC file";
+      return OpenCdrdaoToc(path_, folder, why);
     } else if (extension == ".nrg" || HasNrgFooter(path_)) {
       if (const std::string problem = NrgStructureProblem(path_); !problem.empty()) {
         why = "it is not a valid NRG image: " + problem;

@@ -38,6 +38,11 @@ const char kHelp[] =
     "                       arguments always give the same bytes\n"
     "  --short N            .toc only: the bin holds N sectors fewer than the TOC\n"
     "                       declares, cut from the end\n"
+    "  --title TEXT         the disc's CD-Text title (.cue and .toc); --performer TEXT\n"
+    "                       its performer\n"
+    "  --track-title N=TEXT  track N's title; --track-performer N=TEXT its performer\n"
+    "  --cdrdao-layout      .toc only: CD-Text as cdrdao writes it (blocks over several\n"
+    "                       lines, SIZE_INFO, octal escapes of Latin-1 for UTF-8 text)\n"
     "  --help               this text\n"
     "Track lengths of 0: a .cue image may hold an empty track at any position.\n"
     "A .toc image may hold one anywhere but last: libcdio reads a zero length on the\n"
@@ -344,6 +349,9 @@ struct Options {
   uint64_t shortBy = 0;
   bool toc = false;
   bool nrg = false;
+  // CD-Text: the disc's (index 0) and each track's, empty where not given.
+  std::vector<std::string> titles, performers;
+  bool cdrdaoLayout = false;
 };
 
 // Parses the command line; returns -1 to go on, else the exit status.
@@ -362,7 +370,8 @@ int ParseArguments(int argc, char** argv, Options& options) {
         value = arg.substr(eq + 1);
         arg.resize(eq);
       } else if (arg == "--lengths" || arg == "--data-track" || arg == "--seed" ||
-                 arg == "--short") {
+                 arg == "--short" || arg == "--title" || arg == "--performer" ||
+                 arg == "--track-title" || arg == "--track-performer") {
         if (i + 1 >= argc) return UsageError(arg + " needs a value");
         value = argv[++i];
       }
@@ -390,6 +399,20 @@ int ParseArguments(int argc, char** argv, Options& options) {
         if (!ParseUnsigned(value, number)) return UsageError("bad --short '" + value + "'");
         options.shortBy = number;
         haveShort = true;
+      } else if (arg == "--title" || arg == "--performer") {
+        auto& texts = arg == "--title" ? options.titles : options.performers;
+        if (texts.empty()) texts.resize(1);
+        texts[0] = value;
+      } else if (arg == "--track-title" || arg == "--track-performer") {
+        const size_t eq2 = value.find('=');
+        if (eq2 == std::string::npos || !ParseUnsigned(value.substr(0, eq2), number) ||
+            number < 1 || number > kMaxTracks)
+          return UsageError("bad " + arg + " '" + value + "' (N=TEXT)");
+        auto& texts = arg == "--track-title" ? options.titles : options.performers;
+        if (texts.size() <= number) texts.resize(number + 1);
+        texts[number] = value.substr(eq2 + 1);
+      } else if (arg == "--cdrdao-layout") {
+        options.cdrdaoLayout = true;
       } else {
         return UsageError("unknown option " + arg);
       }
@@ -418,6 +441,12 @@ int ParseArguments(int argc, char** argv, Options& options) {
   if (options.dataTrack > static_cast<int>(options.lengths.size()))
     return UsageError("--data-track is beyond the last track");
   if (haveShort && !options.toc) return UsageError("--short works only with a .toc output");
+  if (options.nrg && !(options.titles.empty() && options.performers.empty()))
+    return UsageError("CD-Text works only with .cue and .toc outputs");
+  if (options.cdrdaoLayout && !options.toc) return UsageError("--cdrdao-layout needs a .toc");
+  if (options.titles.size() > options.lengths.size() + 1 ||
+      options.performers.size() > options.lengths.size() + 1)
+    return UsageError("a track text is beyond the last track");
   if (options.shortBy > total) return UsageError("--short is longer than the disc");
   if (options.toc && options.lengths.back() == 0)
     return UsageError("a .toc image cannot end with a 0-length track (see --help)");
@@ -428,26 +457,84 @@ int ParseArguments(int argc, char** argv, Options& options) {
   return -1;
 }
 
+std::string TextOf(const std::vector<std::string>& texts, size_t index) {
+  return index < texts.size() ? texts[index] : std::string();
+}
+
+// A TOC string: cdrdao's own files hold Latin-1, bytes outside ASCII as octal escapes.
+std::string TocString(const std::string& utf8, bool latin1Escapes) {
+  std::string out = "\"";
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (latin1Escapes && (c == 0xC2 || c == 0xC3) && i + 1 < utf8.size()) {
+      const unsigned latin1 = ((c & 0x03u) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3Fu);
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\%03o", latin1);
+      out += escape;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+// A CD_TEXT block of the disc (index 0) or a track, empty when it has no text.
+std::string TocCdText(const Options& options, size_t index) {
+  const std::string title = TextOf(options.titles, index);
+  const std::string performer = TextOf(options.performers, index);
+  const bool disc = index == 0;
+  const bool anyText = !options.titles.empty() || !options.performers.empty();
+  if (title.empty() && performer.empty() && !(disc && anyText)) return {};
+  const bool cdrdao = options.cdrdaoLayout;
+  std::string text = cdrdao ? "CD_TEXT\n{\n" : "CD_TEXT {\n";
+  if (disc) {
+    text += cdrdao ? "  LANGUAGE_MAP {\n    0 : EN\n  }\n" : "  LANGUAGE_MAP { 0 : EN }\n";
+  }
+  text += "  LANGUAGE 0 {\n";
+  if (!title.empty()) text += "    TITLE " + TocString(title, cdrdao) + "\n";
+  if (!performer.empty()) text += "    PERFORMER " + TocString(performer, cdrdao) + "\n";
+  if (disc && cdrdao) {
+    text +=
+        "    SIZE_INFO { 0,  1,  3,  0, 13, 14,  0,  0,  0,  0,  0,  0,\n"
+        "                0,  3, 10,  0,  0,  0,  0,  0,  0,  0,  0,  0,\n"
+        "                9,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0}\n";
+  }
+  return text + "  }\n}\n";
+}
+
+std::string CueLine(const char* indent, const char* key, const std::string& value) {
+  return value.empty() ? std::string() : indent + std::string(key) + " \"" + value + "\"\n";
+}
+
 std::string DescribeImage(const Options& options, const std::string& binName) {
   std::string text;
   uint64_t start = 0;
   if (options.toc) {
     text = options.dataTrack ? "CD_ROM\n" : "CD_DA\n";
+    text += TocCdText(options, 0);
     for (size_t t = 0; t < options.lengths.size(); ++t) {
       bool data = static_cast<int>(t + 1) == options.dataTrack;
       text += "\n// Track " + std::to_string(t + 1) + "\n";
       text += data ? "TRACK MODE1_RAW\n" : "TRACK AUDIO\n";
+      text += TocCdText(options, t + 1);
       text += "FILE \"" + binName + "\" " + (start == 0 ? std::string("0") : Msf(start)) + " " +
               Msf(options.lengths[t]) + "\n";
       start += options.lengths[t];
     }
   } else {
-    text = "FILE \"" + binName + "\" BINARY\n";
+    text = CueLine("", "PERFORMER", TextOf(options.performers, 0)) +
+           CueLine("", "TITLE", TextOf(options.titles, 0));
+    text += "FILE \"" + binName + "\" BINARY\n";
     for (size_t t = 0; t < options.lengths.size(); ++t) {
       bool data = static_cast<int>(t + 1) == options.dataTrack;
       char number[16];
       std::snprintf(number, sizeof number, "%02u", static_cast<unsigned>(t + 1));
       text += std::string("  TRACK ") + number + (data ? " MODE1/2352\n" : " AUDIO\n");
+      text += CueLine("    ", "TITLE", TextOf(options.titles, t + 1)) +
+              CueLine("    ", "PERFORMER", TextOf(options.performers, t + 1));
       text += "    INDEX 01 " + Msf(start) + "\n";
       start += options.lengths[t];
     }

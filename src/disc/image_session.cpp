@@ -1,0 +1,169 @@
+// CdSession over an ImageLayout: reads the files of an image Obrin parsed itself.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <thread>
+
+#include "disc/image_layout.h"
+
+namespace {
+
+class ImageSession : public CdSession {
+ public:
+  ImageSession(ImageLayout layout, const TocBuffer& toc) : layout_(std::move(layout)), toc_(toc) {
+    uint32_t start = 0;
+    for (const ImageSpan& span : layout_.spans) {
+      spanStarts_.push_back(start);
+      start += span.sectors;
+    }
+  }
+  ~ImageSession() override {
+    for (const auto& [path, fd] : files_) {
+      if (fd >= 0) close(fd);
+    }
+  }
+
+  bool ReadToc(TocBuffer& toc) override {
+    toc = toc_;
+    return true;
+  }
+
+  bool ReadPregaps(std::vector<uint32_t>& sectors) override {
+    sectors.clear();
+    for (const ImageTrack& track : layout_.tracks) sectors.push_back(track.pregap);
+    return true;
+  }
+
+  bool ReadCdText(DiscCdText& text) override {
+    const auto empty = [](const CdTextFields& f) {
+      return f.title.empty() && f.performer.empty() && f.songwriter.empty();
+    };
+    text.disc = layout_.discText;
+    text.tracks.clear();
+    bool any = !empty(text.disc);
+    for (const ImageTrack& track : layout_.tracks) {
+      text.tracks.push_back(track.text);
+      any = any || !empty(track.text);
+    }
+    return any;
+  }
+
+  bool ReadAudio(TrackBuffer& buffer, uint32_t& libError, uint32_t& aspiStatus) override {
+    const uint32_t count = buffer.sectorCount;
+    if (uint64_t{buffer.startSector} + count > layout_.leadOut) {
+      libError = kCdErrPastEnd;
+      aspiStatus = kAspiError;
+      return false;
+    }
+    uint8_t* out = TrackBufferData(&buffer);
+    for (uint32_t done = 0; done < count;) {
+      const uint32_t sector = buffer.startSector + done;
+      const size_t s =
+          static_cast<size_t>(std::upper_bound(spanStarts_.begin(), spanStarts_.end(), sector) -
+                              spanStarts_.begin() - 1);
+      const ImageSpan& span = layout_.spans[s];
+      const uint32_t within = sector - spanStarts_[s];
+      const uint32_t run = std::min(count - done, span.sectors - within);
+      if (!ReadSpan(span, within, run, out + size_t{done} * kSectorBytes, libError)) {
+        aspiStatus = kAspiError;
+        return false;
+      }
+      done += run;
+    }
+    buffer.deliveredLength = count * kSectorBytes;
+    buffer.offset = 0;
+    pacer_.Delivered(count);
+    return true;
+  }
+
+  bool SetOption(int which, uint32_t value) override {
+    if (which == kCdParmReadRetries) return value <= 10;
+    return which == kCdParmParanoia && value <= 1;  // an exact copy: nothing to correct
+  }
+
+ private:
+  bool ReadSpan(const ImageSpan& span, uint32_t within, uint32_t sectors, uint8_t* out,
+                uint32_t& libError) {
+    const size_t bytes = size_t{sectors} * kSectorBytes;
+    // Silence, and data-mode sectors (not audio: what a read offset may run into), are zeros.
+    std::memset(out, 0, bytes);
+    if (span.silent || span.sectorBytes != kSectorBytes) return true;
+    const int fd = FileOf(span.path);
+    if (fd < 0) {
+      libError = kCdErrRead;
+      return false;
+    }
+    const uint64_t first = span.byteOffset + uint64_t{within} * span.strideBytes;
+    if (span.strideBytes == kSectorBytes) return ReadAt(fd, out, bytes, first, libError);
+    for (uint32_t i = 0; i < sectors; ++i) {
+      if (!ReadAt(fd, out + size_t{i} * kSectorBytes, kSectorBytes,
+                  first + uint64_t{i} * span.strideBytes, libError)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // A file that ends before the bytes asked for is an image cut short.
+  static bool ReadAt(int fd, uint8_t* out, size_t bytes, uint64_t at, uint32_t& libError) {
+    for (size_t got = 0; got < bytes;) {
+      const ssize_t n = pread(fd, out + got, bytes - got, static_cast<off_t>(at + got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        libError = n == 0 ? kCdErrPastEnd : kCdErrRead;
+        return false;
+      }
+      got += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  int FileOf(const std::string& path) {
+    const auto it = files_.find(path);
+    if (it != files_.end()) return it->second;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    files_[path] = fd;
+    return fd;
+  }
+
+  ImageLayout layout_;
+  TocBuffer toc_;
+  std::vector<uint32_t> spanStarts_;
+  std::map<std::string, int> files_;
+  ImagePacer pacer_;
+};
+
+}  // namespace
+
+std::unique_ptr<CdSession> OpenImageLayout(ImageLayout layout, std::string& why) {
+  std::vector<CdTocTrack> tracks;
+  for (const ImageTrack& track : layout.tracks) tracks.push_back({track.start, track.control});
+  TocBuffer toc{};
+  if (layout.spans.empty() || !FillTocBuffer(1, tracks, layout.leadOut, toc)) {
+    why = tracks.empty() ? "it holds no track" : "it holds more than 99 tracks";
+    return nullptr;
+  }
+  return std::make_unique<ImageSession>(std::move(layout), toc);
+}
+
+ImagePacer::ImagePacer() {
+  const char* text = std::getenv("OBRIN_IMAGE_SPEED");
+  if (!text || !*text) return;
+  char* end = nullptr;
+  const double speed = std::strtod(text, &end);
+  if (*end == '\0' && speed > 0 && speed < 1e6) speed_ = speed;
+}
+
+void ImagePacer::Delivered(uint32_t sectors) {
+  if (speed_ <= 0) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (sectors_ == 0) start_ = now;
+  sectors_ += sectors;
+  const std::chrono::duration<double> due(double(sectors_) / (75.0 * speed_));
+  std::this_thread::sleep_until(start_ + std::chrono::duration_cast<std::chrono::nanoseconds>(due));
+}
