@@ -4,7 +4,8 @@
 # (oggenc), each at Obrin's default settings, on 1- and 20-minute tracks; then a full
 # 74-minute disc ripped to each format. Every file obrin writes is checked: WAV byte for
 # byte against the image, MP3 and Ogg by decoding them to the right length. Then --jobs 2
-# against --jobs 1 (bench/jobs.sh); last, what verified rips cost (bench/verify.sh).
+# against --jobs 1 (bench/jobs.sh); what verified rips cost (bench/verify.sh); last, what a
+# MusicBrainz lookup costs (bench/lookup.sh).
 #
 # Times are medians of alternating runs; ratio is obrin/reference (wall clock), cpu_ratio the
 # same for user + system time, which a busy machine disturbs less. Peak memory is the largest
@@ -30,4 +31,6 @@ bench_jobs_header
 bench_jobs_rows
 echo
 bash "$(dirname "$0")/verify.sh" "$@" | sed -n '/^verified rips/,/^--find-offset/p' || bench_failed=1
+echo
+bash "$(dirname "$0")/lookup.sh" "$@" | sed -n '/^MusicBrainz lookup/,/^--disc-info/p' || bench_failed=1
 bench_finish

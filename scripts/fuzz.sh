@@ -49,6 +49,12 @@ mkdir -p "$images"/{cue,toc,data,short,gap,nrg}
 "$build/bin/mkdisc" "$images/short/disc.toc" --lengths 6,5,5 --short 3 || exit 2
 "$build/bin/mkdisc" "$images/gap/disc.cue" --lengths 3,0,13 || exit 2
 "$build/bin/mkdisc" "$images/nrg/disc.nrg" --lengths 4,0,12 || exit 2
+# CD-Text: cdrdao's own layout (blocks over lines, octal escapes) and a cue sheet's.
+mkdir -p "$images/text" "$images/cuetext"
+"$build/bin/mkdisc" "$images/text/disc.toc" --lengths 5,6 --title "Café" --performer Band \
+  --track-title "1=José" --cdrdao-layout || exit 2
+"$build/bin/mkdisc" "$images/cuetext/disc.cue" --lengths 5,6 --title Album \
+  --track-performer 2=Guest || exit 2
 corpus="$build/corpus"
 "$build/bin/fuzz_seeds" "$corpus" "$images"/*/disc.cue "$images"/*/disc.toc \
   "$images"/*/disc.nrg || exit 2

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# What a MusicBrainz lookup costs: obrin-rip --disc-info --lookup against the same command
+# without --lookup, the web service a server on 127.0.0.1 that answers every request with one
+# release of the disc. The difference is the lookup's own time, which should stay under 0.5 s
+# (the window runs the same call on a thread of its own).
+#
+# Usage: bench/lookup.sh [--quick] [BUILD_DIR]
+# Environment: RUNS, BENCH_DIR (see bench/lib.sh).
+set -euo pipefail
+# shellcheck source=bench/lib.sh
+source "$(dirname "$0")/lib.sh"
+bench_init "$@"
+bench_disc lookup12 1500,1400,1300,1200,1100,1000,900,800,700,600,500,400
+export XDG_CONFIG_HOME=$bench_work/config XDG_CACHE_HOME=$bench_work/cache
+cue=$bench_work/lookup12.cue
+
+python3 - "$bench_work/port" <<'PY' &
+import http.server, json, sys
+tracks = [{"position": n, "title": "Title %d" % n} for n in range(1, 13)]
+reply = json.dumps({"releases": [{"title": "Album", "date": "2001-02-03", "country": "GB",
+                                  "artist-credit": [{"name": "Artist", "joinphrase": ""}],
+                                  "media": [{"track-count": 12, "tracks": tracks}]}]}).encode()
+class Handler(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        self.send_response(200)
+        self.send_header('Content-Type', 'application/json')
+        self.send_header('Content-Length', str(len(reply)))
+        self.end_headers()
+        self.wfile.write(reply)
+    def log_message(self, *args):
+        pass
+server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Handler)
+open(sys.argv[1], 'w').write(str(server.server_port))
+server.serve_forever()
+PY
+server=$!
+trap 'kill $server 2>/dev/null; rm -rf "$bench_work"' EXIT
+for _ in $(seq 100); do [[ -s $bench_work/port ]] && break; read -r -t 0.05 <> <(:) || true; done
+"$bench_bin/obrin-rip" --list >/dev/null 2>&1 || true  # writes the settings file
+sed -i "/^\[MusicBrainz\]/,/^Server=/s|^Server=.*|Server=http://127.0.0.1:$(cat "$bench_work/port")|" \
+  "$XDG_CONFIG_HOME/obrin/Obrin.ini"
+info=("$bench_bin/obrin-rip" --image "$cue" --disc-info)
+"${info[@]}" --lookup >"$bench_work/found" 2>&1 || bench_fail "--lookup: $(cat "$bench_work/found")"
+grep -q '^Track 12: Title 12$' "$bench_work/found" ||
+  bench_fail "--lookup did not name the tracks: $(head -n 5 "$bench_work/found")"
+
+with=() without=()
+for ((run = 0; run < bench_runs; run++)); do
+  read -r wall _ < <(bench_timed "${info[@]}" --lookup) || bench_fail "--lookup"
+  with+=("$wall")
+  read -r wall _ < <(bench_timed "${info[@]}") || bench_fail "--disc-info"
+  without+=("$wall")
+done
+a=$(printf '%s\n' "${with[@]}" | bench_median)
+b=$(printf '%s\n' "${without[@]}" | bench_median)
+printf '%-44s %9s %9s %7s\n' "MusicBrainz lookup" "obrin s" "ref s" "lookup s"
+printf '%-44s %9s %9s %7s\n' "--disc-info --lookup / without" "$a" "$b" \
+  "$(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.3f", a - b }')"
+bench_finish
