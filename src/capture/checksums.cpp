@@ -16,19 +16,8 @@ void TrackChecksums::Add(const uint8_t* data, size_t size) {
   // ISA-L's CRC-32 is zlib's, several times faster where the processor can carry-less
   // multiply.
   crc_ = crc32_gzip_refl(crc_, data, size);
-  if (partialBytes_ > 0) {
-    const size_t take = std::min(size, 4 - partialBytes_);
-    std::memcpy(partial_ + partialBytes_, data, take);
-    partialBytes_ += take;
-    data += take;
-    size -= take;
-    if (partialBytes_ < 4) return;
-    AddSamples(partial_, 1);
-    partialBytes_ = 0;
-  }
-  AddSamples(data, size / 4);
-  partialBytes_ = size % 4;
-  std::memcpy(partial_, data + size - partialBytes_, partialBytes_);
+  samples_.Add(data, size,
+               [this](const uint8_t* samples, size_t count) { AddSamples(samples, count); });
 }
 
 void TrackChecksums::AddSamples(const uint8_t* data, size_t count) {

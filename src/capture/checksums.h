@@ -5,12 +5,45 @@
 // AccurateRip v1 and v2 sums that the AccurateRip database keeps for each pressing.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "config/disc_model.h"
 
 // Samples (stereo frames) the AccurateRip sums leave out at the disc's edges: the first 2939
 // of the first audio track and the last 2940 of the last one, where drives disagree.
 inline constexpr int64_t kAccurateRipEdgeSamples = 5 * 588;
+
+// Cuts a stream of PCM bytes, in pieces of any size, into whole stereo samples (4 bytes each),
+// carrying a sample split between two pieces over to the next.
+class SampleAssembler {
+ public:
+  // Calls take(samples, count) for the whole samples of the piece, in order.
+  template <typename Take>
+  void Add(const uint8_t* data, size_t size, Take&& take) {
+    if (partialBytes_ > 0) {
+      const size_t fill = size < 4 - partialBytes_ ? size : 4 - partialBytes_;
+      std::memcpy(partial_ + partialBytes_, data, fill);
+      partialBytes_ += fill;
+      data += fill;
+      size -= fill;
+      if (partialBytes_ < 4) return;
+      take(static_cast<const uint8_t*>(partial_), size_t{1});
+      partialBytes_ = 0;
+    }
+    if (size >= 4) take(data, size / 4);
+    partialBytes_ = size % 4;
+    std::memcpy(partial_, data + size - partialBytes_, partialBytes_);
+  }
+
+ private:
+  uint8_t partial_[4] = {};
+  size_t partialBytes_ = 0;
+};
+
+// A sample's unsigned 32-bit word: its bytes read little-endian (left low, right high).
+inline uint32_t SampleWord(const uint8_t* b) {
+  return uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
+}
 
 class TrackChecksums {
  public:
@@ -32,8 +65,7 @@ class TrackChecksums {
   uint64_t next_ = 1;  // the multiplier of the next whole sample: its position from 1
   int64_t firstCounted_;
   int64_t lastCounted_;
-  uint8_t partial_[4] = {};
-  size_t partialBytes_ = 0;
+  SampleAssembler samples_;
 
   void AddSamples(const uint8_t* data, size_t count);
 };

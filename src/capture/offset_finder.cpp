@@ -29,19 +29,9 @@ void SlidingV1::AddSample(uint32_t sample) {
 }
 
 void SlidingV1::Add(const uint8_t* data, size_t size) {
-  auto word = [](const uint8_t* b) {
-    return uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
-  };
-  while (size > 0 && partialBytes_ > 0) {
-    partial_[partialBytes_++] = *data++;
-    --size;
-    if (partialBytes_ == 4) {
-      AddSample(word(partial_));
-      partialBytes_ = 0;
-    }
-  }
-  for (; size >= 4; data += 4, size -= 4) AddSample(word(data));
-  for (; size > 0; --size) partial_[partialBytes_++] = *data++;
+  samples_.Add(data, size, [this](const uint8_t* samples, size_t count) {
+    for (size_t i = 0; i < count; ++i) AddSample(SampleWord(samples + 4 * i));
+  });
 }
 
 std::vector<uint32_t> SlidingV1::Sums() const {

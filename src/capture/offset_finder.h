@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "capture/capture.h"
+#include "capture/checksums.h"
 #include "capture/rip_host.h"
 #include "disc/accuraterip.h"
 
@@ -29,8 +30,7 @@ class SlidingV1 {
   int64_t at_ = 0;                // window samples seen
   uint32_t weighted_ = 0, plain_ = 0;
   std::vector<uint32_t> head_, tail_;  // the samples that leave and enter as it slides
-  uint8_t partial_[4] = {};
-  size_t partialBytes_ = 0;
+  SampleAssembler samples_;
 };
 
 struct OffsetMatch {

@@ -1,6 +1,5 @@
 #include "config/settings.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/base_dirs.h"
 #include "platform/profile.h"
 
 RipSettings ripSettings;
@@ -150,37 +150,8 @@ const char* FlagText(int32_t flag) {
   return flag ? "TRUE" : "FALSE";
 }
 
-// Absolute paths only: the base-directory rules say relative ones are to be ignored.
-const char* AbsoluteEnv(const char* name) {
-  const char* value = std::getenv(name);
-  return (value && value[0] == '/') ? value : nullptr;
-}
-
-std::string HomeFolder() {
-  if (const char* home = std::getenv("HOME"); home && *home) return home;
-  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
-  struct passwd pw;
-  struct passwd* found = nullptr;
-  if (getpwuid_r(getuid(), &pw, buffer.data(), buffer.size(), &found) == 0 && found &&
-      found->pw_dir && *found->pw_dir) {
-    return found->pw_dir;
-  }
-  return ".";  // no home at all: the current folder is the only place left
-}
-
-// ${XDG_CONFIG_HOME:-$HOME/.config}, without a trailing "/" ("" for the root folder).
 std::string ConfigHome() {
-  std::string base;
-  if (const char* xdg = AbsoluteEnv("XDG_CONFIG_HOME")) {
-    base = xdg;
-  } else {
-    base = HomeFolder();
-    if (base.back() == '/') base.pop_back();
-    base += "/.config";
-  }
-  while (!base.empty() && base.back() == '/') base.pop_back();
-  return base;
+  return XdgBaseFolder("XDG_CONFIG_HOME", ".config");
 }
 
 // True when `parent` + `name` is a folder this process can write into, or can be made as one.

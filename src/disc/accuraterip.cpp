@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "platform/atomic_file.h"
+#include "platform/base_dirs.h"
 
 namespace {
 
@@ -71,15 +72,7 @@ std::optional<std::vector<DbarEntry>> ParseDbar(std::string_view bytes) {
 }
 
 std::string AccurateRipCacheFolder() {
-  const char* cache = std::getenv("XDG_CACHE_HOME");
-  std::string base;
-  if (cache && cache[0] == '/') {
-    base = cache;
-  } else {
-    const char* home = std::getenv("HOME");
-    base = std::string(home ? home : "") + "/.cache";
-  }
-  return base + "/obrin/accuraterip/";
+  return XdgBaseFolder("XDG_CACHE_HOME", ".cache") + "/obrin/accuraterip/";
 }
 
 AccurateRipLookup LookUpAccurateRip(const std::string& server, const AccurateRipDiscId& id,
