@@ -164,6 +164,8 @@ TEST(CdAccess, ImagesReadTheBinTheirSheetNamesOrSayWhyTheyDoNotOpen) {
        "06\n"s,
        "line 5" + noMode},
       {"../album/d.toc", "TRACK AUDIO // note\n" + note.substr(0, 510) + "\n" + bin + "0\n", ""},
+      // An unterminated string ends the text (found by fuzzing: it threw).
+      {"../album/e.toc", "TRACK AUDIO\nFILE \"disc.bin", "line 2: FILE gives no start"},
   };
   const fs::path saved = fs::current_path();
   fs::current_path(dir / "work");

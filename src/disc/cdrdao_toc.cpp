@@ -76,7 +76,7 @@ class Tokens {
         }
         token.text += b;
       }
-      ++at_;  // the closing quote (or the end of an unterminated string)
+      if (at_ < text_.size()) ++at_;  // the closing quote (an unterminated string ends the text)
       return token;
     }
     token.kind = Token::kWord;
@@ -305,10 +305,12 @@ class Parser {
         if (!SkipBlock(next)) return;
       } else if (next.kind == Token::kWord && next.text == "LANGUAGE") {
         const Token number = tokens_.Take();
-        if (!AllDigits(number.text) || tokens_.Take().kind != Token::kOpen) {
-          return Fail(next, "a LANGUAGE block without its number and \"{\"");
+        // Blocks are numbered 0 to 7.
+        if (number.text.size() != 1 || number.text[0] < '0' || number.text[0] > '7' ||
+            tokens_.Take().kind != Token::kOpen) {
+          return Fail(next, "a LANGUAGE block without its number (0 to 7) and \"{\"");
         }
-        CdTextFields& fields = blocks[std::stoi(number.text)];
+        CdTextFields& fields = blocks[number.text[0] - '0'];
         for (;;) {
           const Token key = tokens_.Take();
           if (key.kind == Token::kClose) break;
