@@ -80,10 +80,22 @@ AssertionResult IsWavOf(const std::string& path, const std::string& track, bool 
   return AssertionFailure() << path << " (" << wav.size() << " bytes) is no WAV of the track";
 }
 
-// The whole track: the WAV bit for bit, the MP3 and the Ogg decoding to its length.
+// A FLAC file that decodes without error to a start of `track` (all of it when `whole`).
+AssertionResult IsFlacOf(const std::string& path, const std::string& track, bool whole) {
+  const auto audio = DecodeFlac(path);
+  if (audio && audio->size() <= track.size() && track.compare(0, audio->size(), *audio) == 0 &&
+      (!whole || audio->size() == track.size()))
+    return AssertionSuccess();
+  return AssertionFailure() << path << " is no FLAC of the track"
+                            << (audio ? " (" + std::to_string(audio->size()) + " bytes)" : "");
+}
+
+// The whole track: the WAV and the FLAC bit for bit, the MP3 and the Ogg decoding to its
+// length.
 AssertionResult Whole(const std::string& format, const std::string& path,
                       const std::string& track) {
   if (format == "wav") return IsWavOf(path, track, true);
+  if (format == "flac") return IsFlacOf(path, track, true);
   const auto frames = int64_t(format == "mp3" ? Decode(path).frames() : DecodeOgg(path).frames());
   if (frames * 4 == int64_t(track.size())) return AssertionSuccess();
   return AssertionFailure() << path << " holds " << frames << " frames, not the whole track";
@@ -173,6 +185,10 @@ const Case kCases[] = {
      {"Error at frame 7982 (", "Error at frame 10000 ("}, {44 + 7982 * kSector, 44}},
     {"mp3_cut_next_track", kCut, "mp3", {2000, 3000}, 40, 3000 * kSector + 1001,
      {nullptr, "Error at frame 2988 ("}},
+    {"flac_limit", kLimit, "flac", {300, 200}, 0, 100000, {kWrite, kWrite}},
+    {"flac_folder_gone", kGone, "flac", {10000, 150}, 5, 0, {kWrite}},
+    {"flac_cut_ahead", kCut, "flac", {10000, 3000}, 5, 8000 * kSector + 7,
+     {"Error at frame 7982 (", "Error at frame 10000 ("}},
 };
 // clang-format on
 
@@ -213,9 +229,10 @@ TEST_P(FaultTable, ShowsAsAnErrorAndLeavesNoLieOnDisk) {
     SCOPED_TRACE("track " + std::to_string(t + 1));
     const size_t size = fs::is_regular_file(file(t)) ? fs::file_size(file(t)) : 0;
     EXPECT_EQ(rows[t].status, c.messages[t] ? "ERROR" : "Completed");
-    EXPECT_TRUE(!c.messages[t]                  ? Whole(format, file(t), tracks[t])
-                : format == "wav" && size >= 44 ? IsWavOf(file(t), tracks[t], false)
-                                                : AssertionSuccess());
+    EXPECT_TRUE(!c.messages[t]                        ? Whole(format, file(t), tracks[t])
+                : format == "wav" && size >= 44       ? IsWavOf(file(t), tracks[t], false)
+                : format == "flac" && c.fault == kCut ? IsFlacOf(file(t), tracks[t], false)
+                                                      : AssertionSuccess());
     EXPECT_EQ(size, c.kept[t] == kAny ? size : c.kept[t]);
     if (c.messages[t]) messages.push_back(c.messages[t]);
   }
@@ -287,8 +304,8 @@ TEST_P(CliProcess, EndsWithItsStatusAndConsistentFiles) {
 }
 
 // Stops (SIGINT, SIGTERM or SIGHUP) at random moments: 30 in WAV rips, five each in MP3 and Ogg
-// rips (two in the capture, 0..30%, two in the encode, one anywhere). Nothing unwhole may be
-// "Completed".
+// rips (two in the capture, 0..30%, two in the encode, one anywhere) and in FLAC rips. Nothing
+// unwhole may be "Completed"; a stopped WAV or FLAC is a true start of its track.
 TEST_F(Faults, StopsAtRandomMomentsLeaveOnlyTrueFiles) {
   const char* fixed = std::getenv("OBRIN_FAULT_SEED");
   const unsigned seed = fixed ? std::strtoul(fixed, nullptr, 10) : std::random_device{}();
@@ -297,8 +314,8 @@ TEST_F(Faults, StopsAtRandomMomentsLeaveOnlyTrueFiles) {
   const Strings wavTracks = Disc("long", {3000, 750}), encTracks = Disc("short", {1000, 200});
   const int encPercents[] = {2, 20, 45, 85, static_cast<int>(random() % 100)};
   int cut = 0;
-  for (int i = 0; i < 40; ++i) {
-    const std::string format = i < 30 ? "wav" : i < 35 ? "mp3" : "ogg";
+  for (int i = 0; i < 45; ++i) {
+    const std::string format = i < 30 ? "wav" : i < 35 ? "mp3" : i < 40 ? "ogg" : "flac";
     const std::string disc = i < 30 ? "long" : "short", out = dir_ / ("stop" + std::to_string(i));
     const int track = i >= 30 || random() % 5 ? 1 : 2;
     const int percent = i < 30 ? static_cast<int>(random() % 100) : encPercents[i % 5];
@@ -325,6 +342,7 @@ TEST_F(Faults, StopsAtRandomMomentsLeaveOnlyTrueFiles) {
         ASSERT_EQ(rows[t].status + " " + std::to_string(r.exitStatus),
                   "Stopped " + std::to_string(128 + signal));
         EXPECT_TRUE(format != "wav" || IsWavOf(path, tracks[t], false));
+        EXPECT_TRUE(format != "flac" || IsFlacOf(path, tracks[t], false));
         cut += format == "wav" && fs::file_size(path) < 44 + tracks[t].size();
       }
     }

@@ -50,6 +50,7 @@ TEST(Jobs, OutputsAndSummaryMatchTheOneByOneRip) {
            {"wav", ""},
            {"mp3", ""},
            {"ogg", ""},
+           {"flac", "[FLAC Setting]\nlevel=8\n"},
            {"wav", "[WAV Setting]\nsamplerate=48000 Hz\n"}}) {
     SCOPED_TRACE(format + ini);
     ScopedConfigHome config;

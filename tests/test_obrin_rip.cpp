@@ -93,7 +93,7 @@ TEST_F(ObrinRip, ExitStatusesListRowsAndSummaryLines) {
       "Track 01\t00:59" + row + "Track 02\t00:20" + row + "Track 03\t00:40" + row, "");
   run("--list --drive 5 --image " + cue, 2, "", "no drive 5");
   run("--tracks 4 --image " + cue, 2, "", "no track 4");
-  run("--format flac --image " + cue, 2, "", "unknown format");
+  run("--format aac --image " + cue, 2, "", "unknown format");
   const std::string to = " --output " + out_ + " --image ";
   // Each MP3 track says why and stays Pending.
   run("--tracks 2-3" + to + cue, 1, "Track 02\tPending\t-\nTrack 03\tPending\t-\n",

@@ -251,6 +251,42 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
   return result;
 }
 
+ReadLoopResult FeedPcmFile(RipHost& mainWindow, TrackRecord& track, FILE* pcm, PcmSink& sink,
+                           bool captureFailed) {
+  ReadLoopResult result;
+  result.readFailed = captureFailed;
+  // The pieces the drive delivered, so that a converter sees the same input.
+  std::vector<uint8_t> piece(kSectorsPerRead * kSectorBytes);
+  const uint64_t total = uint64_t{track.lengthSectors} * kSectorBytes;
+  uint64_t done = 0;
+  for (uint32_t pieceNumber = 0;; ++pieceNumber) {
+    if (ripSettings.ripping == 0) {
+      track.status = kStatusStopped;
+      break;
+    }
+    const size_t got = std::fread(piece.data(), 1, piece.size(), pcm);
+    if (got < piece.size() && std::ferror(pcm)) {
+      mainWindow.ShowErrorBox("Cannot open PCM data file");
+      result.readFailed = true;
+      break;
+    }
+    if (got == 0) break;
+    if (pieceNumber % kProgressEveryBlocks == 0) {
+      track.status =
+          static_cast<int32_t>(30 + (total ? std::min<uint64_t>(70 * done / total, 69) : 0));
+      mainWindow.PostProgress(track);
+    }
+    done += got;
+    if (!sink.Write(piece.data(), got)) {
+      mainWindow.ShowErrorBox("Cannot write output file");
+      track.status = kStatusError;
+      result.writeFailed = true;
+      break;
+    }
+  }
+  return result;
+}
+
 FILE* CreateCaptureTarget(RipHost& mainWindow, CaptureJob& job, OutputFileLock* lock) {
   job.captureFailed = false;
   job.fileCreated = false;

@@ -75,6 +75,14 @@ ReadLoopResult ReadSpan(RipHost& mainWindow, CaptureJob& job, CdHandle handle, P
 ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle, PcmSink& sink,
                            uint32_t progressScale, uint32_t progressFrom = 0);
 
+// The read loop's counterpart for a captured PCM file (`pcm`, open for reading): hands it to
+// `sink` in the pieces the drive delivered, polling `ripping` (status 101 on a stop) and
+// posting progress 30..99 by bytes read. A PCM file that will not give its bytes shows
+// "Cannot open PCM data file" (readFailed), a refused write "Cannot write output file"
+// (writeFailed). readFailed starts as `captureFailed`.
+ReadLoopResult FeedPcmFile(RipHost& mainWindow, TrackRecord& track, FILE* pcm, PcmSink& sink,
+                           bool captureFailed);
+
 // ReadCDAudioLBA up to three times, stopping at the first success; the last result.
 int ReadBlockWithRetries(CdHandle handle, TrackBuffer* buffer);
 

@@ -11,7 +11,7 @@
 
 const char* const kCliUsage =
     "Usage: obrin-rip [OPTION]...\n"
-    "Rip the audio tracks of a CD or disc image to WAV, MP3 or Ogg Vorbis files.\n"
+    "Rip the audio tracks of a CD or disc image to WAV, MP3, Ogg Vorbis or FLAC files.\n"
     "\n"
     "Disc:\n"
     "  --image FILE      use a disc image (cue/bin, cdrdao toc, nrg) as a drive; repeatable\n"
@@ -26,7 +26,7 @@ const char* const kCliUsage =
     "                    AccurateRip database knows; prints the offsets that match\n"
     "\n"
     "Ripping (the default action):\n"
-    "  --format FMT      wav, ogg or mp3 (default mp3)\n"
+    "  --format FMT      wav, ogg, mp3 or flac (default mp3)\n"
     "  --tracks LIST     tracks to rip by list position, e.g. 1,3-5 (default all)\n"
     "  --output DIR      output folder for this run (the settings file is not changed)\n"
     "  --template TEXT   file-name template (default \"$a-$t\"): $a artist, $l album,\n"
@@ -155,8 +155,10 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
         o.format = 1;
       } else if (v == "mp3") {
         o.format = 2;
+      } else if (v == "flac") {
+        o.format = 3;
       } else {
-        result.error = "unknown format '" + v + "' (wav, ogg or mp3)";
+        result.error = "unknown format '" + v + "' (wav, ogg, mp3 or flac)";
         return result;
       }
     } else if (arg == "--tracks") {

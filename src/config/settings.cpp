@@ -45,6 +45,7 @@ constexpr Choices kPresets{Mp3PresetNames.size(),
                            [](int32_t i) { return std::string(Mp3PresetFileText(i)); }};
 constexpr Choices kMp3VbrQuality{10, Digits};
 constexpr Choices kOggVbrQuality{21, Digits};
+constexpr Choices kFlacLevels{9, Digits};
 
 enum class KeyKind {
   Path,        // [Output] Path, taken as stored
@@ -94,8 +95,9 @@ constexpr SettingsKey kSettingsKeys[] = {
     {"OGG Setting", "usebbr", KeyKind::OggBbrFlag, FIELD(ogg.useBbr), {}, "FALSE"},
     {"OGG Setting", "vbr", KeyKind::Choice, FIELD(ogg.vbrQuality), kOggVbrQuality, "9"},
     {"OGG Setting", "usevbr", KeyKind::OggVbrFlag, FIELD(ogg.useVbr), {}, "TRUE"},
+    {"FLAC Setting", "level", KeyKind::Choice, FIELD(flac.level), kFlacLevels, "5"},
 };
-static_assert(std::size(kSettingsKeys) == 21);
+static_assert(std::size(kSettingsKeys) == 22);
 
 #undef FIELD
 

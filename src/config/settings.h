@@ -14,7 +14,7 @@
 #include "config/disc_model.h"
 #include "platform/shared_int.h"
 
-enum OutputFormat : int32_t { Wav = 0, Ogg = 1, Mp3 = 2 };
+enum OutputFormat : int32_t { Wav = 0, Ogg = 1, Mp3 = 2, Flac = 3 };
 
 struct WavSettings {
   int32_t sampleRate = 0;     // SampleRateChoice index
@@ -45,18 +45,24 @@ struct Mp3Settings {
   int32_t preset = 5;          // Mp3PresetNames index
 };
 
+struct FlacSettings {
+  int32_t level = 5;  // libFLAC's compression level, 0..8
+};
+
 struct FormatSettings {
   WavSettings wav;
   OggSettings ogg;
   Mp3Settings mp3;
+  FlacSettings flac;
 };
 static_assert(sizeof(WavSettings) == 3 * 4);
 static_assert(sizeof(OggSettings) == 10 * 4);
 static_assert(sizeof(Mp3Settings) == 7 * 4);
-static_assert(sizeof(FormatSettings) == 20 * 4);
+static_assert(sizeof(FlacSettings) == 1 * 4);
+static_assert(sizeof(FormatSettings) == 21 * 4);
 
 // A track's copy of its format's settings block, read as that format's layout
-// (WavSettings, OggSettings or Mp3Settings).
+// (WavSettings, OggSettings, Mp3Settings or FlacSettings).
 template <typename Block>
 Block SettingsBlockOf(const TrackRecord& track) {
   std::array<uint32_t, sizeof(Block) / sizeof(uint32_t)> words;

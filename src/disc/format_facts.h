@@ -13,29 +13,31 @@ struct FormatFacts {
   const char* listWord;   // ends with a blank; the settings text follows directly
 };
 
-inline constexpr std::array<FormatFacts, 3> FormatFactsTable = {{
+inline constexpr std::array<FormatFacts, 4> FormatFactsTable = {{
     {Wav, ".wav", "WAV "},
     {Ogg, ".ogg", "OGG "},
     {Mp3, ".mp3", "MP3 "},
+    {Flac, ".flac", "FLAC "},
 }};
 
-// The row of `format`; nullptr for any value but Wav, Ogg and Mp3 (such a track is skipped).
+// The row of `format`; nullptr for any value but Wav, Ogg, Mp3 and Flac (such a track is
+// skipped).
 constexpr const FormatFacts* FindFormatFacts(uint32_t format) {
   return format < FormatFactsTable.size() ? &FormatFactsTable[format] : nullptr;
 }
 
-// ".wav", ".ogg" or ".mp3"; nullptr for other values.
+// ".wav", ".ogg", ".mp3" or ".flac"; nullptr for other values.
 constexpr const char* FormatExtension(uint32_t format) {
   const FormatFacts* facts = FindFormatFacts(format);
   return facts ? facts->extension : nullptr;
 }
 
-// "WAV ", "OGG " or "MP3 "; nullptr for other values.
+// "WAV ", "OGG ", "MP3 " or "FLAC "; nullptr for other values.
 constexpr const char* FormatListWord(uint32_t format) {
   const FormatFacts* facts = FindFormatFacts(format);
   return facts ? facts->listWord : nullptr;
 }
 
 static_assert(FormatFactsTable[Wav].format == Wav && FormatFactsTable[Ogg].format == Ogg &&
-                  FormatFactsTable[Mp3].format == Mp3,
+                  FormatFactsTable[Mp3].format == Mp3 && FormatFactsTable[Flac].format == Flac,
               "FindFormatFacts indexes the table by format number");

@@ -42,6 +42,8 @@ std::array<uint32_t, 10> FormatSettingsWords(const FormatSettings& formats, int3
       return WordsOf(formats.ogg);
     case Mp3:
       return WordsOf(formats.mp3);
+    case Flac:
+      return WordsOf(formats.flac);
     default:
       return {};
   }

@@ -61,6 +61,8 @@ std::string SettingsText(const TrackRecord& track) {
       }
       return Format("%d kbps", At(OggBitrateTable, ogg.cbrBitrate));
     }
+    case Flac:
+      return Format("level %d", SettingsBlockOf<FlacSettings>(track).level);
     default: {
       const auto mp3 = SettingsBlockOf<Mp3Settings>(track);
       if (mp3.vbrEnabled) {

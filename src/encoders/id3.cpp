@@ -1,8 +1,15 @@
 #include "encoders/id3.h"
 
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/textidentificationframe.h>
+#include <taglib/tstring.h>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
+
+#include "config/genres.h"
 
 namespace {
 
@@ -54,4 +61,30 @@ bool WriteId3v1Tag(FILE* file, const TrackRecord& track, const DiscInfo& disc) {
   if (!file) return false;
   const Id3v1Tag tag = BuildId3v1Tag(track, disc);
   return std::fwrite(tag.data(), 1, tag.size(), file) == tag.size();
+}
+
+bool WriteId3v2Tag(const std::string& path, const TrackRecord& track, const RipSettings& settings) {
+  TagLib::MPEG::File file(path.c_str(), /*readProperties=*/false);
+  if (!file.isValid() || file.readOnly()) return false;
+  TagLib::ID3v2::Tag* tag = file.ID3v2Tag(/*create=*/true);
+  if (!tag) return false;
+  // Frames made here, not through the Tag setters: those take Latin-1 strings and write only
+  // "n" for the track.
+  const auto put = [tag](const char* id, const std::string& value) {
+    tag->removeFrames(id);
+    if (value.empty()) return;
+    auto* frame = new TagLib::ID3v2::TextIdentificationFrame(id, TagLib::String::UTF8);
+    frame->setText(TagLib::String(value, TagLib::String::UTF8));
+    tag->addFrame(frame);
+  };
+  put("TIT2", track.title);
+  put("TPE1", settings.ArtistOf(track));
+  put("TALB", settings.Album());
+  put("TDRC", settings.Year());
+  put("TCON", GenreName(settings.discGenre));
+  put("TRCK", std::to_string(track.index + 1) + "/" + std::to_string(settings.tracks.size()));
+  // The ID3v2 tag alone, nothing stripped, nothing copied into the ID3v1 tag, which is
+  // Obrin's own.
+  return file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v4,
+                   TagLib::File::DoNotDuplicate);
 }

@@ -184,5 +184,12 @@ void EncodePcmToMp3(RipHost& mainWindow, Mp3Job& job) {
   if (status != kStatusStopped && status != kStatusError) {
     track.status = failed ? kStatusError : kStatusCompleted;
   }
+  // After the LAME frame went in at the front: the tag goes before it. A file that would
+  // claim a tag it lacks is an error.
+  if (output && ripSettings.id3Enabled && track.status == kStatusCompleted &&
+      !WriteId3v2Tag(job.outputPath, track, ripSettings)) {
+    mainWindow.ShowErrorBox("Cannot write ID3v2 tag");
+    track.status = kStatusError;
+  }
   mainWindow.PostProgress(track);
 }

@@ -13,6 +13,7 @@
 #include "config/genres.h"
 #include "config/settings.h"
 #include "encoders/pcm_convert.h"
+#include "encoders/tag_fields.h"
 
 namespace {
 
@@ -58,17 +59,11 @@ int InitEncoderMode(vorbis_info& vi, const OggSettings& settings, const PcmForma
   return vorbis_encode_init(&vi, channels, rate, bitrate, bitrate, bitrate);
 }
 
-void AddComments(vorbis_comment& vc, const TrackRecord& track, const DiscInfo& disc) {
+void AddComments(vorbis_comment& vc, const TrackRecord& track, const RipSettings& settings) {
   vorbis_comment_add_tag(&vc, "ENCODER", kEncoderName);
-  auto addUnlessEmpty = [&vc](const char* tag, const std::string& value) {
-    if (!value.empty()) vorbis_comment_add_tag(&vc, tag, value.c_str());
-  };
-  addUnlessEmpty("TITLE", track.title);
-  addUnlessEmpty("ARTIST", disc.ArtistOf(track));
-  addUnlessEmpty("ALBUM", disc.Album());
-  addUnlessEmpty("DATE", disc.Year());
-  // Genre 0 ("Blues") doubles as "no genre chosen", so it is never written.
-  if (disc.discGenre != 0) addUnlessEmpty("GENRE", GenreName(disc.discGenre));
+  for (const auto& [name, value] : VorbisCommentsOf(track, settings, false)) {
+    vorbis_comment_add_tag(&vc, name.c_str(), value.c_str());
+  }
 }
 
 bool WritePage(FILE* file, const ogg_page& page) {

@@ -179,39 +179,12 @@ void ConvertPcmToWav(RipHost& mainWindow, WavJob& job) {
     WriteWavFile(
         mainWindow, wav,
         [&](PcmSink* sink) {
-          ReadLoopResult result;
-          result.readFailed = job.captureFailed;
-          if (!sink) return result;
-          // The pieces the drive delivered, so that the converter sees the same input.
-          std::vector<uint8_t> piece(kSectorsPerRead * kSectorBytes);
-          const uint64_t total = uint64_t{track.lengthSectors} * kSectorBytes;
-          uint64_t done = 0;
-          for (uint32_t pieceNumber = 0;; ++pieceNumber) {
-            if (ripSettings.ripping == 0) {
-              track.status = kStatusStopped;
-              break;
-            }
-            const size_t got = std::fread(piece.data(), 1, piece.size(), pcm);
-            if (got < piece.size() && std::ferror(pcm)) {
-              mainWindow.ShowErrorBox("Cannot open PCM data file");
-              result.readFailed = true;
-              break;
-            }
-            if (got == 0) break;
-            if (pieceNumber % kProgressEveryBlocks == 0) {
-              track.status = static_cast<int32_t>(
-                  30 + (total ? std::min<uint64_t>(70 * done / total, 69) : 0));
-              mainWindow.PostProgress(track);
-            }
-            done += got;
-            if (!sink->Write(piece.data(), got)) {
-              mainWindow.ShowErrorBox("Cannot write output file");
-              track.status = kStatusError;
-              result.writeFailed = true;
-              break;
-            }
+          if (!sink) {
+            ReadLoopResult result;
+            result.readFailed = job.captureFailed;
+            return result;
           }
-          return result;
+          return FeedPcmFile(mainWindow, track, pcm, *sink, job.captureFailed);
         },
         [] {});
     std::fclose(pcm);

@@ -19,6 +19,7 @@
 #include "config/settings.h"
 #include "disc/output_naming.h"
 #include "encoders/encoder_binding.h"
+#include "encoders/flac_encoder.h"
 #include "encoders/mp3_encoder.h"
 #include "encoders/ogg_encoder.h"
 #include "encoders/wav_writer.h"
@@ -155,6 +156,17 @@ TrackPlan BeginTrack(RipHost& host, JobState& state, TrackRecord& track, size_t 
         plan.route = TrackRoute::kCaptureEncode;
       }
       break;
+    case Flac:
+      // Fed while the sectors arrive; secure reading needs a capture file to read again into.
+      if (!settings.secureRip) {
+        plan.route = TrackRoute::kDirect;
+        break;
+      }
+      host.TrackStarted(track, plan.outputName);
+      if (MayCreateOutput(host, track, plan.outputName, state)) {
+        plan.route = TrackRoute::kCaptureEncode;
+      }
+      break;
     case Ogg:
       host.TrackStarted(track, plan.outputName);
       if (MayCreateOutput(host, track, plan.outputName, state) &&
@@ -190,7 +202,11 @@ bool RipDirect(RipHost& host, JobState& state, TrackRecord& track, const std::st
   if (!MayCreateOutput(host, track, outputName, state)) return true;
   CaptureJob job{&track, buffer.get(), outputName};
   ShareVerification(state, job);
-  RipTrackToWav(host, job);
+  if (track.format == Flac) {
+    RipTrackToFlac(host, job);
+  } else {
+    RipTrackToWav(host, job);
+  }
   return true;
 }
 
@@ -252,6 +268,11 @@ bool EncodeStage(RipHost& host, JobState& state, TrackRecord& track, const std::
       OggJob job{&track, captured.pcmPath,      outputName, readBuffer.get(),
                  size,   captured.captureFailed};
       EncodePcmToOgg(host, job);
+      return true;
+    }
+    case Flac: {
+      FlacJob job{&track, captured.pcmPath, outputName, captured.captureFailed};
+      EncodePcmToFlac(host, job);
       return true;
     }
     default: {

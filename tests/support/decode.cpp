@@ -5,6 +5,8 @@
 
 #include <mutex>
 
+#include "support/test_env.h"
+
 Decoded Decode(const std::string& path) {
   static std::once_flag initialised;
   std::call_once(initialised, [] { mpg123_init(); });
@@ -47,4 +49,11 @@ OggDecoded DecodeOgg(const std::string& path) {
   }
   ov_clear(&file);
   return d;
+}
+
+std::optional<std::string> DecodeFlac(const std::string& path) {
+  const CommandResult r = RunCommand({"/usr/bin/flac", "-d", "-c", "-s", "--force-raw-format",
+                                      "--endian=little", "--sign=signed", path});
+  if (r.exitStatus != 0) return std::nullopt;
+  return r.out;
 }

@@ -1,7 +1,9 @@
 #pragma once
 // Decoding what the encoders write: MP3 with libmpg123 (gapless, so a file with an info frame
-// decodes to exactly the samples that were encoded), Ogg Vorbis with libvorbisfile.
+// decodes to exactly the samples that were encoded), Ogg Vorbis with libvorbisfile, FLAC with
+// the reference `flac` tool.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,3 +26,7 @@ struct OggDecoded {
 };
 
 OggDecoded DecodeOgg(const std::string& path);
+
+// The FLAC file's audio as 16-bit little-endian PCM, decoded by `flac -d`; nullopt when flac
+// reports an error (a damaged or unfinished stream).
+std::optional<std::string> DecodeFlac(const std::string& path);

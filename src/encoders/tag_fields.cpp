@@ -1,0 +1,29 @@
+#include "encoders/tag_fields.h"
+
+#include <cstdio>
+
+#include "config/genres.h"
+#include "disc/disc_ids.h"
+
+TagFields VorbisCommentsOf(const TrackRecord& track, const RipSettings& settings, bool flac) {
+  TagFields fields;
+  const auto add = [&fields](const char* name, const std::string& value) {
+    if (!value.empty()) fields.emplace_back(name, value);
+  };
+  add("TITLE", track.title);
+  add("ARTIST", settings.ArtistOf(track));
+  add("ALBUM", settings.Album());
+  add("DATE", settings.Year());
+  if (flac || settings.discGenre != 0) add("GENRE", GenreName(settings.discGenre));
+  add("TRACKNUMBER", std::to_string(track.index + 1));
+  add("TRACKTOTAL", std::to_string(settings.tracks.size()));
+  const auto drive = static_cast<size_t>(settings.driveIndex);
+  if (flac && drive < settings.drives.size()) {
+    const DriveRecord& record = settings.drives[drive];
+    char freedb[16];
+    std::snprintf(freedb, sizeof freedb, "%08x", static_cast<unsigned>(record.discId));
+    if (record.discId != 0) add("DISCID", freedb);
+    add("MUSICBRAINZ_DISCID", MusicBrainzDiscId(record.toc));
+  }
+  return fields;
+}
