@@ -21,14 +21,17 @@
 //   wrong sign; no match or no entry not told apart by text and exit status
 // - the read offset of the settings file or of --offset not applied, silence not where the
 //   shifted track runs off the disc; a bad [Drive] ReadOffset not named
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <future>
+#include <map>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "cli/cli_options.h"
+#include "support/decode.h"
 #include "support/http_server.h"
 #include "support/process.h"
 #include "support/test_env.h"
@@ -327,6 +330,86 @@ TEST_F(ObrinRip, CdTextNamesTheTracksUnlessTheUserDoes) {
   r = RunCommand({"obrin-rip", "--image", cue, "--format", "wav", "--tracks", "2", "--artist",
                   "Typed", "--album", "Mine", "--output", out_});
   EXPECT_EQ(r.out, "Track 02\tCompleted\t" + out_ + "/Mine/Typed-Track 02.wav\n");
+}
+
+// The same disc as FLAC, WAV, Ogg and MP3 with tags: FLAC decodes (by the reference tool) to the
+// WAV's very audio and carries its metadata; the MP3's ID3v2 tag sits before an audio stream
+// that decodes as without it, its ID3v1 tag as before; the Ogg comments number the track.
+TEST_F(ObrinRip, FlacAndTagsForTodaysPlayers) {
+  const std::string cue = MakeDiscAt(dir_ / "t.cue", {"--lengths", "1200,377,200", "--seed", "5"});
+  const auto rip = [&](const std::string& format, const std::string& album, bool id3) {
+    std::vector<std::string> args = {
+        "obrin-rip", "--image",  cue,        "--format",     format,   "--tracks", "1",
+        "--album",   album,      "--artist", "Bj\xC3\xB6rk", "--year", "1999",     "--genre",
+        "0",         "--output", out_,       "--template",   "t"};
+    if (id3) args.push_back("--id3");
+    const CommandResult r = RunCommand(args);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    return out_ + "/" + album + "/t." + format;
+  };
+  const std::string wav = ReadFile(rip("wav", "w", false));
+  const std::string flac = rip("flac", "f", false);
+  EXPECT_TRUE(DecodeFlac(flac) == wav.substr(44));
+  EXPECT_EQ(RunCommand({"/usr/bin/flac", "-t", "-s", flac}).exitStatus, 0);
+  CommandResult r = RunCommand({"/usr/bin/metaflac", "--export-tags-to=-", flac});
+  EXPECT_EQ(r.out,
+            "TITLE=Track 01\nARTIST=Bj\xC3\xB6rk\nALBUM=f\nDATE=1999\nGENRE=Blues\nTRACKNUMBER=1\n"
+            "TRACKTOTAL=3\nDISCID=10001703\nMUSICBRAINZ_DISCID=aIUU0Z4rC.KfCZHMHI1kiCOFXUc-\n");
+  r = RunCommand({"/usr/bin/metaflac", "--list", flac});
+  for (const char* line : {"type: 3 (SEEKTABLE)", "seek points: 2",
+                           "type: 1 (PADDING)\n"
+                           "  is last: true\n  length: 4096"}) {
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+  }
+  EXPECT_EQ(r.out.find("MD5 signature: 00000000000000000000000000000000"), std::string::npos);
+
+  const std::string tagged = rip("mp3", "m", true), plain = rip("mp3", "p", false);
+  const std::string bytes = ReadFile(tagged);
+  ASSERT_EQ(bytes.compare(0, 4, "ID3\x04"), 0);
+  // ID3v2.4: a 10-byte header, the tag's size in 7-bit bytes, then frames of ID, size, flags.
+  const auto syncsafe = [&](size_t at) {
+    return size_t(bytes[at]) << 21 | size_t(bytes[at + 1]) << 14 | size_t(bytes[at + 2]) << 7 |
+           size_t(bytes[at + 3]);
+  };
+  std::map<std::string, std::string> frames;
+  for (size_t at = 10, end = 10 + syncsafe(6); at + 10 < end && bytes[at] != '\0';) {
+    const size_t size = syncsafe(at + 4);
+    // The text after its encoding byte (3: UTF-8).
+    frames[bytes.substr(at, 4)] = bytes.substr(at + 10, 1) == "\x03"
+                                      ? bytes.substr(at + 11, size - 1)
+                                      : "encoding " + std::to_string(bytes[at + 10]);
+    at += 10 + size;
+  }
+  EXPECT_EQ(frames, (std::map<std::string, std::string>{{"TIT2", "Track 01"},
+                                                        {"TPE1", "Bj\xC3\xB6rk"},
+                                                        {"TALB", "m"},
+                                                        {"TDRC", "1999"},
+                                                        {"TCON", "Blues"},
+                                                        {"TRCK", "1/3"}}));
+  const std::string plainBytes = ReadFile(plain);
+  EXPECT_EQ(
+      bytes.substr(bytes.size() - 128).substr(0, 63),
+      std::string("TAGTrack 01") + std::string(22, '\0') + "Bj\xC3\xB6rk" + std::string(24, '\0'));
+  // The same audio stream after the tag (the LAME frame included), and the same samples.
+  const size_t audio = 10 + syncsafe(6);
+  EXPECT_TRUE(bytes.substr(audio, bytes.size() - audio - 128) ==
+              plainBytes.substr(0, plainBytes.size()));
+  EXPECT_EQ(Decode(tagged).samples, Decode(plain).samples);
+  EXPECT_EQ(Decode(tagged).frames(), 1200u * 588);
+
+  // A file gone before its tag went in is no tagged file.
+  r = RunCommand({"obrin-rip", "--image", cue, "--tracks", "1", "--album", "gone", "--id3",
+                  "--output", out_, "--template", "t"},
+                 {"LD_LIBRARY_PATH=" OBRIN_FAKE_LAME_DIR, "OBRIN_FAKE_LAME_FAIL=untaggable"});
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(r.out, "Track 01\tERROR\t" + out_ + "/gone/t.mp3\n");
+  EXPECT_NE(r.err.find("Obrin error: Cannot write ID3v2 tag"), std::string::npos) << r.err;
+
+  const OggDecoded ogg = DecodeOgg(rip("ogg", "o", false));
+  for (const char* comment : {"TRACKNUMBER=1", "TRACKTOTAL=3"}) {
+    EXPECT_NE(std::find(ogg.comments.begin(), ogg.comments.end(), comment), ogg.comments.end())
+        << comment;
+  }
 }
 
 }  // namespace

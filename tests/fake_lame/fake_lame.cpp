@@ -1,7 +1,8 @@
 // A stand-in for liblame_enc.so that breaks the program's MP3 path on demand, for tests that
 // run obrin-rip as a process. OBRIN_FAKE_LAME_FAIL="init": beInitStream refuses the settings;
 // "stall": the second beEncodeChunk never returns, as a drive stuck on a scratched disc holds
-// the worker. Built with OBRIN_FAKE_LAME_NO_VBR_HEADER, beWriteVBRHeader is not exported.
+// the worker; "untaggable": beWriteVBRHeader removes the file, as a user might just before the
+// tag goes in. Built with OBRIN_FAKE_LAME_NO_VBR_HEADER, beWriteVBRHeader is not exported.
 #include <unistd.h>
 
 #include <cstdlib>
@@ -54,7 +55,8 @@ void beVersion(PBE_VERSION pbeVersion) {
 }
 
 #ifndef OBRIN_FAKE_LAME_NO_VBR_HEADER
-BE_ERR beWriteVBRHeader(const char*) {
+BE_ERR beWriteVBRHeader(const char* path) {
+  if (Fails("untaggable")) unlink(path);
   return BE_ERR_SUCCESSFUL;
 }
 #endif
