@@ -210,7 +210,9 @@ TEST_F(OggEncoder, EachLayoutKeepsItsHeadersTheDurationAndEachChannel) {
     const OggDecoded d = DecodeOgg(out_);
     std::string found;
     for (const std::string& comment : d.comments) found += ";" + comment;
-    EXPECT_EQ(found, std::string(";ENCODER=DUZO Zaruvi") + comments);
+    // The track's number and the disc's audio tracks (none listed here) close the comments.
+    EXPECT_EQ(found,
+              std::string(";ENCODER=DUZO Zaruvi") + comments + ";TRACKNUMBER=1;TRACKTOTAL=0");
     // The quality slider's position 9 is quality 0.45, as libvorbis puts it in the header.
     vorbis_info vbr;
     vorbis_info_init(&vbr);
@@ -397,7 +399,14 @@ TEST(Mp3Stage, EveryChunkTheFlushTheTagAndEachFailure) {
                row.setup == kCaptureFailed};
     RecordingHost host;
     EncodePcmToMp3(host, job);
-    EXPECT_EQ(FileExists(job.outputPath) ? ReadFile(job.outputPath) : "(none)", row.content);
+    // With the ID3 switch on, the ID3v2 tag comes first (its frames are checked by
+    // ObrinRip.FlacAndTagsForTodaysPlayers); the rest is the stage's own.
+    std::string content = FileExists(job.outputPath) ? ReadFile(job.outputPath) : "(none)";
+    if (content.starts_with("ID3\x04")) {
+      content.erase(0, 10 + (size_t(content[6]) << 21 | size_t(content[7]) << 14 |
+                             size_t(content[8]) << 7 | size_t(content[9])));
+    }
+    EXPECT_EQ(content, row.content);
     EXPECT_EQ(calls, row.calls);
     EXPECT_EQ(host.ProgressOf(0), row.progress);
     EXPECT_EQ(host.errors(), row.errors);

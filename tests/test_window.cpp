@@ -200,6 +200,7 @@ TEST_F(WindowTest, FormatCommandsMoveTheRadioMarkAndTheFormatColumn) {
   };
   const Row rows[] = {{ID_FORMAT_WAV, "CD to Wav", "WAV - default sample rate"},
                       {ID_FORMAT_OGG, "CD to Ogg", "OGG VBR Q0.45 (141 kbps)"},
+                      {ID_FORMAT_FLAC, "CD to Flac", "FLAC level 5"},
                       {ID_FORMAT_MP3, "CD to Mp3", "MP3 128-192 kbps VBR Q3"}};
   for (const Row& row : rows) {
     ASSERT_TRUE(frame_->OnCommand(row.command));
@@ -211,6 +212,9 @@ TEST_F(WindowTest, FormatCommandsMoveTheRadioMarkAndTheFormatColumn) {
     EXPECT_EQ(checked, QStringList{QLatin1String(row.checked)});
     EXPECT_EQ(Cell(0, 2), QLatin1String(row.rowFormat));
   }
+  QStringList items;
+  for (QAction* a : frame_->formatPopup()->actions()) items << a->text();
+  EXPECT_EQ(items.join('|'), QLatin1String("CD to Mp3|CD to Wav|CD to Ogg|CD to Flac"));
 }
 
 TEST_F(WindowTest, RowsAfterReloadAndProgressAndStaleProgressDropped) {
@@ -380,6 +384,25 @@ TEST_F(DialogTest, SheetOpenedOnWavStoresTheOpenedPagesOnlyAndWritesTheFile) {
   EXPECT_EQ(ripSettings.formats.ogg.vbrQuality, 4);
   EXPECT_NE(Ini().find("bitrate=128 kbps\n"), std::string::npos) << Ini();
   EXPECT_NE(Ini().find("[OGG Setting]"), std::string::npos);
+}
+
+// FLAC's page: opened on when FLAC is the format, its list marks the default, Default and OK
+// store the digit.
+TEST_F(DialogTest, FlacPageOpensForFlacAndStoresTheLevel) {
+  ripSettings.outputFormat = Flac;
+  ripSettings.formats.flac.level = 8;
+  CConfigSheet sheet;
+  EXPECT_EQ(sheet.tabs()->currentIndex(), 3);
+  EXPECT_EQ(sheet.tabs()->tabText(3), QLatin1String(" FLAC Setting "));
+  auto* level = Named<QComboBox>(sheet.flacPage(), "Compression level");
+  ASSERT_NE(level, nullptr);
+  EXPECT_EQ(level->count(), 9);
+  EXPECT_EQ(level->itemText(5) + level->currentText(), QLatin1String("5 (default)8"));
+  Named<QPushButton>(sheet.flacPage(), "Default")->click();
+  level->setCurrentIndex(level->currentIndex() - 2);
+  sheet.accept();
+  EXPECT_EQ(ripSettings.formats.flac.level, 3);
+  EXPECT_NE(Ini().find("[FLAC Setting]\nlevel=3\n"), std::string::npos) << Ini();
 }
 
 TEST_F(DialogTest, DefaultThenCancelOrApplyThenCancel) {

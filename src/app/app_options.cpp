@@ -7,7 +7,7 @@
 
 const char* const kAppUsage =
     "Usage: obrin [--image FILE]... [--help] [--version]\n"
-    "Rips audio CDs to WAV, MP3 or Ogg Vorbis files.\n"
+    "Rips audio CDs to WAV, MP3, Ogg Vorbis or FLAC files.\n"
     "\n"
     "  --image FILE  use a disc image (cue/bin, toc, nrg) as one more CD drive; repeatable\n"
     "  --help        show this help and exit\n"

@@ -240,6 +240,41 @@ void CPage2Wav::OnDefault() {
   EnableApply();
 }
 
+// ---- CPage4Flac ----
+
+CPage4Flac::CPage4Flac(const FlacSettings& initial, QWidget* parent)
+    : CConfigPage(parent), values(initial) {
+  auto* group = new QGroupBox(QStringLiteral("Flac setting"), this);
+  QStringList levels;
+  for (int level = 0; level <= 8; ++level) {
+    levels << (level == FlacSettings{}.level ? QStringLiteral("%1 (default)").arg(level)
+                                             : QString::number(level));
+  }
+  level_ = AddList(levels, QStringLiteral("Compression level"));
+  QPushButton* defaults = AddDefaultButton();
+  auto* form = new QFormLayout(group);
+  form->addRow(QStringLiteral("Compression level"), level_);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(group);
+  layout->addStretch(1);
+  layout->addLayout(Foot(nullptr, defaults, this));
+  connect(defaults, &QPushButton::clicked, this, &CPage4Flac::OnDefault);
+}
+
+void CPage4Flac::DoDataExchange(bool save) {
+  Exchange(save, level_, values.level);
+}
+
+void CPage4Flac::OnInitDialog() {
+  DoDataExchange(false);
+}
+
+void CPage4Flac::OnDefault() {
+  values = FlacSettings{};
+  DoDataExchange(false);
+  EnableApply();
+}
+
 // ---- CPage3Ogg ----
 
 CPage3Ogg::CPage3Ogg(const OggSettings& initial, QWidget* parent)
@@ -358,12 +393,14 @@ CConfigSheet::CConfigSheet(QWidget* parent) : QDialog(parent) {
   mp3_ = new CPage1Mp3(ripSettings.formats.mp3);
   wav_ = new CPage2Wav(ripSettings.formats.wav);
   ogg_ = new CPage3Ogg(ripSettings.formats.ogg);
+  flac_ = new CPage4Flac(ripSettings.formats.flac);
   tabs_->addTab(mp3_, QStringLiteral(" MP3 Setting "));
   tabs_->addTab(wav_, QStringLiteral(" WAV Setting "));
   tabs_->addTab(ogg_, QStringLiteral(" OGG Setting "));
+  tabs_->addTab(flac_, QStringLiteral(" FLAC Setting "));
   tabs_->setAccessibleName(QStringLiteral("Configuration"));
   for (CConfigPage* page : {static_cast<CConfigPage*>(mp3_), static_cast<CConfigPage*>(wav_),
-                            static_cast<CConfigPage*>(ogg_)}) {
+                            static_cast<CConfigPage*>(ogg_), static_cast<CConfigPage*>(flac_)}) {
     page->sheet = this;
   }
 
@@ -382,7 +419,10 @@ CConfigSheet::CConfigSheet(QWidget* parent) : QDialog(parent) {
   // The first tab is initialised with the sheet; the others when first shown.
   mp3_->Initialize();
   connect(tabs_, &QTabWidget::currentChanged, this, &CConfigSheet::InitPage);
-  const int first = ripSettings.outputFormat == Wav ? 1 : ripSettings.outputFormat == Ogg ? 2 : 0;
+  const int first = ripSettings.outputFormat == Wav    ? 1
+                    : ripSettings.outputFormat == Ogg  ? 2
+                    : ripSettings.outputFormat == Flac ? 3
+                                                       : 0;
   tabs_->setCurrentIndex(first);
 }
 
@@ -408,6 +448,10 @@ void CConfigSheet::ApplyPages() {
   if (ogg_->pageInitialized) {
     ogg_->DoDataExchange(true);
     formats.ogg = ogg_->values;
+  }
+  if (flac_->pageInitialized) {
+    flac_->DoDataExchange(true);
+    formats.flac = flac_->values;
   }
   SaveSettings(ripSettings);
   apply_->setEnabled(false);

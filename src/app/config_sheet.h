@@ -98,6 +98,21 @@ class CPage3Ogg : public CConfigPage {
   QLabel* label_;
 };
 
+class CPage4Flac : public CConfigPage {
+  Q_OBJECT
+ public:
+  explicit CPage4Flac(const FlacSettings& values, QWidget* parent = nullptr);
+  void DoDataExchange(bool save) override;
+  FlacSettings values;
+
+ protected:
+  void OnInitDialog() override;
+
+ private:
+  void OnDefault();
+  QComboBox* level_;
+};
+
 class CConfigSheet : public QDialog {
   Q_OBJECT
  public:
@@ -112,6 +127,7 @@ class CConfigSheet : public QDialog {
   CPage1Mp3* mp3Page() const { return mp3_; }
   CPage2Wav* wavPage() const { return wav_; }
   CPage3Ogg* oggPage() const { return ogg_; }
+  CPage4Flac* flacPage() const { return flac_; }
   QTabWidget* tabs() const { return tabs_; }
   QPushButton* applyButton() const { return apply_; }
 
@@ -121,5 +137,6 @@ class CConfigSheet : public QDialog {
   CPage1Mp3* mp3_;
   CPage2Wav* wav_;
   CPage3Ogg* ogg_;
+  CPage4Flac* flac_;
   QPushButton* apply_;
 };

@@ -41,6 +41,7 @@ const std::map<int, Handler>& CommandTable() {
       {ID_FORMAT_MP3, &CMainFrame::OnFormatMp3},
       {ID_FORMAT_WAV, &CMainFrame::OnFormatWav},
       {ID_FORMAT_OGG, &CMainFrame::OnFormatOgg},
+      {ID_FORMAT_FLAC, &CMainFrame::OnFormatFlac},
       {ID_APP_ABOUT, &CMainFrame::OnAbout},
       {ID_APP_EXIT, &CMainFrame::OnExit},
       {ID_HOME_PAGE, &CMainFrame::OnHomePage},
@@ -243,17 +244,20 @@ void CMainFrame::FocusSink() {
 void CMainFrame::BuildFormatPopup() {
   formatPopup_ = new CNewMenu(this);
   auto* group = new QActionGroup(formatPopup_);
-  const std::pair<const char*, int> items[] = {
-      {"CD to Mp3", ID_FORMAT_MP3}, {"CD to Wav", ID_FORMAT_WAV}, {"CD to Ogg", ID_FORMAT_OGG}};
+  const std::pair<const char*, int> items[] = {{"CD to Mp3", ID_FORMAT_MP3},
+                                               {"CD to Wav", ID_FORMAT_WAV},
+                                               {"CD to Ogg", ID_FORMAT_OGG},
+                                               {"CD to Flac", ID_FORMAT_FLAC}};
   for (const auto& [text, command] : items) {
     QAction* action = formatPopup_->AddCommand(QString::fromLatin1(text), command);
     action->setCheckable(true);
     group->addAction(action);
   }
   connect(formatPopup_, &QMenu::aboutToShow, this, [this] {
-    const int checked = ripSettings.outputFormat == Mp3   ? ID_FORMAT_MP3
-                        : ripSettings.outputFormat == Wav ? ID_FORMAT_WAV
-                                                          : ID_FORMAT_OGG;
+    const int checked = ripSettings.outputFormat == Mp3    ? ID_FORMAT_MP3
+                        : ripSettings.outputFormat == Wav  ? ID_FORMAT_WAV
+                        : ripSettings.outputFormat == Flac ? ID_FORMAT_FLAC
+                                                           : ID_FORMAT_OGG;
     for (QAction* action : formatPopup_->actions())
       action->setChecked(CommandOf(action) == checked);
   });

@@ -46,6 +46,7 @@ class CMainFrame : public QMainWindow, public TrackListHost {
   void OnFormatMp3() { SetOutputFormat(Mp3); }
   void OnFormatWav() { SetOutputFormat(Wav); }
   void OnFormatOgg() { SetOutputFormat(Ogg); }
+  void OnFormatFlac() { SetOutputFormat(Flac); }
   void OnAbout();
   void OnExit();
   void OnHomePage();

@@ -35,7 +35,7 @@ const char* const kCliUsage =
     "  --album TEXT      disc album (also names the album folder)\n"
     "  --year TEXT       disc year\n"
     "  --genre N         ID3v1 genre number 0-79 (default 12, Other)\n"
-    "  --id3             write ID3v1 tags into MP3 files\n"
+    "  --id3             write ID3v1 and ID3v2.4 tags into MP3 files\n"
     "  --jobs N          encode up to N tracks at once while the next is read (default:\n"
     "                    the number of cores; 1 rips one track after another)\n"
     "  --offset N        the drive's read offset correction in samples, -3000 to +3000\n"

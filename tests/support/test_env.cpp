@@ -86,7 +86,8 @@ std::string FreshSettingsFile(const std::string& outputFolder) {
          "mpegquality=Very high\nvbr=TRUE\nvbrmax=192 kbps\nvbrquality=2\n"
          "[OGG Setting]\nsamplerate=Same as input\nchannels=Stereo\ncbr=128 kbps\n"
          "usecbr=FALSE\nbbrnom=128 kbps\nbbrmin=128 kbps\nbbrmax=256 kbps\n"
-         "usebbr=FALSE\nvbr=9\nusevbr=TRUE\n[Drive]\nReadOffset=0\n[AccurateRip]"
+         "usebbr=FALSE\nvbr=9\nusevbr=TRUE\n[FLAC "
+         "Setting]\nlevel=5\n[Drive]\nReadOffset=0\n[AccurateRip]"
          "\nVerify=FALSE\n"
          "Secure=FALSE\nServer=" +
          std::string(kDefaultAccurateRipServer) +
