@@ -16,8 +16,10 @@
 #        reading a WAV of the same audio; its frames come out the same as obrin's, only the
 #        info frame differs
 #   ogg  oggenc -q 4.5  (VBR quality 0.45), reading a WAV of the same audio
+#   flac flac -5 (level 5), reading a WAV of the same audio; its file's size is compared too
 # obrin-rip's time includes reading the image (for MP3 and Ogg into its temporary PCM file,
-# then encoding that); the references start from a file that is already there.
+# then encoding that; FLAC is encoded as it is read); the references start from a file that
+# is already there.
 # shellcheck shell=bash
 
 readonly BENCH_SECTOR_BYTES=2352
@@ -56,7 +58,7 @@ bench_init() {
   if ((bench_quick)); then bench_runs=${RUNS:-1}; else bench_runs=${RUNS:-3}; fi
 
   local tool
-  for tool in lame oggenc oggdec dd cmp /usr/bin/time; do
+  for tool in lame oggenc oggdec flac dd cmp /usr/bin/time; do
     command -v "$tool" >/dev/null || {
       echo "$(basename "$0"): $tool is needed (bash scripts/install-deps.sh)" >&2
       exit 2
@@ -165,8 +167,9 @@ bench_mb() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 # The files obrin-rip wrote into DIR with extension EXT, in track order, one a line.
 bench_ripped_files() { find "$1" -type f -name "*.$2" | sort; }
 
-# Checks FILE (FORMAT wav|mp3|ogg) against SECTORS sectors of disc NAME from sector START:
-# WAV must hold those very bytes behind its header, MP3 and Ogg must decode to that length.
+# Checks FILE (FORMAT wav|mp3|ogg|flac) against SECTORS sectors of disc NAME from sector START:
+# WAV must hold those very bytes behind its header, FLAC pass `flac -t` and decode to them,
+# MP3 and Ogg must decode to that length.
 bench_verify_track() {
   local format=$1 file=$2 name=$3 start=$4 sectors=$5
   local samples=$((sectors * BENCH_SAMPLES_PER_SECTOR)) decoded
@@ -185,6 +188,13 @@ bench_verify_track() {
     ogg)
       decoded=$(($(oggdec --quiet --raw -o - "$file" | wc -c) / 4))
       ((decoded == samples))
+      ;;
+    flac)
+      flac --silent --test "$file" &&
+        cmp -s <(flac --silent --decode --stdout --force-raw-format --endian=little \
+          --sign=signed "$file") \
+          <(dd if="$bench_work/$name.bin" bs=1M iflag=skip_bytes,count_bytes status=none \
+            skip=$((start * BENCH_SECTOR_BYTES)) count=$((sectors * BENCH_SECTOR_BYTES)))
       ;;
   esac || {
     local what="$sectors sectors from sector $start of $name"
@@ -222,6 +232,7 @@ bench_reference_command() {
         "$bench_work/$name.wav" "$out"
       ;;
     ogg) echo oggenc --quiet -q 4.5 -o "$out" "$bench_work/$name.wav" ;;
+    flac) echo flac --silent --force -5 -o "$out" "$bench_work/$name.wav" ;;
   esac
 }
 
@@ -264,6 +275,14 @@ bench_compare() {
   if [[ $verified == yes ]] && ! bench_verify_rip "$format" "$out" "$name" "$sectors"; then
     verified=no
   fi
+  # A lossless file is judged by its size too: within 0.5 % of the reference's.
+  local sizeNote=""
+  if [[ $format == flac && -f $ref ]]; then
+    local obrinBytes refBytes
+    obrinBytes=$(cat "$(bench_ripped_files "$out" flac)" | wc -c)
+    refBytes=$(stat -c %s "$ref")
+    sizeNote="  size $obrinBytes / $refBytes bytes = $(bench_div "$obrinBytes" "$refBytes" %.4f)"
+  fi
   rm -rf "$out" "$ref"
 
   local obrinWall refWall obrinCpu refCpu obrinPeak refPeak
@@ -277,6 +296,7 @@ bench_compare() {
     "$(bench_div "$obrinWall" "$refWall")" "$(bench_div "$obrinCpu" "$refCpu")" \
     "$(bench_div "$(bench_seconds "$sectors")" "$obrinWall" %.1f)" \
     "$(bench_mb "$obrinPeak")" "$(bench_mb "$refPeak")" "$verified"
+  [[ -z $sizeNote ]] || echo "$sizeNote"
 }
 
 # A full 74-minute disc (333000 sectors) of tracks from 2 to 7 minutes.

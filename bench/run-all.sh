@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Every benchmark in one table: obrin-rip against the reference tool on the same audio in the
-# same run for WAV (dd copying the bytes out of the image), MP3 (lame) and Ogg Vorbis
-# (oggenc), each at Obrin's default settings, on 1- and 20-minute tracks; then a full
-# 74-minute disc ripped to each format. Every file obrin writes is checked: WAV byte for
-# byte against the image, MP3 and Ogg by decoding them to the right length. Then --jobs 2
-# against --jobs 1 (bench/jobs.sh); what verified rips cost (bench/verify.sh); last, what a
-# MusicBrainz lookup costs (bench/lookup.sh).
+# same run for WAV (dd copying the bytes out of the image), MP3 (lame), Ogg Vorbis (oggenc)
+# and FLAC (flac -5, whose file size is compared too), each at Obrin's default settings, on
+# 1- and 20-minute tracks; then a full 74-minute disc ripped to each format. Every file
+# obrin writes is checked: WAV byte for byte against the image, FLAC decoded to those bytes,
+# MP3 and Ogg by decoding them to the right length. Then --jobs 2 against --jobs 1
+# (bench/jobs.sh); what verified rips cost (bench/verify.sh); last, what a MusicBrainz
+# lookup costs (bench/lookup.sh).
 #
 # Times are medians of alternating runs; ratio is obrin/reference (wall clock), cpu_ratio the
 # same for user + system time, which a busy machine disturbs less. Peak memory is the largest
@@ -20,11 +21,11 @@ set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 bench_init "$@"
 bench_compare_header
-bench_compare_formats wav mp3 ogg
+bench_compare_formats wav mp3 ogg flac
 if ((!bench_quick)); then
   echo
   bench_full_header
-  for format in wav mp3 ogg; do bench_full "$format"; done
+  for format in wav mp3 ogg flac; do bench_full "$format"; done
 fi
 echo
 bench_jobs_header
