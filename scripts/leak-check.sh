@@ -59,7 +59,7 @@ report() {
 }
 
 printf '%-20s %-12s %s\n' run verdict "valgrind leak summary"
-for format in wav mp3 ogg; do
+for format in wav mp3 ogg flac; do
   log=$work/$format.log
   status=0
   "${memcheck[@]}" --log-file="$log" "$bin/obrin-rip" --image "$work/short.cue" \
@@ -93,6 +93,22 @@ for format in mp3 ogg; do
     report "stop $format $stage" "$status" 130 "$log"
   done
 done
+
+# A FLAC rip stopped halfway: the encoder and its metadata blocks are let go on the stop path.
+log=$work/stop-flac.log
+err=$work/stop-flac.err
+status=0
+"${memcheck[@]}" --log-file="$log" "$bin/obrin-rip" --image "$work/long.cue" \
+  --format flac --output "$work/stop-flac" >/dev/null 2>"$err" &
+pid=$!
+for ((i = 0; i < 1200; i++)); do
+  grep -qE "Track 01: [4-9][0-9]%" "$err" 2>/dev/null && break
+  kill -0 "$pid" 2>/dev/null || break
+  sleep 0.1
+done
+kill -INT "$pid" 2>/dev/null || true
+wait "$pid" || status=$?
+report "stop flac" "$status" 130 "$log"
 
 if ((failed)); then
   echo "leak-check: FAILED"
