@@ -84,17 +84,18 @@ TEST_F(SettingsTest, UnknownTextsKeepTheDefaultUntilSavedAndEmptyOnesAreWrittenB
   Loaded();
   WriteFile(home.iniPath(),  // values are matched exactly; blanks are the profile's to trim
             "[MP3 Setting]\nchannels=stereo\nvbr=true\nvbrquality=10\nbitrate=\n"
-            "mpegquality=Voice (new)\n[OGG Setting]\nvbr=21\nchannels= 5.1 \n");
+            "mpegquality=Voice (new)\n[OGG Setting]\nvbr=21\nchannels= 5.1 \n"
+            "[FLAC Setting]\nlevel=9\n");
   RipSettings s = Loaded();
   const Mp3Settings& mp3 = s.formats.mp3;
   EXPECT_EQ((std::array{mp3.channels, mp3.vbrEnabled, mp3.vbrQuality, mp3.bitrate, mp3.preset,
-                        s.formats.ogg.vbrQuality, s.formats.ogg.channels}),
-            (std::array{1, 0, 2, 8, 5, 9, 2}));
+                        s.formats.ogg.vbrQuality, s.formats.ogg.channels, s.formats.flac.level}),
+            (std::array{1, 0, 2, 8, 5, 9, 2, 5}));
   EXPECT_EQ(Get("MP3 Setting", "channels"), "stereo") << "loading must not rewrite it";
   EXPECT_EQ(Get("MP3 Setting", "bitrate"), "128 kbps") << "an empty value is filled in";
   SaveSettings(s);
   EXPECT_EQ(Get("MP3 Setting", "channels"), "Stereo");
-  EXPECT_EQ(Get("OGG Setting", "vbr"), "9");
+  EXPECT_EQ(Get("OGG Setting", "vbr") + Get("FLAC Setting", "level"), "95");
 }
 
 TEST_F(SettingsTest, ReadOffsetIsAWholeNumberWithinThreeThousandSamples) {
