@@ -30,9 +30,11 @@
 #include <future>
 #include <map>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -43,6 +45,7 @@
 #include <QTimer>
 #include <QtTest/QTest>
 
+#include "app/about_dlg.h"
 #include "app/app_options.h"
 #include "app/config_sheet.h"
 #include "app/id3_tag_dlg.h"
@@ -236,17 +239,35 @@ TEST_F(WindowTest, RowsAfterReloadAndProgressAndStaleProgressDropped) {
   ripSettings.tracks[0].status = 33;  // what a stale event would show if it touched the row
   QCoreApplication::sendPostedEvents(frame_.get());
   EXPECT_EQ(Cell(0, 3), QLatin1String("Pending"));
-  // Verified rips add a sixth column after the five, which keep their widths.
+  // The widths of the Windows original where the font lets the texts fit (a small one), more
+  // where it does not (the desktop's default, twice its size): the Status column fits
+  // "Completed", the Output Format column MP3's longest text. Verified rips add a sixth
+  // column after the five, which keep their widths.
   CObrinView& view = *frame_->listView();
-  for (int32_t verify : {1, 0}) {
-    ripSettings.verifyAccurateRip = verify;
-    frame_->ReloadDisc();
-    EXPECT_EQ(view.headerItem()->text(view.columnCount() - 1),
-              verify ? "AccurateRip" : "Output Path");
-    std::vector<int> widths;
-    for (int c = 0; c < 5; ++c) widths.push_back(view.columnWidth(c));
-    EXPECT_EQ(widths, (std::vector<int>{120, 70, 172, 70, 150}));
+  const QFont font = view.font();
+  for (const double scale : {0.5, 1.0, 2.0}) {
+    QFont scaled = font;
+    scaled.setPointSizeF(font.pointSizeF() * scale);
+    view.setFont(scaled);
+    view.header()->setFont(scaled);
+    std::vector<int> widths[2];
+    for (int32_t verify : {1, 0}) {
+      ripSettings.verifyAccurateRip = verify;
+      frame_->ReloadDisc();
+      EXPECT_EQ(view.headerItem()->text(view.columnCount() - 1),
+                verify ? "AccurateRip" : "Output Path");
+      for (int c = 0; c < 5; ++c) widths[verify].push_back(view.columnWidth(c));
+    }
+    SCOPED_TRACE(scale);
+    EXPECT_EQ(widths[0], widths[1]);
+    EXPECT_TRUE(scale > 0.5 || widths[0] == (std::vector<int>{120, 70, 172, 70, 150}));
+    EXPECT_GE(widths[0][3], view.WidthFor(3, QStringLiteral("Completed")));
+    EXPECT_GE(widths[0][2], view.WidthFor(2, QStringLiteral("MP3 320-320 kbps VBR Q10")));
+    EXPECT_GE(widths[0][2], 172);
+    EXPECT_TRUE(scale < 2.0 || widths[0][3] > 70);
   }
+  view.setFont(font);
+  view.header()->setFont(font);
   ripSettings.verifyAccurateRip = 1;
   frame_->ReloadDisc();
   host.BeginJob(frame_->listGeneration());
@@ -605,14 +626,40 @@ TEST_F(DialogTest, TipsReadFromTheFileAndTheProfilesPlace) {
     WriteFile(ProfileFilePath().toStdString(), profile);
     boxes_.clear();
     CTipOfDayDlg dialog(nullptr, tips);
+    // What a screen reader reads: the tip itself, also after Next Tip.
+    QAccessibleInterface* tip = QAccessible::queryAccessibleInterface(dialog.findChild<QLabel*>());
+    ASSERT_NE(tip, nullptr);
     for (size_t i = 0; i < row.shown.size(); ++i) {
       if (i > 0) dialog.nextButton()->click();
       EXPECT_EQ(dialog.tipText().toStdString(), row.shown[i]) << i << ": " << row.content;
+      EXPECT_EQ(tip->text(QAccessible::Name), dialog.tipText());
     }
     EXPECT_EQ(dialog.nextButton()->isEnabled(), row.next) << row.content;
     EXPECT_EQ(boxes_, row.boxes) << row.content;
   }
   EXPECT_EQ(ReadFile(ProfileFilePath().toStdString()), "");  // no place kept without a file
+}
+
+// Every text a dialog shows reaches a screen reader: a label's accessible name is its text
+// (no fixed name over a changing or longer one), the tips' painted heading the area's name.
+TEST_F(DialogTest, EveryLabelsTextIsItsAccessibleName) {
+  const std::string tips = dir_ / "tips.txt";
+  WriteFile(tips, "A tip long enough to wrap over several lines of the dialog's area.\n");
+  CTipOfDayDlg tip(nullptr, tips);
+  CAboutDlg about;
+  CId3TagDlg tags;
+  CConfigSheet sheet;
+  COutputPathDlg folder;
+  for (QDialog* dialog : std::initializer_list<QDialog*>{&tip, &about, &tags, &sheet, &folder}) {
+    for (QLabel* label : dialog->findChildren<QLabel*>()) {
+      if (label->text().isEmpty()) continue;
+      QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(label);
+      ASSERT_NE(reader, nullptr);
+      EXPECT_EQ(reader->text(QAccessible::Name), label->text().remove('&'))
+          << dialog->windowTitle().toStdString();
+    }
+  }
+  EXPECT_NE(Named<QWidget>(&tip, CTipOfDayDlg::kHeading), nullptr);
 }
 
 TEST_F(DialogTest, TipsStartUpBoxKeptOnEscapeAndThePlaceMovesWithoutShowing) {

@@ -348,6 +348,11 @@ void CMainFrame::FillTrackRow(const TrackRecord& record, int row, bool update) {
 void CMainFrame::RebuildTrackRows() {
   listView_->clear();
   listView_->ShowVerifyColumn(ripSettings.verifyAccurateRip != 0 || ripSettings.secureRip != 0);
+  QStringList formatTexts;
+  for (const std::string& text : FormatTextChoices(ripSettings.outputFormat)) {
+    formatTexts << QString::fromStdString(text);
+  }
+  listView_->FitColumns(formatTexts);
   int position = 0;
   for (TrackRecord& record : ripSettings.tracks) {
     record.index = position;

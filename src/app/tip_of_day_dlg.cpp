@@ -61,7 +61,9 @@ CTipOfDayDlg::CTipOfDayDlg(QWidget* parent, const std::string& tipsPath) : QDial
   tip_->setTextFormat(Qt::PlainText);
   tip_->setWordWrap(true);
   tip_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  tip_->setAccessibleName(QStringLiteral("Tip"));
+  // No fixed name: a screen reader then reads the label's text, the tip itself, and hears of
+  // each new one. The heading is painted, so the area carries it as its name.
+  area->setAccessibleName(QString::fromLatin1(kHeading));
   QPalette white = tip_->palette();
   white.setColor(QPalette::Window, Qt::white);
   white.setColor(QPalette::WindowText, Qt::black);

@@ -6,6 +6,7 @@
 
 #include "config/settings.h"
 #include "disc/format_facts.h"
+#include "disc/track_list.h"
 
 namespace {
 
@@ -93,4 +94,55 @@ std::array<std::string, 5> TrackRowTexts(const TrackRecord& track,
                                          const std::string& outputFolder) {
   return {track.title, TrackLengthText(track.lengthSeconds), TrackFormatText(track),
           TrackStatusText(track.status), outputFolder};
+}
+
+std::vector<std::string> FormatTextChoices(int32_t format) {
+  std::vector<FormatSettings> choices;
+  const auto add = [&](auto change) {
+    FormatSettings settings;
+    change(settings);
+    choices.push_back(settings);
+  };
+  const auto bitrates = [](const auto& table) { return static_cast<int32_t>(table.size()); };
+  switch (format) {
+    case Wav:
+      for (int32_t rate = 0; rate < 4; ++rate)
+        add([&](FormatSettings& f) { f.wav.sampleRate = rate; });
+      break;
+    case Ogg:
+      for (int32_t q = 0; q <= 20; ++q) add([&](FormatSettings& f) { f.ogg.vbrQuality = q; });
+      for (int32_t a = 0; a < bitrates(OggBitrateTable); ++a) {
+        add([&](FormatSettings& f) { f.ogg = {.useVbr = 0, .cbrBitrate = a}; });
+        for (int32_t b = 0; b < bitrates(OggBitrateTable); ++b) {
+          add([&](FormatSettings& f) { f.ogg = {.useBbr = 1, .bbrNominal = a, .bbrMax = b}; });
+        }
+      }
+      break;
+    case Mp3:
+      for (int32_t a = 0; a < bitrates(Mp3BitrateTable); ++a) {
+        add([&](FormatSettings& f) { f.mp3 = {.bitrate = a, .vbrEnabled = 0}; });
+        for (int32_t b = 0; b < bitrates(Mp3BitrateTable); ++b) {
+          for (int32_t q = 0; q <= 9; ++q) {
+            add([&](FormatSettings& f) {
+              f.mp3 = {.bitrate = a, .vbrEnabled = 1, .vbrQuality = q, .vbrMaxBitrate = b};
+            });
+          }
+        }
+      }
+      break;
+    case Flac:
+      for (int32_t level = 0; level <= 8; ++level)
+        add([&](FormatSettings& f) { f.flac.level = level; });
+      break;
+    default:
+      break;
+  }
+  std::vector<std::string> texts;
+  for (const FormatSettings& settings : choices) {
+    TrackRecord record;
+    record.format = static_cast<uint32_t>(format);
+    record.formatSettings = FormatSettingsWords(settings, format);
+    texts.push_back(TrackFormatText(record));
+  }
+  return texts;
 }

@@ -1,6 +1,9 @@
 #include "ui/obrin_view.h"
 
 #include <QHeaderView>
+#include <QStyle>
+
+#include <algorithm>
 
 namespace {
 struct Column {
@@ -35,6 +38,39 @@ void CObrinView::ShowVerifyColumn(bool shown) {
   for (int c = 0; c < count; ++c) headings << QString::fromLatin1(kColumns[c].heading);
   setHeaderLabels(headings);
   for (int c = 0; c < count; ++c) setColumnWidth(c, kColumns[c].width);
+}
+
+int CObrinView::WidthFor(int column, const QString& text, bool heading) const {
+  if (heading) {
+    const int margin = style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header());
+    return header()->fontMetrics().horizontalAdvance(text) + 2 * margin + 2;
+  }
+  // As an item view draws a cell: the text between margins, the first column's check box
+  // before it.
+  const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+  int width = fontMetrics().horizontalAdvance(text) + 2 * margin;
+  if (column == 0)
+    width += style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, this) + 2 * margin;
+  return width;
+}
+
+void CObrinView::FitColumns(const QStringList& formatTexts) {
+  const QStringList fixed[] = {
+      {QStringLiteral("Track 00")},
+      {QStringLiteral("00:00")},
+      formatTexts,
+      {QStringLiteral("Completed"), QStringLiteral("Stopped"), QStringLiteral("ERROR"),
+       QStringLiteral("Pending"), QStringLiteral("100%")},
+      {},
+      {QStringLiteral("Accurately ripped (confidence 200, v2)"),
+       QStringLiteral("Not accurate (database confidence 200)")},
+  };
+  for (int c = 0; c < columnCount(); ++c) {
+    int width = std::max(kColumns[c].width,
+                         WidthFor(c, QString::fromLatin1(kColumns[c].heading), /*heading=*/true));
+    for (const QString& text : fixed[c]) width = std::max(width, WidthFor(c, text));
+    setColumnWidth(c, width);
+  }
 }
 
 int CObrinView::SelectedRow() const {

@@ -15,5 +15,13 @@ class CObrinView : public QTreeWidget {
   bool RowChecked(int row) const;
   // Adds or removes the sixth column; the first five stay as they are.
   void ShowVerifyColumn(bool shown);
+  // Gives each column its width of the Windows original, or more where the desktop's font is
+  // wider: enough for its heading and the longest of the texts it can hold (statuses,
+  // lengths, `formatTexts`: every Output Format text of the current format). The list scrolls
+  // sideways when the columns outgrow it.
+  void FitColumns(const QStringList& formatTexts);
+  // The least width of `column` that shows `text` whole, in the list's (or, for the
+  // heading, the header's) font and margins.
+  int WidthFor(int column, const QString& text, bool heading = false) const;
   bool VerifyColumnShown() const { return columnCount() > 5; }
 };
