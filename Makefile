@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Copyright 2026 The Obrin developers
 # The two set-up commands of the README, and a few more for developers.
 BUILD ?= build
 SAN_BUILD ?= build-san

@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Copyright 2026 The Obrin developers
 # Shared by the benchmark scripts (sourced, not run): argument handling, the scratch folder,
 # generated discs, timed runs, the comparison against the reference tools and the checks that
 # decode what obrin-rip wrote.

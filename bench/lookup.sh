@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Copyright 2026 The Obrin developers
 # What a MusicBrainz lookup costs: obrin-rip --disc-info --lookup against the same command
 # without --lookup, the web service a server on 127.0.0.1 that answers every request with one
 # release of the disc. The difference is the lookup's own time, which should stay under 0.5 s

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Copyright 2026 The Obrin developers
 # Every benchmark in one table: obrin-rip against the reference tool on the same audio in the
 # same run for WAV (dd copying the bytes out of the image), MP3 (lame), Ogg Vorbis (oggenc)
 # and FLAC (flac -5, whose file size is compared too), each at Obrin's default settings, on

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Copyright 2026 The Obrin developers
 # What verified rips cost. (1) A WAV rip of the 74-minute disc with the copy CRC and the
 # AccurateRip sums worked out as it reads, against the same rip with them skipped
 # (OBRIN_NO_CHECKSUMS=1, a benchmark-only switch). (2) obrin-rip --find-offset (one read of

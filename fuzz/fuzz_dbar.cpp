@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // Fuzz target: arbitrary bytes as a reply of the AccurateRip database. Invariants:
 //  - ParseDbar accepts exactly the byte strings that are whole entries back to back, and each
 //    entry holds as many track records as its count says;

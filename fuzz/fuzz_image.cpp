@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // Fuzz target: arbitrary cue sheets and cdrdao TOC files, opened through libcdio as
 // obrin-rip --image does. The first byte picks what the rest is: bit 0 a .toc (else a .cue),
 // bit 1 named "sheet.*" (the cue path's private copy and link; else "disc.*" beside

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // Fuzz target: arbitrary bytes as Obrin.ini, in a private XDG_CONFIG_HOME. Invariants:
 //  - a value GetProfileString finds is a piece of the file without a line break, NUL or
 //    leading blank, and a smaller buffer cuts it exactly;

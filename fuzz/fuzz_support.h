@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // What the fuzz targets share: invariant checks that abort (libFuzzer keeps the input as a
 // crash) and a private scratch folder under OBRIN_FUZZ_SCRATCH, else /dev/shm (the settings

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // fuzz_seeds CORPUS_ROOT [IMAGE.cue|IMAGE.toc|IMAGE.nrg ...]: writes the starting corpora
 // CORPUS_ROOT/<target>/<name>: the Obrin.ini a first run writes, the image texts, and
 // hand-written edited files.

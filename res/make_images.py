@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Copyright 2026 The Obrin developers
 """Draws Obrin's images as SVG files named by their resource ids, and writes obrin.qrc.
 
 One look for everything: slate bars, light line glyphs, a blue accent for focus and press,

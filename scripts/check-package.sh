@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Copyright 2026 The Obrin developers
 # Builds the Debian package and checks it as a user would meet it: unpacked into a temporary
 # folder (so also moved away from /usr), its obrin-rip rips a generated disc to every format
 # for a new user, with the encoder library found beside the program, into that user's music
@@ -58,7 +60,7 @@ if [ "$(id -u)" -eq 0 ]; then
 else
   chmod -R a-w "$lib"
 fi
-for format in wav mp3 ogg; do
+for format in wav mp3 ogg flac; do
   HOME=$home "${as_user[@]}" "$root/usr/bin/obrin-rip" --image "$tmp/disc.cue" \
     --format "$format" >"$tmp/out" 2>"$tmp/err" || fail "rip to $format: $(cat "$tmp/out" "$tmp/err")"
   for track in 01 02; do
@@ -68,10 +70,13 @@ for format in wav mp3 ogg; do
 done
 grep -qx "Path=$home/Tunes/" "$home/.config/obrin/Obrin.ini" || fail "[Output] Path of a first run"
 [ ! -e "$lib/My Music" ] || fail "a new user's rip went into the program folder"
-echo "check-package: ripped to wav, mp3 and ogg from the unpacked package"
+echo "check-package: ripped to wav, mp3, ogg and flac from the unpacked package"
 
 desktop-file-validate "$root"/usr/share/applications/*.desktop
-appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml
+appstream=$(appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml 2>&1) ||
+  fail "appstreamcli: $appstream"
+echo "$appstream"
+! grep -qi 'licen[cs]e' <<<"$appstream" || fail "appstreamcli on the licence: $appstream"
 for page in "$root"/usr/share/man/man1/*.1.gz; do
   warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "$(basename "$page"): $warnings"
@@ -81,4 +86,7 @@ status=0
 report=$(lintian --fail-on error "$deb" 2>&1) || status=$?
 grep -v 'running with root privileges' <<<"$report" || true
 [ "$status" -eq 0 ] || fail "lintian reports errors"
+# The licence is stated where distributions look: not one tag of any level about it.
+licence=$(grep -iE '^[EWIPX]: .*(copyright|licen[cs]e)' <<<"$report" || true)
+[ -z "$licence" ] || fail "lintian on the copyright or licence: $licence"
 echo "check-package: passed"

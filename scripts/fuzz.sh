@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Copyright 2026 The Obrin developers
 # Builds Obrin's libFuzzer targets with clang (AddressSanitizer + UBSan), makes their seed
 # corpora with the project's own tools, and runs each target for a while.
 #

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Copyright 2026 The Obrin developers
 # Installs every Debian 12 package that building, running, testing and benchmarking Obrin needs.
 # Safe to run again: packages already present are skipped, and apt-get is only called when
 # something is missing.

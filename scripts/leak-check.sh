@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Copyright 2026 The Obrin developers
 # Leak check: full rips of a short generated disc to WAV, MP3 and Ogg Vorbis under valgrind's
 # memcheck, then MP3 and Ogg rips stopped with Ctrl+C (SIGINT) while capturing a track and
 # while encoding it.

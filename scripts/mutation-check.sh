@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Copyright 2026 The Obrin developers
 # Breaks the code on purpose, one small fault at a time (scripts/mutants.txt), and tells which
 # faults the test suite catches: for each fault it changes one text in a private copy of the
 # tree at REV, builds, runs the tests (stopping at the first failure) and restores the file.

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Copyright 2026 The Obrin developers
 # make run: makes a demo disc image with mkdisc, then opens the window on it when there is a
 # display, or else rips it with obrin-rip in the terminal, with progress.
 # Usage: run-demo.sh BIN_DIR DEMO_DIR

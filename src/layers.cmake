@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Copyright 2026 The Obrin developers
 # The core's layers and what each may use, top to bottom:
 #   hosts (cli, app, ui, widgets) -> rip -> encoders -> capture -> disc -> config -> platform,
 # with playback (CD playback, eject) beside capture, above disc.

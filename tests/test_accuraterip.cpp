@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // The AccurateRip database client against a server on 127.0.0.1 with replies built here.
 // Faults guarded:
 // - a dBAR file misread (byte order, record size), a truncated entry or a track count the

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // The CD-access calls over real libcdio on images made by mkdisc, and over the fake drive.
 // Faults guarded (a short bin's missing bytes: the fault table's cut images):
 // - an image's TOC (starts, 99 tracks), disc id (freedb's) or audio not what mkdisc wrote

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // The encoding stages on PCM made here: conversion, Ogg Vorbis (checked with libvorbisfile),
 // MP3 over a stand-in library, and the ID3v1 tag. Guards:
 // - the disc's own format back bit for bit whatever the pieces; mono the rounded average

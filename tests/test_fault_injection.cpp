@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // Faults a ripper meets in real life, injected into real obrin-rip processes ripping discs made
 // by mkdisc. Guards against:
 // - a failed write in the capture (one seen only at fclose too) not reported, or "Completed"

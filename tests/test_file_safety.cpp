@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // What a rip writes, and where it must not. Guards against:
 // - names from disc texts outside the output folder, "." or "..", with control bytes or over
 //   255 bytes (cut inside a character); a tag given the cleaned text instead of the disc's

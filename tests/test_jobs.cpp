@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // obrin-rip --jobs: encodes beside the reader. Faults guarded: a file that differs from the
 // one-by-one rip's (Ogg: in its audio), a summary out of list order, a read
 // error that spills into another track, a stop that hangs, leaves a temporary file or calls

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // liblame_enc.so, loaded the way the program loads it, checked by decoding what it writes.
 // Guards:
 // - modes, output rates, CBR and the presets: rate, channels, length and bitrate of the stream;

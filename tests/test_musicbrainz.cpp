@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // obrin-rip --lookup against a MusicBrainz web service of the test's, on the loopback address.
 // Faults guarded:
 // - a request the user did not ask for; a request other than the disc id's (with the artist

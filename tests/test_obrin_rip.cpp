@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // obrin-rip: its command line, and real runs on disc images made by mkdisc.
 // Faults guarded:
 // - a bad option value or track list accepted (track 0, a reversed range, an empty item, a

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // The INI profile reader and writer. Faults guarded here:
 // - lookup: names match in any case, trimmed; the first duplicate section and key win and
 //   later sections of that name are not searched; comments, keys outside sections and

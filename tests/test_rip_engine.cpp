@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // The capture loop, the WAV writer and the rip job on a scripted drive. Guards against:
 // - blocks other than 26 sectors, progress on the wrong scale or rhythm, audio not bit-exact;
 // - a failed attempt not retried, a read past the disc's end retried, a failed block not reported

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // The settings store over Obrin.ini. Faults guarded here:
 // - a first run writes every key with its default text (vbrmax 192 kbps, the "My Music/"
 //   folder); a later load leaves a complete file alone;

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // The track list built from a drive's TOC; the format text of its rows; file-name templates.
 // Faults guarded:
 // - a lost disc clearing the rows more than once, or while playback waits

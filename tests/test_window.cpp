@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // The window, its dialogs and playback on Qt's offscreen platform, and the real program under
 // Xvfb. Faults guarded:
 // - a control misplaced, unnamed or not following the width; the minimum size; Escape closing

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Copyright 2026 The Obrin developers
 # MP3 speed check: obrin-rip --format mp3 against
 # lame --noreplaygain -m s -V 2 -b 128 -B 192 -q 0 --nores (the same libmp3lame at Obrin's
 # default settings) on the same audio, on generated one-track discs of 1 and 20 minutes,

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Copyright 2026 The Obrin developers
 # Ogg Vorbis speed check: obrin-rip --format ogg against oggenc -q 4.5 (the same libvorbis at
 # the quality of Obrin's default slider position 9) on the same audio, on generated one-track
 # discs of 1 and 20 minutes, alternating runs. Prints the median time ratio obrin/oggenc,

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // obrin's command line: `obrin [--image FILE]... [--help] [--version]`, with Qt's own options
 // (-platform NAME, -style NAME, ...) passed through to Qt untouched.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // The three bars of the main frame and where their controls go. Each bar paints its own
 // background from its bitmaps; the frame places the controls from its outer width W.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // CConfigSheet ("Configuration"): one page per output format over copies of
 // ripSettings.formats. Only pages the user opened are stored back, by Apply (stores and saves,

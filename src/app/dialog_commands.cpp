@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // The frame's commands that open a dialog. Those whose dialog changes what a running rip
 // reads are refused while one runs.
 #include "app/config_sheet.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // The window's RipHost: the worker's messages become Qt events posted to the main frame, and
 // its error boxes are shown modally on the user-interface thread while the worker waits.

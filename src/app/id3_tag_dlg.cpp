@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #include "app/id3_tag_dlg.h"
 
 #include <QCheckBox>

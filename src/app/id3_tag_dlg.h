@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // CId3TagDlg: album, artist, genre, year and the ID3 switch for the next rip. It edits the
 // five fields of ripSettings for the rest of the run; nothing of it reaches the settings file.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // CMainFrame: the main window. Its three bars, the two popup menus, the track list and every
 // command handler live here. The handlers are plain member functions, reached through

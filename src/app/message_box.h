@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // Obrin's message boxes. Every box of the window goes through ShowMessageBox, so that a test
 // can answer them instead of a user (SetMessageBoxHandler).

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // CObrinApp: Obrin's start-up, in its fixed order: settings, single instance, drives, the main
 // frame with its splash, the first disc load (timer 1 of the frame).

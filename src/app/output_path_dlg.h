@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // COutputPathDlg ("Output Setting"): shows the output folder, lets the user pick another with
 // the folder picker, and on Save stores it and writes the settings file.

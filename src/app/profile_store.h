@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // The per-user profile: small values the window remembers between runs (the tip of the day's
 // place in its file), kept apart from the settings file in profile.ini of the same folder.

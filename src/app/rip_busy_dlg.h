@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // CRipBusyDlg: the notice shown instead of a dialog whose settings the running rip reads.
 class QWidget;

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // The splash window: bitmap 208 centred over the screen for 1750 ms. Any key or mouse press
 // anywhere in the application hides it at once, and that press goes nowhere else.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // CTipOfDayDlg ("Tip of the Day"): one hint at a time from "tips.txt" beside the program.
 // Constructing it reads a tip and destroying it remembers where the file was left, so every

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // Reading one track's digital audio from the selected drive, 26 sectors at a time with up to
 // three attempts per block, into a file. Runs on the rip worker only.

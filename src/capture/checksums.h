@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // The checksums of a track's audio, worked out while its sectors are read: the copy CRC
 // (zlib's CRC-32, computed by ISA-L, of the PCM bytes exactly as a WAV of the track holds

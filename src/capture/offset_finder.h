@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // Finding a drive's read offset from one read of a disc the AccurateRip database knows: every
 // correction from -3000 to +3000 samples is tried on the audio of up to three tracks, read

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // Opening the files a rip writes so that nothing but a regular file of our own is ever
 // written, truncated or deleted: output files under an exclusive lock, temporary PCM files

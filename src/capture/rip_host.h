@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // How the rip engine talks to its host (the window, the terminal front end, or a test).
 // A job never touches the user interface itself: everything goes through this interface.

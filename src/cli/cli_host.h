@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // The terminal's RipHost: the worker's messages are queued and handled on the main thread,
 // error boxes go to standard error at once and the job goes on.

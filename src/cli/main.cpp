@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // obrin-rip: the rip engine from a terminal. It loads the settings exactly as the window does,
 // finds the drives (real ones, then the --image files), and lists or rips the disc.
 #include <algorithm>

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // The byte layouts of the CD-access contract (drive list, open request, table of contents,
 // audio read buffer) and the units of CD audio. They sit at the bottom of the program because

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // The program's model of the inserted disc: one TrackRecord per audio track of the selected
 // drive, one DriveRecord per CD device, the disc-level tag fields and the status codes a

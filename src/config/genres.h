@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // The program's table of genre names: the ID3v1 genre numbers, which the tag editor offers,
 // the settings record keeps (DiscInfo::discGenre), file names spell out ($g) and the tags and

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // The settings store: RipSettings, the value tables behind the texts of "Obrin.ini", and
 // loading and saving that file through the profile module.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // The tips file ("tips.txt" beside the program) read the way the tip of the day reads it:
 // text lines in pieces of at most 999 bytes, each piece a line of its own; a piece starting

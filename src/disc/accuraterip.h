@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // The AccurateRip database: reading a disc's dBAR file (what other rips of each pressing of
 // the disc produced), fetching it from the server the settings name (kept a week in the

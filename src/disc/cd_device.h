@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // What sits behind the CD-access calls: one object per drive or disc image. The real ones
 // come from libcdio (DiscoverCdDevices); tests script their own.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // Making a disc's CD-Text fit to show, tag and name files with: whatever bytes a drive or an
 // image hands over become UTF-8 of one line.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // The CD-access calls: a table of open handles over the CdDevice/CdSession objects, the
 // per-thread error numbers, and the pure pieces (TOC layout, disc id, buffer allocation).
 #include "disc/cdaccess.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // The CD-access library: the call contract through which Obrin reaches every drive and disc
 // image (its byte layouts are in config/cd_layouts.h). Nothing else in the program talks to

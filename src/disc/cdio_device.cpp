@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // CdDevice and CdSession over libcdio: real optical drives and disc images.
 //
 // libcdio 2.1's image drivers have habits this file works around:

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // cdrdao's TOC files, read by Obrin itself: libcdio 2.1's reader refuses the CD-Text layout
 // cdrdao writes (blocks over several lines), leaves SILENCE out of the track positions, adds

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // The identifiers of a disc, worked out from its table of contents: those the AccurateRip
 // database files its pressings under, and MusicBrainz's.

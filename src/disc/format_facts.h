@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // What the program knows about each output format, in one table: the file extension and the
 // word that starts the list's Output Format column. Everything that turns a format number

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // A disc image read by Obrin itself: where each stretch of the disc's sectors lies (in which
 // file, at which byte, or nowhere: silence), the tracks over them and the disc's texts. Image

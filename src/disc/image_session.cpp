@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // CdSession over an ImageLayout: reads the files of an image Obrin parsed itself.
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // MusicBrainz, the open music database: the releases a disc belongs to, looked up by its disc
 // id (and, when the id is not known there, by its table of contents), only when the user asks.

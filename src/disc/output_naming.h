@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // Output file names: the file-name template expanded for one track, and the full path of the
 // track's file inside the album subfolder of the output folder.

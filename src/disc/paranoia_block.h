@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // One block of audio read through libcdio-paranoia, apart from the drive so that the handling
 // of its callback can be checked without one.

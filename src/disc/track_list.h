@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // Building the track list from a drive's table of contents, and discovering the drives.
 // Runs on the user-interface thread only (never while a rip runs).

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // The five texts of a track's row in the list (Title, Length, Output Format, Status,
 // Output Path); the window and `obrin-rip --list` show the same.

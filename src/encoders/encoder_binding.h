@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // Binding the MP3 encoder library "liblame_enc.so" at run time, once per job.
 // Worker thread only.

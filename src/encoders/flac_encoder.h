@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // The FLAC stage: lossless files through libFLAC, fed while the sectors are read (no
 // temporary file), always 44.1 kHz 16-bit stereo. Each file has STREAMINFO with the audio's

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // ID3 tags for MP3 files: Obrin's own version 1.1 tag at the end, and a version 2.4 tag at the
 // front (through TagLib) for the players that read only that.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // The MP3 stage: encodes the captured PCM file through the bound encoder library.
 #include <string>

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // The Ogg Vorbis stage: encodes the captured PCM file with libvorbis into Ogg pages.
 #include <cstddef>

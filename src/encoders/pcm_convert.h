@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // Converting the disc's audio (44100 Hz, two channels, signed 16-bit little-endian) to the
 // rate, channel count and sample size a track's WAV or Ogg Vorbis settings ask for. One set

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // The names a ripped file carries, as Vorbis comments (Ogg Vorbis and FLAC) and as the
 // fields of the ID3v2 tag: one list, so that every format names a track alike.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #include "encoders/wav_writer.h"
 
 #include <stdio_ext.h>

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // WAV files: the 44-byte RIFF header and the writer that rips a track straight into one.
 #include <cstdint>

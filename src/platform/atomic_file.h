@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // Replacing a file's contents so that a reader, a crash or a full disk only ever leaves the
 // old file or the new one: the settings file, the rip log and cue sheet, cached database

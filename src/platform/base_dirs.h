@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // Where a user's files go on a freedesktop.org system: the home folder and the XDG base
 // directories.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // Tells when the discs may have changed: optical drives through udev (a disc inserted or
 // removed, a drive added or removed) and disc image files through inotify (written,

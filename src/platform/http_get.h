@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // One HTTP GET through libcurl, for the lookups a user asks for (the AccurateRip database,
 // MusicBrainz). Bounded in every way: a connect time-out, a time-out for the whole request, a

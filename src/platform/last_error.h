@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // The platform's text for the last error, as the rip path shows it in its error boxes.
 #include <string>

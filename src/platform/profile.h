@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // Private-profile (INI) reading and writing with the semantics Obrin's settings file has
 // always had: section and key names match case-insensitively, values are trimmed (and read

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // Obrin's media control layer for CD audio: open a drive as a CD-audio device, ask for a
 // track's length, play a stretch of the disc, stop, close, open the door.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // The rip job: StartRipJob and StopRipJob on the user-interface thread, RipJob on one worker
 // thread at idle priority that rips the ticked tracks of ripSettings.tracks in list order.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // The rip log and cue sheet a job writes beside its tracks when asked ([Output] WriteLog,
 // obrin-rip --log): ALBUM.log, YAML that any YAML 1.1 parser loads, with the disc's ids, the

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // What the rip job and its hosts share besides the track records: the job's finished flag
 // and the numbers of its two messages. The status codes are with the track records

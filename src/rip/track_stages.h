@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // The steps of one track that both schedules of a job share: the window's RipJob, which runs
 // them one after another on its worker, and obrin-rip's pipelined job, which runs the encode

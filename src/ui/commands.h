@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // Numeric identifiers of the window's commands and bar controls. Menu items, accelerators and
 // bar buttons all send one of these to CMainFrame::OnCommand.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // The track list: a report list with check boxes, one row per track record, five columns
 // (a sixth, "AccurateRip", while rips are verified).

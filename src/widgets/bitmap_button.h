@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // A push button drawn entirely from three images: normal, pressed and focused.
 #include <QAbstractButton>

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // A popup menu with a vertical band down its left side that carries a caption, drawn bottom
 // to top beside the items.

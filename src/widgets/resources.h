@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // The program's images, compiled in from res/ and named by their numeric ids. They are SVG
 // drawings, rendered at the screen's pixel ratio so they stay sharp on scaled displays.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // A text that acts as a hyperlink: underlined, hand cursor, opens its target when clicked.
 #include <QLabel>

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // A stand-in for liblame_enc.so that breaks the program's MP3 path on demand, for tests that
 // run obrin-rip as a process. OBRIN_FAKE_LAME_FAIL="init": beInitStream refuses the settings;
 // "stall": the second beEncodeChunk never returns, as a drive stuck on a scratched disc holds

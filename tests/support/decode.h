@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // Decoding what the encoders write: MP3 with libmpg123 (gapless, so a file with an info frame
 // decodes to exactly the samples that were encoded), Ogg Vorbis with libvorbisfile, FLAC with

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // A scripted CD drive for tests: put it behind the CD-access calls with SetCdDevices() and
 // steer it from the test thread while a worker reads from it; every knob and counter is safe

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // An HTTP server on 127.0.0.1 for the network clients' tests: it answers every request with
 // what the test's handler builds, one connection at a time, and records the request lines.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // A child process a test talks to while it runs: it can wait for a line of standard error,
 // act (signal, remove a folder, ...), then let the child finish. Every wait has a deadline:

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // A RipHost for tests: records every message the rip engine sends, in order, and can hold
 // the worker in an error box the way a user who has not yet clicked OK does.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // Helpers every test program shares: temporary folders, a private config folder, running the
 // project's own executables, and making disc images with mkdisc.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // mkdisc: writes a synthetic disc image (cue/bin, cdrdao toc/bin or Nero nrg) for tests and
 // demos.
 // The audio is generated, not recorded: a few voices of a chord progression with vibrato,

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // svgtopng SVG PNG SIZE: renders an SVG into a square PNG of SIZE pixels (the icon theme's
 // fixed sizes), so the package carries no drawn-by-hand bitmaps.
 #include <QImage>

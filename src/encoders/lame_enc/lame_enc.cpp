@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 // liblame_enc.so over libmp3lame. See lame_enc.h for the contract.
 #include "lame_enc.h"
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
 #pragma once
 // liblame_enc.so: Obrin's MP3 encoder library, a thin stream interface over libmp3lame.
 //
