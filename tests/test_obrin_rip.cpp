@@ -250,26 +250,33 @@ TEST_F(ObrinRip, FindOffsetSearchesEveryCorrectionFromOneRead) {
                         "--template", "t$n", "--album", "true", "--output", out_})
                 .exitStatus,
             0);
-  // One pressing of the three tracks; `miss` spoils every sum.
-  const auto dbar = [&](uint32_t miss) {
+  // A pressing of the three tracks in VERSION sums at confidence FROM + track; `miss` spoils
+  // every sum.
+  const auto entry = [&](const char* version, int from, uint32_t miss) {
     std::string bytes(1, '\3');
     bytes.append(12, '\0');
     for (int track = 1; track <= 3; ++track) {
-      const CommandResult r = RunCommand({"/usr/bin/accuraterip-checksum", "--accuraterip-v1",
+      const CommandResult r = RunCommand({"/usr/bin/accuraterip-checksum", version,
                                           out_ + "/true/t0" + std::to_string(track) + ".wav",
                                           std::to_string(track), "3"});
       const uint32_t sum = static_cast<uint32_t>(std::stoul(r.out, nullptr, 16)) + miss;
-      bytes += static_cast<char>(10 + track);
+      bytes += static_cast<char>(from + track);
       bytes.append(reinterpret_cast<const char*>(&sum), 4).append(4, '\0');
     }
     return bytes;
   };
+  const auto dbar = [&](uint32_t miss) { return entry("--accuraterip-v1", 10, miss); };
   const struct {
     HttpTestReply reply;
     int status;
     std::string out, err;
   } rows[] = {
       {{200, dbar(0)}, 0, "Read offset +667: 3 of 3 tracks match (confidence 11)\n", ""},
+      // A second pressing's v2 sums confirm the correction the v1 sums found.
+      {{200, dbar(0) + entry("--accuraterip-v2", 40, 0)},
+       0,
+       "Read offset +667: 3 of 3 tracks match (confidence 41)\n",
+       ""},
       {{200, dbar(1)}, 1, "No read offset in -3000..+3000 matches the database\n", ""},
       {{404, ""}, 2, "", "obrin-rip: Not in database\n"},
   };

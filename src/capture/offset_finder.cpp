@@ -15,12 +15,15 @@ SlidingV1::SlidingV1(uint64_t trackSamples, bool firstAudioTrack, bool lastAudio
     : limit_(limit),
       first_(firstAudioTrack ? kAccurateRipEdgeSamples - 1 : 0),
       last_(static_cast<int64_t>(trackSamples) - 1 -
-            (lastAudioTrack ? kAccurateRipEdgeSamples : 0)) {}
+            (lastAudioTrack ? kAccurateRipEdgeSamples : 0)) {
+  window_.reserve(static_cast<size_t>(trackSamples) + 2 * static_cast<size_t>(limit));
+}
 
 void SlidingV1::AddSample(uint32_t sample) {
   // Window sample k is track sample k - limit at correction 0; at the lowest correction,
   // -limit, it is track sample k: that one is summed in full, the others slide from it.
   const int64_t k = at_++;
+  window_.push_back(sample);
   if (last_ < first_) return;
   if (k >= first_ && k <= last_) {
     weighted_ += static_cast<uint32_t>(k + 1) * sample;
@@ -52,6 +55,17 @@ std::vector<uint32_t> SlidingV1::Sums() const {
     plain = plain - leaving + entering;
   }
   return sums;
+}
+
+uint32_t SlidingV1::V2At(int32_t correction) const {
+  if (last_ < first_ || correction < -limit_ || correction > limit_) return 0;
+  uint32_t sum = 0;
+  for (int64_t i = first_; i <= last_; ++i) {
+    const auto at = static_cast<size_t>(i + limit_ + correction);
+    const uint64_t product = static_cast<uint64_t>(i + 1) * (at < window_.size() ? window_[at] : 0);
+    sum += static_cast<uint32_t>(product) + static_cast<uint32_t>(product >> 32);
+  }
+  return sum;
 }
 
 namespace {
@@ -109,11 +123,18 @@ OffsetSearch FindReadOffsets(RipHost& host, const AccurateRipLookup& lookup) {
     }
     const std::vector<uint32_t> byOffset = sums.Sums();
     for (size_t o = 0; o < byOffset.size(); ++o) {
+      const auto correction = static_cast<int32_t>(o) - kReadOffsetLimit;
       uint32_t best = 0;
       for (auto [checksum, confidence] : references) {
         if (checksum == byOffset[o]) best = std::max(best, confidence);
       }
-      if (best > 0) matched[static_cast<int32_t>(o) - kReadOffsetLimit].push_back(best);
+      if (best == 0) continue;
+      // Found by v1: entries of v2 sums at this correction count too.
+      const uint32_t v2 = sums.V2At(correction);
+      for (auto [checksum, confidence] : references) {
+        if (checksum == v2) best = std::max(best, confidence);
+      }
+      matched[correction].push_back(best);
     }
   }
   CloseCDHandle(handle);

@@ -4,7 +4,7 @@
 // Finding a drive's read offset from one read of a disc the AccurateRip database knows: every
 // correction from -3000 to +3000 samples is tried on the audio of up to three tracks, read
 // once with 3000 samples to spare on each side, for the corrections at which the tracks'
-// v1 sums are the database's.
+// v1 sums are the database's; where an entry holds v2 sums, they confirm those corrections.
 #include <cstdint>
 #include <vector>
 
@@ -24,6 +24,9 @@ class SlidingV1 {
   void Add(const uint8_t* data, size_t size);
   // Sums by correction, from -limit up; valid once the whole window was added.
   std::vector<uint32_t> Sums() const;
+  // The v2 sum at one correction, worked out afresh from the window (kept for it): entries
+  // that hold v2 sums confirm the corrections the v1 sums found.
+  uint32_t V2At(int32_t correction) const;
 
  private:
   void AddSample(uint32_t sample);
@@ -32,6 +35,7 @@ class SlidingV1 {
   int64_t at_ = 0;                // window samples seen
   uint32_t weighted_ = 0, plain_ = 0;
   std::vector<uint32_t> head_, tail_;  // the samples that leave and enter as it slides
+  std::vector<uint32_t> window_;       // every sample, for V2At
   SampleAssembler samples_;
 };
 
