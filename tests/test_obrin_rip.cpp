@@ -221,6 +221,54 @@ TEST_F(ObrinRip, VerifyComparesEachTrackWithTheDatabase) {
       "    INDEX 01 00:00:00\nFILE \"t02.ogg\" WAVE\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n");
 }
 
+// --check reads as the rip did and says the same, writing nothing but its log beside the
+// image: the copy CRCs there are zlib's over the WAV rip's audio; --secure's second read
+// confirms track 2, which the database does not.
+TEST_F(ObrinRip, CheckProvesARipWithoutWritingAudio) {
+  const std::string cue = MakeDiscAt(dir_ / "c.cue", {"--lengths", "300,377,200", "--seed", "5"});
+  ASSERT_EQ(RunCommand({"obrin-rip", "--image", cue, "--format", "wav", "--tracks", "1-2",
+                        "--template", "t$n", "--album", "plain", "--output", out_})
+                .exitStatus,
+            0);
+  std::string dbar(1, '\3');
+  for (uint32_t word : {0x73eu, 0x17fcu, 0x0a000b03u})
+    dbar.append(reinterpret_cast<char*>(&word), 4);
+  const uint32_t v2 = static_cast<uint32_t>(
+      std::stoul(RunCommand({"/usr/bin/accuraterip-checksum", "--accuraterip-v2",
+                             out_ + "/plain/t01.wav", "1", "3"})
+                     .out,
+                 nullptr, 16));
+  for (auto [confidence, sum] : {std::pair{7u, v2}, {3u, 1u}, {9u, 0u}}) {
+    dbar += static_cast<char>(confidence);
+    dbar.append(reinterpret_cast<char*>(&sum), 4).append(4, '\0');
+  }
+  HttpTestServer server([&](const std::string&) { return HttpTestReply{200, dbar}; });
+  UseDatabase(server.Url());
+  const CommandResult r =
+      RunCommand({"obrin-rip", "--image", cue, "--format", "mp3", "--tracks", "1-2", "--check",
+                  "--verify", "--secure", "--log", "--output", out_ + "/none"});
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "Track 01\tCompleted\t-\tAccurately ripped (confidence 7, v2)\n"
+            "Track 02\tCompleted\t-\tNot accurate (database confidence 3)\n"
+            "AccurateRip: 1 of 2 tracks accurately ripped\n");
+  EXPECT_FALSE(std::filesystem::exists(out_ + "/none"));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "c.log"));
+  const CommandResult yaml =
+      RunCommand({"/usr/bin/python3", "-c",
+                  "import sys, yaml, zlib\n"
+                  "d = yaml.safe_load(open(sys.argv[1], encoding='utf-8'))\n"
+                  "for n, t in sorted(d['Tracks'].items()):\n"
+                  "    wav = open('%s/plain/t%02d.wav' % (sys.argv[2], n), 'rb').read()[44:]\n"
+                  "    print(n, 'File' in t, int(t['Copy CRC'], 16) == zlib.crc32(wav),\n"
+                  "          t.get('Test CRC') == t['Copy CRC'], t['AccurateRip'], sep='|')\n",
+                  dir_ / "c.check.log", out_});
+  EXPECT_EQ(yaml.out,
+            "1|False|True|False|Accurately ripped (confidence 7, v2)\n"
+            "2|False|True|True|Not accurate (database confidence 3)\n")
+      << yaml.err << ReadFile(dir_ / "c.check.log");
+}
+
 TEST_F(ObrinRip, CtrlCWhileTheDatabaseHangsEndsTheRun) {
   const std::string cue = MakeDiscAt(dir_ / "h.cue", {"--lengths", "300", "--seed", "6"});
   std::promise<void> asked;

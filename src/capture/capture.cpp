@@ -72,23 +72,26 @@ bool Rewind(FILE* file) {
 // track and the database did not confirm it. The second only proves the first; from the
 // third on each replaces the file, so that when a read agrees with an earlier one the file
 // holds audio that two reads gave.
+// Reads the track again until two reads agree. The first further read only proves; each later
+// one replaces what `file` holds (none: a check, nothing is kept). Read n runs from
+// scale - scale/2^(n-1) to scale - scale/2^n of the progress.
 ReadLoopResult ReadUntilTwoAgree(RipHost& host, CaptureJob& job, CdHandle handle, FILE* file,
-                                 ReadLoopResult result) {
+                                 ReadLoopResult result, uint32_t scale) {
   TrackRecord& track = *job.track;
   std::vector<uint32_t> crcs{track.checksums.copyCrc};
   for (int read = 2; read <= kSecureReads; ++read) {
-    const auto from = static_cast<uint32_t>(30 - (30 >> (read - 1)));
-    const auto to = static_cast<uint32_t>(30 - (30 >> read));
+    const auto from = static_cast<uint32_t>(scale - (scale >> (read - 1)));
+    const auto to = static_cast<uint32_t>(scale - (scale >> read));
     ProofSink proof;
     FileSink replace(file);
-    if (read > 2 && !Rewind(file)) {
+    if (file && read > 2 && !Rewind(file)) {
       host.ShowErrorBox("Cannot write output file");
       track.status = kStatusError;
       result.writeFailed = true;
       break;
     }
-    result = RunReadLoop(host, job, handle, read == 2 ? static_cast<PcmSink&>(proof) : replace, to,
-                         from);
+    result = RunReadLoop(host, job, handle,
+                         read == 2 || !file ? static_cast<PcmSink&>(proof) : replace, to, from);
     if (result.stopped || result.readFailed || result.writeFailed) break;
     const bool agrees = std::find(crcs.begin(), crcs.end(), track.checksums.copyCrc) != crcs.end();
     crcs.push_back(track.checksums.copyCrc);
@@ -303,6 +306,24 @@ FILE* CreateCaptureTarget(RipHost& mainWindow, CaptureJob& job, OutputFileLock* 
   return file;
 }
 
+void CheckTrack(RipHost& mainWindow, CaptureJob& job) {
+  TrackRecord& track = *job.track;
+  const CdHandle handle = OpenDriveForCapture();
+  ProofSink nothing;
+  ReadLoopResult result = RunReadLoop(mainWindow, job, handle, nothing, job.secure ? 50 : 100);
+  if (job.secure && track.checksums.complete && !result.stopped &&
+      !(job.accurateRip && JudgeTrack(*job.accurateRip, job.audioTracks, track.tocPosition,
+                                      track.checksums.accurateRipV1, track.checksums.accurateRipV2)
+                                   .kind == AccurateRipVerdict::kAccurate)) {
+    result = ReadUntilTwoAgree(mainWindow, job, handle, nullptr, result, 100);
+  }
+  CloseCDHandle(handle);
+  if (track.status != kStatusStopped && track.status != kStatusError) {
+    track.status = result.readFailed ? kStatusError : kStatusCompleted;
+  }
+  mainWindow.PostProgress(track);
+}
+
 void CaptureTrackToPcm(RipHost& mainWindow, CaptureJob& job) {
   TrackRecord& track = *job.track;
   FILE* file = CreateCaptureTarget(mainWindow, job);
@@ -315,7 +336,7 @@ void CaptureTrackToPcm(RipHost& mainWindow, CaptureJob& job) {
       !(job.accurateRip && JudgeTrack(*job.accurateRip, job.audioTracks, track.tocPosition,
                                       track.checksums.accurateRipV1, track.checksums.accurateRipV2)
                                    .kind == AccurateRipVerdict::kAccurate)) {
-    result = ReadUntilTwoAgree(mainWindow, job, handle, file, result);
+    result = ReadUntilTwoAgree(mainWindow, job, handle, file, result, 30);
   }
   CloseCDHandle(handle);
   // Buffered data reaches the disk only here: a full disk may show up at this point.

@@ -94,6 +94,12 @@ int ReadBlockWithRetries(CdHandle handle, TrackBuffer* buffer);
 // job.fileCreated.
 FILE* CreateCaptureTarget(RipHost& mainWindow, CaptureJob& job, OutputFileLock* lock = nullptr);
 
+// Reads job.track exactly as a rip would (read offset, retries, job.secure's further reads)
+// for its checksums and, when verifying, its verdict, writing nothing at all. Progress 0..100
+// (a secure check's first read 0..50). Status 100; 101 after a stop; 102 when a block could
+// not be read or no two reads agree.
+void CheckTrack(RipHost& mainWindow, CaptureJob& job);
+
 // Opens the selected drive for a capture with the library options a capture wants.
 CdHandle OpenDriveForCapture();
 

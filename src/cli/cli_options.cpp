@@ -46,6 +46,9 @@ const char* const kCliUsage =
     "                    [AccurateRip] Verify=TRUE); its verdict follows the summary line\n"
     "  --secure          read a track the database does not confirm again, until two\n"
     "                    reads agree (at most five reads); implies --verify\n"
+    "  --check           read every ticked track as a rip would and give its checksums\n"
+    "                    (and, with --verify, its verdict) without writing any audio file;\n"
+    "                    with --log, IMAGE.check.log beside the image\n"
     "  --log             write ALBUM.log (YAML: ids, offset, checksums, verdicts) and\n"
     "                    ALBUM.cue beside the tracks (also on with [Output] WriteLog=TRUE)\n"
     "\n"
@@ -223,6 +226,9 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
     } else if (arg == "--disc-info") {
       if (!flag()) return result;
       o.discInfo = true;
+    } else if (arg == "--check") {
+      if (!flag()) return result;
+      o.check = true;
     } else if (arg == "--lookup") {
       if (!flag()) return result;
       o.lookup = true;

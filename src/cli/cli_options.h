@@ -27,6 +27,7 @@ struct CliOptions {
   bool findOffset = false;        // --find-offset: search the read offset, rip nothing
   bool discInfo = false;          // --disc-info: print the disc's identifiers, rip nothing
   bool lookup = false;            // --lookup: ask MusicBrainz for the disc's names
+  bool check = false;             // --check: read and checksum the tracks, write no audio
   int release = 1;                // --release N: which of the matching releases, from 1
 };
 

@@ -80,6 +80,23 @@ int Run(int argc, char** argv) {
     return 2;
   }
   settings.currentTrack = 0;
+  if (options.check) {
+    settings.checkOnly = true;
+    // An image's check log goes beside it, under a name of its own: never over the log of
+    // the rip the image came from.
+    const std::vector<std::string> names = GetCdDeviceNames();
+    const auto drive = static_cast<size_t>(settings.driveIndex);
+    if (drive < names.size()) {
+      if (const auto device = FindCdDevice(names[drive]); device && device->IsImage()) {
+        const std::string& image = names[drive];
+        const size_t dot = image.rfind('.');
+        const size_t slash = image.rfind('/');
+        const bool extension =
+            dot != std::string::npos && (slash == std::string::npos || dot > slash);
+        settings.checkLogPath = (extension ? image.substr(0, dot) : image) + ".check.log";
+      }
+    }
+  }
   if (options.discInfo) {
     const DriveRecord& drive = settings.drives[static_cast<size_t>(settings.driveIndex)];
     std::printf("freedb: %08x\nMusicBrainz: %s\nAccurateRip: %s\n",

@@ -110,6 +110,10 @@ struct RipSettings : DiscInfo {
   std::vector<std::string> settingsProblems;
   // obrin-rip --output: replaces the output folder for one run; never saved. Empty: none.
   std::string outputFolderOverride;
+  // obrin-rip --check: tracks are read for their checksums and verdicts only; no file is
+  // written but the log, which goes to `checkLogPath` (beside the image) when set.
+  bool checkOnly = false;
+  std::string checkLogPath;
 };
 
 // The one record of the process, shared by the hosts.

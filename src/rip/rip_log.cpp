@@ -78,9 +78,12 @@ std::string RipLogText(const RipSettings& settings, const std::vector<LoggedTrac
   for (const LoggedTrack& logged : tracks) {
     const TrackRecord& track = *logged.track;
     const TrackChecksumValues& sums = track.checksums;
-    log += "  " + std::to_string(track.index + 1) +
-           ":\n    File: " + Quoted(RelativeTo(logged.outputName, folder)) +
-           "\n    Status: " + Quoted(TrackStatusText(track.status)) + "\n";
+    log += "  " + std::to_string(track.index + 1) + ":\n";
+    // A check writes no file.
+    if (!logged.outputName.empty()) {
+      log += "    File: " + Quoted(RelativeTo(logged.outputName, folder)) + "\n";
+    }
+    log += "    Status: " + Quoted(TrackStatusText(track.status)) + "\n";
     if (sums.complete) {
       log += "    Copy CRC: " + Quoted(Hex(sums.copyCrc)) + "\n";
       if (sums.tested) log += "    Test CRC: " + Quoted(Hex(sums.copyCrc)) + "\n";
@@ -148,6 +151,11 @@ std::string RipCueText(const RipSettings& settings, const std::vector<LoggedTrac
 
 bool WriteRipLog(const RipSettings& settings, const std::vector<LoggedTrack>& tracks,
                  const std::string& program) {
+  if (!settings.checkLogPath.empty()) {
+    const std::string folder = std::filesystem::path(settings.checkLogPath).parent_path();
+    return ReplaceFileAtomically(settings.checkLogPath,
+                                 RipLogText(settings, tracks, folder, program));
+  }
   const std::string folder = JoinFolder(CurrentOutputFolder(settings), AlbumFolderName(settings));
   std::error_code error;
   std::filesystem::create_directories(folder, error);

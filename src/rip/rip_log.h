@@ -24,6 +24,7 @@ std::string RipCueText(const RipSettings& settings, const std::vector<LoggedTrac
                        const std::string& folder);
 
 // Writes both into the album folder of `settings` (made when missing), each through a
-// temporary file and a rename. False when either could not be written.
+// temporary file and a rename; a check (settings.checkLogPath) writes the log alone, there.
+// False when either could not be written.
 bool WriteRipLog(const RipSettings& settings, const std::vector<LoggedTrack>& tracks,
                  const std::string& program);

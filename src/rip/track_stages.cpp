@@ -144,6 +144,12 @@ TrackPlan BeginTrack(RipHost& host, JobState& state, TrackRecord& track, size_t 
   track.checksums = {};
   track.accurateRip.clear();
   settings.currentTrack = static_cast<int32_t>(position);
+  if (settings.checkOnly) {
+    // Nothing is written, not even a folder: no file name, no encoder, whatever the format.
+    state.logged.push_back({&track, plan.outputName});
+    plan.route = TrackRoute::kDirect;
+    return plan;
+  }
   plan.outputName = ComposeOutputPath(track, settings, CurrentOutputFolder(settings));
   state.logged.push_back({&track, plan.outputName});
   switch (track.format) {
@@ -201,9 +207,13 @@ bool RipDirect(RipHost& host, JobState& state, TrackRecord& track, const std::st
     return false;
   }
   host.TrackStarted(track, outputName);
-  if (!MayCreateOutput(host, track, outputName, state)) return true;
   CaptureJob job{&track, buffer.get(), outputName};
   ShareVerification(state, job);
+  if (ripSettings.checkOnly) {
+    CheckTrack(host, job);
+    return true;
+  }
+  if (!MayCreateOutput(host, track, outputName, state)) return true;
   if (track.format == Flac) {
     RipTrackToFlac(host, job);
   } else {
