@@ -166,6 +166,12 @@ TEST(CdAccess, ImagesReadTheBinTheirSheetNamesOrSayWhyTheyDoNotOpen) {
        "06\n"s,
        "line 5" + noMode},
       {"../album/d.toc", "TRACK AUDIO // note\n" + note.substr(0, 510) + "\n" + bin + "0\n", ""},
+      // A data track's file, never read, may be missing; an audio track's may not.
+      {"../album/f.toc",
+       "CD_ROM\nTRACK AUDIO\n" + bin + "0 00:00:50\nTRACK MODE1\nDATAFILE \"gone.iso\" 20480\n",
+       ""},
+      {"../album/g.toc", "TRACK AUDIO\nFILE \"gone.bin\" 0 10\n",
+       "line 2: its data file " + dir / "album/gone.bin" + " does not exist"},
       // An unterminated string ends the text (found by fuzzing: it threw).
       {"../album/e.toc", "TRACK AUDIO\nFILE \"disc.bin", "line 2: FILE gives no start"},
   };

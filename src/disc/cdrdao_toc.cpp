@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <map>
 #include <vector>
 
@@ -272,11 +273,14 @@ class Parser {
     span.strideBytes = strideBytes_;
     std::string path = name.text;
     std::replace(path.begin(), path.end(), '\\', '/');
-    span.path = path.starts_with("/") ? path : folder_ + "/" + path;
+    span.path = std::filesystem::path(path.starts_with("/") ? path : folder_ + "/" + path)
+                    .lexically_normal()
+                    .string();
     struct stat st;
-    if (stat(span.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-      return Fail(token, "its data file " + span.path + " does not exist");
-    }
+    const bool exists = stat(span.path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    // A data track is never read: its file may be missing when the TOC gives its length.
+    const bool unread = !exists && (track_.control & 0x04) != 0;
+    if (!exists && !unread) return Fail(token, "its data file " + span.path + " does not exist");
     uint64_t start = 0;
     if (!data) {
       const Token from = tokens_.Take();
@@ -288,11 +292,14 @@ class Parser {
     uint64_t sectors = 0;
     if (IsLength(tokens_.Peek())) {
       sectors = Length(tokens_.Take(), !data, strideBytes_);
+    } else if (unread) {
+      return Fail(token, "its data file " + span.path + " does not exist");
     } else {
       const uint64_t size = static_cast<uint64_t>(st.st_size);
       sectors = size > span.byteOffset ? (size - span.byteOffset) / strideBytes_ : 0;
     }
     span.sectors = static_cast<uint32_t>(std::min(sectors, kMaxSectors + 1));
+    span.silent = unread;
     Add(std::move(span), token);
   }
 
