@@ -21,9 +21,10 @@ namespace {
 
 std::string gIni;
 const std::string kFallback = "\x01missing\x02";  // no settings file holds it by accident
-using Words = std::array<int32_t, 20>;
-// Table sizes of the format block's words (wav, ogg, mp3); the Ogg mode flags are 0/1.
-constexpr int32_t kCounts[20] = {4, 2, 2, 4, 3, 2, 2, 2, 5, 5, 5, 5, 21, 4, 3, 14, 2, 10, 14, 23};
+using Words = std::array<int32_t, sizeof(FormatSettings) / sizeof(int32_t)>;
+// Table sizes of the format block's words (wav, ogg, mp3, flac); the Ogg mode flags are 0/1.
+constexpr int32_t kCounts[] = {4, 2, 2, 4, 3, 2, 2, 2, 5, 5, 5, 5, 21, 4, 3, 14, 2, 10, 14, 23, 9};
+static_assert(std::size(kCounts) == std::tuple_size_v<Words>);
 
 std::string_view Trim(std::string_view s) {
   s.remove_prefix(std::min(s.find_first_not_of(" \t"), s.size()));
@@ -114,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   fuzz::WriteBytes(gIni, input);  // the settings store starts from the input itself
   RipSettings s = Loaded();
   const Words w = std::bit_cast<Words>(s.formats);
-  for (int i = 0; i < 20; ++i) FUZZ_CHECK(w[i] >= 0 && w[i] < kCounts[i]);
+  for (size_t i = 0; i < w.size(); ++i) FUZZ_CHECK(w[i] >= 0 && w[i] < kCounts[i]);
   FUZZ_CHECK(!(w[5] && w[6]) && w[5] + w[6] + w[7] >= 1);  // BBR yields to CBR; a mode is on
   FUZZ_CHECK(!s.outputPath.empty() && s.outputPath.size() <= 1023);
   const std::string complete = fuzz::ReadBytes(gIni);
