@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "disc/musicbrainz.h"
 #include "support/http_server.h"
 #include "support/process.h"
 #include "support/test_env.h"
@@ -230,6 +231,20 @@ TEST_F(Lookup, RepliesAndWhatTheDiscGetsFromThem) {
   }
   r = Run({"--lookup", "--format", "wav", "--tracks", "2", "--artist", "Me", "--output", out});
   EXPECT_EQ(r.out, "H2\tCompleted\t" + out + "/Hits/Me-H2.wav\n");
+}
+
+// A second release taken in the window replaces the first's names; a track its medium does
+// not list keeps its title but loses the first release's artist.
+TEST(MusicBrainzRelease, ReplacesWhatAnEarlierOneNamed) {
+  DiscInfo disc;
+  TrackList tracks(2);
+  tracks[0].title = "Old 1";
+  tracks[1].title = "Old 2";
+  tracks[1].artist = "Earlier Guest";
+  ApplyMusicBrainzRelease({"New", "Band", "2003", "", "", {{"New 1", "Guest"}}}, disc, tracks);
+  EXPECT_EQ(disc.Album() + "|" + disc.Artist() + "|" + disc.Year(), "New|Band|2003");
+  EXPECT_EQ(tracks[0].title + "|" + disc.ArtistOf(tracks[0]), "New 1|Guest");
+  EXPECT_EQ(tracks[1].title + "|" + disc.ArtistOf(tracks[1]), "Old 2|Band");
 }
 
 TEST_F(Lookup, CtrlCWhileTheServerHangsEndsTheRun) {

@@ -212,8 +212,10 @@ void ApplyMusicBrainzRelease(const MusicBrainzRelease& release, DiscInfo& disc, 
   disc.knownAlbum = release.title;
   disc.knownArtist = release.artist;
   disc.knownYear = release.year;
-  for (size_t i = 0; i < tracks.size() && i < release.tracks.size(); ++i) {
-    if (!release.tracks[i].title.empty()) tracks[i].title = release.tracks[i].title;
-    tracks[i].artist = release.tracks[i].artist;
+  for (size_t i = 0; i < tracks.size(); ++i) {
+    // A track the medium does not list keeps its title but no artist of an earlier release.
+    const MusicBrainzTrack* listed = i < release.tracks.size() ? &release.tracks[i] : nullptr;
+    if (listed && !listed->title.empty()) tracks[i].title = listed->title;
+    tracks[i].artist = listed ? listed->artist : std::string();
   }
 }
