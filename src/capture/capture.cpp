@@ -72,6 +72,16 @@ bool Rewind(FILE* file) {
 // track and the database did not confirm it. The second only proves the first; from the
 // third on each replaces the file, so that when a read agrees with an earlier one the file
 // holds audio that two reads gave.
+// A secure read goes on after a whole first read the database does not confirm.
+bool WantsAnotherRead(const CaptureJob& job) {
+  const TrackRecord& track = *job.track;
+  return job.secure && track.checksums.complete &&
+         !(job.accurateRip &&
+           JudgeTrack(*job.accurateRip, job.audioTracks, track.tocPosition,
+                      track.checksums.accurateRipV1, track.checksums.accurateRipV2)
+                   .kind == AccurateRipVerdict::kAccurate);
+}
+
 // Reads the track again until two reads agree. The first further read only proves; each later
 // one replaces what `file` holds (none: a check, nothing is kept). Read n runs from
 // scale - scale/2^(n-1) to scale - scale/2^n of the progress.
@@ -256,10 +266,11 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
   return result;
 }
 
-ReadLoopResult FeedPcmFile(RipHost& mainWindow, TrackRecord& track, FILE* pcm, PcmSink& sink,
+ReadLoopResult FeedPcmFile(RipHost& mainWindow, TrackRecord& track, FILE* pcm, PcmSink* sink,
                            bool captureFailed) {
   ReadLoopResult result;
   result.readFailed = captureFailed;
+  if (!sink) return result;
   // The pieces the drive delivered, so that a converter sees the same input.
   std::vector<uint8_t> piece(kSectorsPerRead * kSectorBytes);
   const uint64_t total = uint64_t{track.lengthSectors} * kSectorBytes;
@@ -282,7 +293,7 @@ ReadLoopResult FeedPcmFile(RipHost& mainWindow, TrackRecord& track, FILE* pcm, P
       mainWindow.PostProgress(track);
     }
     done += got;
-    if (!sink.Write(piece.data(), got)) {
+    if (!sink->Write(piece.data(), got)) {
       mainWindow.ShowErrorBox("Cannot write output file");
       track.status = kStatusError;
       result.writeFailed = true;
@@ -311,10 +322,7 @@ void CheckTrack(RipHost& mainWindow, CaptureJob& job) {
   const CdHandle handle = OpenDriveForCapture();
   ProofSink nothing;
   ReadLoopResult result = RunReadLoop(mainWindow, job, handle, nothing, job.secure ? 50 : 100);
-  if (job.secure && track.checksums.complete && !result.stopped &&
-      !(job.accurateRip && JudgeTrack(*job.accurateRip, job.audioTracks, track.tocPosition,
-                                      track.checksums.accurateRipV1, track.checksums.accurateRipV2)
-                                   .kind == AccurateRipVerdict::kAccurate)) {
+  if (!result.stopped && WantsAnotherRead(job)) {
     result = ReadUntilTwoAgree(mainWindow, job, handle, nullptr, result, 100);
   }
   CloseCDHandle(handle);
@@ -332,10 +340,7 @@ void CaptureTrackToPcm(RipHost& mainWindow, CaptureJob& job) {
   const CdHandle handle = OpenDriveForCapture();
   FileSink sink(file);
   ReadLoopResult result = RunReadLoop(mainWindow, job, handle, sink, job.secure ? 15 : 30);
-  if (job.secure && track.checksums.complete && !result.writeFailed &&
-      !(job.accurateRip && JudgeTrack(*job.accurateRip, job.audioTracks, track.tocPosition,
-                                      track.checksums.accurateRipV1, track.checksums.accurateRipV2)
-                                   .kind == AccurateRipVerdict::kAccurate)) {
+  if (!result.writeFailed && WantsAnotherRead(job)) {
     result = ReadUntilTwoAgree(mainWindow, job, handle, file, result, 30);
   }
   CloseCDHandle(handle);

@@ -81,8 +81,9 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
 // `sink` in the pieces the drive delivered, polling `ripping` (status 101 on a stop) and
 // posting progress 30..99 by bytes read. A PCM file that will not give its bytes shows
 // "Cannot open PCM data file" (readFailed), a refused write "Cannot write output file"
-// (writeFailed). readFailed starts as `captureFailed`.
-ReadLoopResult FeedPcmFile(RipHost& mainWindow, TrackRecord& track, FILE* pcm, PcmSink& sink,
+// (writeFailed). readFailed starts as `captureFailed`; no sink (its file could not be
+// started): nothing is read.
+ReadLoopResult FeedPcmFile(RipHost& mainWindow, TrackRecord& track, FILE* pcm, PcmSink* sink,
                            bool captureFailed);
 
 // ReadCDAudioLBA up to three times, stopping at the first success; the last result.

@@ -4,6 +4,7 @@
 // finds the drives (real ones, then the --image files), and lists or rips the disc.
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <new>
 #include <string>
 #include <vector>
@@ -88,12 +89,8 @@ int Run(int argc, char** argv) {
     const auto drive = static_cast<size_t>(settings.driveIndex);
     if (drive < names.size()) {
       if (const auto device = FindCdDevice(names[drive]); device && device->IsImage()) {
-        const std::string& image = names[drive];
-        const size_t dot = image.rfind('.');
-        const size_t slash = image.rfind('/');
-        const bool extension =
-            dot != std::string::npos && (slash == std::string::npos || dot > slash);
-        settings.checkLogPath = (extension ? image.substr(0, dot) : image) + ".check.log";
+        settings.checkLogPath =
+            std::filesystem::path(names[drive]).replace_extension(".check.log").string();
       }
     }
   }

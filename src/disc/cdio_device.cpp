@@ -25,7 +25,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,7 +32,6 @@
 #include <mutex>
 #include <set>
 #include <sstream>
-#include <thread>
 
 #include <cdio/cdio.h>
 #include <cdio/cdtext.h>
@@ -502,10 +500,6 @@ bool ReadCdioToc(CdIo_t* cdio, TocBuffer& toc, uint32_t& leadOut) {
   return FillTocBuffer(static_cast<uint8_t>(first), tracks, leadOut, toc);
 }
 
-// For tests and benchmarks only, never for users: OBRIN_IMAGE_SPEED=N makes a disc image
-// deliver its audio no faster than N times real time (75 sectors a second), as a real drive
-// of that speed would, so that how a rip overlaps reading and encoding can be measured on a
-// machine without one. Unset, empty or not a positive number: images read at full speed.
 class CdioSession : public CdSession {
  public:
   CdioSession(CdioPtr cdio, bool realDrive, bool swapBytes, const TocBuffer& toc, uint32_t leadOut)

@@ -43,8 +43,10 @@ struct ImageLayout {
 // with why, when the layout holds no track or more than 99.
 std::unique_ptr<CdSession> OpenImageLayout(ImageLayout layout, std::string& why);
 
-// OBRIN_IMAGE_SPEED=N (tests, demos): an image read no faster than an N-speed drive would
-// deliver. Paces a session's reads when set.
+// For tests and benchmarks only, never for users: OBRIN_IMAGE_SPEED=N makes an image deliver
+// its audio no faster than an N-speed drive (N x 75 sectors a second), so that how a rip
+// overlaps reading and encoding can be measured without a drive. Unset, empty or not a
+// positive number: full speed. Paces the image sessions' reads.
 class ImagePacer {
  public:
   ImagePacer();

@@ -185,12 +185,7 @@ void EncodePcmToFlac(RipHost& mainWindow, FlacJob& job) {
   } else {
     CaptureJob flac{&track, nullptr, job.outputPath};
     WriteFlacFile(mainWindow, flac, [&](PcmSink* sink) {
-      if (!sink) {
-        ReadLoopResult result;
-        result.readFailed = job.captureFailed;
-        return result;
-      }
-      return FeedPcmFile(mainWindow, track, pcm, *sink, job.captureFailed);
+      return FeedPcmFile(mainWindow, track, pcm, sink, job.captureFailed);
     });
     std::fclose(pcm);
   }

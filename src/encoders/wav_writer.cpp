@@ -180,14 +180,7 @@ void ConvertPcmToWav(RipHost& mainWindow, WavJob& job) {
     CaptureJob wav{&track, nullptr, job.outputPath};
     WriteWavFile(
         mainWindow, wav,
-        [&](PcmSink* sink) {
-          if (!sink) {
-            ReadLoopResult result;
-            result.readFailed = job.captureFailed;
-            return result;
-          }
-          return FeedPcmFile(mainWindow, track, pcm, *sink, job.captureFailed);
-        },
+        [&](PcmSink* sink) { return FeedPcmFile(mainWindow, track, pcm, sink, job.captureFailed); },
         [] {});
     std::fclose(pcm);
   }
