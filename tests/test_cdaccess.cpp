@@ -144,12 +144,12 @@ TEST(CdAccess, ImagesReadTheBinTheirSheetNamesOrSayWhyTheyDoNotOpen) {
        "its data file " + dir / "album/short.bin" +
            " is too short: it holds 15 sectors, but track 2 starts at sector 20"},
       {"../album/two.cue", sheet("FILE \"disc.bin\" BINARY") + "FILE \"decoy.bin\" BINARY\n",
-       "the cue sheet names more than one data file; only images with a single one can be read"},
+       "line 6: no track's INDEX lies in decoy.bin"},
       {"../album/windows.cue", sheet("FILE \"C:\\Rips\\a.bin\" BINARY"),
        "its data file \"C:\\Rips\\a.bin\" is a Windows path; name the file relative to the cue "
        "sheet"},
       {"../album/wave.cue", sheet("FILE \"disc.bin\" WAVE"),
-       "its data file has the type WAVE; only BINARY and MOTOROLA can be read"},
+       "its data file " + dir / "album/disc.bin" + " is neither a WAVE nor a FLAC file"},
       {"../footer.nrg", damaged(nrg.size() - 12, "NERX"), notNrg + "it has no NRG footer"},
       {"../outside.nrg", damaged(nrg.size() - 4, "\xFF\xFF"),
        notNrg + "its footer points outside the file"},

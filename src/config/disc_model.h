@@ -23,6 +23,7 @@ struct CdTextFields {
   std::string title;
   std::string performer;
   std::string songwriter;
+  std::string code;  // a disc's catalogue number (UPC/EAN), a track's ISRC
 };
 
 struct DiscCdText {

@@ -30,6 +30,9 @@ class CdSession {
     (void)sectors;
     return false;
   }
+  // What the user should know about how the disc was opened (an image's file that stood in
+  // for the one named), one sentence each.
+  virtual std::vector<std::string> OpenNotes() const { return {}; }
   // ModifyCDParms options; false when not understood.
   virtual bool SetOption(int which, uint32_t value) = 0;
 };

@@ -40,6 +40,7 @@ Registry& TheRegistry() {
 thread_local uint32_t tLibError = kCdOk;
 thread_local uint32_t tAspiStatus = kAspiPending;
 thread_local std::string tOpenError;
+thread_local std::vector<std::string> tOpenNotes;
 
 int Fail(uint32_t libError, uint32_t aspiStatus) {
   tLibError = libError;
@@ -170,6 +171,7 @@ int GetCDList(DeviceList* list) {
 
 CdHandle GetCDHandle(const OpenRequest* request) {
   tOpenError.clear();
+  tOpenNotes.clear();
   if (!request || request->size != sizeof(OpenRequest) || request->version != 1) {
     Fail(kCdErrBadRequest, kAspiInvalidCommand);
     return kNoCdHandle;
@@ -187,6 +189,7 @@ CdHandle GetCDHandle(const OpenRequest* request) {
     Fail(kCdErrInvalidHandle, kAspiNoDevice);
     return kNoCdHandle;
   }
+  tOpenNotes = open->session->OpenNotes();
   Registry& registry = TheRegistry();
   std::lock_guard lock(registry.mutex);
   CdHandle handle = registry.nextHandle;
@@ -331,6 +334,10 @@ uint32_t GetAspiLibError() {
 uint32_t GetAspiLibAspiError() {
   return tAspiStatus;
 }
+std::vector<std::string> GetCDHandleNotes() {
+  return tOpenNotes;
+}
+
 std::string GetCDHandleErrorText() {
   return tOpenError;
 }

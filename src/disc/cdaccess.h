@@ -86,6 +86,9 @@ int CloseCDHandle(CdHandle handle);
 // device ("Cannot open disc image disc.cue: ..."); empty after a success, or when the
 // device had nothing to say beyond "no disc".
 std::string GetCDHandleErrorText();
+// What the device said about the calling thread's last successful GetCDHandle (an image's
+// file that stood in for the one it names), one sentence each.
+std::vector<std::string> GetCDHandleNotes();
 
 // The CD-access library's own number for a disc id, computed from a TOC (first track to
 // lead-out); exposed for tests.

@@ -5,17 +5,12 @@
 // libcdio 2.1's image drivers have habits this file works around:
 // - a read that runs past the end of the data file succeeds with the buffer partly filled,
 //   so image reads are checked byte by byte (see CdioSession::ReadImage);
-// - the cue driver reads from "<cue name>.bin" whatever FILE the sheet names, so a sheet
-//   naming another file is opened through a private copy beside a link to that file;
-// - the cue driver reads every track from the first data file, so sheets naming several are
-//   refused;
-// - the cue driver ignores the FILE type: a WAVE or FLAC file would be read as raw audio, so
-//   only BINARY is taken, and MOTOROLA (big-endian) with its bytes swapped here;
 // - the NRG parser trusts the chunk table at the end of the file, so that table is checked
 //   first (NrgStructureProblem);
 // - the parsers are not reentrant (strtok), so opening is serialised.
 //
-// cdrdao TOC files are read by Obrin's own reader (cdrdao_toc.h): libcdio's misplaces tracks.
+// Cue sheets and cdrdao TOC files are read by Obrin's own readers (cue_sheet.h, cdrdao_toc.h):
+// libcdio's cue reader takes only one raw data file, and its TOC reader misplaces tracks.
 //
 // An image that does not open says why (OpenExplained): "Cannot open disc image PATH: ...".
 #include <fcntl.h>
@@ -42,6 +37,7 @@
 #include "disc/cd_device.h"
 #include "disc/cd_text.h"
 #include "disc/cdrdao_toc.h"
+#include "disc/cue_sheet.h"
 #include "disc/image_layout.h"
 #include "disc/paranoia_block.h"
 
@@ -99,12 +95,6 @@ bool IsReadableFile(const std::string& path, off_t* size = nullptr) {
   return FileProblem(path, size).empty();
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa, sb;
-  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
-}
-
 bool ReadSmallFile(const std::string& path, std::string& content) {
   off_t size = 0;
   if (!IsReadableFile(path, &size) || size > kMaxDescriptionBytes) return false;
@@ -117,154 +107,16 @@ bool ReadSmallFile(const std::string& path, std::string& content) {
   return got > 0;
 }
 
-std::string TempFolder() {
-  const char* dir = std::getenv("TMPDIR");
-  return dir && *dir ? dir : "/tmp";
-}
-
-bool WriteWholeFile(const std::string& path, const std::string& content) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) return false;
-  bool ok = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-  return std::fclose(file) == 0 && ok;
-}
-
-// A data-file reference inside a cue sheet or TOC file: where its name sits on the line.
-struct FileReference {
-  size_t nameBegin = 0;  // offset in the whole text
-  size_t nameEnd = 0;
-  std::string name;
-  std::string type;  // the word after the name (a cue sheet's file type), upper case
-};
-
-// Finds the lines that start with one of `keywords` followed by a file name (quoted, or a
-// bare word); these are what name the data files.
-std::vector<FileReference> FindFileReferences(const std::string& text,
-                                              const std::vector<std::string>& keywords) {
-  std::vector<FileReference> found;
-  size_t lineStart = 0;
-  while (lineStart < text.size()) {
-    size_t lineEnd = text.find('\n', lineStart);
-    if (lineEnd == std::string::npos) lineEnd = text.size();
-    size_t p = lineStart;
-    auto skipBlanks = [&] {
-      while (p < lineEnd && (text[p] == ' ' || text[p] == '\t')) ++p;
-    };
-    skipBlanks();
-    size_t wordStart = p;
-    while (p < lineEnd && std::isalpha(static_cast<unsigned char>(text[p]))) ++p;
-    const std::string word = Lower(text.substr(wordStart, p - wordStart));
-    if (p > wordStart && p < lineEnd && (text[p] == ' ' || text[p] == '\t') &&
-        std::find(keywords.begin(), keywords.end(), word) != keywords.end()) {
-      skipBlanks();
-      FileReference ref;
-      if (p < lineEnd && text[p] == '"') {
-        size_t close = text.find('"', p + 1);
-        if (close != std::string::npos && close < lineEnd) {
-          ref.nameBegin = p + 1;
-          ref.nameEnd = close;
-        }
-      } else {
-        ref.nameBegin = p;
-        while (p < lineEnd && !std::isspace(static_cast<unsigned char>(text[p]))) ++p;
-        ref.nameEnd = p;
-      }
-      if (ref.nameEnd > ref.nameBegin) {
-        ref.name = text.substr(ref.nameBegin, ref.nameEnd - ref.nameBegin);
-        p = std::max(p, ref.nameEnd + 1);
-        skipBlanks();
-        while (p < lineEnd && !std::isspace(static_cast<unsigned char>(text[p]))) {
-          ref.type += static_cast<char>(std::toupper(static_cast<unsigned char>(text[p++])));
-        }
-        found.push_back(ref);
-      }
-    }
-    lineStart = lineEnd + 1;
-  }
-  return found;
-}
-
-std::string Resolve(const std::string& folder, const std::string& name) {
-  if (!name.empty() && name[0] == '/') return name;
-  return (fs::path(folder) / name).lexically_normal().string();
-}
-
-bool LooksLikeWindowsPath(const std::string& name) {
-  return name.find('\\') != std::string::npos ||
-         (name.size() >= 2 && std::isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':');
-}
-
-// The single data file named by the references, resolved against `folder`; empty, with the
-// reason in `why`, when there is none, several, or it is not a readable file.
-std::string SingleDataFile(const std::vector<FileReference>& refs, const std::string& folder,
-                           const std::string& sheetKind, std::string& why) {
-  std::set<std::string> files;
-  for (const auto& ref : refs) files.insert(Resolve(folder, ref.name));
-  if (files.empty()) {
-    why = "the " + sheetKind + " names no data file";
-    return {};
-  }
-  if (files.size() > 1) {
-    why = "the " + sheetKind +
-          " names more than one data file; only images with a single one can be read";
-    return {};
-  }
-  const std::string file = *files.begin();
-  const std::string problem = FileProblem(file);
-  if (problem.empty()) return file;
-  if (problem == "does not exist" && LooksLikeWindowsPath(refs[0].name)) {
-    why = "its data file \"" + refs[0].name +
-          "\" is a Windows path; name the file relative to the " + sheetKind;
-  } else {
-    why = "its data file " + file + " " + problem;
-  }
-  return {};
-}
-
-// Opens a cue sheet through libcdio. `swapBytes` is set for a MOTOROLA (big-endian) data file.
-CdioPtr OpenCue(const std::string& path, const std::string& folder, bool& swapBytes,
-                std::string& data, std::string& why) {
-  std::string sheet;
-  if (!ReadSmallFile(path, sheet)) {
+// Read by Obrin's own cue reader (disc/cue_sheet.h), not libcdio's.
+std::unique_ptr<CdSession> OpenCueSheet(const std::string& path, const std::string& folder,
+                                        std::string& why) {
+  std::string text;
+  if (!ReadSmallFile(path, text)) {
     why = "it is too large for a cue sheet";
     return nullptr;
   }
-  // Windows rippers often start the sheet with a UTF-8 byte-order mark, which libcdio would
-  // take as part of the first keyword.
-  const bool hadBom = sheet.compare(0, 3, "\xEF\xBB\xBF") == 0;
-  if (hadBom) sheet.erase(0, 3);
-  const auto refs = FindFileReferences(sheet, {"file"});
-  data = SingleDataFile(refs, folder, "cue sheet", why);
-  if (data.empty()) return nullptr;
-  const std::string type = refs[0].type.empty() ? "BINARY" : refs[0].type;
-  if (type != "BINARY" && type != "MOTOROLA") {
-    why = "its data file has the type " + type + "; only BINARY and MOTOROLA can be read";
-    return nullptr;
-  }
-  swapBytes = type == "MOTOROLA";
-
-  if (!hadBom && path.size() > 4 && path.compare(path.size() - 4, 4, ".cue") == 0 &&
-      SameFile(path.substr(0, path.size() - 3) + "bin", data)) {
-    return CdioPtr(cdio_open_bincue(path.c_str()));
-  }
-
-  // Give libcdio the pair of names it insists on. It opens the data file while parsing, so
-  // the copy and the link can go as soon as the image is open.
-  std::string dir = TempFolder() + "/obrin-cue-XXXXXX";
-  if (!mkdtemp(dir.data())) {
-    why = std::string("cannot make a temporary folder (") + std::strerror(errno) + ")";
-    return nullptr;
-  }
-  const std::string cue = dir + "/image.cue";
-  const std::string bin = dir + "/image.bin";
-  CdioPtr cdio;
-  if (WriteWholeFile(cue, sheet) && symlink(data.c_str(), bin.c_str()) == 0) {
-    cdio.reset(cdio_open_bincue(cue.c_str()));
-  }
-  unlink(bin.c_str());
-  unlink(cue.c_str());
-  rmdir(dir.c_str());
-  return cdio;
+  auto layout = ParseCueSheet(text, folder, why);
+  return layout ? OpenImageLayout(std::move(*layout), why) : nullptr;
 }
 
 // Read by Obrin's own TOC reader (disc/cdrdao_toc.h), not libcdio's.
@@ -502,12 +354,8 @@ bool ReadCdioToc(CdIo_t* cdio, TocBuffer& toc, uint32_t& leadOut) {
 
 class CdioSession : public CdSession {
  public:
-  CdioSession(CdioPtr cdio, bool realDrive, bool swapBytes, const TocBuffer& toc, uint32_t leadOut)
-      : cdio_(std::move(cdio)),
-        realDrive_(realDrive),
-        swapBytes_(swapBytes),
-        toc_(toc),
-        leadOut_(leadOut) {}
+  CdioSession(CdioPtr cdio, bool realDrive, const TocBuffer& toc, uint32_t leadOut)
+      : cdio_(std::move(cdio)), realDrive_(realDrive), toc_(toc), leadOut_(leadOut) {}
 
   ~CdioSession() override {
     if (paranoia_) cdio_paranoia_free(paranoia_);
@@ -534,7 +382,8 @@ class CdioSession : public CdSession {
         return value ? CleanCdText(value) : std::string();
       };
       return CdTextFields{field(CDTEXT_FIELD_TITLE), field(CDTEXT_FIELD_PERFORMER),
-                          field(CDTEXT_FIELD_SONGWRITER)};
+                          field(CDTEXT_FIELD_SONGWRITER),
+                          field(track == 0 ? CDTEXT_FIELD_UPC_EAN : CDTEXT_FIELD_ISRC)};
     };
     text.disc = fields(0);
     const track_t first = cdio_get_first_track_num(cdio_.get());
@@ -601,9 +450,6 @@ class CdioSession : public CdSession {
       libError = kCdErrRead;
       return false;
     }
-    if (swapBytes_) {
-      for (size_t i = 0; i + 1 < bytes; i += 2) std::swap(data[i], data[i + 1]);
-    }
     return true;
   }
 
@@ -650,7 +496,6 @@ class CdioSession : public CdSession {
 
   CdioPtr cdio_;
   const bool realDrive_;
-  const bool swapBytes_;
   const TocBuffer toc_;
   const uint32_t leadOut_;
   bool paranoiaRequested_ = true;
@@ -662,12 +507,12 @@ class CdioSession : public CdSession {
   ImagePacer pacer_;
 };
 
-std::unique_ptr<CdSession> MakeSession(CdioPtr cdio, bool realDrive, bool swapBytes = false) {
+std::unique_ptr<CdSession> MakeSession(CdioPtr cdio, bool realDrive) {
   if (!cdio) return nullptr;
   TocBuffer toc{};
   uint32_t leadOut = 0;
   if (!ReadCdioToc(cdio.get(), toc, leadOut)) return nullptr;
-  return std::make_unique<CdioSession>(std::move(cdio), realDrive, swapBytes, toc, leadOut);
+  return std::make_unique<CdioSession>(std::move(cdio), realDrive, toc, leadOut);
 }
 
 bool HasNrgFooter(const std::string& path) {
@@ -779,13 +624,9 @@ class ImageDevice : public CdDevice {
     }
     const std::string extension = Lower(fs::path(path_).extension().string());
     CdioPtr cdio;
-    bool swapBytes = false;
-    std::string data;
     std::lock_guard lock(gOpenMutex);
     if (extension == ".cue") {
-      cdio = OpenCue(path_, folder, swapBytes, data, why);
-      if (!cdio && why.empty()) why = "libcdio cannot read the cue sheet";
-      if (cdio && !DataHoldsEveryTrack(cdio.get(), data, why)) return nullptr;
+      return OpenCueSheet(path_, folder, why);
     } else if (extension == ".toc") {
       return OpenCdrdaoToc(path_, folder, why);
     } else if (extension == ".nrg" || HasNrgFooter(path_)) {
@@ -799,28 +640,7 @@ class ImageDevice : public CdDevice {
       cdio.reset(cdio_open(path_.c_str(), DRIVER_UNKNOWN));
       if (!cdio) why = "it is not a disc image that can be read (cue/bin, cdrdao toc or nrg)";
     }
-    return MakeSession(std::move(cdio), false, swapBytes);
-  }
-
-  // A cue sheet's last track runs to the end of the data file; one that starts beyond it
-  // means the data file was cut short (libcdio would give it a negative length).
-  static bool DataHoldsEveryTrack(CdIo_t* cdio, const std::string& data, std::string& why) {
-    off_t size = 0;
-    if (!IsReadableFile(data, &size)) return true;
-    const auto sectors = static_cast<lsn_t>(size / kSectorBytes);
-    const track_t first = cdio_get_first_track_num(cdio);
-    const track_t count = cdio_get_num_tracks(cdio);
-    if (first == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK) return true;
-    for (int t = first; t < first + count; ++t) {
-      const lsn_t start = cdio_get_track_lsn(cdio, static_cast<track_t>(t));
-      if (start != CDIO_INVALID_LSN && start > sectors) {
-        why = "its data file " + data + " is too short: it holds " + std::to_string(sectors) +
-              " sectors, but track " + std::to_string(t) + " starts at sector " +
-              std::to_string(start);
-        return false;
-      }
-    }
-    return true;
+    return MakeSession(std::move(cdio), false);
   }
 
   std::string path_;

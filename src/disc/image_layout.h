@@ -14,6 +14,13 @@
 #include "config/disc_model.h"
 #include "disc/cd_device.h"
 
+// How a file holds its sectors' bytes.
+enum class SpanCoding : uint8_t {
+  kRaw,      // as they are (a bin, a WAV's data chunk)
+  kSwapped,  // 16-bit words big-endian (a cue sheet's MOTOROLA file)
+  kFlac,     // FLAC-compressed: offsets count bytes of the decoded PCM
+};
+
 // A run of consecutive sectors of the disc.
 struct ImageSpan {
   uint32_t sectors = 0;
@@ -22,20 +29,25 @@ struct ImageSpan {
   uint64_t byteOffset = 0;      // where its first sector begins in that file
   uint32_t sectorBytes = 2352;  // a sector's bytes in the file (a data mode's may be fewer)
   uint32_t strideBytes = 2352;  // from one sector to the next (more with subchannel data)
+  SpanCoding coding = SpanCoding::kRaw;
+  // Where the file's audio ends, as its header or size says: a last partial sector reads as
+  // zeros beyond it. Bytes the file lacks before it are an image cut short.
+  uint64_t audioEnd = UINT64_MAX;
 };
 
 struct ImageTrack {
   uint32_t start = 0;   // index 1, in sectors from the disc's start
   uint32_t pregap = 0;  // sectors of index 0 before it
   uint8_t control = 0;  // as CdTocTrack's
-  CdTextFields text;
+  CdTextFields text;    // code: the track's ISRC
 };
 
 struct ImageLayout {
   std::vector<ImageSpan> spans;  // from sector 0 on, without holes
   std::vector<ImageTrack> tracks;
-  uint32_t leadOut = 0;  // the end of the last span
-  CdTextFields discText;
+  uint32_t leadOut = 0;            // the end of the last span
+  CdTextFields discText;           // code: the disc's catalogue number (UPC/EAN)
+  std::vector<std::string> notes;  // what the user should know about how it was read
 };
 
 // A session reading the layout's files (opened on first use). A read beyond the end of a

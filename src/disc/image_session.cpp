@@ -11,6 +11,7 @@
 #include <map>
 #include <thread>
 
+#include "disc/audio_file.h"
 #include "disc/image_layout.h"
 
 namespace {
@@ -43,7 +44,7 @@ class ImageSession : public CdSession {
 
   bool ReadCdText(DiscCdText& text) override {
     const auto empty = [](const CdTextFields& f) {
-      return f.title.empty() && f.performer.empty() && f.songwriter.empty();
+      return f.title.empty() && f.performer.empty() && f.songwriter.empty() && f.code.empty();
     };
     text.disc = layout_.discText;
     text.tracks.clear();
@@ -83,6 +84,8 @@ class ImageSession : public CdSession {
     return true;
   }
 
+  std::vector<std::string> OpenNotes() const override { return layout_.notes; }
+
   bool SetOption(int which, uint32_t value) override {
     if (which == kCdParmReadRetries) return value <= 10;
     return which == kCdParmParanoia && value <= 1;  // an exact copy: nothing to correct
@@ -95,13 +98,25 @@ class ImageSession : public CdSession {
     // Silence, and data-mode sectors (not audio: what a read offset may run into), are zeros.
     std::memset(out, 0, bytes);
     if (span.silent || span.sectorBytes != kSectorBytes) return true;
-    const int fd = FileOf(span.path);
+    const int fd = span.coding == SpanCoding::kFlac ? 0 : FileOf(span.path);
     if (fd < 0) {
       libError = kCdErrRead;
       return false;
     }
     const uint64_t first = span.byteOffset + uint64_t{within} * span.strideBytes;
-    if (span.strideBytes == kSectorBytes) return ReadAt(fd, out, bytes, first, libError);
+    if (span.strideBytes == kSectorBytes) {
+      // Past the audio's end, within the file's last sector, is padding: zeros.
+      const size_t audio =
+          span.audioEnd > first
+              ? static_cast<size_t>(std::min<uint64_t>(bytes, span.audioEnd - first))
+              : 0;
+      if (span.coding == SpanCoding::kFlac) return ReadFlac(span, first, audio, out, libError);
+      if (!ReadAt(fd, out, audio, first, libError)) return false;
+      if (span.coding == SpanCoding::kSwapped) {
+        for (size_t i = 0; i + 1 < audio; i += 2) std::swap(out[i], out[i + 1]);
+      }
+      return true;
+    }
     for (uint32_t i = 0; i < sectors; ++i) {
       if (!ReadAt(fd, out + size_t{i} * kSectorBytes, kSectorBytes,
                   first + uint64_t{i} * span.strideBytes, libError)) {
@@ -125,6 +140,16 @@ class ImageSession : public CdSession {
     return true;
   }
 
+  bool ReadFlac(const ImageSpan& span, uint64_t at, size_t bytes, uint8_t* out,
+                uint32_t& libError) {
+    auto& reader = flacReaders_[span.path];
+    if (!reader) reader = std::make_unique<FlacPcmReader>(span.path, span.audioEnd / 4);
+    bool pastEnd = false;
+    if (reader->Read(at, bytes, out, pastEnd)) return true;
+    libError = pastEnd ? kCdErrPastEnd : kCdErrRead;
+    return false;
+  }
+
   int FileOf(const std::string& path) {
     const auto it = files_.find(path);
     if (it != files_.end()) return it->second;
@@ -137,6 +162,7 @@ class ImageSession : public CdSession {
   TocBuffer toc_;
   std::vector<uint32_t> spanStarts_;
   std::map<std::string, int> files_;
+  std::map<std::string, std::unique_ptr<FlacPcmReader>> flacReaders_;
   ImagePacer pacer_;
 };
 

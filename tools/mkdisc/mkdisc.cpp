@@ -5,12 +5,16 @@
 // The audio is generated, not recorded: a few voices of a chord progression with vibrato,
 // drums and a little noise, so encoders and rippers get something music-like to chew on,
 // and every byte is a function of the arguments alone.
+#include <FLAC/stream_encoder.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,6 +49,16 @@ const char kHelp[] =
     "  --track-title N=TEXT  track N's title; --track-performer N=TEXT its performer\n"
     "  --cdrdao-layout      .toc only: CD-Text as cdrdao writes it (blocks over several\n"
     "                       lines, SIZE_INFO, octal escapes of Latin-1 for UTF-8 text)\n"
+    "  --pregaps P1,P2,...  each track's pregap (index 0 before index 1) in sectors, the\n"
+    "                       end of the track before it, rendered as digital silence; track\n"
+    "                       1's must be 0 (.cue and .toc)\n"
+    "  --source bin|wav|flac  .cue only: the audio as raw sectors (default), RIFF WAVE\n"
+    "                       files (with an odd-sized LIST chunk before the data) or FLAC\n"
+    "                       files (typed WAVE in the sheet, as rippers write them)\n"
+    "  --layout single|appended|prepended|leftout  .cue only: one file for the disc\n"
+    "                       (default), or one per track with each pregap at the end of the\n"
+    "                       file before, at the start of its own, or left out (PREGAP);\n"
+    "                       per-track files are named OUTPUT-NN.EXT\n"
     "  --help               this text\n"
     "Track lengths of 0: a .cue image may hold an empty track at any position.\n"
     "A .toc image may hold one anywhere but last: libcdio reads a zero length on the\n"
@@ -354,7 +368,36 @@ struct Options {
   // CD-Text: the disc's (index 0) and each track's, empty where not given.
   std::vector<std::string> titles, performers;
   bool cdrdaoLayout = false;
+  std::vector<uint32_t> pregaps;  // per track; empty: none
+  std::string source = "bin";
+  std::string layout = "single";
+
+  uint32_t Pregap(size_t track) const { return track < pregaps.size() ? pregaps[track] : 0; }
+  // Where track t's index 1 lies.
+  uint64_t Start(size_t track) const {
+    uint64_t start = 0;
+    for (size_t t = 0; t < track; ++t) start += lengths[t];
+    return start;
+  }
+  uint64_t Total() const { return Start(lengths.size()); }
 };
+
+// A list of numbers "A,B,C"; false on a bad item.
+bool ParseList(const std::string& value, std::vector<uint32_t>& out, std::string& bad) {
+  out.clear();
+  for (size_t start = 0;;) {
+    const size_t comma = value.find(',', start);
+    const std::string item = value.substr(start, comma - start);
+    uint64_t number = 0;
+    if (!ParseUnsigned(item, number) || number > kMaxTotalSectors) {
+      bad = item;
+      return false;
+    }
+    out.push_back(static_cast<uint32_t>(number));
+    if (comma == std::string::npos) return true;
+    start = comma + 1;
+  }
+}
 
 // Parses the command line; returns -1 to go on, else the exit status.
 int ParseArguments(int argc, char** argv, Options& options) {
@@ -373,23 +416,26 @@ int ParseArguments(int argc, char** argv, Options& options) {
         arg.resize(eq);
       } else if (arg == "--lengths" || arg == "--data-track" || arg == "--seed" ||
                  arg == "--short" || arg == "--title" || arg == "--performer" ||
-                 arg == "--track-title" || arg == "--track-performer") {
+                 arg == "--track-title" || arg == "--track-performer" || arg == "--pregaps" ||
+                 arg == "--source" || arg == "--layout") {
         if (i + 1 >= argc) return UsageError(arg + " needs a value");
         value = argv[++i];
       }
       uint64_t number = 0;
+      std::string bad;
       if (arg == "--lengths") {
-        options.lengths.clear();
-        size_t start = 0;
-        while (true) {
-          size_t comma = value.find(',', start);
-          std::string item = value.substr(start, comma - start);
-          if (!ParseUnsigned(item, number) || number > kMaxTotalSectors)
-            return UsageError("bad track length '" + item + "'");
-          options.lengths.push_back(static_cast<uint32_t>(number));
-          if (comma == std::string::npos) break;
-          start = comma + 1;
-        }
+        if (!ParseList(value, options.lengths, bad))
+          return UsageError("bad track length '" + bad + "'");
+      } else if (arg == "--pregaps") {
+        if (!ParseList(value, options.pregaps, bad)) return UsageError("bad pregap '" + bad + "'");
+      } else if (arg == "--source") {
+        if (value != "bin" && value != "wav" && value != "flac")
+          return UsageError("bad --source '" + value + "' (bin, wav or flac)");
+        options.source = value;
+      } else if (arg == "--layout") {
+        if (value != "single" && value != "appended" && value != "prepended" && value != "leftout")
+          return UsageError("bad --layout '" + value + "' (single, appended, prepended, leftout)");
+        options.layout = value;
       } else if (arg == "--data-track") {
         if (!ParseUnsigned(value, number) || number < 1 || number > kMaxTracks)
           return UsageError("bad data track '" + value + "'");
@@ -450,6 +496,23 @@ int ParseArguments(int argc, char** argv, Options& options) {
       options.performers.size() > options.lengths.size() + 1)
     return UsageError("a track text is beyond the last track");
   if (options.shortBy > total) return UsageError("--short is longer than the disc");
+  if (!options.pregaps.empty()) {
+    if (options.nrg) return UsageError("--pregaps works only with .cue and .toc outputs");
+    if (options.pregaps.size() > options.lengths.size())
+      return UsageError("a pregap is beyond the last track");
+    if (options.pregaps[0] != 0) return UsageError("track 1's pregap must be 0");
+    for (size_t t = 1; t < options.pregaps.size(); ++t) {
+      if (options.pregaps[t] > options.lengths[t - 1])
+        return UsageError("track " + std::to_string(t + 1) +
+                          "'s pregap is longer than the track before it");
+    }
+  }
+  if ((options.source != "bin" || options.layout != "single") && (options.toc || options.nrg))
+    return UsageError("--source and --layout work only with a .cue output");
+  if (options.source != "bin" && options.dataTrack)
+    return UsageError("--data-track needs --source bin");
+  if (options.layout != "single" && options.dataTrack)
+    return UsageError("--data-track needs --layout single");
   if (options.toc && options.lengths.back() == 0)
     return UsageError("a .toc image cannot end with a 0-length track (see --help)");
   for (uint32_t length : options.lengths) {
@@ -511,34 +574,90 @@ std::string CueLine(const char* indent, const char* key, const std::string& valu
   return value.empty() ? std::string() : indent + std::string(key) + " \"" + value + "\"\n";
 }
 
-std::string DescribeImage(const Options& options, const std::string& binName) {
+// A file of the image and the disc sectors [first, end) it holds.
+struct OutFile {
+  std::string name;  // beside the sheet
+  uint64_t first = 0, end = 0;
+};
+
+std::vector<OutFile> FilesOf(const Options& options, const std::string& base) {
+  const std::string extension = options.nrg ? ".nrg" : "." + options.source;
+  const std::string stem = BaseName(base);
+  const uint64_t total = options.Total();
+  if (options.layout == "single") return {{stem + extension, 0, total}};
+  std::vector<OutFile> files;
+  const size_t count = options.lengths.size();
+  for (size_t t = 0; t < count; ++t) {
+    char name[16];
+    std::snprintf(name, sizeof name, "-%02u", static_cast<unsigned>(t + 1));
+    const uint64_t start = options.Start(t);
+    const uint64_t next = t + 1 < count ? options.Start(t + 1) : total;
+    const uint32_t nextGap = t + 1 < count ? options.Pregap(t + 1) : 0;
+    OutFile file{stem + name + extension, start, next};
+    if (options.layout == "prepended")
+      file = {file.name, start - options.Pregap(t), next - nextGap};
+    if (options.layout == "leftout") file.end = next - nextGap;
+    files.push_back(file);
+  }
+  return files;
+}
+
+std::string DescribeImage(const Options& options, const std::vector<OutFile>& files) {
   std::string text;
-  uint64_t start = 0;
+  const size_t count = options.lengths.size();
   if (options.toc) {
+    // cdrdao gives a track's pregap to the track itself: its FILE range starts there, and
+    // START says where index 1 lies within it.
     text = options.dataTrack ? "CD_ROM\n" : "CD_DA\n";
     text += TocCdText(options, 0);
-    for (size_t t = 0; t < options.lengths.size(); ++t) {
+    for (size_t t = 0; t < count; ++t) {
       bool data = static_cast<int>(t + 1) == options.dataTrack;
+      const uint64_t from = options.Start(t) - options.Pregap(t);
+      const uint64_t to = options.Start(t + 1) - (t + 1 < count ? options.Pregap(t + 1) : 0);
       text += "\n// Track " + std::to_string(t + 1) + "\n";
       text += data ? "TRACK MODE1_RAW\n" : "TRACK AUDIO\n";
       text += TocCdText(options, t + 1);
-      text += "FILE \"" + binName + "\" " + (start == 0 ? std::string("0") : Msf(start)) + " " +
-              Msf(options.lengths[t]) + "\n";
-      start += options.lengths[t];
+      text += "FILE \"" + files[0].name + "\" " + (from == 0 ? std::string("0") : Msf(from)) + " " +
+              Msf(to - from) + "\n";
+      if (options.Pregap(t) > 0) text += "START " + Msf(options.Pregap(t)) + "\n";
     }
-  } else {
-    text = CueLine("", "PERFORMER", TextOf(options.performers, 0)) +
-           CueLine("", "TITLE", TextOf(options.titles, 0));
-    text += "FILE \"" + binName + "\" BINARY\n";
-    for (size_t t = 0; t < options.lengths.size(); ++t) {
-      bool data = static_cast<int>(t + 1) == options.dataTrack;
-      char number[16];
-      std::snprintf(number, sizeof number, "%02u", static_cast<unsigned>(t + 1));
-      text += std::string("  TRACK ") + number + (data ? " MODE1/2352\n" : " AUDIO\n");
-      text += CueLine("    ", "TITLE", TextOf(options.titles, t + 1)) +
-              CueLine("    ", "PERFORMER", TextOf(options.performers, t + 1));
+    return text;
+  }
+  text = CueLine("", "PERFORMER", TextOf(options.performers, 0)) +
+         CueLine("", "TITLE", TextOf(options.titles, 0));
+  const std::string type = options.source == "bin" ? "BINARY" : "WAVE";
+  const auto fileLine = [&](size_t f) { return "FILE \"" + files[f].name + "\" " + type + "\n"; };
+  const auto trackLine = [&](size_t t) {
+    char number[16];
+    std::snprintf(number, sizeof number, "%02u", static_cast<unsigned>(t + 1));
+    const bool data = static_cast<int>(t + 1) == options.dataTrack;
+    return std::string("  TRACK ") + number + (data ? " MODE1/2352\n" : " AUDIO\n") +
+           CueLine("    ", "TITLE", TextOf(options.titles, t + 1)) +
+           CueLine("    ", "PERFORMER", TextOf(options.performers, t + 1));
+  };
+  for (size_t t = 0; t < count; ++t) {
+    const uint64_t start = options.Start(t);
+    const uint32_t gap = options.Pregap(t);
+    if (options.layout == "single") {
+      if (t == 0) text += fileLine(0);
+      text += trackLine(t);
+      if (gap > 0) text += "    INDEX 00 " + Msf(start - gap) + "\n";
       text += "    INDEX 01 " + Msf(start) + "\n";
-      start += options.lengths[t];
+    } else if (options.layout == "appended") {
+      // The pregap closes the file before; index 1 opens the track's own.
+      if (gap > 0)
+        text += trackLine(t) + "    INDEX 00 " + Msf(start - gap - files[t - 1].first) + "\n";
+      text += fileLine(t);
+      if (gap == 0) text += trackLine(t);
+      text += "    INDEX 01 00:00:00\n";
+    } else if (options.layout == "prepended") {
+      text += fileLine(t) + trackLine(t);
+      if (gap > 0) text += "    INDEX 00 00:00:00\n";
+      text += "    INDEX 01 " + Msf(gap) + "\n";
+    } else {  // leftout: the gap is silence the sheet asks for
+      text += fileLine(t) + trackLine(t);
+      if (gap > 0) text += "    PREGAP " + Msf(gap) + "\n";
+      text += "    INDEX 01 00:00:00\n";
     }
   }
   return text;
@@ -609,44 +728,172 @@ std::string NrgTable(const Options& options, uint64_t tableOffset) {
   return table;
 }
 
-bool WriteBin(const Options& options, const std::string& binPath, uint32_t silentSectors) {
-  FILE* file = std::fopen(binPath.c_str(), "wb");
-  if (!file) return false;
-  uint64_t total = 0;
-  for (uint32_t length : options.lengths) total += length;
-  uint64_t toWrite = total - options.shortBy;
+// Where audio goes: a file of raw sectors, a RIFF WAVE file or a FLAC file.
+class Sink {
+ public:
+  virtual ~Sink() = default;
+  virtual bool Write(const uint8_t* sectors, uint32_t count) = 0;
+  virtual bool Close() = 0;
+};
+
+class RawSink : public Sink {
+ public:
+  explicit RawSink(FILE* file) : file_(file) {}
+  ~RawSink() override {
+    if (file_) std::fclose(file_);
+  }
+  bool Write(const uint8_t* sectors, uint32_t count) override {
+    return std::fwrite(sectors, kSectorBytes, count, file_) == count;
+  }
+  bool Close() override {
+    const bool ok = std::fclose(file_) == 0;
+    file_ = nullptr;
+    return ok;
+  }
+
+ protected:
+  FILE* file_;
+};
+
+void PutLittleEndian(std::string& out, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out += static_cast<char>(value >> (8 * i));
+}
+
+// A WAVE file as rippers write them: a LIST chunk (odd-sized, so padded) before the data, and
+// the lengths filled in at the end.
+class WaveSink : public RawSink {
+ public:
+  explicit WaveSink(FILE* file) : RawSink(file) {
+    std::string header = "RIFF";
+    PutLittleEndian(header, 0, 4);
+    header += "WAVEfmt ";
+    PutLittleEndian(header, 16, 4);
+    PutLittleEndian(header, 1, 2);      // PCM
+    PutLittleEndian(header, 2, 2);      // stereo
+    PutLittleEndian(header, 44100, 4);  // samples a second
+    PutLittleEndian(header, 44100 * 4, 4);
+    PutLittleEndian(header, 4, 2);
+    PutLittleEndian(header, 16, 2);
+    const std::string info = std::string("INFOISFT") + '\x07' + std::string(3, '\0') + "mkdisc";
+    header += "LIST";
+    PutLittleEndian(header, info.size() + 1, 4);  // odd: "mkdisc" and its NUL
+    header += info + '\0' + '\0';                 // the NUL, then the pad byte
+    header += "data";
+    dataAt_ = header.size();
+    PutLittleEndian(header, 0, 4);
+    ok_ = std::fwrite(header.data(), 1, header.size(), file_) == header.size();
+  }
+  bool Write(const uint8_t* sectors, uint32_t count) override {
+    bytes_ += uint64_t{count} * kSectorBytes;
+    return ok_ && RawSink::Write(sectors, count);
+  }
+  bool Close() override {
+    std::string size;
+    PutLittleEndian(size, bytes_, 4);
+    bool ok = ok_ && std::fseek(file_, static_cast<long>(dataAt_), SEEK_SET) == 0 &&
+              std::fwrite(size.data(), 1, 4, file_) == 4;
+    size.clear();
+    PutLittleEndian(size, bytes_ + dataAt_ + 4 - 8, 4);
+    ok = ok && std::fseek(file_, 4, SEEK_SET) == 0 && std::fwrite(size.data(), 1, 4, file_) == 4;
+    return RawSink::Close() && ok;
+  }
+
+ private:
+  bool ok_ = false;
+  size_t dataAt_ = 0;
+  uint64_t bytes_ = 0;
+};
+
+class FlacSink : public Sink {
+ public:
+  explicit FlacSink(const std::string& path) : encoder_(FLAC__stream_encoder_new()) {
+    ok_ = encoder_ && FLAC__stream_encoder_set_channels(encoder_, 2) &&
+          FLAC__stream_encoder_set_bits_per_sample(encoder_, 16) &&
+          FLAC__stream_encoder_set_sample_rate(encoder_, 44100) &&
+          FLAC__stream_encoder_set_compression_level(encoder_, 5) &&
+          FLAC__stream_encoder_init_file(encoder_, path.c_str(), nullptr, nullptr) ==
+              FLAC__STREAM_ENCODER_INIT_STATUS_OK;
+  }
+  ~FlacSink() override {
+    if (encoder_) FLAC__stream_encoder_delete(encoder_);
+  }
+  bool Write(const uint8_t* sectors, uint32_t count) override {
+    const size_t samples = size_t{count} * kFramesPerSector * 2;
+    pcm_.resize(samples);
+    for (size_t i = 0; i < samples; ++i) {
+      pcm_[i] = static_cast<int16_t>(sectors[2 * i] | sectors[2 * i + 1] << 8);
+    }
+    return ok_ && FLAC__stream_encoder_process_interleaved(encoder_, pcm_.data(),
+                                                           count * kFramesPerSector);
+  }
+  bool Close() override { return FLAC__stream_encoder_finish(encoder_) && ok_; }
+
+ private:
+  FLAC__StreamEncoder* encoder_;
+  bool ok_ = false;
+  std::vector<FLAC__int32> pcm_;
+};
+
+bool WriteAudio(const Options& options, const std::string& folder,
+                const std::vector<OutFile>& files, uint32_t silentSectors) {
+  uint64_t total = options.Total();
+  const uint64_t toWrite = total - options.shortBy;
+  std::vector<std::unique_ptr<Sink>> sinks;
+  for (const OutFile& out : files) {
+    const std::string path = folder + out.name;
+    if (options.source == "flac") {
+      sinks.push_back(std::make_unique<FlacSink>(path));
+      continue;
+    }
+    FILE* file = std::fopen(path.c_str(), options.nrg ? "wb" : "wb");
+    if (!file) return false;
+    if (options.source == "wav") {
+      sinks.push_back(std::make_unique<WaveSink>(file));
+    } else {
+      sinks.push_back(std::make_unique<RawSink>(file));
+    }
+  }
 
   static const Tables tables;
   constexpr uint32_t kChunkSectors = 256;
   std::vector<uint8_t> chunk(kChunkSectors * kSectorBytes);
   bool ok = true;
-  for (uint32_t s = 0; s < silentSectors && ok; ++s) {
-    ok = std::fwrite(chunk.data(), kSectorBytes, 1, file) == 1;
-  }
-  uint64_t written = 0;
-  uint32_t lsn = 0;
-  for (size_t t = 0; t < options.lengths.size() && ok && written < toWrite; ++t) {
+  for (uint32_t s = 0; s < silentSectors && ok; ++s) ok = sinks[0]->Write(chunk.data(), 1);
+  uint64_t lsn = 0;
+  for (size_t t = 0; t < options.lengths.size() && ok && lsn < toWrite; ++t) {
     uint64_t mix = options.seed * 0x100000001B3ull + t + 1;
     uint64_t trackSeed = SplitMix(mix);
     bool data = static_cast<int>(t + 1) == options.dataTrack;
     Song song(tables, trackSeed);
     Random dataRandom(trackSeed);
+    // The next track's pregap, at the end of this one, is digital silence.
+    const uint64_t gapFrom =
+        options.Start(t + 1) - (t + 1 < options.lengths.size() ? options.Pregap(t + 1) : 0);
     uint32_t left = options.lengths[t];
-    while (left > 0 && ok && written < toWrite) {
+    while (left > 0 && ok && lsn < toWrite) {
       uint32_t n = left < kChunkSectors ? left : kChunkSectors;
       if (data) {
-        RenderDataSectors(dataRandom, lsn, n, chunk.data());
+        RenderDataSectors(dataRandom, static_cast<uint32_t>(lsn), n, chunk.data());
       } else {
         song.Render(n, chunk.data());
       }
-      uint64_t keep = toWrite - written < n ? toWrite - written : n;
-      ok = std::fwrite(chunk.data(), kSectorBytes, keep, file) == keep;
-      written += keep;
+      for (uint32_t i = 0; i < n; ++i) {
+        if (lsn + i >= gapFrom)
+          std::memset(chunk.data() + size_t{i} * kSectorBytes, 0, kSectorBytes);
+      }
+      const uint64_t end = std::min(lsn + n, toWrite);
+      for (size_t f = 0; f < files.size() && ok; ++f) {
+        const uint64_t from = std::max(lsn, files[f].first), to = std::min(end, files[f].end);
+        if (from < to) {
+          ok = sinks[f]->Write(chunk.data() + (from - lsn) * kSectorBytes,
+                               static_cast<uint32_t>(to - from));
+        }
+      }
       left -= n;
       lsn += n;
     }
   }
-  if (std::fclose(file) != 0) ok = false;
+  for (auto& sink : sinks) ok = sink->Close() && ok;
   return ok;
 }
 
@@ -658,15 +905,16 @@ int main(int argc, char** argv) {
   if (status >= 0) return status;
 
   const std::string base = options.output.substr(0, options.output.size() - 4);
-  const std::string binPath = options.nrg ? options.output : base + ".bin";
-  if (!WriteBin(options, binPath, options.nrg ? 150 : 0)) {
-    std::fprintf(stderr, "mkdisc: cannot write %s: %s\n", binPath.c_str(), std::strerror(errno));
+  const std::string folder = base.substr(0, base.size() - BaseName(base).size());
+  const std::vector<OutFile> files = FilesOf(options, base);
+  if (!WriteAudio(options, folder, files, options.nrg ? 150 : 0)) {
+    std::fprintf(stderr, "mkdisc: cannot write %s: %s\n", (folder + files[0].name).c_str(),
+                 std::strerror(errno));
     return 1;
   }
-  uint64_t total = 150;
-  for (uint32_t length : options.lengths) total += length;
-  const std::string description = options.nrg ? NrgTable(options, total * kSectorBytes)
-                                              : DescribeImage(options, BaseName(binPath));
+  const uint64_t total = 150 + options.Total();
+  const std::string description =
+      options.nrg ? NrgTable(options, total * kSectorBytes) : DescribeImage(options, files);
   FILE* file = std::fopen(options.output.c_str(), options.nrg ? "ab" : "wb");
   bool ok =
       file && std::fwrite(description.data(), 1, description.size(), file) == description.size();
