@@ -34,34 +34,13 @@
 #include "disc/cd_device.h"
 #include "disc/paranoia_block.h"
 #include "support/fake_drive.h"
+#include "support/image_access.h"
 #include "support/test_env.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
-
-// Opens the last device listed: the only one, or the image after any real drives.
-CdHandle OpenLast(const std::string& image = "") {
-  if (!image.empty()) SetCdImages({image});
-  DeviceList list{};
-  const int n = GetCDList(&list);
-  const DeviceEntry& e = list.entries[n > 0 ? n - 1 : 0];
-  const OpenRequest request{12, 1, e.hostAdapter, e.target, e.lun, {}};
-  return n > 0 ? GetCDHandle(&request) : kNoCdHandle;
-}
-
-// The bytes a read delivered; nothing when it failed (having delivered nothing).
-std::optional<std::string> Read(CdHandle handle, uint32_t start, uint32_t count) {
-  TrackBufferPtr buffer = AllocTrackBuffer(count);
-  buffer->startSector = start;
-  buffer->sectorCount = count;
-  const int result = ReadCDAudioLBA(handle, buffer.get());
-  EXPECT_TRUE(result == 1 || buffer->deliveredLength == 0);
-  if (result != 1) return std::nullopt;
-  const char* data = reinterpret_cast<const char*>(TrackBufferData(buffer.get()));
-  return std::string(data + buffer->offset, buffer->deliveredLength);
-}
 
 TEST(CdAccess, ImagesGiveTheTocAndAudioThatWereWritten) {
   TempDir dir;

@@ -80,6 +80,11 @@ int Run(int argc, char** argv) {
                  settings.drives[static_cast<size_t>(settings.driveIndex)].description.c_str());
     return 2;
   }
+  // Which files stood in for the ones an image names: on standard error, so that listings
+  // stay parseable.
+  for (const std::string& note : GetCDHandleNotes()) {
+    std::fprintf(stderr, "obrin-rip: %s\n", note.c_str());
+  }
   settings.currentTrack = 0;
   if (options.check) {
     settings.checkOnly = true;
@@ -126,6 +131,10 @@ int Run(int argc, char** argv) {
       if (!named) break;
       std::printf("Track %02d: %s%s%s\n", track.index + 1, track.title.c_str(),
                   ownArtist(track).empty() ? "" : " / ", ownArtist(track).c_str());
+    }
+    if (!settings.knownCatalog.empty()) std::printf("Catalog: %s\n", settings.knownCatalog.c_str());
+    for (const TrackRecord& track : settings.tracks) {
+      if (!track.isrc.empty()) std::printf("ISRC %02d: %s\n", track.index + 1, track.isrc.c_str());
     }
     return 0;
   }

@@ -61,6 +61,7 @@ struct TrackRecord {
   uint32_t tocPosition = 0;  // its place in the TOC from 1, data tracks counted
   std::string performer{};   // the track's own performer from the disc's CD-Text; else empty
   std::string artist{};      // its own artist credit from a lookup, where not the release's
+  std::string isrc{};        // its ISRC, where the disc (or image) gives one
   // Sectors of its pregap (index 0 to 1): audio at the end of the previous track's stretch,
   // where a rip from one TOC start to the next puts it. 0 when the disc has none or says none.
   uint32_t pregapSectors = 0;
@@ -107,6 +108,7 @@ struct DiscInfo {
   std::string knownArtist{};
   std::string knownAlbum{};
   std::string knownYear{};
+  std::string knownCatalog{};  // the disc's catalogue number (UPC/EAN), where it gives one
   const std::string& Artist() const { return discArtist.empty() ? knownArtist : discArtist; }
   const std::string& Album() const { return discAlbum.empty() ? knownAlbum : discAlbum; }
   const std::string& Year() const { return discYear.empty() ? knownYear : discYear; }

@@ -287,7 +287,12 @@ bool FlacPcmReader::Read(uint64_t at, size_t bytes, uint8_t* out, bool& pastEnd)
       count -= n;
       continue;
     }
-    const bool ahead = s.open && sample >= s.WindowEnd() && sample - s.WindowEnd() < kDecodeAhead;
+    // A stream opened afresh decodes from its start, so that reading it whole checks its MD5.
+    if (!s.open && !s.Open()) {
+      s.error = true;
+      return false;
+    }
+    const bool ahead = sample >= s.WindowEnd() && sample - s.WindowEnd() < kDecodeAhead;
     if (!ahead) {
       if (!s.Seek(sample)) {
         pastEnd = !s.error;

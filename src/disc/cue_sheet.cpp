@@ -287,28 +287,31 @@ bool FindFile(const std::string& folder, SheetFile& file, std::vector<std::strin
   std::string name = file.name;
   std::replace(name.begin(), name.end(), '\\', '/');
   const bool windows = LooksLikeWindowsPath(file.name);
-  fs::path path = name[0] == '/' && !windows ? fs::path(name) : fs::path(folder) / name;
-  path = path.lexically_normal();
-  if (!IsFile(path)) {
-    // A Windows path from the ripper's own machine: the file is usually beside the sheet.
-    if (windows && IsFile(fs::path(folder) / fs::path(name).filename())) {
-      path = fs::path(folder) / fs::path(name).filename();
-    } else if (fs::path other = StandIn(windows ? fs::path(folder) : path.parent_path(),
-                                        path.filename().string());
-               !other.empty()) {
-      notes.push_back(other.filename().string() + " stands in for \"" + file.name +
-                      "\", which the cue sheet names");
-      path = other;
-    } else if (windows) {
-      why = "its data file \"" + file.name +
-            "\" is a Windows path; name the file relative to "
-            "the cue sheet";
-      return false;
-    } else {
-      why = "its data file " + path.string() + " does not exist";
-      return false;
+  fs::path path =
+      (name[0] == '/' && !windows ? fs::path(name) : fs::path(folder) / name).lexically_normal();
+  // A Windows path from the ripper's own machine: the file is usually beside the sheet.
+  std::vector<fs::path> folders = {path.parent_path()};
+  if (windows) folders.push_back(folder);
+  const auto found = [&]() -> fs::path {
+    for (const fs::path& in : folders) {
+      if (IsFile(in / path.filename())) return in / path.filename();
     }
+    for (const fs::path& in : folders) {
+      if (fs::path other = StandIn(in, path.filename().string()); !other.empty()) {
+        notes.push_back(other.filename().string() + " stands in for \"" + file.name +
+                        "\", which the cue sheet names");
+        return other;
+      }
+    }
+    return {};
+  }();
+  if (found.empty()) {
+    why = windows ? "its data file \"" + file.name +
+                        "\" is a Windows path; name the file relative to the cue sheet"
+                  : "its data file " + path.string() + " does not exist";
+    return false;
   }
+  path = found;
   file.path = path.string();
   const bool raw = file.type.empty() || file.type == "BINARY" || file.type == "MOTOROLA";
   std::string problem;

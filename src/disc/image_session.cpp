@@ -2,19 +2,57 @@
 // Copyright 2026 The Obrin developers
 // CdSession over an ImageLayout: reads the files of an image Obrin parsed itself.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <list>
 #include <map>
+#include <mutex>
 #include <thread>
 
 #include "disc/audio_file.h"
 #include "disc/image_layout.h"
 
 namespace {
+
+struct LockedFlacReader {
+  LockedFlacReader(const std::string& path, uint64_t samples) : reader(path, samples) {}
+  std::mutex mutex;
+  FlacPcmReader reader;
+};
+
+// A rip opens the image once per track, one after another. The FLAC decoders outlive those
+// sessions, so that a disc read in order is one decode of each file from start to end (no
+// seek at each track, and the files' MD5s checked). A file rewritten since is a new one.
+std::shared_ptr<LockedFlacReader> SharedFlacReader(const std::string& path, uint64_t samples) {
+  struct Entry {
+    std::string key;
+    std::shared_ptr<LockedFlacReader> reader;
+  };
+  static std::mutex mutex;
+  static std::list<Entry> recent;  // the most recently used first
+  constexpr size_t kKept = 4;
+  struct stat st {};
+  stat(path.c_str(), &st);
+  const std::string key = path + '\n' + std::to_string(samples) + '\n' + std::to_string(st.st_ino) +
+                          '\n' + std::to_string(st.st_size) + '\n' +
+                          std::to_string(st.st_mtim.tv_sec) + '.' +
+                          std::to_string(st.st_mtim.tv_nsec);
+  std::lock_guard lock(mutex);
+  auto it =
+      std::find_if(recent.begin(), recent.end(), [&](const Entry& e) { return e.key == key; });
+  if (it != recent.end()) {
+    recent.splice(recent.begin(), recent, it);
+  } else {
+    recent.push_front({key, std::make_shared<LockedFlacReader>(path, samples)});
+    if (recent.size() > kKept) recent.pop_back();
+  }
+  return recent.front().reader;
+}
 
 class ImageSession : public CdSession {
  public:
@@ -143,9 +181,10 @@ class ImageSession : public CdSession {
   bool ReadFlac(const ImageSpan& span, uint64_t at, size_t bytes, uint8_t* out,
                 uint32_t& libError) {
     auto& reader = flacReaders_[span.path];
-    if (!reader) reader = std::make_unique<FlacPcmReader>(span.path, span.audioEnd / 4);
+    if (!reader) reader = SharedFlacReader(span.path, span.audioEnd / 4);
     bool pastEnd = false;
-    if (reader->Read(at, bytes, out, pastEnd)) return true;
+    std::lock_guard lock(reader->mutex);
+    if (reader->reader.Read(at, bytes, out, pastEnd)) return true;
     libError = pastEnd ? kCdErrPastEnd : kCdErrRead;
     return false;
   }
@@ -162,7 +201,7 @@ class ImageSession : public CdSession {
   TocBuffer toc_;
   std::vector<uint32_t> spanStarts_;
   std::map<std::string, int> files_;
-  std::map<std::string, std::unique_ptr<FlacPcmReader>> flacReaders_;
+  std::map<std::string, std::shared_ptr<LockedFlacReader>> flacReaders_;
   ImagePacer pacer_;
 };
 

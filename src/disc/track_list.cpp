@@ -90,6 +90,7 @@ int BuildTrackList(RipSettings& settings, int drivePosition, TrackListHost* host
   settings.knownArtist = cdText.disc.performer;
   settings.knownAlbum = cdText.disc.title;
   settings.knownYear.clear();
+  settings.knownCatalog = cdText.disc.code;
   if (tocRead) {
     drive.discId = 0;
     const int n = drive.toc.length;
@@ -128,6 +129,7 @@ int BuildTrackList(RipSettings& settings, int drivePosition, TrackListHost* host
       const CdTextFields& texts = cdText.tracks[static_cast<size_t>(e)];
       if (!texts.title.empty()) record.title = texts.title;
       record.performer = texts.performer;
+      record.isrc = texts.code;
     }
     // Never more than the stretch before it: a damaged sheet cannot reach into another track.
     const uint32_t previous = e > 0 ? TocEntryAddress(toc.entries[e - 1]) : record.startSector;

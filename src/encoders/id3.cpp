@@ -85,6 +85,7 @@ bool WriteId3v2Tag(const std::string& path, const TrackRecord& track, const RipS
   put("TDRC", settings.Year());
   put("TCON", GenreName(settings.discGenre));
   put("TRCK", std::to_string(track.index + 1) + "/" + std::to_string(settings.tracks.size()));
+  put("TSRC", track.isrc);
   // The ID3v2 tag alone, nothing stripped, nothing copied into the ID3v1 tag, which is
   // Obrin's own.
   return file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v4,

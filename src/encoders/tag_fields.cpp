@@ -19,6 +19,7 @@ TagFields VorbisCommentsOf(const TrackRecord& track, const RipSettings& settings
   if (flac || settings.discGenre != 0) add("GENRE", GenreName(settings.discGenre));
   add("TRACKNUMBER", std::to_string(track.index + 1));
   add("TRACKTOTAL", std::to_string(settings.tracks.size()));
+  add("ISRC", track.isrc);
   const auto drive = static_cast<size_t>(settings.driveIndex);
   if (flac && drive < settings.drives.size()) {
     const DriveRecord& record = settings.drives[drive];
