@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Copyright 2026 The Obrin developers
-// Fuzz target: arbitrary cue sheets and cdrdao TOC files, opened through libcdio as
+// Fuzz target: arbitrary cue sheets, cdrdao TOC files and NRG chunk tables, opened as
 // obrin-rip --image does. The first byte picks what the rest is: bit 0 a .toc (else a .cue),
-// bit 1 named "sheet.*" (the cue path's private copy and link; else "disc.*" beside
-// disc.bin), bit 2 read retries on; bit 3 makes it the chunk table and footer of disc.nrg,
-// after its fixed audio (pregap and 16 sectors). disc.bin (16 sectors) and other.bin (7) sit
+// bit 1 named "sheet.*" (else "disc.*"), bit 2 read retries on; bit 3 makes it the chunk table
+// and footer of disc.nrg, after its fixed audio (pregap and 16 sectors); bit 4 splits it into
+// a cue sheet (its length in the next two bytes, little-endian) and the RIFF header of
+// disc.wav, which 16 sectors of audio follow. disc.bin (16 sectors) and other.bin (7) sit
 // beside it.
 // Invariants:
 //  - no crash, leak or hang;
@@ -29,6 +30,7 @@
 namespace {
 
 std::string gFolder;
+std::string gAudio;  // 16 sectors, the bins' and what follows disc.wav's header
 constexpr off_t kNrgDataBytes = (150 + 16) * off_t{kSectorBytes};
 
 // Reads `count` sectors from `start`: all of them or none, and none past the lead-out.
@@ -55,6 +57,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
     for (std::size_t i = 0; i < bytes.size(); ++i)
       bytes[i] = static_cast<char>(i * 131 + i / kSectorBytes * 17);
     fuzz::WriteBytes(gFolder + "/" + name, bytes);
+    if (sectors == 16) gAudio = bytes;
   }
   SetCdImages({});  // discovery installs Obrin's log handler once; a quiet one replaces it
   cdio_log_set_handler([](cdio_log_level_t, const char*) {});
@@ -66,7 +69,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
   std::string path =
       gFolder + ((data[0] & 2) ? "/sheet" : "/disc") + ((data[0] & 1) ? ".toc" : ".cue");
-  if (data[0] & 8) {  // the audio written at start stays; the input replaces what follows
+  if ((data[0] & 16) && rest.size() >= 2) {
+    const std::size_t length = std::min<std::size_t>(
+        rest.size() - 2, std::size_t{uint8_t(rest[0])} | uint8_t(rest[1]) << 8);
+    path = gFolder + "/disc.cue";
+    fuzz::WriteBytes(path, rest.substr(2, length));
+    fuzz::WriteBytes(gFolder + "/disc.wav", std::string(rest.substr(2 + length)) + gAudio);
+  } else if (data[0] & 8) {  // the audio written at start stays; the input replaces what follows
     path = gFolder + "/disc.nrg";
     FUZZ_CHECK(truncate(path.c_str(), kNrgDataBytes) == 0);
     const int fd = open(path.c_str(), O_WRONLY | O_APPEND);

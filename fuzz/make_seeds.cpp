@@ -55,5 +55,25 @@ int main(int argc, char** argv) {
   Seed("fuzz_image", "toc-silence",
        "\5CD_DA\nTRACK AUDIO\nSILENCE 00:00:02\nFILE \"disc.bin\" 0 00:00:10\n"
        "TRACK AUDIO\nPREGAP 00:00:01\nFILE \"disc.bin\" 00:00:10 00:00:06\n");
+  // A cue sheet over a WAVE file, one over two raw files (a gap appended), and a RIFF header
+  // with an odd-sized chunk before the data.
+  const auto cueAndWave = [](const std::string& sheet, const std::string& riff) {
+    return "\x10"s + static_cast<char>(sheet.size() & 0xFF) + static_cast<char>(sheet.size() >> 8) +
+           sheet + riff;
+  };
+  const std::string riff =
+      "RIFF\x50\x93\x00\x00WAVEfmt \x10\0\0\0\1\0\2\0\x44\xAC\0\0\x10\xB1\2\0\4\0\x10\0"
+      "LIST\x05\0\0\0INFOX\0data\x00\x93\x00\x00"s;
+  Seed("fuzz_image", "cue-wave",
+       cueAndWave("FILE \"disc.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                  "  TRACK 02 AUDIO\n    INDEX 00 00:00:05\n    INDEX 01 00:00:08\n"
+                  "    POSTGAP 00:00:02\n",
+                  riff));
+  Seed("fuzz_image", "cue-two-files",
+       cueAndWave("CATALOG 0123456789012\nFILE \"disc.bin\" BINARY\n  TRACK 01 AUDIO\n"
+                  "    ISRC ABCDE1234567\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n"
+                  "    INDEX 00 00:00:10\nFILE \"other.bin\" BINARY\n    INDEX 01 00:00:00\n"
+                  "  TRACK 03 AUDIO\n    PREGAP 00:00:03\n    INDEX 01 00:00:04\n",
+                  riff));
   return 0;
 }
