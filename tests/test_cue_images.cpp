@@ -151,6 +151,16 @@ TEST_F(CueImages, FilesAreFoundAsRippersNameThem) {
     for (size_t at; (at = text.find(from)) != std::string::npos;) text.replace(at, from.size(), to);
     return text;
   };
+  const auto lower = [](std::string text) {
+    for (const char* word : {"FILE", "TRACK", "AUDIO", "INDEX"}) {
+      const std::string upper = word;
+      std::string small = upper;
+      for (char& c : small) c = static_cast<char>(c - 'A' + 'a');
+      for (size_t at; (at = text.find(upper)) != std::string::npos;)
+        text.replace(at, upper.size(), small);
+    }
+    return text;
+  };
   fs::rename(dir_ / "CD1/x-03.flac", dir_ / "CD1/X-03.flac");
   const struct {
     std::string cue, text, notes;
@@ -163,6 +173,8 @@ TEST_F(CueImages, FilesAreFoundAsRippersNameThem) {
        "obrin-rip: x-01.flac stands in for \"x-01.wav\", which the cue sheet names\n"},
       {"CD1/case.cue", rename("x-03.flac", "x-03.FLAC"),
        "obrin-rip: X-03.flac stands in for \"x-03.FLAC\", which the cue sheet names\n"},
+      // Words in lower case, and WAV for WAVE, as some rippers write them.
+      {"CD1/lower.cue", lower(rename("\" WAVE", "\" wav")), ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.cue);
@@ -227,8 +239,10 @@ TEST_F(CueImages, WhatCannotBeReadIsRefusedByItsLineOrFile) {
       {sheet("d.bin") + "  TRACK 02 AUDIO\n", "line 4: the track has no INDEX 01"},
       {"TRACK 01 AUDIO\n  INDEX 01 00:00:00\n", "line 1: TRACK comes before any FILE"},
       {"REM only a comment\n", "the cue sheet names no data file"},
-      {"FILE \"d.bin\" BINARY\n  TRACK 01 CDG/9999\n    INDEX 01 00:00:00\n",
-       "libcue cannot read the cue sheet (syntax error)"},
+      {"FILE \"d.bin\" BINARY\n  TRACK 01 CDG\n    INDEX 01 00:00:00\n",
+       "line 2: TRACK has no mode that can be read (CDG)"},
+      {"FILE \"d.bin\" ISO\n",
+       "line 1: FILE gives no type (BINARY, MOTOROLA, WAVE, AIFF, MP3 or FLAC)"},
       {"FILE \"d.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n"
        "    INDEX 01 00:00:60\n",
        "its data file " + dir_ / "d.bin" +

@@ -8,8 +8,11 @@
 // - CATALOG is parsed but cannot be asked for;
 // - a malformed time ("0x:00:00") or an unknown word is skipped over, not refused, and its
 //   messages go to standard error with line numbers that are not the sheet's.
+// - it knows its words in upper case only, and WAVE but not WAV.
 // So the lines are read here too: which file each index lies in, PREGAP, POSTGAP, CATALOG and
-// every time, each refused by its line when malformed.
+// every time, each refused by its line when malformed; libcue is handed them with the words
+// it knows written as it knows them. (libcue also leaks the disc it was building when it
+// refuses a sheet: a few kilobytes, which this first reading keeps rare.)
 #include "disc/cue_sheet.h"
 
 #include <dlfcn.h>
@@ -120,6 +123,7 @@ struct Sheet {
   std::vector<SheetFile> files;
   std::vector<SheetTrack> tracks;
   std::string catalog;
+  std::string normalized;  // the lines as libcue can read them
 };
 
 bool Fail(std::string& why, size_t line, const std::string& text) {
@@ -143,22 +147,46 @@ bool ScanLines(const std::string& text, Sheet& sheet, std::string& why) {
     ++lineNumber;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const std::vector<std::string> words = Words(line);
-    if (words.empty()) continue;
+    if (words.empty()) {
+      sheet.normalized += "\n";
+      continue;
+    }
     const std::string key = Upper(words[0]);
     if (std::find(std::begin(kKnown), std::end(kKnown), key) == std::end(kKnown)) {
       return Fail(why, lineNumber, "\"" + words[0] + "\" is not a cue sheet command");
     }
+    // libcue knows its words in upper case only, and WAVE but not WAV: it is handed them so.
+    const size_t indent = line.find_first_not_of(" \t");
+    const size_t keyEnd = line.find_first_of(" \t", indent);
+    std::string normal =
+        line.substr(0, indent) + key + (keyEnd == std::string::npos ? "" : line.substr(keyEnd));
     if (key == "FILE") {
       if (words.size() < 2 || words[1].empty()) return Fail(why, lineNumber, "FILE names no file");
       SheetFile file;
       file.line = lineNumber;
       file.name = words[1];
       file.type = words.size() > 2 ? Upper(words[2]) : "";
+      if (file.type == "WAV") file.type = "WAVE";
+      static const char* const kTypes[] = {"BINARY", "MOTOROLA", "WAVE", "AIFF", "MP3", "FLAC"};
+      if (std::find(std::begin(kTypes), std::end(kTypes), file.type) == std::end(kTypes)) {
+        return Fail(why, lineNumber,
+                    "FILE gives no type (BINARY, MOTOROLA, WAVE, AIFF, MP3 or FLAC)");
+      }
+      normal = line.substr(0, indent) + "FILE \"" + file.name + "\" " + file.type;
       sheet.files.push_back(std::move(file));
     } else if (key == "TRACK") {
       const int number = words.size() > 1 ? std::atoi(words[1].c_str()) : 0;
       if (number < 1 || number > 99)
         return Fail(why, lineNumber, "TRACK has no number from 1 to 99");
+      const std::string mode = words.size() > 2 ? Upper(words[2]) : "";
+      static const char* const kModes[] = {"AUDIO",      "MODE1/2048", "MODE1/2352", "MODE2/2336",
+                                           "MODE2/2048", "MODE2/2324", "MODE2/2332", "MODE2/2352"};
+      if (std::find(std::begin(kModes), std::end(kModes), mode) == std::end(kModes)) {
+        return Fail(why, lineNumber,
+                    "TRACK has no mode that can be read (" +
+                        (mode.empty() ? std::string("none") : words[2]) + ")");
+      }
+      normal = line.substr(0, indent) + "TRACK " + words[1] + " " + mode;
       if (sheet.files.empty()) return Fail(why, lineNumber, "TRACK comes before any FILE");
       if (!sheet.tracks.empty() && number != sheet.tracks.back().number + 1) {
         return Fail(why, lineNumber,
@@ -191,7 +219,10 @@ bool ScanLines(const std::string& text, Sheet& sheet, std::string& why) {
       }
     } else if (key == "CATALOG" && words.size() > 1) {
       sheet.catalog = words[1];
+    } else if (key == "FLAGS") {
+      normal = Upper(normal);
     }
+    sheet.normalized += normal + "\n";
   }
   if (sheet.tracks.empty()) {
     why = sheet.files.empty() ? "the cue sheet names no data file" : "the cue sheet holds no track";
@@ -345,9 +376,8 @@ std::optional<ImageLayout> ParseCueSheet(const std::string& original, const std:
   text.resize(std::strlen(text.c_str()));  // libcue reads to the first NUL
   Sheet sheet;
   if (!ScanLines(text, sheet, why)) return std::nullopt;
-  if (text.empty() || text.back() != '\n') text += '\n';  // libcue refuses a last line without
   std::string complaint;
-  const std::unique_ptr<Cd, CdDeleter> cd(ParseWithLibcue(text, complaint));
+  const std::unique_ptr<Cd, CdDeleter> cd(ParseWithLibcue(sheet.normalized, complaint));
   if (!cd) {
     why = "libcue cannot read the cue sheet" + (complaint.empty() ? "" : " (" + complaint + ")");
     return std::nullopt;
