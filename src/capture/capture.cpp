@@ -8,9 +8,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <vector>
 
+#include "capture/checksum_thread.h"
 #include "capture/checksums.h"
 #include "config/settings.h"
 
@@ -42,18 +44,36 @@ const bool kChecksumsSkipped = [] {
   return value && std::string_view(value) == "1";
 }();
 
-// Sums what goes to another sink on its way there.
+// Sums what goes to another sink on its way there, on a thread of its own while the sink
+// writes or encodes the same bytes and the next piece is read (the read loop keeps a piece's
+// bytes until the next Write returns).
 class ChecksumSink : public PcmSink {
  public:
-  ChecksumSink(TrackChecksums& checksums, PcmSink& next) : checksums_(checksums), next_(next) {}
+  ChecksumSink(TrackChecksums& checksums, PcmSink& next) : checksums_(checksums), next_(next) {
+    if (kChecksumsSkipped) return;
+    try {
+      summing_.emplace(checksums_);
+    } catch (const std::exception&) {
+      inline_ = true;  // no thread to be had (a small memory limit): sum on this one
+    }
+  }
   bool Write(const uint8_t* data, size_t size) override {
-    if (!kChecksumsSkipped) checksums_.Add(data, size);
+    if (inline_) checksums_.Add(data, size);
+    if (!summing_) return next_.Write(data, size);
+    // The piece before this one is summed by now, or soon: its buffer is the next read's.
+    summing_->End();
+    summing_->Begin(data, size);
     return next_.Write(data, size);
+  }
+  void Drain() override {
+    if (summing_) summing_->End();
   }
 
  private:
   TrackChecksums& checksums_;
   PcmSink& next_;
+  std::optional<ChecksumThread> summing_;
+  bool inline_ = false;
 };
 
 // A read that only proves another: its checksums are all that is kept.
@@ -157,6 +177,15 @@ ReadLoopResult ReadSpan(RipHost& mainWindow, CaptureJob& job, CdHandle handle, P
                         uint32_t progressFrom) {
   ReadLoopResult result;
   TrackRecord& track = *job.track;
+  // Two buffers by turns: a piece handed to the sink stays untouched while the next is read.
+  TrackBufferPtr second = AllocTrackBuffer(job.readBuffer->capacity / kSectorBytes);
+  if (!second) {
+    mainWindow.ShowErrorBox("Not enough memory to go on ripping");
+    result.readFailed = true;
+    job.captureFailed = true;
+    return result;
+  }
+  TrackBuffer* buffers[2] = {job.readBuffer, second.get()};
   TrackBuffer* buffer = job.readBuffer;
   // Sectors are read whole: a span that does not start or end on a sector boundary reads the
   // sectors around it and drops what lies outside.
@@ -181,6 +210,7 @@ ReadLoopResult ReadSpan(RipHost& mainWindow, CaptureJob& job, CdHandle handle, P
     }
     ++blockNumber;
 
+    buffer = buffers[blockNumber % 2];  // counted from 1 by now
     uint32_t count = std::min({kSectorsPerRead, remaining, bufferSectors});
     const bool silence = sector < 0 || sector >= extent.silentFrom;
     count = static_cast<uint32_t>(std::min<int64_t>(count, sector < 0 ? -sector
@@ -229,6 +259,7 @@ ReadLoopResult ReadSpan(RipHost& mainWindow, CaptureJob& job, CdHandle handle, P
     sector += count;
     remaining -= count;
   }
+  sink.Drain();
   result.whole = remaining == 0 && !result.writeFailed;
   return result;
 }

@@ -43,8 +43,13 @@ inline constexpr char kReadsDifferText[] = "Reads differ";
 class PcmSink {
  public:
   virtual ~PcmSink() = default;
-  // False when the bytes could not be written in full.
+  // False when the bytes could not be written in full. From the read loop, the bytes stay
+  // as they are until the next Write returns (or the loop ends): it reads into two buffers
+  // by turns, so that a sink may go on working on one piece while the next is read.
   virtual bool Write(const uint8_t* data, size_t size) = 0;
+  // The read loop is done, and its buffers go: a sink still working on the last piece
+  // finishes with it.
+  virtual void Drain() {}
 };
 
 struct ReadLoopResult {
@@ -62,7 +67,8 @@ struct ReadSpanExtent {
   int64_t silentFrom = 0;
 };
 
-// The read loop under RunReadLoop, over any span: reads whole sectors 26 at a time, hands
+// The read loop under RunReadLoop, over any span: reads whole sectors 26 at a time (into
+// job.readBuffer and a second buffer of its size by turns), hands
 // the span's bytes to `sink`, posts progress on job.track and stops, fails and reports as
 // RunReadLoop does.
 ReadLoopResult ReadSpan(RipHost& mainWindow, CaptureJob& job, CdHandle handle, PcmSink& sink,

@@ -47,6 +47,15 @@ inline uint32_t SampleWord(const uint8_t* b) {
   return uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
 }
 
+// The AccurateRip products of `count` samples whose first has the multiplier `position` (the
+// next ones position + 1, ...; past 2^32 they wrap, as the database's sums do): the low
+// halves of the 64-bit products summed mod 2^32 (v1's terms), and the high halves (v2 adds
+// them). Eight samples a step where the processor has AVX2.
+struct ProductSums {
+  uint32_t low = 0, high = 0;
+};
+ProductSums SumAccurateRipProducts(const uint8_t* data, size_t count, uint32_t position);
+
 class TrackChecksums {
  public:
   // `samples`: the track's length in stereo frames. Its position among the disc's audio

@@ -16,27 +16,40 @@ SlidingV1::SlidingV1(uint64_t trackSamples, bool firstAudioTrack, bool lastAudio
       first_(firstAudioTrack ? kAccurateRipEdgeSamples - 1 : 0),
       last_(static_cast<int64_t>(trackSamples) - 1 -
             (lastAudioTrack ? kAccurateRipEdgeSamples : 0)) {
-  window_.reserve(static_cast<size_t>(trackSamples) + 2 * static_cast<size_t>(limit));
+  window_.reserve(4 * (static_cast<size_t>(trackSamples) + 2 * static_cast<size_t>(limit)));
 }
 
-void SlidingV1::AddSample(uint32_t sample) {
+void SlidingV1::AddSamples(const uint8_t* data, size_t count) {
   // Window sample k is track sample k - limit at correction 0; at the lowest correction,
   // -limit, it is track sample k: that one is summed in full, the others slide from it.
-  const int64_t k = at_++;
-  window_.push_back(sample);
+  const int64_t from = at_;
+  at_ += static_cast<int64_t>(count);
+  window_.insert(window_.end(), data, data + 4 * count);  // reserved: no reallocation
   if (last_ < first_) return;
-  if (k >= first_ && k <= last_) {
-    weighted_ += static_cast<uint32_t>(k + 1) * sample;
-    plain_ += sample;
-  }
-  if (k >= first_ && k < first_ + 2 * limit_) head_.push_back(sample);
-  if (k > last_ && k <= last_ + 2 * limit_) tail_.push_back(sample);
+  // The pieces of [from, at_) that are counted, and that leave or enter as it slides.
+  const auto piece = [&](int64_t begin, int64_t end, auto&& use) {  // [begin, end]
+    begin = std::max(begin, from);
+    end = std::min(end, at_ - 1);
+    if (begin <= end) use(data + 4 * (begin - from), static_cast<size_t>(end - begin + 1), begin);
+  };
+  piece(first_, last_, [&](const uint8_t* samples, size_t n, int64_t begin) {
+    weighted_ += SumAccurateRipProducts(samples, n, static_cast<uint32_t>(begin + 1)).low;
+    uint32_t plain = 0;
+    for (size_t i = 0; i < n; ++i) plain += SampleWord(samples + 4 * i);
+    plain_ += plain;
+  });
+  const auto copy = [](std::vector<uint32_t>& to) {
+    return [&to](const uint8_t* samples, size_t n, int64_t) {
+      for (size_t i = 0; i < n; ++i) to.push_back(SampleWord(samples + 4 * i));
+    };
+  };
+  piece(first_, first_ + 2 * limit_ - 1, copy(head_));
+  piece(last_ + 1, last_ + 2 * limit_, copy(tail_));
 }
 
 void SlidingV1::Add(const uint8_t* data, size_t size) {
-  samples_.Add(data, size, [this](const uint8_t* samples, size_t count) {
-    for (size_t i = 0; i < count; ++i) AddSample(SampleWord(samples + 4 * i));
-  });
+  samples_.Add(data, size,
+               [this](const uint8_t* samples, size_t count) { AddSamples(samples, count); });
 }
 
 std::vector<uint32_t> SlidingV1::Sums() const {
@@ -59,13 +72,15 @@ std::vector<uint32_t> SlidingV1::Sums() const {
 
 uint32_t SlidingV1::V2At(int32_t correction) const {
   if (last_ < first_ || correction < -limit_ || correction > limit_) return 0;
-  uint32_t sum = 0;
-  for (int64_t i = first_; i <= last_; ++i) {
-    const auto at = static_cast<size_t>(i + limit_ + correction);
-    const uint64_t product = static_cast<uint64_t>(i + 1) * (at < window_.size() ? window_[at] : 0);
-    sum += static_cast<uint32_t>(product) + static_cast<uint32_t>(product >> 32);
-  }
-  return sum;
+  // Track sample i at this correction is window sample i + limit + correction; samples the
+  // window lacks count as zeros, which add nothing.
+  const auto begin = static_cast<size_t>(first_ + limit_ + correction);
+  const size_t end =
+      std::min(static_cast<size_t>(last_ + limit_ + correction) + 1, window_.size() / 4);
+  if (begin >= end) return 0;
+  const ProductSums sums = SumAccurateRipProducts(window_.data() + 4 * begin, end - begin,
+                                                  static_cast<uint32_t>(first_ + 1));
+  return sums.low + sums.high;
 }
 
 namespace {

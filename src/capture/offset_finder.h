@@ -29,13 +29,13 @@ class SlidingV1 {
   uint32_t V2At(int32_t correction) const;
 
  private:
-  void AddSample(uint32_t sample);
+  void AddSamples(const uint8_t* data, size_t count);
 
   int64_t limit_, first_, last_;  // the counted track samples, first_..last_, from 0
   int64_t at_ = 0;                // window samples seen
   uint32_t weighted_ = 0, plain_ = 0;
   std::vector<uint32_t> head_, tail_;  // the samples that leave and enter as it slides
-  std::vector<uint32_t> window_;       // every sample, for V2At
+  std::vector<uint8_t> window_;        // every sample's bytes, for V2At
   SampleAssembler samples_;
 };
 

@@ -134,8 +134,10 @@ class ImageSession : public CdSession {
                 uint32_t& libError) {
     const size_t bytes = size_t{sectors} * kSectorBytes;
     // Silence, and data-mode sectors (not audio: what a read offset may run into), are zeros.
-    std::memset(out, 0, bytes);
-    if (span.silent || span.sectorBytes != kSectorBytes) return true;
+    if (span.silent || span.sectorBytes != kSectorBytes) {
+      std::memset(out, 0, bytes);
+      return true;
+    }
     const int fd = span.coding == SpanCoding::kFlac ? 0 : FileOf(span.path);
     if (fd < 0) {
       libError = kCdErrRead;
@@ -148,6 +150,7 @@ class ImageSession : public CdSession {
           span.audioEnd > first
               ? static_cast<size_t>(std::min<uint64_t>(bytes, span.audioEnd - first))
               : 0;
+      std::memset(out + audio, 0, bytes - audio);
       if (span.coding == SpanCoding::kFlac) return ReadFlac(span, first, audio, out, libError);
       if (!ReadAt(fd, out, audio, first, libError)) return false;
       if (span.coding == SpanCoding::kSwapped) {
