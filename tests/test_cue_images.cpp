@@ -295,7 +295,7 @@ TEST_F(CueImages, AudioCutShortOrDamagedEndsItsTrackInError) {
   }
 }
 
-// CATALOG and ISRC reach the listing and the FLAC tags.
+// CATALOG and ISRC reach the listing and the tags (FLAC's comments, ID3v2's TSRC).
 TEST_F(CueImages, CatalogAndIsrcReachTheListingAndTags) {
   MakeDisc({dir_ / "c.cue", "--lengths", "100,100", "--title", "Album"});
   std::string sheet = ReadFile(dir_ / "c.cue");
@@ -312,6 +312,13 @@ TEST_F(CueImages, CatalogAndIsrcReachTheListingAndTags) {
   const CommandResult tags =
       RunCommand({"/usr/bin/metaflac", "--show-tag=ISRC", dir_ / "out/Album/t02.flac"});
   EXPECT_EQ(tags.out, "ISRC=GBAYE0000351\n");
+  // In an MP3's ID3v2 tag: a TSRC frame (ID, 4-byte size, 2 flag bytes, UTF-8 as 3, the text).
+  ObrinRipOut({"--image", dir_ / "c.cue", "--format", "mp3", "--id3", "--tracks", "2", "--template",
+               "t$n", "--output", dir_ / "out"});
+  const std::string mp3 = ReadFile(dir_ / "out/Album/t02.mp3");
+  const size_t frame = mp3.find("TSRC");
+  ASSERT_NE(frame, std::string::npos);
+  EXPECT_EQ(mp3.substr(frame + 10, 13), "\x03GBAYE0000351");
 }
 
 }  // namespace
