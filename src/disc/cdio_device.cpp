@@ -38,6 +38,7 @@
 #include "disc/cd_text.h"
 #include "disc/cdrdao_toc.h"
 #include "disc/cue_sheet.h"
+#include "disc/file_problem.h"
 #include "disc/image_layout.h"
 #include "disc/paranoia_block.h"
 
@@ -71,24 +72,6 @@ using CdioPtr = std::unique_ptr<CdIo_t, CdioCloser>;
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
-}
-
-// Empty when `path` is a readable, non-empty regular file; otherwise what it is instead, to
-// follow "it" or a file's name in a message.
-std::string FileProblem(const std::string& path, off_t* size = nullptr) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) {
-    return errno == ENOENT ? "does not exist"
-                           : std::string("cannot be read (") + std::strerror(errno) + ")";
-  }
-  if (S_ISDIR(st.st_mode)) return "is a directory";
-  if (!S_ISREG(st.st_mode)) return "is not a regular file";
-  if (st.st_size == 0) return "is empty";
-  if (access(path.c_str(), R_OK) != 0) {
-    return std::string("cannot be read (") + std::strerror(errno) + ")";
-  }
-  if (size) *size = st.st_size;
-  return {};
 }
 
 bool IsReadableFile(const std::string& path, off_t* size = nullptr) {

@@ -32,6 +32,7 @@
 
 #include "disc/audio_file.h"
 #include "disc/cd_text.h"
+#include "disc/file_problem.h"
 
 namespace {
 
@@ -345,15 +346,8 @@ bool FindFile(const std::string& folder, SheetFile& file, std::vector<std::strin
   path = found;
   file.path = path.string();
   const bool raw = file.type.empty() || file.type == "BINARY" || file.type == "MOTOROLA";
-  std::string problem;
-  std::error_code error;
-  if (!fs::is_regular_file(path, error)) {
-    problem = fs::is_directory(path, error) ? "is a directory" : "is not a regular file";
-  } else if (fs::file_size(path, error) == 0) {
-    problem = "is empty";
-  } else {
-    ProbeAudioFile(file.path, raw, file.facts, problem);
-  }
+  std::string problem = FileProblem(file.path);
+  if (problem.empty()) ProbeAudioFile(file.path, raw, file.facts, problem);
   if (!problem.empty()) {
     why = "its data file " + file.path + " " + problem;
     return false;
