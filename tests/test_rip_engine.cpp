@@ -111,6 +111,41 @@ TEST_F(RipEngine, CaptureReadsBlocksOf26WithProgressBeforeEveryFifth) {
   EXPECT_TRUE(host_->errors().empty());
 }
 
+// The sink writes on a thread of its own and learns of a refused piece one piece late (the
+// last piece's refusal only when the loop ends): whichever piece it refuses, the loop says
+// "Cannot write output file" once, ends the track ERROR, and offers nothing after it.
+TEST_F(RipEngine, ARefusedPieceEndsTheReadWhereverItFalls) {
+  class Refusing : public PcmSink {
+   public:
+    explicit Refusing(size_t refuse) : refuse_(refuse) {}
+    bool Write(const uint8_t* data, size_t size) override {
+      if (pieces_++ == refuse_) return false;
+      taken_.append(reinterpret_cast<const char*>(data), size);
+      return true;
+    }
+    size_t pieces_ = 0, refuse_;
+    std::string taken_;
+  };
+  for (size_t refuse : {0u, 1u, 3u}) {  // of the 4 blocks of a 100-sector track
+    SCOPED_TRACE(testing::Message() << "refused piece " << refuse);
+    host_ = std::make_unique<RecordingHost>();
+    UseDisc({100}, Wav);
+    ripSettings.ripping = 1;
+    buffer_ = AllocTrackBuffer(26);
+    job_ = CaptureJob{&ripSettings.tracks[0], buffer_.get(), ""};
+    Refusing sink(refuse);
+    const CdHandle handle = OpenDriveForCapture();
+    const ReadLoopResult result = RunReadLoop(*host_, job_, handle, sink, 100);
+    CloseCDHandle(handle);
+    EXPECT_TRUE(result.writeFailed);
+    EXPECT_FALSE(result.whole || ripSettings.tracks[0].checksums.complete);
+    EXPECT_EQ(ripSettings.tracks[0].status, kStatusError);
+    EXPECT_EQ(host_->errors(), std::vector<std::string>{"Cannot write output file"});
+    EXPECT_EQ(sink.pieces_, refuse + 1);
+    EXPECT_TRUE(sink.taken_ == FakeDrive::ExpectedAudio(0, 26 * uint32_t(refuse)));
+  }
+}
+
 // Each row: the drive's script, the errors, what the temporary file holds, the drive's read
 // calls (each of the three attempts asks it 1 + 3 times), the track's length. A row with
 // errors fails the capture.
@@ -272,14 +307,17 @@ TEST_F(RipEngine, SecureReadingReadsUntilTwoReadsAgree) {
 // The offset finder's sums by correction against the plain sum of the track read at that
 // correction, for a middle, a first, a last and a lone track, and one shorter than its edges.
 TEST(SlidingV1, EveryCorrectionSumsAsTheTrackReadAtIt) {
-  const std::string window = FakeDrive::ExpectedAudio(0, 40);  // 23520 samples
-  const auto* bytes = reinterpret_cast<const uint8_t*>(window.data());
+  std::vector<uint8_t> room;
+  uint32_t from = 0;
   for (const auto& [first, last, samples] : {std::tuple{false, false, 17520},
                                              {true, false, 17520},
                                              {false, true, 17520},
                                              {true, true, 17520},
                                              {true, true, 5000}}) {
-    SlidingV1 sliding(samples, first, last, 3000);
+    const std::string window = FakeDrive::ExpectedAudio(from++, 40);  // 23520 samples
+    const auto* bytes = reinterpret_cast<const uint8_t*>(window.data());
+    // Each takes over the window of the one before, as the offset finder's tracks do.
+    SlidingV1 sliding(samples, first, last, 3000, std::move(room));
     for (size_t at = 0; at < (samples + 6000u) * 4; at += 7) {
       sliding.Add(bytes + at, std::min<size_t>(7, (samples + 6000u) * 4 - at));
     }
@@ -291,6 +329,12 @@ TEST(SlidingV1, EveryCorrectionSumsAsTheTrackReadAtIt) {
       EXPECT_EQ(sums[size_t(offset + 3000)], plain.Values().accurateRipV1)
           << first << last << " " << samples << " at " << offset;
     }
+    EXPECT_EQ(sliding.V2At(667), [&] {
+      TrackChecksums plain(samples, first, last);
+      plain.Add(bytes + 4 * (3000 + 667), size_t(samples) * 4);
+      return plain.Values().accurateRipV2;
+    }());
+    room = sliding.TakeWindow();
   }
 }
 

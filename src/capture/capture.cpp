@@ -8,12 +8,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <string_view>
 #include <vector>
 
-#include "capture/checksum_thread.h"
 #include "capture/checksums.h"
+#include "capture/writer_thread.h"
 #include "config/settings.h"
 
 namespace {
@@ -44,42 +43,46 @@ const bool kChecksumsSkipped = [] {
   return value && std::string_view(value) == "1";
 }();
 
-// Sums what goes to another sink on its way there, on a thread of its own while the sink
-// writes or encodes the same bytes and the next piece is read (the read loop keeps a piece's
-// bytes until the next Write returns).
-class ChecksumSink : public PcmSink {
- public:
-  ChecksumSink(TrackChecksums& checksums, PcmSink& next) : checksums_(checksums), next_(next) {
-    if (kChecksumsSkipped) return;
-    try {
-      summing_.emplace(checksums_);
-    } catch (const std::exception&) {
-      inline_ = true;  // no thread to be had (a small memory limit): sum on this one
-    }
-  }
-  bool Write(const uint8_t* data, size_t size) override {
-    if (inline_) checksums_.Add(data, size);
-    if (!summing_) return next_.Write(data, size);
-    // The piece before this one is summed by now, or soon: its buffer is the next read's.
-    summing_->End();
-    summing_->Begin(data, size);
-    return next_.Write(data, size);
-  }
-  void Drain() override {
-    if (summing_) summing_->End();
-  }
-
- private:
-  TrackChecksums& checksums_;
-  PcmSink& next_;
-  std::optional<ChecksumThread> summing_;
-  bool inline_ = false;
-};
-
 // A read that only proves another: its checksums are all that is kept.
 class ProofSink : public PcmSink {
  public:
   bool Write(const uint8_t*, size_t) override { return true; }
+};
+
+// Adds each piece to a track's sums.
+class SummingSink : public PcmSink {
+ public:
+  explicit SummingSink(TrackChecksums& sums) : sums_(sums) {}
+  bool Write(const uint8_t* data, size_t size) override {
+    if (!kChecksumsSkipped) sums_.Add(data, size);
+    return true;
+  }
+
+ private:
+  TrackChecksums& sums_;
+};
+
+// Sums what goes to another sink on its way there. The sums are worked out on the reading
+// thread while the piece is still in its cache, and the sink writes (or encodes) on a thread
+// of its own, at the same time as the next piece is read: writing is the heavier half, so
+// the sums hide behind it. A read that writes nothing (a check, a proof) has the other
+// thread work out the sums instead.
+class ChecksumSink : public PcmSink {
+ public:
+  ChecksumSink(TrackChecksums& checksums, PcmSink& next)
+      : summing_(checksums),
+        sumHere_(dynamic_cast<ProofSink*>(&next) == nullptr),
+        next_(sumHere_ ? next : summing_) {}
+  bool Write(const uint8_t* data, size_t size) override {
+    if (sumHere_) summing_.Write(data, size);
+    return next_.Write(data, size);
+  }
+  bool Drain() override { return next_.Drain(); }
+
+ private:
+  SummingSink summing_;
+  const bool sumHere_;
+  PipelinedSink next_;
 };
 
 // Empties the capture file for a read that replaces what it holds.
@@ -259,7 +262,12 @@ ReadLoopResult ReadSpan(RipHost& mainWindow, CaptureJob& job, CdHandle handle, P
     sector += count;
     remaining -= count;
   }
-  sink.Drain();
+  // A piece handed over just before the loop ended may yet fail to be written.
+  if (!sink.Drain() && !result.writeFailed) {
+    mainWindow.ShowErrorBox("Cannot write output file");
+    track.status = kStatusError;
+    result.writeFailed = true;
+  }
   result.whole = remaining == 0 && !result.writeFailed;
   return result;
 }

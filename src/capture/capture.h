@@ -9,6 +9,7 @@
 #include <string>
 
 #include "capture/output_files.h"
+#include "capture/pcm_sink.h"
 #include "capture/rip_host.h"
 #include "config/disc_model.h"
 #include "disc/accuraterip.h"
@@ -38,19 +39,6 @@ struct CaptureJob {
 
 inline constexpr int kSecureReads = 5;
 inline constexpr char kReadsDifferText[] = "Reads differ";
-
-// Where the read loop puts the audio it reads.
-class PcmSink {
- public:
-  virtual ~PcmSink() = default;
-  // False when the bytes could not be written in full. From the read loop, the bytes stay
-  // as they are until the next Write returns (or the loop ends): it reads into two buffers
-  // by turns, so that a sink may go on working on one piece while the next is read.
-  virtual bool Write(const uint8_t* data, size_t size) = 0;
-  // The read loop is done, and its buffers go: a sink still working on the last piece
-  // finishes with it.
-  virtual void Drain() {}
-};
 
 struct ReadLoopResult {
   bool stopped = false;      // the stop request was seen

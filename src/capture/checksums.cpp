@@ -38,6 +38,7 @@ ProductSums SumProducts(const uint8_t* data, size_t count, uint32_t position) {
     const uint64_t product = uint64_t{static_cast<uint32_t>(position + i)} * sample;
     sums.low += static_cast<uint32_t>(product);
     sums.high += static_cast<uint32_t>(product >> 32);
+    sums.plain += sample;
   }
   return sums;
 }
@@ -49,6 +50,7 @@ ProductSums SumProducts(const uint8_t* data, size_t count, uint32_t position) {
 __attribute__((target("avx2"))) ProductSums SumProductsAvx2(const uint8_t* data, size_t count,
                                                             uint32_t position) {
   __m256i whole = _mm256_setzero_si256(), lows = _mm256_setzero_si256();
+  __m256i plain = _mm256_setzero_si256();
   const __m256i lowHalf = _mm256_set1_epi64x(0xFFFFFFFF);
   const __m256i step = _mm256_set1_epi64x(8);
   const auto p = static_cast<int>(position);
@@ -62,16 +64,20 @@ __attribute__((target("avx2"))) ProductSums SumProductsAvx2(const uint8_t* data,
     whole = _mm256_add_epi64(whole, _mm256_add_epi64(a, b));
     lows = _mm256_add_epi64(
         lows, _mm256_add_epi64(_mm256_and_si256(a, lowHalf), _mm256_and_si256(b, lowHalf)));
+    plain = _mm256_add_epi32(plain, samples);
     even = _mm256_add_epi32(even, step);
     odd = _mm256_add_epi32(odd, step);
   }
   uint64_t w[4], l[4];
+  uint32_t s[8];
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(w), whole);
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(l), lows);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(s), plain);
   const uint64_t a = w[0] + w[1] + w[2] + w[3], b = l[0] + l[1] + l[2] + l[3];
   const ProductSums tail =
       SumProducts(data + 4 * i, count - i, position + static_cast<uint32_t>(i));
-  return {static_cast<uint32_t>(a) + tail.low, static_cast<uint32_t>((a - b) >> 32) + tail.high};
+  return {static_cast<uint32_t>(a) + tail.low, static_cast<uint32_t>((a - b) >> 32) + tail.high,
+          s[0] + s[1] + s[2] + s[3] + s[4] + s[5] + s[6] + s[7] + tail.plain};
 }
 
 const bool kHaveAvx2 = __builtin_cpu_supports("avx2");

@@ -49,10 +49,11 @@ inline uint32_t SampleWord(const uint8_t* b) {
 
 // The AccurateRip products of `count` samples whose first has the multiplier `position` (the
 // next ones position + 1, ...; past 2^32 they wrap, as the database's sums do): the low
-// halves of the 64-bit products summed mod 2^32 (v1's terms), and the high halves (v2 adds
-// them). Eight samples a step where the processor has AVX2.
+// halves of the 64-bit products summed mod 2^32 (v1's terms), the high halves (v2 adds
+// them), and the samples themselves (by which v1 changes when every multiplier moves by one).
+// Eight samples a step where the processor has AVX2.
 struct ProductSums {
-  uint32_t low = 0, high = 0;
+  uint32_t low = 0, high = 0, plain = 0;
 };
 ProductSums SumAccurateRipProducts(const uint8_t* data, size_t count, uint32_t position);
 

@@ -7,15 +7,18 @@
 #include <map>
 
 #include "capture/checksums.h"
+#include "capture/writer_thread.h"
 #include "config/settings.h"
 #include "disc/cdaccess.h"
 
 SlidingV1::SlidingV1(uint64_t trackSamples, bool firstAudioTrack, bool lastAudioTrack,
-                     int32_t limit)
+                     int32_t limit, std::vector<uint8_t> room)
     : limit_(limit),
       first_(firstAudioTrack ? kAccurateRipEdgeSamples - 1 : 0),
       last_(static_cast<int64_t>(trackSamples) - 1 -
-            (lastAudioTrack ? kAccurateRipEdgeSamples : 0)) {
+            (lastAudioTrack ? kAccurateRipEdgeSamples : 0)),
+      window_(std::move(room)) {
+  window_.clear();
   window_.reserve(4 * (static_cast<size_t>(trackSamples) + 2 * static_cast<size_t>(limit)));
 }
 
@@ -33,10 +36,9 @@ void SlidingV1::AddSamples(const uint8_t* data, size_t count) {
     if (begin <= end) use(data + 4 * (begin - from), static_cast<size_t>(end - begin + 1), begin);
   };
   piece(first_, last_, [&](const uint8_t* samples, size_t n, int64_t begin) {
-    weighted_ += SumAccurateRipProducts(samples, n, static_cast<uint32_t>(begin + 1)).low;
-    uint32_t plain = 0;
-    for (size_t i = 0; i < n; ++i) plain += SampleWord(samples + 4 * i);
-    plain_ += plain;
+    const ProductSums sums = SumAccurateRipProducts(samples, n, static_cast<uint32_t>(begin + 1));
+    weighted_ += sums.low;
+    plain_ += sums.plain;
   });
   const auto copy = [](std::vector<uint32_t>& to) {
     return [&to](const uint8_t* samples, size_t n, int64_t) {
@@ -109,24 +111,44 @@ OffsetSearch FindReadOffsets(RipHost& host, const AccurateRipLookup& lookup) {
   std::map<int32_t, std::vector<uint32_t>> matched;
   TrackBufferPtr buffer = AllocTrackBuffer(kSectorsPerRead);
   if (!buffer) return search;
-  const CdHandle handle = OpenDriveForCapture();
-  for (TrackRecord& track : tracks) {
-    if (search.tracksProbed == 3) break;
+  // The tracks to read, each with the sums the database holds for it.
+  struct Probe {
+    TrackRecord* track;
     std::vector<std::pair<uint32_t, uint32_t>> references;  // checksum, confidence
+  };
+  std::vector<Probe> probes;
+  uint32_t longest = 0;
+  for (TrackRecord& track : tracks) {
+    if (probes.size() == 3) break;
+    Probe probe{&track, {}};
     for (const DbarEntry& entry : lookup.entries) {
       if (entry.trackCount != audioTracks || track.tocPosition < 1 ||
           track.tocPosition > entry.tracks.size()) {
         continue;
       }
       const DbarTrack& held = entry.tracks[track.tocPosition - 1];
-      if (held.confidence >= 1) references.emplace_back(held.checksum, held.confidence);
+      if (held.confidence >= 1) probe.references.emplace_back(held.checksum, held.confidence);
     }
-    if (references.empty()) continue;
+    if (probe.references.empty()) continue;
+    longest = std::max(longest, track.lengthSectors);
+    probes.push_back(std::move(probe));
+  }
+  // One window's room for every track: taking fresh pages from the system for each costs
+  // more than the sums.
+  std::vector<uint8_t> window;
+  window.reserve(
+      4 * (size_t{longest} * (kSectorBytes / 4) + 2 * static_cast<size_t>(kReadOffsetLimit)));
+  const CdHandle handle = OpenDriveForCapture();
+  for (const auto& [trackPointer, references] : probes) {
+    TrackRecord& track = *trackPointer;
     ++search.tracksProbed;
 
     const uint64_t samples = uint64_t{track.lengthSectors} * (kSectorBytes / 4);
-    SlidingV1 sums(samples, &track == &tracks.front(), &track == &tracks.back(), kReadOffsetLimit);
-    SlidingSink sink(sums);
+    SlidingV1 sums(samples, &track == &tracks.front(), &track == &tracks.back(), kReadOffsetLimit,
+                   std::move(window));
+    SlidingSink sliding(sums);
+    // The sums slide on a thread of their own while the next piece is read.
+    PipelinedSink sink(sliding);
     CaptureJob job{&track, buffer.get(), ""};
     const ReadSpanExtent extent{
         (int64_t{track.startSector} * (kSectorBytes / 4) - kReadOffsetLimit) * 4,
@@ -151,6 +173,7 @@ OffsetSearch FindReadOffsets(RipHost& host, const AccurateRipLookup& lookup) {
       }
       matched[correction].push_back(best);
     }
+    window = sums.TakeWindow();
   }
   CloseCDHandle(handle);
   for (const auto& [offset, confidences] : matched) {

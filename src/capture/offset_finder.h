@@ -19,7 +19,10 @@
 // corrections, not one pass per correction.
 class SlidingV1 {
  public:
-  SlidingV1(uint64_t trackSamples, bool firstAudioTrack, bool lastAudioTrack, int32_t limit);
+  // `room`: a buffer whose memory the window takes over (what TakeWindow gave for the track
+  // before), so that one allocation serves every track.
+  SlidingV1(uint64_t trackSamples, bool firstAudioTrack, bool lastAudioTrack, int32_t limit,
+            std::vector<uint8_t> room = {});
   // The window's next bytes, in any pieces: (trackSamples + 2 * limit) samples in all.
   void Add(const uint8_t* data, size_t size);
   // Sums by correction, from -limit up; valid once the whole window was added.
@@ -27,6 +30,8 @@ class SlidingV1 {
   // The v2 sum at one correction, worked out afresh from the window (kept for it): entries
   // that hold v2 sums confirm the corrections the v1 sums found.
   uint32_t V2At(int32_t correction) const;
+  // The window's memory, for the next track; this one is done with.
+  std::vector<uint8_t> TakeWindow() { return std::move(window_); }
 
  private:
   void AddSamples(const uint8_t* data, size_t count);
