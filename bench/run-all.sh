@@ -33,7 +33,7 @@ echo
 bench_jobs_header
 bench_jobs_rows
 echo
-bash "$(dirname "$0")/verify.sh" "$@" | sed -n '/^verified rips/,/^--find-offset/p' || bench_failed=1
+bash "$(dirname "$0")/verify.sh" "$@" | sed -n '/^verified rips/,/^$/{/^$/!p}' || bench_failed=1
 echo
 bash "$(dirname "$0")/lookup.sh" "$@" | sed -n '/^MusicBrainz lookup/,/^--disc-info/p' || bench_failed=1
 echo
