@@ -180,15 +180,20 @@ ReadLoopResult ReadSpan(RipHost& mainWindow, CaptureJob& job, CdHandle handle, P
                         uint32_t progressFrom) {
   ReadLoopResult result;
   TrackRecord& track = *job.track;
-  // Two buffers by turns: a piece handed to the sink stays untouched while the next is read.
-  TrackBufferPtr second = AllocTrackBuffer(job.readBuffer->capacity / kSectorBytes);
-  if (!second) {
-    mainWindow.ShowErrorBox("Not enough memory to go on ripping");
-    result.readFailed = true;
-    job.captureFailed = true;
-    return result;
+  // Buffers by turns: the pieces handed to the sink stay untouched while the next is read.
+  constexpr size_t kBuffers = kPiecesInFlight + 1;
+  TrackBufferPtr more[kBuffers - 1];
+  TrackBuffer* buffers[kBuffers] = {job.readBuffer};
+  for (size_t i = 1; i < kBuffers; ++i) {
+    more[i - 1] = AllocTrackBuffer(job.readBuffer->capacity / kSectorBytes);
+    if (!more[i - 1]) {
+      mainWindow.ShowErrorBox("Not enough memory to go on ripping");
+      result.readFailed = true;
+      job.captureFailed = true;
+      return result;
+    }
+    buffers[i] = more[i - 1].get();
   }
-  TrackBuffer* buffers[2] = {job.readBuffer, second.get()};
   TrackBuffer* buffer = job.readBuffer;
   // Sectors are read whole: a span that does not start or end on a sector boundary reads the
   // sectors around it and drops what lies outside.
@@ -213,7 +218,7 @@ ReadLoopResult ReadSpan(RipHost& mainWindow, CaptureJob& job, CdHandle handle, P
     }
     ++blockNumber;
 
-    buffer = buffers[blockNumber % 2];  // counted from 1 by now
+    buffer = buffers[blockNumber % kBuffers];  // counted from 1 by now
     uint32_t count = std::min({kSectorsPerRead, remaining, bufferSectors});
     const bool silence = sector < 0 || sector >= extent.silentFrom;
     count = static_cast<uint32_t>(std::min<int64_t>(count, sector < 0 ? -sector

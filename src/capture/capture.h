@@ -56,7 +56,7 @@ struct ReadSpanExtent {
 };
 
 // The read loop under RunReadLoop, over any span: reads whole sectors 26 at a time (into
-// job.readBuffer and a second buffer of its size by turns), hands
+// job.readBuffer and kPiecesInFlight more of its size by turns), hands
 // the span's bytes to `sink`, posts progress on job.track and stops, fails and reports as
 // RunReadLoop does.
 ReadLoopResult ReadSpan(RipHost& mainWindow, CaptureJob& job, CdHandle handle, PcmSink& sink,

@@ -4,13 +4,17 @@
 #include <cstddef>
 #include <cstdint>
 
+// The pieces a sink may still be working on while the read loop reads the next.
+inline constexpr uint64_t kPiecesInFlight = 3;
+
 // Where the read loop puts the audio it reads.
 class PcmSink {
  public:
   virtual ~PcmSink() = default;
   // False when the bytes could not be written in full. From the read loop, the bytes stay
-  // as they are until the next Write returns (or the loop ends): it reads into two buffers
-  // by turns, so that a sink may go on working on one piece while the next is read.
+  // as they are until kPiecesInFlight more Writes have returned (or the loop ends): it reads
+  // into that many buffers and one more by turns, so that a sink may go on working on
+  // earlier pieces while the next is read.
   virtual bool Write(const uint8_t* data, size_t size) = 0;
   // The read loop is done, and its buffers go: a sink still working on the last piece
   // finishes with it. False when that piece (or one before it that Write could no longer

@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr uint32_t kQuit = UINT32_MAX;
-
 inline void Relax() {
 #if defined(__x86_64__) || defined(__i386__)
   __builtin_ia32_pause();
@@ -23,38 +21,41 @@ WriterThread::WriterThread(PcmSink& sink) : sink_(sink), thread_([this] { Run();
 
 WriterThread::~WriterThread() {
   End();
-  Post(kQuit);
+  quit_.store(true);
+  Wake();
   thread_.join();
 }
 
 void WriterThread::Begin(const uint8_t* data, size_t size) {
-  data_ = data;
-  size_ = size;
-  if (++posted_ == kQuit) posted_ = 1;
-  Post(posted_);
+  if (posted_ >= kPiecesInFlight) WaitUntilDone(posted_ - kPiecesInFlight + 1);
+  pieces_[posted_ % kPiecesInFlight] = {data, size};
+  post_.store(++posted_);
+  Wake();
 }
 
-void WriterThread::Post(uint32_t value) {
-  // Sequentially consistent with the sleeper's flag and check: either it sees the value
-  // before it sleeps, or this sees that it sleeps and wakes it.
-  post_.store(value);
+void WriterThread::Wake() {
+  // Sequentially consistent with the sleeper's flag and check: either it sees the new piece
+  // (or quit) before it sleeps, or this sees that it sleeps and wakes it.
   if (sleeping_.load()) {
     std::lock_guard lock(mutex_);
     wake_.notify_one();
   }
 }
 
-bool WriterThread::End() {
+void WriterThread::End() {
+  WaitUntilDone(posted_);
+}
+
+void WriterThread::WaitUntilDone(uint64_t count) {
   // Writing a piece to the page cache takes tens of microseconds: the reading thread, which
-  // needs the buffer back, waits by spinning, then by giving its core away.
-  for (unsigned spins = 0; done_.load(std::memory_order_acquire) != posted_; ++spins) {
+  // needs a buffer back, waits by spinning, then by giving its core away.
+  for (unsigned spins = 0; done_.load(std::memory_order_acquire) < count; ++spins) {
     if (spins < 1000) {
       Relax();
     } else {
       std::this_thread::yield();
     }
   }
-  return !failed_;
 }
 
 void WriterThread::Run() {
@@ -62,26 +63,26 @@ void WriterThread::Run() {
   // spinning is cheaper than sleeping and being woken for each. A drive's pieces, far apart,
   // are slept for.
   constexpr auto kSpin = std::chrono::microseconds(200);
-  uint32_t seen = 0;
+  uint64_t next = 0;  // the next piece to write
   for (;;) {
-    uint32_t post = post_.load(std::memory_order_acquire);
     const auto until = std::chrono::steady_clock::now() + kSpin;
-    for (unsigned spins = 0; post == seen; ++spins) {
+    for (unsigned spins = 0; post_.load(std::memory_order_acquire) == next; ++spins) {
+      if (quit_.load()) return;
       if (spins % 64 == 63 && std::chrono::steady_clock::now() > until) {
         std::unique_lock lock(mutex_);
         sleeping_.store(true);
-        wake_.wait(lock, [&] { return post_.load() != seen; });
+        wake_.wait(lock, [&] { return post_.load() != next || quit_.load(); });
         sleeping_.store(false);
       } else {
         Relax();
       }
-      post = post_.load(std::memory_order_acquire);
     }
-    if (post == kQuit) return;
+    const Piece piece = pieces_[next % kPiecesInFlight];
     // After a failure the sink has given up on the file: later pieces are not offered.
-    if (!failed_ && !sink_.Write(data_, size_)) failed_ = true;
-    seen = post;
-    done_.store(post, std::memory_order_release);
+    if (!failed_.load(std::memory_order_relaxed) && !sink_.Write(piece.data, piece.size)) {
+      failed_.store(true, std::memory_order_release);
+    }
+    done_.store(++next, std::memory_order_release);
   }
 }
 
@@ -95,12 +96,13 @@ PipelinedSink::PipelinedSink(PcmSink& next) : next_(next) {
 
 bool PipelinedSink::Write(const uint8_t* data, size_t size) {
   if (!writing_) return next_.Write(data, size);
-  // The piece before this one is taken by now, or soon: its buffer is the next read's.
-  if (!writing_->End()) return false;
+  if (!writing_->ok()) return false;
   writing_->Begin(data, size);
   return true;
 }
 
 bool PipelinedSink::Drain() {
-  return writing_ ? writing_->End() : true;
+  if (!writing_) return true;
+  writing_->End();
+  return writing_->ok();
 }

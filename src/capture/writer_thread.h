@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Copyright 2026 The Obrin developers
 #pragma once
-// Hands each piece the read loop reads to a sink on a thread of its own, so that writing (or
-// encoding) one piece and reading the next go on at once, and the track's sums, worked out by
-// the reading thread while the piece is still in its cache, cost the rip next to nothing: the
-// reading side is the lighter one. One piece at a time: Begin hands a piece over, End returns
-// once the sink has taken it; the bytes must stay as they are in between.
+// Hands the pieces the read loop reads to a sink on a thread of its own, so that writing (or
+// encoding) and reading go on at once, and the track's sums, worked out by the reading thread
+// while a piece is still in its cache, cost the rip next to nothing: the reading side is the
+// lighter one. Up to kPiecesInFlight pieces wait or are being written at a time, so that a
+// slow write or read now and then does not hold the other side up.
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -24,21 +24,30 @@ class WriterThread {
   WriterThread(const WriterThread&) = delete;
   WriterThread& operator=(const WriterThread&) = delete;
 
+  // Hands a piece over, first waiting until fewer than kPiecesInFlight are in hand; the
+  // bytes must stay as they are until that many more were handed over, or until End.
   void Begin(const uint8_t* data, size_t size);
-  // False once any piece could not be written (and from then on).
-  bool End();
+  // Waits until every piece handed over is written.
+  void End();
+  // False once a piece could not be written (the sink is offered none after it).
+  bool ok() const { return !failed_.load(std::memory_order_acquire); }
 
  private:
+  struct Piece {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+  };
   void Run();
-  void Post(uint32_t value);
+  void Wake();
+  void WaitUntilDone(uint64_t count);
 
   PcmSink& sink_;
-  const uint8_t* data_ = nullptr;  // the piece; written before post_, read after it
-  size_t size_ = 0;
-  bool failed_ = false;  // the writing thread's; read after done_
-  uint32_t posted_ = 0;  // the reading thread's count of pieces handed over
-  std::atomic<uint32_t> post_{0};
-  std::atomic<uint32_t> done_{0};
+  Piece pieces_[kPiecesInFlight];  // piece n in slot n % kPiecesInFlight
+  uint64_t posted_ = 0;            // the reading thread's count of pieces handed over
+  std::atomic<uint64_t> post_{0};  // posted_, published after the piece's slot is filled
+  std::atomic<uint64_t> done_{0};  // pieces written (or passed over after a failure)
+  std::atomic<bool> failed_{false};
+  std::atomic<bool> quit_{false};
   // The thread sleeps only when no piece came for a while (a drive, not an image); only then
   // does handing a piece over cost a wake-up.
   std::atomic<bool> sleeping_{false};
@@ -48,7 +57,7 @@ class WriterThread {
 };
 
 // A sink that passes each piece to `next` on a WriterThread (or, when no thread can be had,
-// at once on the caller's). Write reports a piece that could not be written one call late;
+// at once on the caller's). Write reports a piece that could not be written some calls late;
 // Drain reports the last.
 class PipelinedSink : public PcmSink {
  public:
