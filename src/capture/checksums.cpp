@@ -19,14 +19,99 @@ TrackChecksums::TrackChecksums(uint64_t samples, bool firstAudioTrack, bool last
 }
 
 void TrackChecksums::Add(const uint8_t* data, size_t size) {
-  // ISA-L's CRC-32 is zlib's, several times faster where the processor can carry-less
-  // multiply.
-  crc_ = crc32_gzip_refl(crc_, data, size);
+  crc_ = CopyCrc32(crc_, data, size);
   samples_.Add(data, size,
                [this](const uint8_t* samples, size_t count) { AddSamples(samples, count); });
 }
 
 namespace {
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// zlib's CRC-32 (polynomial 0x104C11DB7, bits reflected) by folding: each 16-byte lane of the
+// running state is carried 1024 bits on by two carry-less products, and the next 128 bytes
+// are added. ISA-L folds eight 16-byte lanes with 128-bit products; with 256-bit ones the
+// same work takes half the instructions. What is left at the end, 128 bytes the whole
+// message is congruent to, and the bytes after the last whole block go to ISA-L.
+constexpr uint64_t kCrcPolynomial = 0x104C11DB7;
+
+// x^n mod P, bit k the coefficient of x^k.
+constexpr uint32_t PowerMod(unsigned n) {
+  uint64_t r = 1;
+  for (unsigned i = 0; i < n; ++i) {
+    r <<= 1;
+    if (r >> 32) r ^= kCrcPolynomial;
+  }
+  return static_cast<uint32_t>(r);
+}
+
+// A remainder as the carry-less product wants it for reflected lanes: x^k at bit 32 - k.
+constexpr uint64_t Reflect33(uint32_t v) {
+  uint64_t r = 0;
+  for (unsigned k = 0; k < 32; ++k) {
+    if (v >> k & 1) r |= uint64_t{1} << (32 - k);
+  }
+  return r;
+}
+
+// A lane holds x^127..x^64 in its low half and x^63..x^0 in its high half; carried D bits
+// on, the low half is multiplied by x^(D+64) and the high half by x^D, each mod P (the
+// product lands 32 bits higher, hence D+32 and D-32).
+constexpr unsigned kFoldBits = 1024;
+constexpr uint64_t kFoldLow = Reflect33(PowerMod(kFoldBits + 32));
+constexpr uint64_t kFoldHigh = Reflect33(PowerMod(kFoldBits - 32));
+
+#define OBRIN_WIDE_CRC __attribute__((target("avx2,pclmul,vpclmulqdq")))
+
+OBRIN_WIDE_CRC inline __m256i Load256(const uint8_t* at) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+}
+
+// Two lanes carried kFoldBits on, plus the bytes that come there.
+OBRIN_WIDE_CRC inline __m256i Fold(__m256i lanes, __m256i k, __m256i next) {
+  return _mm256_xor_si256(_mm256_xor_si256(_mm256_clmulepi64_epi128(lanes, k, 0x00),
+                                           _mm256_clmulepi64_epi128(lanes, k, 0x11)),
+                          next);
+}
+
+OBRIN_WIDE_CRC uint32_t Crc32Wide(uint32_t crc, const uint8_t* data, size_t size) {
+  if (size < 256) return crc32_gzip_refl(crc, data, size);
+  // The register starts as ~crc: the same as adding it to the first four bytes with 0.
+  __m256i a = _mm256_xor_si256(Load256(data),
+                               _mm256_setr_epi32(static_cast<int>(~crc), 0, 0, 0, 0, 0, 0, 0));
+  __m256i b = Load256(data + 32), c = Load256(data + 64), d = Load256(data + 96);
+  const __m256i k =
+      _mm256_set_epi64x(static_cast<long long>(kFoldHigh), static_cast<long long>(kFoldLow),
+                        static_cast<long long>(kFoldHigh), static_cast<long long>(kFoldLow));
+  size_t at = 128;
+  for (; at + 128 <= size; at += 128) {
+    a = Fold(a, k, Load256(data + at));
+    b = Fold(b, k, Load256(data + at + 32));
+    c = Fold(c, k, Load256(data + at + 64));
+    d = Fold(d, k, Load256(data + at + 96));
+  }
+  alignas(32) uint8_t state[128];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(state), a);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(state + 32), b);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(state + 64), c);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(state + 96), d);
+  // The state, read from a register of 0 (an initial value of ~0), then the rest.
+  return crc32_gzip_refl(crc32_gzip_refl(0xFFFFFFFF, state, sizeof state), data + at, size - at);
+}
+
+// Chosen at start, and only when it agrees with ISA-L on a sample: a fault here would put a
+// wrong copy CRC into every log.
+const bool kWideCrc = [] {
+  if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("vpclmulqdq") ||
+      !__builtin_cpu_supports("pclmul")) {
+    return false;
+  }
+  uint8_t sample[1000];
+  uint32_t x = 1;
+  for (uint8_t& byte : sample) byte = static_cast<uint8_t>((x = x * 1103515245 + 12345) >> 16);
+  return Crc32Wide(0x12345678, sample, sizeof sample) ==
+         crc32_gzip_refl(0x12345678, sample, sizeof sample);
+}();
+#endif
 
 ProductSums SumProducts(const uint8_t* data, size_t count, uint32_t position) {
   ProductSums sums;
@@ -110,4 +195,21 @@ void TrackChecksums::AddSamples(const uint8_t* data, size_t count) {
 
 TrackChecksumValues TrackChecksums::Values() const {
   return {crc_, v1_, v2_, false};
+}
+
+uint32_t CopyCrc32(uint32_t crc, const uint8_t* data, size_t size) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  if (kWideCrc) return Crc32Wide(crc, data, size);
+#endif
+  // ISA-L's CRC-32 is zlib's, several times faster where the processor can carry-less
+  // multiply.
+  return crc32_gzip_refl(crc, data, size);
+}
+
+bool CopyCrc32IsWide() {
+#if defined(__x86_64__) && defined(__GNUC__)
+  return kWideCrc;
+#else
+  return false;
+#endif
 }

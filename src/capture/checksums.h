@@ -57,6 +57,13 @@ struct ProductSums {
 };
 ProductSums SumAccurateRipProducts(const uint8_t* data, size_t count, uint32_t position);
 
+// zlib's crc32(crc, data, size): the copy CRC of more bytes. With 256-bit carry-less
+// products where the processor has them.
+uint32_t CopyCrc32(uint32_t crc, const uint8_t* data, size_t size);
+// Whether CopyCrc32 takes the wide path on this processor (it must wherever it can: it
+// checks itself against ISA-L at start and stands back when they differ).
+bool CopyCrc32IsWide();
+
 class TrackChecksums {
  public:
   // `samples`: the track's length in stereo frames. Its position among the disc's audio
