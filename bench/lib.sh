@@ -159,6 +159,7 @@ bench_median() {
     END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
 }
 bench_max() { sort -g | tail -n 1; }
+bench_min() { sort -g | head -n 1; }
 # A / B printed with format F (default %.2f), or "-" when B is 0.
 bench_div() {
   awk -v a="$1" -v b="$2" -v f="${3:-%.2f}" 'BEGIN { if (b > 0) printf f, a / b; else printf "-" }'

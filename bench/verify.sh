@@ -49,7 +49,7 @@ median_pair() {
     b+=("$wall")
   done
   echo "$(printf '%s\n' "${a[@]}" | bench_median) $(printf '%s\n' "${b[@]}" | bench_median)" \
-    "$(printf '%s\n' "${a[@]}" | sort -g | head -n 1) $(printf '%s\n' "${b[@]}" | sort -g | head -n 1)"
+    "$(printf '%s\n' "${a[@]}" | bench_min) $(printf '%s\n' "${b[@]}" | bench_min)"
 }
 
 printf '%-44s %9s %9s %7s\n' "verified rips" "obrin s" "ref s" "ratio"
@@ -103,7 +103,8 @@ find=("$bench_bin/obrin-rip" --image "$cue" --find-offset)
 "${find[@]}" >"$bench_work/found" 2>&1 || bench_fail "--find-offset: $(cat "$bench_work/found")"
 grep -q '^Read offset +0: 3 of 3 tracks match' "$bench_work/found" ||
   bench_fail "--find-offset did not find +0: $(head -n 3 "$bench_work/found")"
-read -r found ripped foundBest rippedBest < <(median_pair "env XDG_CACHE_HOME=$bench_work/cache ${find[*]}" \
+read -r found ripped foundBest rippedBest < <(median_pair \
+  "env XDG_CACHE_HOME=$bench_work/cache ${find[*]}" \
   "$bench_bin/obrin-rip --image $cue --format wav --tracks 1-3 --output $bench_work/out")
 printf '%-44s %9s %9s %7s\n' "--find-offset / WAV rip of its 3 tracks" "$found" "$ripped" \
   "$(bench_div "$found" "$ripped" %.3f)" \

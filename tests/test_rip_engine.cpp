@@ -111,8 +111,8 @@ TEST_F(RipEngine, CaptureReadsBlocksOf26WithProgressBeforeEveryFifth) {
   EXPECT_TRUE(host_->errors().empty());
 }
 
-// The sink writes on a thread of its own and learns of a refused piece one piece late (the
-// last piece's refusal only when the loop ends): whichever piece it refuses, the loop says
+// The sink writes on a thread of its own and the loop learns of a refused piece a few pieces
+// late (the last piece's refusal only when the loop ends): whichever piece it refuses, it says
 // "Cannot write output file" once, ends the track ERROR, and offers nothing after it.
 TEST_F(RipEngine, ARefusedPieceEndsTheReadWhereverItFalls) {
   class Refusing : public PcmSink {
