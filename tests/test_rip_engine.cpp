@@ -32,7 +32,9 @@
 #include "config/settings.h"
 #include "encoders/wav_writer.h"
 #include "rip/rip_job.h"
+#include "support/decode.h"
 #include "support/fake_drive.h"
+#include "support/http_server.h"
 #include "support/recording_host.h"
 #include "support/test_env.h"
 
@@ -301,6 +303,36 @@ TEST_F(RipEngine, SecureReadingReadsUntilTwoReadsAgree) {
     const std::vector<int32_t> progress = host_->ProgressOf(0);
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end() - row.readsDiffer));
     EXPECT_LT(progress.back(), row.readsDiffer ? 103 : 30);
+  }
+}
+
+// Reads that never agree end the track ERROR, but its file keeps the last read in every
+// format that goes through a capture file (a database that does not know the disc).
+TEST_F(RipEngine, ReadsThatNeverAgreeKeepTheLastReadInTheFile) {
+  HttpTestServer database([](const std::string&) { return HttpTestReply{404, ""}; });
+  for (const int32_t format : {Wav, Flac}) {
+    SCOPED_TRACE(format);
+    drive_ = std::make_shared<FakeDrive>();
+    host_ = std::make_unique<RecordingHost>();
+    UseDisc({30}, format);
+    ripSettings.secureRip = 1;
+    ripSettings.accurateRipServer = database.Url();
+    drive_->GarbleAttempts(0, 1, INT_MAX);
+    StartRipJob(*host_);
+    ASSERT_TRUE(host_->WaitFinished());
+    JoinRipJob();
+    EXPECT_EQ(statuses(), Ints{kStatusError});
+    EXPECT_EQ(host_->errors(), std::vector<std::string>{"Reads differ"});
+    std::string last = FakeDrive::ExpectedAudio(0, 30);
+    last[0] = char(last[0] ^ kSecureReads);
+    const std::string file =
+        dir_ / ("Album/-Track 01" + std::string(format == Wav ? ".wav" : ".flac"));
+    if (format == Wav) {
+      EXPECT_TRUE(ReadFile(file).substr(44) == last);
+    } else {
+      EXPECT_TRUE(DecodeFlac(file) == std::optional<std::string>(last));
+    }
+    EXPECT_FALSE(FileExists(pcm()));
   }
 }
 

@@ -136,6 +136,7 @@ ReadLoopResult ReadUntilTwoAgree(RipHost& host, CaptureJob& job, CdHandle handle
       host.ShowErrorBox(kReadsDifferText);
       track.status = kStatusError;
       job.captureFailed = true;
+      job.holdsLastRead = file != nullptr;
     }
   }
   track.checksums.readCrcs = std::move(crcs);
@@ -350,6 +351,7 @@ ReadLoopResult FeedPcmFile(RipHost& mainWindow, TrackRecord& track, FILE* pcm, P
 FILE* CreateCaptureTarget(RipHost& mainWindow, CaptureJob& job, OutputFileLock* lock) {
   job.captureFailed = false;
   job.fileCreated = false;
+  job.holdsLastRead = false;
   FILE* file = OpenRegularFile(job.targetPath, "wb", lock);
   if (!file) {
     mainWindow.ShowErrorBox("Cannot create output file");
@@ -392,6 +394,7 @@ void CaptureTrackToPcm(RipHost& mainWindow, CaptureJob& job) {
   if (std::fclose(file) != 0 && !result.writeFailed) {
     mainWindow.ShowErrorBox("Cannot write output file");
     track.status = kStatusError;
+    job.holdsLastRead = false;
   }
   mainWindow.PostProgress(track);
 }

@@ -35,6 +35,9 @@ struct CaptureJob {
   // Secure reading: a track the database does not confirm is read again until two reads
   // agree (at most kSecureReads reads).
   bool secure = false;
+  // Set by the stage: no two reads agreed, but targetPath holds the whole last read, which
+  // the track's file keeps (it ends "ERROR", as a track with a read error does).
+  bool holdsLastRead = false;
 };
 
 inline constexpr int kSecureReads = 5;
@@ -103,5 +106,5 @@ CdHandle OpenDriveForCapture();
 // every block before it); status 102 means the file could not be created or written.
 // With job.secure, the reads after the first share the 0..30 (each half of what is left);
 // when no two of them agree the track ends 102 with "Reads differ", the file holding the
-// last read, and job.captureFailed set.
+// last read, and job.captureFailed and job.holdsLastRead set.
 void CaptureTrackToPcm(RipHost& mainWindow, CaptureJob& job);

@@ -246,7 +246,8 @@ CapturedTrack CaptureStage(RipHost& host, JobState& state, TrackRecord& track,
   }
   // A file we could not create or write holds nothing of this track: whatever an earlier
   // stopped job left under the temporary name must not be encoded into this track's file.
-  if (track.status == kStatusError) {
+  // Reads that never agreed still leave the last whole read, which the track's file keeps.
+  if (track.status == kStatusError && !capture.holdsLastRead) {
     if (capture.fileCreated) std::remove(result.pcmPath.c_str());
     result.outcome = CapturedTrack::kSkip;
     return result;
