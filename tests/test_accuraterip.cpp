@@ -65,6 +65,14 @@ TEST(AccurateRip, DbarEntriesAndTheVerdictOfEachTrack) {
   EXPECT_EQ(Verdict(found, 3, 3, 0xC2, 0), "Accurately ripped (confidence 7, v1)");
   EXPECT_EQ(Verdict(found, 3, 4, 0xC2, 0), "Not in database");  // no slot: a data track first
   EXPECT_EQ(Verdict(found, 4, 1, 0xA1, 0), "Not in database");  // no entry of 4 tracks
+  // Empty slots (confidence 0 or checksum 0) match nothing, not even a silent track.
+  const auto sparse =
+      ParseDbar(Entry(4, {{0, 0}, {5, 0}, {0, 0xC3}}) + Entry(5, {{0, 0}, {6, 0xB5}, {0, 0}}));
+  ASSERT_TRUE(sparse);
+  const AccurateRipLookup holes{AccurateRipLookup::kFound, *sparse, ""};
+  EXPECT_EQ(Verdict(holes, 3, 1, 0, 0), "Not in database");
+  EXPECT_EQ(Verdict(holes, 3, 2, 0, 0), "Not accurate (database confidence 6)");
+  EXPECT_EQ(Verdict(holes, 3, 3, 0xC3, 0xC3), "Not in database");
   // Cut anywhere inside an entry: unreadable, never a partial list.
   for (size_t cut : {size_t{1}, size_t{12}, size_t{13 + 8}, file.size() - 1}) {
     EXPECT_FALSE(ParseDbar(file.substr(0, cut))) << cut;

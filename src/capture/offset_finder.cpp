@@ -127,7 +127,10 @@ OffsetSearch FindReadOffsets(RipHost& host, const AccurateRipLookup& lookup) {
         continue;
       }
       const DbarTrack& held = entry.tracks[track.tocPosition - 1];
-      if (held.confidence >= 1) probe.references.emplace_back(held.checksum, held.confidence);
+      // An empty slot (no rips of the track in that pressing) holds nothing to match.
+      if (held.confidence >= 1 && held.checksum != 0) {
+        probe.references.emplace_back(held.checksum, held.confidence);
+      }
     }
     if (probe.references.empty()) continue;
     longest = std::max(longest, track.lengthSectors);

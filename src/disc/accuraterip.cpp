@@ -139,8 +139,11 @@ AccurateRipVerdict JudgeTrack(const AccurateRipLookup& lookup, uint32_t audioTra
   uint32_t bestMatch = 0, bestHeld = 0;
   for (const DbarEntry& entry : lookup.entries) {
     if (entry.trackCount != audioTracks || slot < 1 || slot > entry.tracks.size()) continue;
-    inDatabase = true;
     const DbarTrack& record = entry.tracks[slot - 1];
+    // A pressing whose rips never covered this track leaves its slot empty: it proves
+    // nothing, not even a silent track (whose sums are 0 too).
+    if (record.confidence == 0 || record.checksum == 0) continue;
+    inDatabase = true;
     bestHeld = std::max(bestHeld, record.confidence);
     const bool byV2 = record.checksum == v2;
     if (byV2 || record.checksum == v1) {
