@@ -245,6 +245,12 @@ TEST(MusicBrainzRelease, ReplacesWhatAnEarlierOneNamed) {
   EXPECT_EQ(disc.Album() + "|" + disc.Artist() + "|" + disc.Year(), "New|Band|2003");
   EXPECT_EQ(tracks[0].title + "|" + disc.ArtistOf(tracks[0]), "New 1|Guest");
   EXPECT_EQ(tracks[1].title + "|" + disc.ArtistOf(tracks[1]), "Old 2|Band");
+  // A mixed-mode disc: the medium lists the data track 1 before the audio tracks 2 and 3.
+  tracks[0].tocPosition = 2;
+  tracks[1].tocPosition = 3;
+  ApplyMusicBrainzRelease(
+      {"Game", "Band", "", "", "", {{"[data track]", ""}, {"A", ""}, {"B", ""}}}, disc, tracks);
+  EXPECT_EQ(tracks[0].title + "|" + tracks[1].title, "A|B");
 }
 
 TEST_F(Lookup, CtrlCWhileTheServerHangsEndsTheRun) {

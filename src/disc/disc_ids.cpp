@@ -31,27 +31,27 @@ MusicBrainzToc MusicBrainzTocOf(const TocBuffer& toc) {
   const int count =
       toc.lastTrack >= toc.firstTrack ? std::min(toc.lastTrack - toc.firstTrack + 1, 99) : 0;
   int first = 0, last = 0;
+  bool audio = false;
   int offsets[100] = {};
   for (int e = 0; e < count; ++e) {
-    if (toc.entries[e].adrControl & 0x04) {
-      // A data track after the audio opens the second session: the audio ends a session
-      // gap before it.
-      if (last > 0) {
-        const uint32_t data = TocEntryAddress(toc.entries[e]);
-        const auto lastStart = static_cast<uint32_t>(offsets[last] - 150);
-        offsets[0] = static_cast<int>(
-            (data - lastStart > kSessionGapSectors ? data - kSessionGapSectors : data) + 150);
-        break;
-      }
-      continue;
+    const bool data = (toc.entries[e].adrControl & 0x04) != 0;
+    // A data track after the audio opens the second session: the audio ends a session gap
+    // before it. One before the audio (a mixed-mode disc) is a track like the others.
+    if (data && audio) {
+      const uint32_t start = TocEntryAddress(toc.entries[e]);
+      const auto lastStart = static_cast<uint32_t>(offsets[last] - 150);
+      offsets[0] = static_cast<int>(
+          (start - lastStart > kSessionGapSectors ? start - kSessionGapSectors : start) + 150);
+      break;
     }
+    audio = audio || !data;
     const int number = toc.firstTrack + e;
     if (first == 0) first = number;
     last = number;
     offsets[number] = static_cast<int>(TocEntryAddress(toc.entries[e])) + 150;
   }
   MusicBrainzToc result;
-  if (first == 0) return result;
+  if (!audio) return result;
   if (offsets[0] == 0) offsets[0] = static_cast<int>(TocEntryAddress(toc.entries[count])) + 150;
   DiscId* disc = discid_new();
   if (disc && discid_put(disc, first, last, offsets)) {

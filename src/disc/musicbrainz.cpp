@@ -212,9 +212,17 @@ void ApplyMusicBrainzRelease(const MusicBrainzRelease& release, DiscInfo& disc, 
   disc.knownAlbum = release.title;
   disc.knownArtist = release.artist;
   disc.knownYear = release.year;
+  // A mixed-mode disc's medium lists its data track 1 too: there a track's place in the TOC
+  // finds it. Otherwise (a medium entered without it) the list's order does.
+  const bool byTocPosition =
+      release.tracks.size() > tracks.size() &&
+      std::all_of(tracks.begin(), tracks.end(), [&](const TrackRecord& track) {
+        return track.tocPosition >= 1 && track.tocPosition <= release.tracks.size();
+      });
   for (size_t i = 0; i < tracks.size(); ++i) {
+    const size_t at = byTocPosition ? tracks[i].tocPosition - 1 : i;
     // A track the medium does not list keeps its title but no artist of an earlier release.
-    const MusicBrainzTrack* listed = i < release.tracks.size() ? &release.tracks[i] : nullptr;
+    const MusicBrainzTrack* listed = at < release.tracks.size() ? &release.tracks[at] : nullptr;
     if (listed && !listed->title.empty()) tracks[i].title = listed->title;
     tracks[i].artist = listed ? listed->artist : std::string();
   }
