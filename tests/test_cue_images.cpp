@@ -95,6 +95,17 @@ TEST_F(CueImages, EveryLayoutOfOneDiscIsTheDiscItself) {
       CloseCDHandle(handle);
     }
   }
+  // A cdrdao TOC over the WAV file: its samples start after the header, as cdrdao reads it.
+  std::string toc = ReadFile(dir_ / "ref.toc");
+  for (size_t at; (at = toc.find("\"ref.bin\"")) != std::string::npos;) {
+    toc.replace(at, 9, "\"wav-single.WAV\"");
+  }
+  fs::rename(dir_ / "wav-single.wav", dir_ / "wav-single.WAV");
+  WriteFile(dir_ / "wav.toc", toc);
+  EXPECT_EQ(ObrinRipOut({"--image", dir_ / "wav.toc", "--disc-info"}), ids);
+  const CdHandle wavToc = OpenLast(dir_ / "wav.toc");
+  EXPECT_TRUE(Read(wavToc, 0, 877) == disc);
+  CloseCDHandle(wavToc);
   // A rip of FLAC files with the gaps appended: the TOC's files, byte for byte.
   for (const char* image : {"ref.toc", "flac-appended.cue"}) {
     ObrinRipOut({"--image", dir_ / image, "--format", "wav", "--template", "t$n", "--album", image,

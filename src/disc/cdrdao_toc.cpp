@@ -10,6 +10,7 @@
 #include <map>
 #include <vector>
 
+#include "disc/audio_file.h"
 #include "disc/cd_text.h"
 
 namespace {
@@ -120,6 +121,13 @@ std::optional<uint64_t> Msf(const std::string& text) {
   const uint64_t seconds = std::stoull(s), frames = std::stoull(f);
   if (seconds > 59 || frames > 74) return std::nullopt;
   return (std::stoull(m) * 60 + seconds) * 75 + frames;
+}
+
+bool IsWaveName(const std::string& path) {
+  if (path.size() < 4) return false;
+  std::string tail = path.substr(path.size() - 4);
+  for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return tail == ".wav";
 }
 
 bool IsLength(const Token& token) {
@@ -281,6 +289,17 @@ class Parser {
     // A data track is never read: its file may be missing when the TOC gives its length.
     const bool unread = !exists && (track_.control & 0x04) != 0;
     if (!exists && !unread) return Fail(token, "its data file " + span.path + " does not exist");
+    // cdrdao reads an audio file whose name ends in ".wav" as WAVE: its samples start after
+    // the header, and its lengths count them.
+    AudioFileFacts facts{AudioFileKind::kRaw, 0, exists ? static_cast<uint64_t>(st.st_size) : 0};
+    if (exists && !data && IsWaveName(span.path)) {
+      std::string problem;
+      if (!ProbeAudioFile(span.path, false, facts, problem)) {
+        return Fail(token, "its data file " + span.path + " " + problem);
+      }
+      if (facts.kind == AudioFileKind::kFlac) span.coding = SpanCoding::kFlac;
+      span.audioEnd = facts.dataOffset + facts.audioBytes;
+    }
     uint64_t start = 0;
     if (!data) {
       const Token from = tokens_.Take();
@@ -288,12 +307,17 @@ class Parser {
       const auto msf = Msf(from.text);
       start = msf ? *msf * strideBytes_ : std::stoull(from.text) * 4;
     }
-    span.byteOffset = offset + start;
+    span.byteOffset = facts.dataOffset + offset + start;
     uint64_t sectors = 0;
     if (IsLength(tokens_.Peek())) {
       sectors = Length(tokens_.Take(), !data, strideBytes_);
     } else if (unread) {
       return Fail(token, "its data file " + span.path + " does not exist");
+    } else if (facts.kind != AudioFileKind::kRaw) {
+      // To the end of its samples, a last partial sector padded with zeros.
+      const uint64_t end = facts.dataOffset + facts.audioBytes;
+      sectors =
+          end > span.byteOffset ? (end - span.byteOffset + strideBytes_ - 1) / strideBytes_ : 0;
     } else {
       const uint64_t size = static_cast<uint64_t>(st.st_size);
       sectors = size > span.byteOffset ? (size - span.byteOffset) / strideBytes_ : 0;
