@@ -151,6 +151,15 @@ TEST(CdAccess, ImagesReadTheBinTheirSheetNamesOrSayWhyTheyDoNotOpen) {
        ""},
       {"../album/g.toc", "TRACK AUDIO\nFILE \"gone.bin\" 0 10\n",
        "line 2: its data file " + dir / "album/gone.bin" + " does not exist"},
+      // Other names: the content chooses the reader (libcdio's TOC reader divided by zero on
+      // these two), or the sheet beside a data file named instead.
+      {"../album/badtoc", "TRACK\n" + bin + "0\n", "line 1" + noMode},
+      {"../album/bad.xtoc", "// cdrdao\nTRACK\n" + bin + "0\n", "line 2" + noMode},
+      {"../album/plain.img", "CD_DA\nTRACK AUDIO\n" + bin + "0\n", ""},
+      {"../album/sheet.txt", sheet("FILE \"disc.bin\" BINARY"), ""},
+      {"../album/disc.bin", "", ""},
+      {"../album/noise.dat", "\x01\x02 hello",
+       "it is not a disc image that can be read (cue/bin, cdrdao toc or nrg)"},
       // An unterminated string ends the text (found by fuzzing: it threw).
       {"../album/e.toc", "TRACK AUDIO\nFILE \"disc.bin", "line 2: FILE gives no start"},
   };
@@ -169,6 +178,7 @@ TEST(CdAccess, ImagesReadTheBinTheirSheetNamesOrSayWhyTheyDoNotOpen) {
   const CommandResult r = RunCommand({"obrin-rip", "--image", "../missing.cue", "--list"});
   EXPECT_EQ(r.exitStatus, 2);
   EXPECT_EQ(r.err, "obrin-rip: Cannot open disc image ../missing.cue: it does not exist\n");
+  EXPECT_EQ(RunCommand({"obrin-rip", "--image", "../album/badtoc", "--list"}).exitStatus, 2);
   fs::current_path(saved);
   EXPECT_EQ(DiscoverCdDevices(std::vector<std::string>(9, "x.cue")).size(), 8u);
 }

@@ -114,6 +114,42 @@ std::unique_ptr<CdSession> OpenCdrdaoToc(const std::string& path, const std::str
   return layout ? OpenImageLayout(std::move(*layout), why) : nullptr;
 }
 
+enum class DescriptionKind { kNone, kCueSheet, kCdrdaoToc };
+
+// A cue sheet or a cdrdao TOC file told apart by its first statement: both are short texts
+// of words, but only a cue sheet starts with FILE, REM or its disc texts, and only a TOC with
+// a disc type, CD_TEXT or TRACK (cue sheets put a FILE first) or a quoted CATALOG.
+DescriptionKind DescriptionKindOf(const std::string& path) {
+  std::string text;
+  if (!ReadSmallFile(path, text) || text.find('\0') != std::string::npos) {
+    return DescriptionKind::kNone;
+  }
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line);
+    std::string word, value;
+    if (!(words >> word) || word.starts_with("//")) continue;
+    words >> value;
+    word = Lower(word);
+    static const char* const kCueWords[] = {"file",       "rem",        "title", "performer",
+                                            "songwriter", "cdtextfile", "flags"};
+    static const char* const kTocWords[] = {"cd_da", "cd_rom",  "cd_rom_xa",
+                                            "cd_i",  "cd_text", "track"};
+    if (std::find(std::begin(kCueWords), std::end(kCueWords), word) != std::end(kCueWords)) {
+      return DescriptionKind::kCueSheet;
+    }
+    if (std::find(std::begin(kTocWords), std::end(kTocWords), word) != std::end(kTocWords)) {
+      return DescriptionKind::kCdrdaoToc;
+    }
+    if (word == "catalog") {
+      return value.starts_with("\"") ? DescriptionKind::kCdrdaoToc : DescriptionKind::kCueSheet;
+    }
+    return DescriptionKind::kNone;
+  }
+  return DescriptionKind::kNone;
+}
+
 // --- NRG images ---
 //
 // libcdio's parser reads the chunk table named by the footer into one buffer and walks it
@@ -606,24 +642,37 @@ class ImageDevice : public CdDevice {
       return nullptr;
     }
     const std::string extension = Lower(fs::path(path_).extension().string());
-    CdioPtr cdio;
     std::lock_guard lock(gOpenMutex);
-    if (extension == ".cue") {
-      return OpenCueSheet(path_, folder, why);
-    } else if (extension == ".toc") {
-      return OpenCdrdaoToc(path_, folder, why);
-    } else if (extension == ".nrg" || HasNrgFooter(path_)) {
+    if (extension == ".cue") return OpenCueSheet(path_, folder, why);
+    if (extension == ".toc") return OpenCdrdaoToc(path_, folder, why);
+    if (extension == ".nrg" || HasNrgFooter(path_)) {
       if (const std::string problem = NrgStructureProblem(path_); !problem.empty()) {
         why = "it is not a valid NRG image: " + problem;
         return nullptr;
       }
-      cdio.reset(cdio_open_nrg(path_.c_str()));
+      CdioPtr cdio(cdio_open_nrg(path_.c_str()));
       if (!cdio) why = "libcdio cannot read the NRG image";
-    } else {
-      cdio.reset(cdio_open(path_.c_str(), DRIVER_UNKNOWN));
-      if (!cdio) why = "it is not a disc image that can be read (cue/bin, cdrdao toc or nrg)";
+      return MakeSession(std::move(cdio), false);
     }
-    return MakeSession(std::move(cdio), false);
+    // Any other name: what the file holds says which reader takes it. libcdio's own readers
+    // are never handed a file unchecked (its TOC reader divides by a length it never set).
+    switch (DescriptionKindOf(path_)) {
+      case DescriptionKind::kCueSheet:
+        return OpenCueSheet(path_, folder, why);
+      case DescriptionKind::kCdrdaoToc:
+        return OpenCdrdaoToc(path_, folder, why);
+      case DescriptionKind::kNone:
+        break;
+    }
+    // The data file of a sheet or TOC beside it, named instead of its description.
+    for (const char* described : {".cue", ".toc"}) {
+      const std::string beside = fs::path(path_).replace_extension(described).string();
+      if (beside == path_ || !IsReadableFile(beside)) continue;
+      return described == std::string(".cue") ? OpenCueSheet(beside, folder, why)
+                                              : OpenCdrdaoToc(beside, folder, why);
+    }
+    why = "it is not a disc image that can be read (cue/bin, cdrdao toc or nrg)";
+    return nullptr;
   }
 
   std::string path_;
