@@ -251,7 +251,7 @@ TEST_F(CueImages, WhatCannotBeReadIsRefusedByItsLineOrFile) {
       {"TRACK 01 AUDIO\n  INDEX 01 00:00:00\n", "line 1: TRACK comes before any FILE"},
       {"REM only a comment\n", "the cue sheet names no data file"},
       {"FILE \"d.bin\" BINARY\n  TRACK 01 CDG\n    INDEX 01 00:00:00\n",
-       "line 2: TRACK has no mode that can be read (CDG)"},
+       "the cue sheet holds no track that can be read"},
       {"FILE \"d.bin\" ISO\n",
        "line 1: FILE gives no type (BINARY, MOTOROLA, WAVE, AIFF, MP3 or FLAC)"},
       {"FILE \"d.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n"
@@ -307,6 +307,32 @@ TEST_F(CueImages, AudioCutShortOrDamagedEndsItsTrackInError) {
 }
 
 // CATALOG and ISRC reach the listing and the tags (FLAC's comments, ID3v2's TSRC).
+// An enhanced CD's data track that was not extracted (EAC writes it with only an INDEX 00):
+// the audio tracks open, the data track starts a session gap after them, and the listing
+// says it was not read. The ids worked out by hand from those positions.
+TEST_F(CueImages, AnUnextractedDataTrackIsPlacedAndNotRead) {
+  MakeDisc({dir_ / "d.cue", "--lengths", "300,377", "--seed", "4"});
+  const std::string audio = ReadFile(dir_ / "d.bin");
+  for (const char* mode : {"MODEx/2xxx", "MODE1/2352", "CDG"}) {
+    SCOPED_TRACE(mode);
+    WriteFile(dir_ / "eac.cue",
+              "FILE \"d.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+              "  TRACK 02 AUDIO\n    INDEX 01 00:04:00\n  TRACK 03 " +
+                  std::string(mode) + "\n    TITLE \"Data\"\n    INDEX 00 00:09:02\n");
+    const CommandResult r = RunCommand({"obrin-rip", "--image", dir_ / "eac.cue", "--disc-info"});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "freedb: 1200a103\nMusicBrainz: oIxAFnZ_C25sWs9A.fnCzdfHRbo-\n"
+              "AccurateRip: 002-00003059-00008fe0-1200a103\n");
+    EXPECT_EQ(r.err, "obrin-rip: track 3 is a data track (" + std::string(mode) +
+                         ") that was not extracted: it is not read\n");
+    const CdHandle handle = OpenLast(dir_ / "eac.cue");
+    EXPECT_TRUE(Read(handle, 0, 677) == audio);
+    CloseCDHandle(handle);
+  }
+  EXPECT_EQ(ObrinRipOut({"--image", dir_ / "eac.cue", "--list"}).substr(0, 9), "Track 01\t");
+}
+
 TEST_F(CueImages, CatalogAndIsrcReachTheListingAndTags) {
   MakeDisc({dir_ / "c.cue", "--lengths", "100,100", "--title", "Album"});
   std::string sheet = ReadFile(dir_ / "c.cue");

@@ -30,6 +30,7 @@
 
 #include <libcue.h>
 
+#include "config/cd_layouts.h"
 #include "disc/audio_file.h"
 #include "disc/cd_text.h"
 #include "disc/file_problem.h"
@@ -118,13 +119,24 @@ struct SheetTrack {
   uint32_t index[2] = {0, 0};  // in its file
   size_t file[2] = {0, 0};
   uint32_t pregap = 0, postgap = 0;  // PREGAP, POSTGAP: silence in no file
+  // A data track the sheet holds no sectors of (EAC writes one it did not extract with a
+  // mode such as MODEx/2xxx and only an INDEX 00): never read, and not handed to libcue.
+  bool unread = false;
+  std::string mode;  // as written
+};
+
+struct SheetLine {
+  std::string text;  // as libcue can read it
+  int track = -1;    // the track whose lines it is among, -1 before the first
+  bool file = false;
 };
 
 struct Sheet {
   std::vector<SheetFile> files;
   std::vector<SheetTrack> tracks;
   std::string catalog;
-  std::string normalized;  // the lines as libcue can read them
+  std::vector<SheetLine> lines;
+  std::string normalized;  // the lines as libcue can read them, without unread tracks'
 };
 
 bool Fail(std::string& why, size_t line, const std::string& text) {
@@ -149,7 +161,7 @@ bool ScanLines(const std::string& text, Sheet& sheet, std::string& why) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const std::vector<std::string> words = Words(line);
     if (words.empty()) {
-      sheet.normalized += "\n";
+      sheet.lines.push_back({"", static_cast<int>(sheet.tracks.size()) - 1});
       continue;
     }
     const std::string key = Upper(words[0]);
@@ -180,13 +192,10 @@ bool ScanLines(const std::string& text, Sheet& sheet, std::string& why) {
       if (number < 1 || number > 99)
         return Fail(why, lineNumber, "TRACK has no number from 1 to 99");
       const std::string mode = words.size() > 2 ? Upper(words[2]) : "";
+      if (mode.empty()) return Fail(why, lineNumber, "TRACK has no mode that can be read (none)");
       static const char* const kModes[] = {"AUDIO",      "MODE1/2048", "MODE1/2352", "MODE2/2336",
                                            "MODE2/2048", "MODE2/2324", "MODE2/2332", "MODE2/2352"};
-      if (std::find(std::begin(kModes), std::end(kModes), mode) == std::end(kModes)) {
-        return Fail(why, lineNumber,
-                    "TRACK has no mode that can be read (" +
-                        (mode.empty() ? std::string("none") : words[2]) + ")");
-      }
+      const bool known = std::find(std::begin(kModes), std::end(kModes), mode) != std::end(kModes);
       normal = line.substr(0, indent) + "TRACK " + words[1] + " " + mode;
       if (sheet.files.empty()) return Fail(why, lineNumber, "TRACK comes before any FILE");
       if (!sheet.tracks.empty() && number != sheet.tracks.back().number + 1) {
@@ -194,7 +203,12 @@ bool ScanLines(const std::string& text, Sheet& sheet, std::string& why) {
                     "TRACK " + words[1] + " does not follow track " +
                         std::to_string(sheet.tracks.back().number));
       }
-      sheet.tracks.push_back({lineNumber, number});
+      SheetTrack track;
+      track.line = lineNumber;
+      track.number = number;
+      track.unread = !known;
+      track.mode = words[2];
+      sheet.tracks.push_back(std::move(track));
     } else if (key == "INDEX" || key == "PREGAP" || key == "POSTGAP") {
       if (sheet.tracks.empty()) return Fail(why, lineNumber, key + " comes before any TRACK");
       const std::string& time = words.size() > (key == "INDEX" ? 2u : 1u) ? words.back() : "";
@@ -223,14 +237,32 @@ bool ScanLines(const std::string& text, Sheet& sheet, std::string& why) {
     } else if (key == "FLAGS") {
       normal = Upper(normal);
     }
-    sheet.normalized += normal + "\n";
+    sheet.lines.push_back({normal, static_cast<int>(sheet.tracks.size()) - 1, key == "FILE"});
+  }
+  // A data track with no INDEX 01 has no sectors in the sheet's files either.
+  for (SheetTrack& track : sheet.tracks) {
+    if (!track.haveIndex[1] && Upper(track.mode) != "AUDIO") track.unread = true;
   }
   if (sheet.tracks.empty()) {
     why = sheet.files.empty() ? "the cue sheet names no data file" : "the cue sheet holds no track";
     return false;
   }
+  if (std::all_of(sheet.tracks.begin(), sheet.tracks.end(),
+                  [](const SheetTrack& track) { return track.unread; })) {
+    why = "the cue sheet holds no track that can be read";
+    return false;
+  }
   for (const SheetTrack& track : sheet.tracks) {
-    if (!track.haveIndex[1]) return Fail(why, track.line, "the track has no INDEX 01");
+    if (!track.haveIndex[1] && !track.unread) {
+      return Fail(why, track.line, "the track has no INDEX 01");
+    }
+  }
+  // An unread track's lines are left out up to the next FILE or TRACK; blank lines keep
+  // libcue's line count.
+  for (const SheetLine& line : sheet.lines) {
+    const bool dropped =
+        line.track >= 0 && !line.file && sheet.tracks[static_cast<size_t>(line.track)].unread;
+    sheet.normalized += (dropped ? "" : line.text) + "\n";
   }
   return true;
 }
@@ -360,6 +392,38 @@ struct Silence {
   uint32_t sectors;
 };
 
+// A data track the sheet holds no sectors of, placed where the disc had it: after the last
+// audio track, the session gap after the audio (an enhanced CD: its length is not known, so
+// the lead-out is its start); before or between them, where its index says.
+template <typename DiscAt>
+bool PlaceUnreadTrack(const Sheet& sheet, size_t t, const DiscAt& discAt, ImageLayout& layout,
+                      std::string& why) {
+  const SheetTrack& track = sheet.tracks[t];
+  ImageTrack out;
+  out.control = 0x04;
+  const bool last = std::all_of(sheet.tracks.begin() + static_cast<long>(t), sheet.tracks.end(),
+                                [](const SheetTrack& later) { return later.unread; });
+  if (last) {
+    // The first of them opens the second session, after the gap.
+    if (!sheet.tracks[t - 1].unread) {
+      ImageSpan gap;
+      gap.sectors = kSessionGapSectors;
+      layout.spans.push_back(std::move(gap));
+      layout.leadOut += kSessionGapSectors;
+    }
+    out.start = layout.leadOut;
+  } else {
+    const int i = track.haveIndex[1] ? 1 : 0;
+    if (!track.haveIndex[i]) return Fail(why, track.line, "the data track has no INDEX");
+    const SheetFile& file = sheet.files[track.file[i]];
+    out.start = discAt(file.streamStart + std::min(track.index[i], file.sectors), true);
+  }
+  layout.tracks.push_back(std::move(out));
+  layout.notes.push_back("track " + std::to_string(track.number) + " is a data track (" +
+                         track.mode + ") that was not extracted: it is not read");
+  return true;
+}
+
 }  // namespace
 
 std::optional<ImageLayout> ParseCueSheet(const std::string& original, const std::string& folder,
@@ -376,11 +440,17 @@ std::optional<ImageLayout> ParseCueSheet(const std::string& original, const std:
     why = "libcue cannot read the cue sheet" + (complaint.empty() ? "" : " (" + complaint + ")");
     return std::nullopt;
   }
-  if (cd_get_ntrack(cd.get()) != static_cast<int>(sheet.tracks.size())) {
+  // Each read track's number in libcue's reading (unread tracks were not handed to it).
+  std::vector<int> cueNumber(sheet.tracks.size(), 0);
+  int read = 0;
+  for (size_t t = 0; t < sheet.tracks.size(); ++t) {
+    if (!sheet.tracks[t].unread) cueNumber[t] = ++read;
+  }
+  if (cd_get_ntrack(cd.get()) != read) {
     why = "libcue reads " + std::to_string(cd_get_ntrack(cd.get())) +
           " tracks in the cue sheet, "
           "not " +
-          std::to_string(sheet.tracks.size());
+          std::to_string(read);
     return std::nullopt;
   }
 
@@ -389,8 +459,8 @@ std::optional<ImageLayout> ParseCueSheet(const std::string& original, const std:
   std::vector<bool> used(sheet.files.size(), false);
   for (size_t t = 0; t < sheet.tracks.size(); ++t) {
     const SheetTrack& track = sheet.tracks[t];
-    const uint32_t bytes =
-        SectorBytesOf(track_get_mode(cd_get_track(cd.get(), static_cast<int>(t + 1))));
+    if (track.unread) continue;
+    const uint32_t bytes = SectorBytesOf(track_get_mode(cd_get_track(cd.get(), cueNumber[t])));
     for (int i = 0; i < 2; ++i) {
       if (!track.haveIndex[i]) continue;
       SheetFile& file = sheet.files[track.file[i]];
@@ -429,8 +499,10 @@ std::optional<ImageLayout> ParseCueSheet(const std::string& original, const std:
   std::vector<Silence> silences;
   std::vector<uint64_t> first(sheet.tracks.size()), one(sheet.tracks.size());
   uint64_t previous = 0;
+  size_t before = SIZE_MAX;  // the read track before
   for (size_t t = 0; t < sheet.tracks.size(); ++t) {
     const SheetTrack& track = sheet.tracks[t];
+    if (track.unread) continue;
     for (int i = 1; i >= 0; --i) {
       if (!track.haveIndex[i]) continue;
       const SheetFile& file = sheet.files[track.file[i]];
@@ -449,10 +521,11 @@ std::optional<ImageLayout> ParseCueSheet(const std::string& original, const std:
       return std::nullopt;
     }
     previous = one[t];
-    if (t > 0) silences.push_back({first[t], sheet.tracks[t - 1].postgap});
+    if (before != SIZE_MAX) silences.push_back({first[t], sheet.tracks[before].postgap});
     silences.push_back({first[t], track.pregap});
+    before = t;
   }
-  silences.push_back({stream, sheet.tracks.back().postgap});
+  silences.push_back({stream, sheet.tracks[before].postgap});
   uint64_t silent = 0;
   for (const Silence& s : silences) silent += s.sectors;
   if (stream + silent > kMaxDiscSectors) {
@@ -512,11 +585,20 @@ std::optional<ImageLayout> ParseCueSheet(const std::string& original, const std:
   Cdtext* discText = cd_get_cdtext(cd.get());
   layout.discText = {textOf(discText, PTI_TITLE), textOf(discText, PTI_PERFORMER),
                      textOf(discText, PTI_SONGWRITER), CleanCdText(sheet.catalog)};
+  const uint32_t audioEnd = static_cast<uint32_t>(stream + silent);
+  layout.leadOut = audioEnd;
+  before = SIZE_MAX;
   for (size_t t = 0; t < sheet.tracks.size(); ++t) {
-    const Track* track = cd_get_track(cd.get(), static_cast<int>(t + 1));
+    if (sheet.tracks[t].unread) {
+      if (!PlaceUnreadTrack(sheet, t, discAt, layout, why)) return std::nullopt;
+      continue;
+    }
+    const Track* track = cd_get_track(cd.get(), cueNumber[t]);
     ImageTrack out;
     // Index 0 begins after the track before's POSTGAP, with this track's PREGAP.
-    const uint32_t index0 = discAt(first[t], false) + (t > 0 ? sheet.tracks[t - 1].postgap : 0);
+    const uint32_t index0 =
+        discAt(first[t], false) + (before != SIZE_MAX ? sheet.tracks[before].postgap : 0);
+    before = t;
     out.start = discAt(one[t], true);
     out.pregap = out.start - index0;
     const bool data = track_get_mode(track) != MODE_AUDIO;
@@ -530,6 +612,5 @@ std::optional<ImageLayout> ParseCueSheet(const std::string& original, const std:
                 isrc ? CleanCdText(isrc) : ""};
     layout.tracks.push_back(std::move(out));
   }
-  layout.leadOut = static_cast<uint32_t>(stream + silent);
   return layout;
 }
