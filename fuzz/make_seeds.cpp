@@ -75,5 +75,12 @@ int main(int argc, char** argv) {
                   "    INDEX 00 00:00:10\nFILE \"other.bin\" BINARY\n    INDEX 01 00:00:00\n"
                   "  TRACK 03 AUDIO\n    PREGAP 00:00:03\n    INDEX 01 00:00:04\n",
                   riff));
+  // EAC's sheet of an enhanced CD whose data track was not extracted, and a mixed-mode one.
+  Seed("fuzz_image", "cue-unread-data",
+       "\0FILE \"disc.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+       "  TRACK 02 MODEx/2xxx\n    INDEX 00 00:00:16\n");
+  Seed("fuzz_image", "cue-unread-first",
+       "\0FILE \"disc.bin\" BINARY\n  TRACK 01 CDG\n    INDEX 01 00:00:00\n"
+       "  TRACK 02 AUDIO\n    INDEX 01 00:00:04\n");
   return 0;
 }

@@ -612,5 +612,13 @@ std::optional<ImageLayout> ParseCueSheet(const std::string& original, const std:
                 isrc ? CleanCdText(isrc) : ""};
     layout.tracks.push_back(std::move(out));
   }
+  // A data track placed by its index among the read ones must keep the disc's order too.
+  for (size_t t = 1; t < layout.tracks.size(); ++t) {
+    if (layout.tracks[t].start < layout.tracks[t - 1].start) {
+      Fail(why, sheet.tracks[t].line,
+           "the track's indexes lie before those of the track before it");
+      return std::nullopt;
+    }
+  }
   return layout;
 }
