@@ -19,9 +19,10 @@ struct AccurateRipDiscId {
 // both sums; the lead-out is the disc's own (on an enhanced CD, the end of its data track).
 AccurateRipDiscId AccurateRipIdOf(const TocBuffer& toc);
 
-// The MusicBrainz disc id (libdiscid's) of the first session's audio tracks; on an enhanced
-// CD their lead-out is the session gap (11,400 sectors) before the data track. Empty when
-// the TOC has no audio track.
+// The MusicBrainz disc id (libdiscid's) of the first session's tracks: a mixed-mode disc's
+// data track 1 counts; an enhanced CD's data track after the audio does not, and their
+// lead-out is the session gap (11,400 sectors) before it. Empty when the TOC has no audio
+// track.
 std::string MusicBrainzDiscId(const TocBuffer& toc);
 
 // The same id with the table of contents MusicBrainz's fuzzy lookup takes ("1+12+267300+150+
