@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -85,6 +86,42 @@ class ChecksumSink : public PcmSink {
   PipelinedSink next_;
 };
 
+// The drive a track is read from, for the rip's log: its identity, and when reading securely
+// its audio cache (measured once per disc, and told to this handle's error-correcting reads).
+// False for an image.
+bool LearnDrive(CdHandle handle, bool secure) {
+  DriveReadFacts& facts = ripSettings.driveRead;
+  DriveFacts drive;
+  if (GetDriveFacts(handle, &drive) != 1) return false;
+  if (!facts.drive) {
+    facts.drive = true;
+    for (const std::string* part : {&drive.vendor, &drive.model, &drive.revision}) {
+      if (!part->empty()) facts.identity += (facts.identity.empty() ? "" : " ") + *part;
+    }
+  }
+  uint32_t sectors = 0;
+  if (secure && GetDriveCacheSectors(handle, &sectors, &facts.sectorsReadElsewhere) == 1) {
+    facts.cacheMeasured = true;
+    facts.cacheSectors = sectors;
+  }
+  return true;
+}
+
+// Before a track is read again: a cache's worth of audio elsewhere on the disc, so that the
+// read comes from the disc and not from what the drive kept of the last one.
+void EmptyDriveCache(CdHandle handle, const TrackRecord& track) {
+  DriveReadFacts& facts = ripSettings.driveRead;
+  if (!facts.drive || facts.cacheSectors == 0) return;
+  // The read offset moves a track's reads a few sectors either way.
+  constexpr uint32_t kOffsetReach = 8;
+  const uint32_t from = track.startSector > kOffsetReach ? track.startSector - kOffsetReach : 0;
+  if (ReadAwayFrom(handle, from, track.lengthSectors + 2 * kOffsetReach, facts.cacheSectors) == 1) {
+    facts.sectorsReadElsewhere += facts.cacheSectors;
+  } else {
+    facts.cacheDefeated = false;
+  }
+}
+
 // Empties the capture file for a read that replaces what it holds.
 bool Rewind(FILE* file) {
   return std::fflush(file) == 0 && std::fseek(file, 0, SEEK_SET) == 0 &&
@@ -123,6 +160,7 @@ ReadLoopResult ReadUntilTwoAgree(RipHost& host, CaptureJob& job, CdHandle handle
       result.writeFailed = true;
       break;
     }
+    EmptyDriveCache(handle, track);
     result = RunReadLoop(host, job, handle,
                          read == 2 || !file ? static_cast<PcmSink&>(proof) : replace, to, from);
     if (result.stopped || result.readFailed || result.writeFailed) break;
@@ -207,6 +245,7 @@ ReadLoopResult ReadSpan(RipHost& mainWindow, CaptureJob& job, CdHandle handle, P
   uint32_t remaining = total;
   const uint32_t bufferSectors = buffer->capacity / kSectorBytes;
   uint32_t blockNumber = 0;
+  bool edgeRefused = false, edgeReached = false;
 
   while (remaining > 0) {
     if (ripSettings.ripping == 0) {
@@ -226,10 +265,20 @@ ReadLoopResult ReadSpan(RipHost& mainWindow, CaptureJob& job, CdHandle handle, P
                                                            : silence  ? count
                                                                      : extent.silentFrom - sector));
     int readResult = 1;
+    // A drive may read into its lead-in or lead-out: that is tried once, and where it
+    // refuses, silence stands in.
+    const bool overread = silence && job.readsDrive && !edgeRefused &&
+                          ReadCDAudioRaw(handle, static_cast<int32_t>(sector), count,
+                                         TrackBufferData(buffer), nullptr) == kRawReadOk;
+    if (silence) {
+      edgeReached = true;
+      result.edgeAtEnd = sector >= 0;
+    }
+    if (silence && !overread) edgeRefused = job.readsDrive;
     if (silence) {
       buffer->deliveredLength = count * kSectorBytes;
       buffer->offset = 0;
-      std::memset(TrackBufferData(buffer), 0, buffer->deliveredLength);
+      if (!overread) std::memset(TrackBufferData(buffer), 0, buffer->deliveredLength);
     } else {
       buffer->startSector = static_cast<uint32_t>(sector);
       buffer->sectorCount = count;
@@ -259,6 +308,9 @@ ReadLoopResult ReadSpan(RipHost& mainWindow, CaptureJob& job, CdHandle handle, P
     const uint8_t* delivered = TrackBufferData(buffer) + buffer->offset + dropped;
     const auto size = static_cast<size_t>(std::min(buffer->deliveredLength - dropped, bytesLeft));
     bytesLeft -= static_cast<int64_t>(size);
+    if (silence && !overread) {
+      result.edgeSilence += static_cast<int64_t>(size / 4);
+    }
     if (!sink.Write(delivered, size)) {
       mainWindow.ShowErrorBox("Cannot write output file");
       track.status = kStatusError;
@@ -275,6 +327,7 @@ ReadLoopResult ReadSpan(RipHost& mainWindow, CaptureJob& job, CdHandle handle, P
     result.writeFailed = true;
   }
   result.whole = remaining == 0 && !result.writeFailed;
+  if (!edgeReached || !job.readsDrive) result.edgeSilence = -1;
   return result;
 }
 
@@ -291,6 +344,7 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
       int64_t{track.startSector} * kSectorBytes + int64_t{ripSettings.readOffset} * 4,
       int64_t{track.lengthSectors} * kSectorBytes,
       std::max(audioEnd, int64_t{track.startSector} + int64_t{track.lengthSectors})};
+  job.readsDrive = LearnDrive(handle, job.secure);
   // The sums see the bytes as they go to the sink: no second pass over the file.
   TrackChecksums checksums(uint64_t{track.lengthSectors} * (kSectorBytes / 4),
                            !tracks.empty() && &tracks.front() == &track,
@@ -303,6 +357,11 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
   track.checksums.accurateRipV1 = values.accurateRipV1;
   track.checksums.accurateRipV2 = values.accurateRipV2;
   track.checksums.complete = result.whole;
+  track.checksums.edgeSilence =
+      result.edgeSilence < 0
+          ? -1
+          : static_cast<int32_t>(std::min<int64_t>(result.edgeSilence, INT32_MAX));
+  track.checksums.edgeAtEnd = result.edgeAtEnd;
   if (job.accurateRip && track.checksums.complete) {
     track.accurateRip = AccurateRipResultText(
         JudgeTrack(*job.accurateRip, job.audioTracks, track.tocPosition,

@@ -38,6 +38,9 @@ struct CaptureJob {
   // Set by the stage: no two reads agreed, but targetPath holds the whole last read, which
   // the track's file keeps (it ends "ERROR", as a track with a read error does).
   bool holdsLastRead = false;
+  // Set by the read loop: the handle reads a real drive, whose edges (lead-in, lead-out) a
+  // read offset may try before it falls back on silence.
+  bool readsDrive = false;
 };
 
 inline constexpr int kSecureReads = 5;
@@ -48,6 +51,10 @@ struct ReadLoopResult {
   bool readFailed = false;   // a block failed all its attempts (error box shown)
   bool writeFailed = false;  // the sink refused data ("Cannot write output file" shown)
   bool whole = false;        // every byte of the span went to the sink
+  // Samples of the span that came as silence because a drive refused to read its lead-in
+  // or lead-out there (at its end: edgeAtEnd); -1 when the span reached no drive's edge.
+  int64_t edgeSilence = 0;
+  bool edgeAtEnd = false;
 };
 
 // A stretch of the disc's audio by bytes from sector 0, which may start before the disc

@@ -49,6 +49,11 @@ struct TrackChecksumValues {
   // the copy (its CRC the Test CRC, equal to the Copy CRC).
   std::vector<uint32_t> readCrcs{};
   bool tested = false;
+  // A drive's edge the read offset reached (the lead-in before the first track, the
+  // lead-out after the last): the samples that came as silence because the drive refused
+  // to read there, -1 when no read of a drive reached an edge.
+  int32_t edgeSilence = -1;
+  bool edgeAtEnd = false;
 };
 
 struct TrackRecord {
@@ -96,6 +101,16 @@ struct DriveRecord {
 };
 
 using DriveList = std::vector<DriveRecord>;
+
+// How one rip read a real drive, for its log: written by the worker as it reads.
+struct DriveReadFacts {
+  bool drive = false;    // the rip read a real drive (not an image)
+  std::string identity;  // "VENDOR MODEL REVISION" as the drive reports them
+  bool cacheMeasured = false;
+  uint32_t cacheSectors = 0;          // its audio cache; 0 none found
+  bool cacheDefeated = true;          // every further read came after a cache's worth elsewhere
+  uint64_t sectorsReadElsewhere = 0;  // read to measure and to empty the cache
+};
 
 // Disc-level tag fields: typed in by the tag editor, kept in memory only. What the disc says
 // of itself (its CD-Text performer and title) or what a MusicBrainz lookup found stands in

@@ -114,6 +114,8 @@ struct RipSettings : DiscInfo {
   // written but the log, which goes to `checkLogPath` (beside the image) when set.
   bool checkOnly = false;
   std::string checkLogPath;
+  // The running job's dealings with the drive (worker only, reset as a job starts).
+  DriveReadFacts driveRead;
 };
 
 // The one record of the process, shared by the hosts.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "disc/cdaccess.h"
+#include "disc/drive_commands.h"
 
 // One open disc; used by one thread at a time.
 class CdSession {
@@ -35,6 +36,29 @@ class CdSession {
   virtual std::vector<std::string> OpenNotes() const { return {}; }
   // ModifyCDParms options; false when not understood.
   virtual bool SetOption(int which, uint32_t value) = 0;
+
+  // A real drive's own commands; an image has none (IsDrive false, every other call fails).
+  virtual bool IsDrive() const { return false; }
+  virtual DriveIdentity Identity() { return {}; }
+  // The drive's audio cache in sectors (0: none found), measured once per disc; its reads
+  // are counted in `sectorsRead`. The session's error-correcting reads are told the size.
+  virtual bool MeasureCache(uint32_t& sectors, uint64_t& sectorsRead) {
+    (void)sectors, (void)sectorsRead;
+    return false;
+  }
+  // Reads `sectors` sectors of the disc's audio outside [avoidFrom, avoidFrom + avoidCount),
+  // so that nothing of that stretch can still be in the drive's cache. False when the disc's
+  // audio elsewhere is shorter than that (what there is was read) or a read failed.
+  virtual bool ReadElsewhere(uint32_t avoidFrom, uint32_t avoidCount, uint32_t sectors) {
+    (void)avoidFrom, (void)avoidCount, (void)sectors;
+    return false;
+  }
+  // READ CD straight from the drive, past libcdio's checks: with C2 error bits (`c2` non-null)
+  // or outside the disc's audio (a negative `lsn`, or from the lead-out on).
+  virtual DriveReply ReadRaw(int32_t lsn, uint32_t count, uint8_t* audio, uint8_t* c2) {
+    (void)lsn, (void)count, (void)audio, (void)c2;
+    return {};
+  }
 };
 
 class CdDevice {

@@ -254,6 +254,50 @@ int GetTrackPregaps(CdHandle handle, uint32_t* sectors, int count) {
   return 1;
 }
 
+int GetDriveFacts(CdHandle handle, DriveFacts* facts) {
+  auto open = FindHandle(handle);
+  if (!open) return Fail(kCdErrInvalidHandle, kAspiNoDevice);
+  if (!facts) return Fail(kCdErrBadRequest, kAspiInvalidCommand);
+  std::lock_guard lock(open->mutex);
+  if (!open->session->IsDrive()) return 0;
+  const DriveIdentity identity = open->session->Identity();
+  *facts = {identity.vendor, identity.model, identity.revision, identity.c2Pointers};
+  return 1;
+}
+
+int GetDriveCacheSectors(CdHandle handle, uint32_t* sectors, uint64_t* sectorsRead) {
+  auto open = FindHandle(handle);
+  if (!open) return Fail(kCdErrInvalidHandle, kAspiNoDevice);
+  if (!sectors || !sectorsRead) return Fail(kCdErrBadRequest, kAspiInvalidCommand);
+  std::lock_guard lock(open->mutex);
+  return open->session->MeasureCache(*sectors, *sectorsRead) ? 1 : 0;
+}
+
+int ReadAwayFrom(CdHandle handle, uint32_t avoidFrom, uint32_t avoidCount, uint32_t sectors) {
+  auto open = FindHandle(handle);
+  if (!open) return Fail(kCdErrInvalidHandle, kAspiNoDevice);
+  std::lock_guard lock(open->mutex);
+  return open->session->ReadElsewhere(avoidFrom, avoidCount, sectors) ? 1 : 0;
+}
+
+int ReadCDAudioRaw(CdHandle handle, int32_t lsn, uint32_t count, uint8_t* audio, uint8_t* c2) {
+  auto open = FindHandle(handle);
+  if (!open) return Fail(kCdErrInvalidHandle, kAspiNoDevice);
+  if (!audio || count == 0) return Fail(kCdErrBadRequest, kAspiInvalidCommand);
+  std::lock_guard lock(open->mutex);
+  if (!open->session->IsDrive()) return kRawReadFailed;
+  const DriveReply reply = open->session->ReadRaw(lsn, count, audio, c2);
+  switch (reply.kind) {
+    case DriveReply::kOk:
+      return kRawReadOk;
+    case DriveReply::kOutOfRange:
+      return kRawReadRefused;
+    default:
+      // A drive without C2 pointers refuses the field as an invalid one (05/24/00).
+      return c2 && reply.key == 0x05 ? kRawReadRefused : kRawReadFailed;
+  }
+}
+
 int GetCDDBDiskID(CdHandle handle, uint32_t* buffer, int n) {
   auto open = FindHandle(handle);
   if (!open) return Fail(kCdErrInvalidHandle, kAspiNoDevice);

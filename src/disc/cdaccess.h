@@ -90,6 +90,29 @@ std::string GetCDHandleErrorText();
 // file that stood in for the one it names), one sentence each.
 std::vector<std::string> GetCDHandleNotes();
 
+// --- A real drive's own commands (beyond the classic contract); every one fails on an image.
+
+struct DriveFacts {
+  std::string vendor, model, revision;
+  bool c2Pointers = false;  // the drive says it can give C2 error pointers
+};
+// 1 for a real drive, with its identity; 0 for an image.
+int GetDriveFacts(CdHandle handle, DriveFacts* facts);
+// Measures the drive's audio cache (once per disc: later calls give the first answer) into
+// `sectors`, 0 when none was found, adding the sectors the test read to `sectorsRead`; the
+// handle's error-correcting reads are told its size. 1 when measured, 0 on an image.
+int GetDriveCacheSectors(CdHandle handle, uint32_t* sectors, uint64_t* sectorsRead);
+// Reads `sectors` sectors of audio away from [avoidFrom, avoidFrom + avoidCount) so that none
+// of it can still be in the drive's cache. 1 when that much was read, 0 otherwise.
+int ReadAwayFrom(CdHandle handle, uint32_t avoidFrom, uint32_t avoidCount, uint32_t sectors);
+// What a raw read came to.
+enum RawReadResult : int { kRawReadFailed = 0, kRawReadOk = 1, kRawReadRefused = 2 };
+// Reads `count` sectors from `lsn` (negative: the lead-in; from the lead-out on: past the
+// disc's end) straight from a drive into `audio` (2352 bytes each) and, with `c2` non-null,
+// 294 bytes of C2 error bits per sector. kRawReadRefused when the drive refuses the
+// address (out of range) or the C2 field; kRawReadFailed on a read error or an image.
+int ReadCDAudioRaw(CdHandle handle, int32_t lsn, uint32_t count, uint8_t* audio, uint8_t* c2);
+
 // The CD-access library's own number for a disc id, computed from a TOC (first track to
 // lead-out); exposed for tests.
 uint32_t ComputeCddbDiscId(const TocBuffer& toc);

@@ -41,6 +41,7 @@
 #include "disc/file_problem.h"
 #include "disc/image_layout.h"
 #include "disc/paranoia_block.h"
+#include "disc/track_list.h"
 
 namespace {
 
@@ -371,10 +372,101 @@ bool ReadCdioToc(CdIo_t* cdio, TocBuffer& toc, uint32_t& leadOut) {
   return FillTocBuffer(static_cast<uint8_t>(first), tracks, leadOut, toc);
 }
 
+// What a drive's sessions share: its identity, and its cache as measured for the disc in it.
+struct DriveMemo {
+  std::mutex mutex;
+  bool identityKnown = false;
+  DriveIdentity identity;
+  bool cacheKnown = false;
+  TocBuffer cacheToc{};  // the disc it was measured with
+  uint32_t cacheSectors = 0;
+};
+
+// Far beyond the 1-8 MB of audio cache drives have; the test stops at the first size that
+// pushes a sector out, so it reads about four times the cache, not this.
+constexpr uint32_t kCacheTestLimit = 8192;
+// Sectors kept clear of a stretch whose cache is being emptied: a drive reads ahead past the
+// last sector asked for.
+constexpr uint32_t kReadAheadMargin = 512;
+// Sectors a plain READ CD of the cache-emptying reads asks for, within every drive's limit.
+constexpr uint32_t kSectorsPerPiece = 26;
+
 class CdioSession : public CdSession {
  public:
-  CdioSession(CdioPtr cdio, bool realDrive, const TocBuffer& toc, uint32_t leadOut)
-      : cdio_(std::move(cdio)), realDrive_(realDrive), toc_(toc), leadOut_(leadOut) {}
+  CdioSession(CdioPtr cdio, bool realDrive, const TocBuffer& toc, uint32_t leadOut,
+              std::shared_ptr<DriveMemo> memo)
+      : cdio_(std::move(cdio)),
+        realDrive_(realDrive),
+        toc_(toc),
+        leadOut_(leadOut),
+        memo_(std::move(memo)) {}
+
+  bool IsDrive() const override { return realDrive_ && memo_; }
+
+  DriveIdentity Identity() override {
+    if (!IsDrive()) return {};
+    std::lock_guard lock(memo_->mutex);
+    if (!memo_->identityKnown) {
+      memo_->identity = ReadDriveIdentity(cdio_.get());
+      memo_->identityKnown = true;
+    }
+    return memo_->identity;
+  }
+
+  bool MeasureCache(uint32_t& sectors, uint64_t& sectorsRead) override {
+    if (!IsDrive()) return false;
+    std::lock_guard lock(memo_->mutex);
+    if (!memo_->cacheKnown || std::memcmp(&memo_->cacheToc, &toc_, sizeof toc_) != 0) {
+      const auto [from, to] = AudioArea();
+      memo_->cacheSectors = MeasureAudioCache(cdio_.get(), static_cast<int32_t>(from), to - from,
+                                              kCacheTestLimit, sectorsRead);
+      memo_->cacheToc = toc_;
+      memo_->cacheKnown = true;
+    }
+    sectors = memo_->cacheSectors;
+    cacheSectors_ = sectors;
+    if (paranoia_ && sectors > 0)
+      cdio_paranoia_cachemodel_size(paranoia_, static_cast<int>(sectors));
+    return true;
+  }
+
+  bool ReadElsewhere(uint32_t avoidFrom, uint32_t avoidCount, uint32_t sectors) override {
+    if (!IsDrive()) return false;
+    const auto [from, to] = AudioArea();
+    const uint64_t avoidEnd = uint64_t{avoidFrom} + avoidCount;
+    // After the stretch first (the drive's read-ahead then runs on away from it), then from
+    // the disc's start up to a margin before it.
+    struct Run {
+      uint64_t start, end;
+    };
+    const Run runs[] = {
+        {std::max<uint64_t>(from, avoidEnd + kReadAheadMargin), to},
+        {from, avoidFrom > kReadAheadMargin ? avoidFrom - kReadAheadMargin : 0},
+    };
+    std::vector<uint8_t> buffer(size_t{kSectorsPerPiece} * kSectorBytes);
+    uint64_t left = sectors;
+    for (const Run& run : runs) {
+      for (uint64_t at = run.start; left > 0 && at < run.end;) {
+        const auto n =
+            static_cast<uint32_t>(std::min<uint64_t>({kSectorsPerPiece, left, run.end - at}));
+        if (ReadCdAudio(cdio_.get(), static_cast<int32_t>(at), n, buffer.data(), nullptr).kind !=
+            DriveReply::kOk) {
+          return false;
+        }
+        at += n;
+        left -= n;
+      }
+    }
+    // The next error-correcting read starts afresh: its own buffers hold the old reads.
+    nextSector_ = -1;
+    return left == 0;
+  }
+
+  DriveReply ReadRaw(int32_t lsn, uint32_t count, uint8_t* audio, uint8_t* c2) override {
+    if (!IsDrive()) return {};
+    nextSector_ = -1;
+    return ReadCdAudio(cdio_.get(), lsn, count, audio, c2);
+  }
 
   ~CdioSession() override {
     if (paranoia_) cdio_paranoia_free(paranoia_);
@@ -511,6 +603,27 @@ class CdioSession : public CdSession {
       return;
     }
     cdio_paranoia_modeset(paranoia_, PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
+    // Paranoia empties the drive's cache before it reads a stretch again, as far as it
+    // believes the cache reaches: it is told what was measured.
+    if (cacheSectors_ > 0)
+      cdio_paranoia_cachemodel_size(paranoia_, static_cast<int>(cacheSectors_));
+  }
+
+  // The disc's audio: from its first audio track to the end of its last (an enhanced CD's
+  // audio ends a session gap before its data track).
+  std::pair<uint32_t, uint32_t> AudioArea() const {
+    const int count =
+        toc_.lastTrack >= toc_.firstTrack ? std::min(toc_.lastTrack - toc_.firstTrack + 1, 99) : 0;
+    uint32_t from = 0, to = 0;
+    bool any = false;
+    for (int e = 0; e < count; ++e) {
+      if (toc_.entries[e].adrControl & 0x04) continue;
+      const uint32_t start = TocEntryAddress(toc_.entries[e]);
+      if (!any) from = start;
+      any = true;
+      to = start + AudioTrackSectors(toc_, e);
+    }
+    return {from, std::max(from, to)};
   }
 
   CdioPtr cdio_;
@@ -524,14 +637,17 @@ class CdioSession : public CdSession {
   int64_t nextSector_ = -1;
   std::vector<uint8_t> scratch_;
   ImagePacer pacer_;
+  std::shared_ptr<DriveMemo> memo_;
+  uint32_t cacheSectors_ = 0;
 };
 
-std::unique_ptr<CdSession> MakeSession(CdioPtr cdio, bool realDrive) {
+std::unique_ptr<CdSession> MakeSession(CdioPtr cdio, bool realDrive,
+                                       std::shared_ptr<DriveMemo> memo = nullptr) {
   if (!cdio) return nullptr;
   TocBuffer toc{};
   uint32_t leadOut = 0;
   if (!ReadCdioToc(cdio.get(), toc, leadOut)) return nullptr;
-  return std::make_unique<CdioSession>(std::move(cdio), realDrive, toc, leadOut);
+  return std::make_unique<CdioSession>(std::move(cdio), realDrive, toc, leadOut, std::move(memo));
 }
 
 bool HasNrgFooter(const std::string& path) {
@@ -557,7 +673,7 @@ class DriveDevice : public CdDevice {
       std::lock_guard lock(gOpenMutex);
       cdio.reset(cdio_open(path_.c_str(), DRIVER_DEVICE));
     }
-    return MakeSession(std::move(cdio), true);
+    return MakeSession(std::move(cdio), true, memo_);
   }
   bool Eject() override {
     std::lock_guard lock(gOpenMutex);
@@ -567,6 +683,7 @@ class DriveDevice : public CdDevice {
  private:
   std::string path_;
   std::string description_;
+  std::shared_ptr<DriveMemo> memo_ = std::make_shared<DriveMemo>();
 };
 
 // What tells one version of a file from the next: a rewrite changes the times or the size, a

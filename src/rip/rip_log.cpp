@@ -72,8 +72,16 @@ std::string RipLogText(const RipSettings& settings, const std::vector<LoggedTrac
   std::string log = "Log created by: " + Quoted("Obrin 2.0 (" + program + ")") +
                     "\nDisc:\n  freedb id: " + Quoted(Hex(drive ? drive->discId : 0)) +
                     "\n  AccurateRip id: " + Quoted("dBAR-" + AccurateRipIdText(id)) +
-                    "\n  Read offset: " + std::to_string(settings.readOffset) +
-                    "\n  Secure: " + (settings.secureRip ? "true" : "false") + "\nTracks:\n";
+                    "\n  Read offset: " + std::to_string(settings.readOffset) + "\n";
+  const DriveReadFacts& read = settings.driveRead;
+  if (read.drive) log += "  Drive: " + Quoted(read.identity) + "\n";
+  log += std::string("  Secure: ") + (settings.secureRip ? "true" : "false") + "\n";
+  if (read.drive && read.cacheMeasured) {
+    log += read.cacheSectors == 0 ? std::string("  Cache: none found\n")
+                                  : "  Cache: " + std::to_string(read.cacheSectors) + " sectors, " +
+                                        (read.cacheDefeated ? "defeated" : "not defeated") + "\n";
+  }
+  log += "Tracks:\n";
   int accurate = 0, completed = 0;
   for (const LoggedTrack& logged : tracks) {
     const TrackRecord& track = *logged.track;
@@ -89,6 +97,13 @@ std::string RipLogText(const RipSettings& settings, const std::vector<LoggedTrac
       if (sums.tested) log += "    Test CRC: " + Quoted(Hex(sums.copyCrc)) + "\n";
       log += "    AccurateRip v1: " + Quoted(Hex(sums.accurateRipV1)) +
              "\n    AccurateRip v2: " + Quoted(Hex(sums.accurateRipV2)) + "\n";
+    }
+    if (sums.edgeSilence > 0) {
+      log += "    Overread: not possible, " + std::to_string(sums.edgeSilence) +
+             " samples of silence at the " + (sums.edgeAtEnd ? "end" : "start") + "\n";
+    } else if (sums.edgeSilence == 0) {
+      log += std::string("    Overread: read from the ") +
+             (sums.edgeAtEnd ? "lead-out" : "lead-in") + "\n";
     }
     if (sums.readCrcs.size() > 1) {
       log += "    Read CRCs: [";

@@ -120,6 +120,7 @@ void ShareVerification(const JobState& state, CaptureJob& job) {
 
 void PrepareVerification(JobState& state) {
   RipSettings& settings = ripSettings;
+  settings.driveRead = {};
   if (!settings.verifyAccurateRip && !settings.secureRip) return;
   const size_t drive = static_cast<size_t>(settings.driveIndex);
   if (drive >= settings.drives.size()) return;
