@@ -3,6 +3,7 @@
 #pragma once
 // What sits behind the CD-access calls: one object per drive or disc image. The real ones
 // come from libcdio (DiscoverCdDevices); tests script their own.
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -111,6 +112,10 @@ std::shared_ptr<CdDevice> FindCdDevice(const std::string& deviceName);
 // Empty when the NRG image at `path` has a chunk table that libcdio's parser can take
 // safely; otherwise what is wrong with it.
 std::string NrgStructureProblem(const std::string& path);
+
+// Polled while a drive that is becoming ready is waited for (up to 20 s): true ends the
+// wait. Set once, before any drive is opened.
+void SetCdWaitCancel(std::function<bool()> cancelled);
 
 // Same as SetCdDevices(DiscoverCdDevices(imagePaths)).
 void SetCdImages(const std::vector<std::string>& imagePaths);

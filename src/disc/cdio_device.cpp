@@ -20,13 +20,16 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include <cdio/cdio.h>
 #include <cdio/cdtext.h>
@@ -53,6 +56,11 @@ constexpr off_t kMaxDescriptionBytes = 1 << 20;
 constexpr int kParanoiaRetries = 20;
 
 std::mutex gOpenMutex;
+
+// How long a drive that says it is becoming ready is waited for, and how often it is asked.
+constexpr auto kReadyWait = std::chrono::seconds(20);
+constexpr auto kReadyPoll = std::chrono::milliseconds(100);
+std::function<bool()> gCdWaitCancelled;
 
 // libcdio warns on stderr about ordinary things (short pregaps, files it probes for); only
 // its errors are worth a user's attention.
@@ -391,6 +399,13 @@ constexpr uint32_t kReadAheadMargin = 512;
 // Sectors a plain READ CD of the cache-emptying reads asks for, within every drive's limit.
 constexpr uint32_t kSectorsPerPiece = 26;
 
+// libcdio-paranoia 10.2 crashes in its next read when told of a cache larger than the
+// 1200-sector stretches it reads: it is told at most that, and Obrin's own reads between
+// secure reads empty a larger cache.
+int ParanoiaCacheModel(uint32_t sectors) {
+  return static_cast<int>(std::min<uint32_t>(sectors, 1200));
+}
+
 class CdioSession : public CdSession {
  public:
   CdioSession(CdioPtr cdio, bool realDrive, const TocBuffer& toc, uint32_t leadOut,
@@ -426,7 +441,7 @@ class CdioSession : public CdSession {
     sectors = memo_->cacheSectors;
     cacheSectors_ = sectors;
     if (paranoia_ && sectors > 0)
-      cdio_paranoia_cachemodel_size(paranoia_, static_cast<int>(sectors));
+      cdio_paranoia_cachemodel_size(paranoia_, ParanoiaCacheModel(sectors));
     return true;
   }
 
@@ -440,7 +455,7 @@ class CdioSession : public CdSession {
       uint64_t start, end;
     };
     const Run runs[] = {
-        {std::max<uint64_t>(from, avoidEnd + kReadAheadMargin), to},
+        {std::max<uint64_t>(from, avoidEnd), to},
         {from, avoidFrom > kReadAheadMargin ? avoidFrom - kReadAheadMargin : 0},
     };
     std::vector<uint8_t> buffer(size_t{kSectorsPerPiece} * kSectorBytes);
@@ -606,7 +621,7 @@ class CdioSession : public CdSession {
     // Paranoia empties the drive's cache before it reads a stretch again, as far as it
     // believes the cache reaches: it is told what was measured.
     if (cacheSectors_ > 0)
-      cdio_paranoia_cachemodel_size(paranoia_, static_cast<int>(cacheSectors_));
+      cdio_paranoia_cachemodel_size(paranoia_, ParanoiaCacheModel(cacheSectors_));
   }
 
   // The disc's audio: from its first audio track to the end of its last (an enhanced CD's
@@ -668,13 +683,41 @@ class DriveDevice : public CdDevice {
   std::string Description() const override { return description_; }
   std::string DeviceName() const override { return path_; }
   std::unique_ptr<CdSession> Open() override {
-    CdioPtr cdio;
-    {
-      std::lock_guard lock(gOpenMutex);
-      cdio.reset(cdio_open(path_.c_str(), DRIVER_DEVICE));
-    }
-    return MakeSession(std::move(cdio), true, memo_);
+    std::string ignored;
+    return OpenExplained(ignored);
   }
+
+  // A drive that is still becoming ready (spinning up, just closed) is waited for; one with
+  // no disc, or its tray open, says so.
+  std::unique_ptr<CdSession> OpenExplained(std::string& why) override {
+    why.clear();
+    const auto deadline = std::chrono::steady_clock::now() + kReadyWait;
+    for (;;) {
+      CdioPtr cdio;
+      {
+        std::lock_guard lock(gOpenMutex);
+        cdio.reset(cdio_open(path_.c_str(), DRIVER_DEVICE));
+      }
+      if (!cdio) return nullptr;
+      const DriveReply ready = TestUnitReady(cdio.get());
+      if (ready.kind == DriveReply::kNoDisc) {
+        why = "No disc in drive " + description_ + (ready.TrayOpen() ? " (its tray is open)" : "");
+        return nullptr;
+      }
+      if (ready.kind == DriveReply::kNotReady && std::chrono::steady_clock::now() < deadline &&
+          !(gCdWaitCancelled && gCdWaitCancelled())) {
+        cdio.reset();
+        std::this_thread::sleep_for(kReadyPoll);
+        continue;
+      }
+      if (ready.kind == DriveReply::kNotReady) {
+        why = "Drive " + description_ + " did not become ready";
+        return nullptr;
+      }
+      return MakeSession(std::move(cdio), true, memo_);
+    }
+  }
+
   bool Eject() override {
     std::lock_guard lock(gOpenMutex);
     return cdio_eject_media_drive(path_.c_str()) == DRIVER_OP_SUCCESS;
@@ -836,6 +879,10 @@ CdDeviceList DiscoverCdDevices(const std::vector<std::string>& imagePaths) {
     devices.push_back(std::make_shared<ImageDevice>(path));
   }
   return devices;
+}
+
+void SetCdWaitCancel(std::function<bool()> cancelled) {
+  gCdWaitCancelled = std::move(cancelled);
 }
 
 void SetCdImages(const std::vector<std::string>& imagePaths) {

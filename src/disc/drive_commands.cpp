@@ -122,12 +122,13 @@ DriveReply TestUnitReady(CdIo_t* cdio) {
 uint32_t MeasureAudioCache(CdIo_t* cdio, int32_t from, uint32_t span, uint32_t limit,
                            uint64_t& sectorsRead) {
   std::vector<uint8_t> buffer(size_t{kCacheTestPiece} * kAudioBytes);
-  // The probed sector at the area's start, the runs that push it out from its middle on, and
-  // a third place for a read that surely comes from the disc.
-  limit = std::min(limit, span / 3);
-  if (limit < 64) return 0;
+  // The probed sector at the area's start, the runs that push it out after the sectors the
+  // drive reads ahead of it, and the area's end for a read that surely comes from the disc.
+  constexpr uint32_t kPastReadAhead = 128;
+  if (span < kPastReadAhead + 64) return 0;
+  limit = std::min(limit, span - kPastReadAhead);
   const int32_t probe = from;
-  const int32_t away = from + static_cast<int32_t>(span / 3);
+  const int32_t away = from + static_cast<int32_t>(kPastReadAhead);
   const int32_t far = from + static_cast<int32_t>(span - 1);
   // A sector read for the first time after a seek, and the same sector at once again.
   if (TimedRead(cdio, far, buffer.data()) < 0) return 0;

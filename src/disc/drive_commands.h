@@ -36,8 +36,9 @@ DriveReply TestUnitReady(CdIo_t* cdio);
 
 // The drive's audio cache in sectors, found by timing: a sector read again after N others
 // comes back at once while it is still cached, and needs the disc (a seek) once N sectors
-// have pushed it out. Reads at most about 4 x `limit` sectors from [from, from + span); 0
-// when a re-read of a sector just read is no faster than one from the disc (no cache), or
-// the area is too small to tell. `sectorsRead` counts what the test read.
+// have pushed it out. Reads about four times the cache (at most 4 x `limit` sectors) from
+// [from, from + span); 0 when a re-read of a sector just read is no faster than one from the
+// disc (no cache), or the area is too small to tell; the most the area can tell when the
+// cache is larger. `sectorsRead` counts what the test read.
 uint32_t MeasureAudioCache(CdIo_t* cdio, int32_t from, uint32_t span, uint32_t limit,
                            uint64_t& sectorsRead);

@@ -15,10 +15,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "capture/capture.h"
 #include "config/settings.h"
+#include "disc/cd_device.h"
 #include "disc/output_naming.h"
 #include "encoders/encoder_binding.h"
 #include "encoders/flac_encoder.h"
@@ -121,6 +123,11 @@ void ShareVerification(const JobState& state, CaptureJob& job) {
 void PrepareVerification(JobState& state) {
   RipSettings& settings = ripSettings;
   settings.driveRead = {};
+  // A drive still becoming ready when a track's read opens it is waited for until Stop.
+  static std::once_flag waits;
+  std::call_once(waits, [] {
+    SetCdWaitCancel([] { return ripFinished == 0 && ripSettings.ripping == 0; });
+  });
   if (!settings.verifyAccurateRip && !settings.secureRip) return;
   const size_t drive = static_cast<size_t>(settings.driveIndex);
   if (drive >= settings.drives.size()) return;
