@@ -402,6 +402,15 @@ constexpr uint32_t kSectorsPerPiece = 26;
 // libcdio-paranoia 10.2 crashes in its next read when told of a cache larger than the
 // 1200-sector stretches it reads: it is told at most that, and Obrin's own reads between
 // secure reads empty a larger cache.
+// The time a track's failing reads may take: past it, every read of the track fails at once
+// and the track ends in error.
+constexpr auto kReadErrorBudget = std::chrono::seconds(30);
+
+class CdioSession;
+// The session whose error-correcting read runs on this thread: paranoia's reads of the drive
+// go through it, for the budget above and for Stop.
+thread_local CdioSession* tReadingSession = nullptr;
+
 int ParanoiaCacheModel(uint32_t sectors) {
   return static_cast<int>(std::min<uint32_t>(sectors, 1200));
 }
@@ -580,12 +589,38 @@ class CdioSession : public CdSession {
   }
 
   bool ReadPlain(TrackBuffer& buffer, uint32_t& libError) {
-    if (cdio_read_audio_sectors(cdio_.get(), TrackBufferData(&buffer), buffer.startSector,
-                                buffer.sectorCount) != DRIVER_OP_SUCCESS) {
-      libError = kCdErrRead;
-      return false;
+    const auto start = std::chrono::steady_clock::now();
+    const bool ok = MayRead() && cdio_read_audio_sectors(cdio_.get(), TrackBufferData(&buffer),
+                                                         buffer.startSector,
+                                                         buffer.sectorCount) == DRIVER_OP_SUCCESS;
+    Account(ok, start);
+    if (!ok) libError = kCdErrRead;
+    return ok;
+  }
+
+  // Whether the drive is asked at all: not after Stop, nor once the track's failing reads
+  // have used up their time (the track then ends in error).
+  bool MayRead() const {
+    if (realDrive_ && gCdWaitCancelled && gCdWaitCancelled()) return false;
+    return errorTime_ <= kReadErrorBudget;
+  }
+  void Account(bool ok, std::chrono::steady_clock::time_point start) {
+    if (!ok) errorTime_ += std::chrono::steady_clock::now() - start;
+  }
+
+  // Paranoia's reads of the drive, through the session reading on this thread. A read refused
+  // fails with ENOMEDIUM, the one error on which paranoia gives up at once (on any other it
+  // retries, and a read that always fails at once would keep it busy for ever).
+  static long BudgetedParanoiaRead(cdrom_drive_t* drive, void* out, lsn_t begin, long sectors) {
+    CdioSession* self = tReadingSession;
+    if (!self || !self->paranoiaRead_ || !self->MayRead()) {
+      errno = ENOMEDIUM;
+      return -1;
     }
-    return true;
+    const auto start = std::chrono::steady_clock::now();
+    const long got = self->paranoiaRead_(drive, out, begin, sectors);
+    self->Account(got == sectors, start);
+    return got;
   }
 
   // Jitter- and scratch-corrected reads; when libcdio-paranoia cannot take the drive, plain
@@ -596,11 +631,13 @@ class CdioSession : public CdSession {
     if (nextSector_ != static_cast<int64_t>(buffer.startSector)) {
       cdio_paranoia_seek(paranoia_, static_cast<int32_t>(buffer.startSector), SEEK_SET);
     }
+    tReadingSession = this;
     const bool ok = ReadParanoiaBlock(
         [this](ParanoiaCallback callback) {
           return cdio_paranoia_read_limited(paranoia_, callback, kParanoiaRetries);
         },
         buffer.sectorCount, TrackBufferData(&buffer));
+    tReadingSession = nullptr;
     if (!ok) {
       nextSector_ = -1;
       libError = kCdErrRead;
@@ -618,6 +655,13 @@ class CdioSession : public CdSession {
       return;
     }
     cdio_paranoia_modeset(paranoia_, PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
+    if (realDrive_ && drive_->read_audio) {
+      paranoiaRead_ = drive_->read_audio;
+      drive_->read_audio = BudgetedParanoiaRead;
+      // One drive command per read: paranoia's own retries then come back through it, so
+      // that Stop and the time limit are seen between any two commands.
+      drive_->error_retry = 0;
+    }
     // Paranoia empties the drive's cache before it reads a stretch again, as far as it
     // believes the cache reaches: it is told what was measured.
     if (cacheSectors_ > 0)
@@ -654,6 +698,8 @@ class CdioSession : public CdSession {
   ImagePacer pacer_;
   std::shared_ptr<DriveMemo> memo_;
   uint32_t cacheSectors_ = 0;
+  long (*paranoiaRead_)(cdrom_drive_t*, void*, lsn_t, long) = nullptr;
+  std::chrono::steady_clock::duration errorTime_{};
 };
 
 std::unique_ptr<CdSession> MakeSession(CdioPtr cdio, bool realDrive,
