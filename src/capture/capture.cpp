@@ -95,6 +95,7 @@ bool LearnDrive(CdHandle handle, bool secure) {
   if (GetDriveFacts(handle, &drive) != 1) return false;
   if (!facts.drive) {
     facts.drive = true;
+    facts.c2Reported = drive.c2Pointers;
     for (const std::string* part : {&drive.vendor, &drive.model, &drive.revision}) {
       if (!part->empty()) facts.identity += (facts.identity.empty() ? "" : " ") + *part;
     }
@@ -109,21 +110,78 @@ bool LearnDrive(CdHandle handle, bool secure) {
 
 // Before a track is read again: a cache's worth of audio elsewhere on the disc, so that the
 // read comes from the disc and not from what the drive kept of the last one.
-void EmptyDriveCache(CdHandle handle, const TrackRecord& track) {
+void EmptyDriveCache(CdHandle handle, uint32_t startSector, uint32_t lengthSectors) {
   DriveReadFacts& facts = ripSettings.driveRead;
   if (!facts.drive || facts.cacheSectors == 0) return;
   // The read offset moves a track's reads a few sectors either way.
   constexpr uint32_t kOffsetReach = 8;
-  const uint32_t from = track.startSector > kOffsetReach ? track.startSector - kOffsetReach : 0;
+  const uint32_t from = startSector > kOffsetReach ? startSector - kOffsetReach : 0;
   // The cache test finds the fewest sectors that push one out, the drive's read-ahead
   // beside them: that much more is read.
   constexpr uint32_t kReadAhead = 128;
   const uint32_t sectors = facts.cacheSectors + kReadAhead;
-  if (ReadAwayFrom(handle, from, track.lengthSectors + 2 * kOffsetReach, sectors) == 1) {
+  if (ReadAwayFrom(handle, from, lengthSectors + 2 * kOffsetReach, sectors) == 1) {
     facts.sectorsReadElsewhere += sectors;
   } else {
     facts.cacheDefeated = false;
   }
+}
+
+constexpr uint32_t kC2BytesPerSector = 294;
+
+bool Flagged(const uint8_t* c2) {
+  return std::any_of(c2, c2 + kC2BytesPerSector, [](uint8_t bits) { return bits != 0; });
+}
+
+// A block read with C2 error pointers: a sector flagged is read again (after the cache's
+// worth elsewhere) until a read of it comes back clean or gives the bytes an earlier flagged
+// read gave; what stays flagged goes into the track's suspicious sectors. 1 when the block
+// is in the buffer; 0 when the drive refuses C2 or could not read it (the plain reads then
+// take over).
+int ReadBlockWithC2(CdHandle handle, TrackBuffer* buffer, int64_t sector, uint32_t count,
+                    TrackRecord& track) {
+  DriveReadFacts& facts = ripSettings.driveRead;
+  uint8_t* data = TrackBufferData(buffer);
+  std::vector<uint8_t> c2(size_t{count} * kC2BytesPerSector);
+  const int read = ReadCDAudioRaw(handle, static_cast<int32_t>(sector), count, data, c2.data());
+  if (read == kRawReadRefused) facts.c2Refused = true;
+  if (read != kRawReadOk) return 0;
+  facts.c2Used = true;
+  buffer->deliveredLength = count * kSectorBytes;
+  buffer->offset = 0;
+  std::vector<uint32_t> flagged;
+  for (uint32_t s = 0; s < count; ++s) {
+    if (Flagged(c2.data() + size_t{s} * kC2BytesPerSector)) flagged.push_back(s);
+  }
+  std::vector<std::string> earlier(count);  // each flagged sector's last read
+  for (const uint32_t s : flagged) {
+    earlier[s].assign(reinterpret_cast<const char*>(data) + size_t{s} * kSectorBytes, kSectorBytes);
+  }
+  std::vector<uint8_t> again(kSectorBytes), againC2(kC2BytesPerSector);
+  for (int round = 0; round < kC2Rereads && !flagged.empty(); ++round) {
+    EmptyDriveCache(handle, static_cast<uint32_t>(sector), count);
+    std::vector<uint32_t> still;
+    for (const uint32_t s : flagged) {
+      const int64_t at = sector + s;
+      if (ReadCDAudioRaw(handle, static_cast<int32_t>(at), 1, again.data(), againC2.data()) !=
+          kRawReadOk) {
+        still.push_back(s);
+        continue;
+      }
+      const std::string bytes(reinterpret_cast<const char*>(again.data()), kSectorBytes);
+      if (!Flagged(againC2.data()) || bytes == earlier[s]) {
+        std::copy(again.begin(), again.end(), data + size_t{s} * kSectorBytes);
+      } else {
+        earlier[s] = bytes;
+        still.push_back(s);
+      }
+    }
+    flagged = std::move(still);
+  }
+  for (const uint32_t s : flagged) {
+    track.checksums.suspicious.push_back(static_cast<uint32_t>(sector + s));
+  }
+  return 1;
 }
 
 // Empties the capture file for a read that replaces what it holds.
@@ -146,6 +204,26 @@ bool WantsAnotherRead(const CaptureJob& job) {
                    .kind == AccurateRipVerdict::kAccurate);
 }
 
+// Sectors whose C2 pointers stayed set end the track in error unless the database confirms
+// the audio; the file keeps what was read.
+void JudgeSuspicious(RipHost& host, CaptureJob& job, FILE* file) {
+  TrackRecord& track = *job.track;
+  if (track.checksums.suspicious.empty() || track.status == kStatusStopped ||
+      track.status == kStatusError) {
+    return;
+  }
+  if (job.accurateRip && track.checksums.complete &&
+      JudgeTrack(*job.accurateRip, job.audioTracks, track.tocPosition,
+                 track.checksums.accurateRipV1, track.checksums.accurateRipV2)
+              .kind == AccurateRipVerdict::kAccurate) {
+    return;
+  }
+  host.ShowErrorBox(kSuspiciousText);
+  track.status = kStatusError;
+  job.captureFailed = true;
+  job.holdsLastRead = file != nullptr;
+}
+
 // Reads the track again until two reads agree. The first further read only proves; each later
 // one replaces what `file` holds (none: a check, nothing is kept). Read n runs from
 // scale - scale/2^(n-1) to scale - scale/2^n of the progress.
@@ -164,7 +242,7 @@ ReadLoopResult ReadUntilTwoAgree(RipHost& host, CaptureJob& job, CdHandle handle
       result.writeFailed = true;
       break;
     }
-    EmptyDriveCache(handle, track);
+    EmptyDriveCache(handle, track.startSector, track.lengthSectors);
     result = RunReadLoop(host, job, handle,
                          read == 2 || !file ? static_cast<PcmSink&>(proof) : replace, to, from);
     if (result.stopped || result.readFailed || result.writeFailed) break;
@@ -288,7 +366,9 @@ ReadLoopResult ReadSpan(RipHost& mainWindow, CaptureJob& job, CdHandle handle, P
       buffer->sectorCount = count;
       buffer->deliveredLength = 0;
       buffer->offset = 0;
-      readResult = ReadBlockWithRetries(handle, buffer);
+      const bool withC2 = job.useC2 && !ripSettings.driveRead.c2Refused &&
+                          ReadBlockWithC2(handle, buffer, sector, count, track) == 1;
+      if (!withC2) readResult = ReadBlockWithRetries(handle, buffer);
     }
     // A delivery that claims bytes outside the buffer is as good as a failed read.
     if (readResult == 1 && (buffer->offset < 0 || uint64_t{static_cast<uint32_t>(buffer->offset)} +
@@ -349,6 +429,8 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
       int64_t{track.lengthSectors} * kSectorBytes,
       std::max(audioEnd, int64_t{track.startSector} + int64_t{track.lengthSectors})};
   job.readsDrive = LearnDrive(handle, job.secure);
+  job.useC2 = job.secure && job.readsDrive && ripSettings.driveRead.c2Reported;
+  track.checksums.suspicious.clear();
   // The sums see the bytes as they go to the sink: no second pass over the file.
   TrackChecksums checksums(uint64_t{track.lengthSectors} * (kSectorBytes / 4),
                            !tracks.empty() && &tracks.front() == &track,
@@ -435,6 +517,7 @@ void CheckTrack(RipHost& mainWindow, CaptureJob& job) {
     result = ReadUntilTwoAgree(mainWindow, job, handle, nullptr, result, 100);
   }
   CloseCDHandle(handle);
+  if (!result.stopped && !result.readFailed) JudgeSuspicious(mainWindow, job, nullptr);
   if (track.status != kStatusStopped && track.status != kStatusError) {
     track.status = result.readFailed ? kStatusError : kStatusCompleted;
   }
@@ -451,6 +534,9 @@ void CaptureTrackToPcm(RipHost& mainWindow, CaptureJob& job) {
   ReadLoopResult result = RunReadLoop(mainWindow, job, handle, sink, job.secure ? 15 : 30);
   if (!result.writeFailed && WantsAnotherRead(job)) {
     result = ReadUntilTwoAgree(mainWindow, job, handle, file, result, 30);
+  }
+  if (!result.stopped && !result.readFailed && !result.writeFailed) {
+    JudgeSuspicious(mainWindow, job, file);
   }
   CloseCDHandle(handle);
   // Buffered data reaches the disk only here: a full disk may show up at this point.

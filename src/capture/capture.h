@@ -41,10 +41,18 @@ struct CaptureJob {
   // Set by the read loop: the handle reads a real drive, whose edges (lead-in, lead-out) a
   // read offset may try before it falls back on silence.
   bool readsDrive = false;
+  // Set by the read loop: secure reading on a drive that gives C2 error pointers reads with
+  // them and reads flagged sectors again.
+  bool useC2 = false;
 };
+
+// Re-reads of a block's sectors whose C2 error pointers are set, each after the drive's
+// cache was emptied, before the sectors still flagged count as suspicious.
+inline constexpr int kC2Rereads = 4;
 
 inline constexpr int kSecureReads = 5;
 inline constexpr char kReadsDifferText[] = "Reads differ";
+inline constexpr char kSuspiciousText[] = "Suspicious positions";
 
 struct ReadLoopResult {
   bool stopped = false;      // the stop request was seen

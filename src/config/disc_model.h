@@ -54,6 +54,9 @@ struct TrackChecksumValues {
   // to read there, -1 when no read of a drive reached an edge.
   int32_t edgeSilence = -1;
   bool edgeAtEnd = false;
+  // Sectors of the disc whose C2 error pointers stayed set through every re-read (secure
+  // reading on a drive that gives them), in order.
+  std::vector<uint32_t> suspicious{};
 };
 
 struct TrackRecord {
@@ -110,6 +113,9 @@ struct DriveReadFacts {
   uint32_t cacheSectors = 0;          // its audio cache; 0 none found
   bool cacheDefeated = true;          // every further read came after a cache's worth elsewhere
   uint64_t sectorsReadElsewhere = 0;  // read to measure and to empty the cache
+  bool c2Reported = false;            // the drive says it gives C2 error pointers
+  bool c2Used = false;                // secure reads came with them
+  bool c2Refused = false;             // it said so, then refused them
 };
 
 // Disc-level tag fields: typed in by the tag editor, kept in memory only. What the disc says

@@ -62,6 +62,14 @@ std::string TrackNumber(const TrackRecord& track) {
   return text;
 }
 
+// "m:ss.ff": minutes, seconds and frames of a sector counted from the track's start.
+std::string TrackPosition(uint32_t sectors) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%u:%02u.%02u", sectors / 75 / 60, sectors / 75 % 60,
+                sectors % 75);
+  return text;
+}
+
 }  // namespace
 
 std::string RipLogText(const RipSettings& settings, const std::vector<LoggedTrack>& tracks,
@@ -80,6 +88,11 @@ std::string RipLogText(const RipSettings& settings, const std::vector<LoggedTrac
     log += read.cacheSectors == 0 ? std::string("  Cache: none found\n")
                                   : "  Cache: " + std::to_string(read.cacheSectors) + " sectors, " +
                                         (read.cacheDefeated ? "defeated" : "not defeated") + "\n";
+  }
+  if (read.drive && settings.secureRip) {
+    log += read.c2Used      ? "  C2: used\n"
+           : read.c2Refused ? "  C2: not used (the drive refused it)\n"
+                            : "  C2: not used (the drive gives none)\n";
   }
   log += "Tracks:\n";
   int accurate = 0, completed = 0;
@@ -104,6 +117,23 @@ std::string RipLogText(const RipSettings& settings, const std::vector<LoggedTrac
     } else if (sums.edgeSilence == 0) {
       log += std::string("    Overread: read from the ") +
              (sums.edgeAtEnd ? "lead-out" : "lead-in") + "\n";
+    }
+    if (!sums.suspicious.empty()) {
+      log += "    Suspicious positions: [";
+      for (size_t i = 0; i < sums.suspicious.size();) {
+        size_t end = i + 1;
+        while (end < sums.suspicious.size() &&
+               sums.suspicious[end] == sums.suspicious[end - 1] + 1) {
+          ++end;
+        }
+        const auto at = [&](uint32_t sector) {
+          return TrackPosition(sector >= track.startSector ? sector - track.startSector : 0);
+        };
+        const std::string first = at(sums.suspicious[i]), last = at(sums.suspicious[end - 1]);
+        log += (i ? ", " : "") + Quoted(first == last ? first : first + "-" + last);
+        i = end;
+      }
+      log += "]\n";
     }
     if (sums.readCrcs.size() > 1) {
       log += "    Read CRCs: [";
