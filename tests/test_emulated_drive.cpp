@@ -1,0 +1,624 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Copyright 2026 The Obrin developers
+// The emulated drive (tools/emudrive): obrin-rip, libcdio and libcdio-paranoia against the
+// /dev/sr0 that libemudrive.so makes of a description and a disc image made by mkdisc.
+// Faults guarded:
+// - the drive not listed by its INQUIRY vendor, model and revision; its track list, disc ids or
+//   WAV rip not the same as the image's
+// - the read offset delivered with the wrong sign, or not taken back by --offset
+// - an unreadable sector not ending its track "ERROR"; no disc, an open tray or a TOC that goes
+//   backwards not refused with exit status 2; a bad description not named on stderr
+// - MCN, ISRC, CD-Text, INQUIRY not as libcdio wants them; reads past the lead-in or lead-out
+//   not refused 05/21/00; unreadable sectors not failing with their sense; a drive becoming
+//   ready, an empty drive, an open tray, a media change, an eject not as a drive reports them
+// - the malformed switches not malforming
+// - SG_IO, read() of a data track, the kernel's permissions and transfer limit not served
+// - the cache not returning the bytes it returned before, the read-ahead not filling it; C2
+//   pointers not on exactly the damaged bytes (honest), set (missing) or accepted (none); reads
+//   not costing the speed's time and a seek's
+// - Q sub-channel: the wrong track, index or relative time in a pregap or at index 2, MCN and
+//   ISRC frames missing, a CRC that does not check
+#include <fcntl.h>
+#include <link.h>
+#include <linux/cdrom.h>
+#include <scsi/sg.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+
+#include <cdio/cdio.h>
+#include <cdio/cdtext.h>
+#include <cdio/logging.h>
+#include <cdio/mmc.h>
+#include <gtest/gtest.h>
+
+#include "support/test_env.h"
+
+namespace {
+
+constexpr size_t kSector = 2352;
+// The test disc: three audio tracks and a data track, as mkdisc writes it.
+constexpr int kStarts[] = {0, 1500, 2400, 3000};
+constexpr int kLeadout = 3450;
+
+std::string Hex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char c : bytes) hex += {digits[c >> 4], digits[c & 15]};
+  return hex;
+}
+
+std::string Unhex(const std::string& hex) {
+  std::string bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  }
+  return bytes;
+}
+
+std::string Fnv(const void* data, size_t size) {
+  uint64_t h = 1469598103934665603ULL;
+  for (size_t i = 0; i < size; ++i) {
+    h = (h ^ static_cast<const uint8_t*>(data)[i]) * 1099511628211ULL;
+  }
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(h));
+  return text;
+}
+
+std::vector<std::string> Split(const std::string& text, char by) {
+  std::vector<std::string> parts;
+  std::istringstream in(text);
+  for (std::string part; std::getline(in, part, by);) parts.push_back(part);
+  return parts;
+}
+
+// CRC of a CD-Text pack or a Q frame: CCITT polynomial, stored inverted.
+uint16_t Crc16(const uint8_t* p, int n) {
+  uint16_t crc = 0;
+  for (int i = 0; i < n; ++i) {
+    crc ^= static_cast<uint16_t>(p[i] << 8);
+    for (int b = 0; b < 8; ++b) {
+      crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
+    }
+  }
+  return static_cast<uint16_t>(~crc);
+}
+
+// Raw CD-Text of one block: titles (0x80) and performers (0x81) of the disc (item 0) and its
+// tracks, then the three size packs (0x8F) libcdio insists on.
+std::string CdTextPacks(const std::vector<std::string>& titles,
+                        const std::vector<std::string>& performers) {
+  std::string packs;
+  int sequence = 0, counts[16] = {};
+  const auto add = [&](uint8_t type, uint8_t track, uint8_t position, const char* text) {
+    uint8_t p[18] = {type, track, static_cast<uint8_t>(sequence++), position};
+    std::memcpy(p + 4, text, 12);
+    const uint16_t crc = Crc16(p, 16);
+    p[16] = static_cast<uint8_t>(crc >> 8);
+    p[17] = static_cast<uint8_t>(crc);
+    packs.append(reinterpret_cast<const char*>(p), 18);
+    ++counts[type & 15];
+  };
+  for (const auto* list : {&titles, &performers}) {
+    std::string stream;
+    std::vector<std::pair<size_t, int>> starts;  // where each item's text begins
+    for (size_t i = 0; i < list->size(); ++i) {
+      starts.emplace_back(stream.size(), static_cast<int>(i));
+      stream += (*list)[i] + '\0';
+    }
+    stream.resize((stream.size() + 11) / 12 * 12, '\0');
+    for (size_t at = 0; at < stream.size(); at += 12) {
+      size_t item = 0;
+      while (item + 1 < starts.size() && starts[item + 1].first <= at) ++item;
+      const size_t position = std::min<size_t>(at - starts[item].first, 15);
+      add(list == &titles ? 0x80 : 0x81, static_cast<uint8_t>(item), static_cast<uint8_t>(position),
+          stream.data() + at);
+    }
+  }
+  counts[15] = 3;
+  uint8_t size[36] = {0x00, 1, static_cast<uint8_t>(titles.size() - 1)};
+  for (int i = 0; i < 16; ++i) size[4 + i] = static_cast<uint8_t>(counts[i]);
+  size[20] = static_cast<uint8_t>(sequence + 2);  // the last sequence number, size packs included
+  size[28] = 0x09;                                // English
+  for (int i = 0; i < 3; ++i) {
+    add(0x8F, static_cast<uint8_t>(i), 0, reinterpret_cast<char*>(size) + 12 * i);
+  }
+  return packs;
+}
+
+// --- The probe: this program again, started under the emulated drive ---
+//
+// With EMUDRIVE_PROBE set, the program runs those steps against /dev/sr0 through libcdio and
+// the cdrom ioctls, one line of output each, and exits before any test starts:
+//   hw                   INQUIRY through cdio_get_hwinfo: vendor|model|revision
+//   mcn | isrc:N         cdio_get_mcn, cdio_get_track_isrc
+//   cdtext               the disc's title and performer and track 1's title, or "none"
+//   read:LBA:N           cdio_read_audio_sectors: "ok HASH" or "fail KK/AA/QQ"
+//   cmd:CDB:LEN          an MMC command (hex CDB) reading LEN bytes: "ok HEX" or "fail ..."
+//   sgio:CDB:LEN         the same through SG_IO: "ok HEX" or "check KK/AA/QQ"
+//   data:OFFSET:N        read() of N bytes at OFFSET of the device: "ok HASH" or an errno
+//   status | changed     CDROM_DRIVE_STATUS, CDROM_MEDIA_CHANGED
+//   eject                cdio_eject_media_drive
+
+std::string LastSense(CdIo_t* cdio) {
+  cdio_mmc_request_sense_t* sense = nullptr;
+  const int length = mmc_last_cmd_sense(cdio, &sense);
+  char text[16] = "none";
+  if (length >= 14 && sense) {
+    const auto* s = reinterpret_cast<const uint8_t*>(sense);
+    std::snprintf(text, sizeof text, "%02X/%02X/%02X", s[2] & 15, s[12], s[13]);
+  }
+  std::free(sense);
+  return std::string("fail ") + text;
+}
+
+std::string Trim(const char* text) {
+  std::string s(text);
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
+std::string ProbeStep(CdIo_t* cdio, const std::string& step) {
+  const std::vector<std::string> f = Split(step, ':');
+  if (f[0] == "hw") {
+    cdio_hwinfo_t hw{};
+    if (!cdio_get_hwinfo(cdio, &hw)) return "fail";
+    return Trim(hw.psz_vendor) + "|" + Trim(hw.psz_model) + "|" + Trim(hw.psz_revision);
+  }
+  if (f[0] == "mcn" || f[0] == "isrc") {
+    char* text = f[0] == "mcn" ? cdio_get_mcn(cdio)
+                               : cdio_get_track_isrc(cdio, static_cast<track_t>(std::stoi(f[1])));
+    const std::string result = text ? text : "(null)";
+    cdio_free(text);
+    return result;
+  }
+  if (f[0] == "cdtext") {
+    cdtext_t* text = cdio_get_cdtext(cdio);
+    if (!text) return "none";
+    const auto get = [&](cdtext_field_t field, track_t track) {
+      const char* value = cdtext_get_const(text, field, track);
+      return std::string(value ? value : "");
+    };
+    return get(CDTEXT_FIELD_TITLE, 0) + "/" + get(CDTEXT_FIELD_PERFORMER, 0) + "/" +
+           get(CDTEXT_FIELD_TITLE, 1);
+  }
+  if (f[0] == "read") {
+    const int count = std::stoi(f[2]);
+    std::string data(count * kSector, '\0');
+    if (cdio_read_audio_sectors(cdio, data.data(), std::stoi(f[1]), static_cast<uint32_t>(count)) !=
+        DRIVER_OP_SUCCESS) {
+      return LastSense(cdio);
+    }
+    return "ok " + Fnv(data.data(), data.size());
+  }
+  if (f[0] == "cmd") {
+    const std::string cdbBytes = Unhex(f[1]);
+    mmc_cdb_t cdb{};
+    std::memcpy(cdb.field, cdbBytes.data(), std::min(cdbBytes.size(), sizeof cdb.field));
+    std::string data(std::stoul(f[2]), '\0');
+    if (mmc_run_cmd(cdio, 10000, &cdb, SCSI_MMC_DATA_READ, static_cast<unsigned>(data.size()),
+                    data.data()) != DRIVER_OP_SUCCESS) {
+      return LastSense(cdio);
+    }
+    return "ok " + Hex(data);
+  }
+  const int fd = open("/dev/sr0", O_RDONLY | O_NONBLOCK);
+  struct Closer {
+    int fd;
+    ~Closer() { close(fd); }
+  } closer{fd};
+  if (f[0] == "sgio") {
+    std::string cdb = Unhex(f[1]), data(std::stoul(f[2]), '\0');
+    uint8_t sense[32] = {};
+    sg_io_hdr_t h{};
+    h.interface_id = 'S';
+    h.dxfer_direction = SG_DXFER_FROM_DEV;
+    h.cmd_len = static_cast<unsigned char>(cdb.size());
+    h.cmdp = reinterpret_cast<unsigned char*>(cdb.data());
+    h.dxfer_len = static_cast<unsigned>(data.size());
+    h.dxferp = data.data();
+    h.mx_sb_len = sizeof sense;
+    h.sbp = sense;
+    if (ioctl(fd, SG_IO, &h) != 0) return std::strerror(errno);
+    char text[32];
+    std::snprintf(text, sizeof text, "check %02X/%02X/%02X", sense[2] & 15, sense[12], sense[13]);
+    return h.status == 0 ? "ok " + Hex(data) : text;
+  }
+  if (f[0] == "data") {
+    std::string data(std::stoul(f[2]), '\0');
+    lseek(fd, std::stol(f[1]), SEEK_SET);
+    const ssize_t got = read(fd, data.data(), data.size());
+    if (got < 0) return std::strerror(errno);
+    return "ok " + Fnv(data.data(), static_cast<size_t>(got));
+  }
+  if (f[0] == "status" || f[0] == "changed") {
+    const int result =
+        ioctl(fd, f[0] == "status" ? CDROM_DRIVE_STATUS : CDROM_MEDIA_CHANGED, CDSL_CURRENT);
+    return std::to_string(result);
+  }
+  if (f[0] == "eject") {
+    return cdio_eject_media_drive("/dev/sr0") == DRIVER_OP_SUCCESS ? "ok" : "fail";
+  }
+  return "unknown step " + step;
+}
+
+bool RunProbeIfAsked() {
+  const char* steps = std::getenv("EMUDRIVE_PROBE");
+  if (!steps) return false;
+  cdio_log_set_handler([](cdio_log_level_t, const char* message) {
+    std::fprintf(stderr, "libcdio: %s\n", message);
+  });
+  CdIo_t* cdio = cdio_open("/dev/sr0", DRIVER_DEVICE);
+  if (!cdio) {
+    std::printf("no drive\n");
+    std::exit(0);
+  }
+  for (const std::string& step : Split(steps, ' ')) {
+    std::printf("%s\n", ProbeStep(cdio, step).c_str());
+  }
+  cdio_destroy(cdio);
+  std::fflush(stdout);
+  std::exit(0);
+}
+
+[[maybe_unused]] const bool kProbed = RunProbeIfAsked();
+
+// --- The tests' side ---
+
+// LD_PRELOAD for a child: the emulated drive, after the sanitizer runtime when this program
+// has one (the children are built alike, and their runtime must come first in the list).
+std::string Preload() {
+  std::string runtime;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* out) {
+        const std::string name = info->dlpi_name ? info->dlpi_name : "";
+        if (name.find("/libasan.so") != std::string::npos ||
+            name.find("/libtsan.so") != std::string::npos) {
+          *static_cast<std::string*>(out) = name;
+        }
+        return 0;
+      },
+      &runtime);
+  const std::string shim = BinPath("libemudrive.so");
+  return runtime.empty() ? shim : runtime + " " + shim;
+}
+
+std::string SelfPath() {
+  return std::filesystem::read_symlink("/proc/self/exe").string();
+}
+
+class EmulatedDrive : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    MakeDisc(
+        {dir_ / "disc.cue", "--lengths", "1500,900,600,450", "--data-track", "4", "--seed", "3"});
+    image_ = ReadFile(dir_ / "disc.bin");
+    ASSERT_EQ(image_.size(), kLeadout * kSector);
+  }
+
+  // Writes the description (the disc, then `extra`) and gives the environment a child needs.
+  std::vector<std::string> Describe(const std::vector<std::string>& extra) {
+    std::string text = "image " + dir_ / "disc.bin" + "\n";
+    // An extra "track 4 ..." line stands in for the data track's.
+    const bool ownLastTrack = std::any_of(extra.begin(), extra.end(), [](const std::string& l) {
+      return l.rfind("track 4 ", 0) == 0;
+    });
+    for (int i = 0; i < (ownLastTrack ? 3 : 4); ++i) {
+      text += "track " + std::to_string(i + 1) + " " + std::to_string(kStarts[i]) +
+              (i == 3 ? " data\n" : "\n");
+    }
+    for (const auto& line : extra) text += line + "\n";
+    WriteFile(dir_ / "drive.txt", text);
+    std::filesystem::remove(log_);
+    return {"LD_PRELOAD=" + Preload(), "OBRIN_EMUDRIVE=" + dir_ / "drive.txt",
+            "OBRIN_EMUDRIVE_LOG=" + log_};
+  }
+
+  CommandResult ObrinRip(const std::vector<std::string>& args,
+                         const std::vector<std::string>& env) {
+    std::vector<std::string> argv{"obrin-rip"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunCommand(argv, env);
+  }
+
+  std::vector<std::string> Probe(const std::string& steps, const std::vector<std::string>& extra) {
+    std::vector<std::string> env = Describe(extra);
+    env.push_back("EMUDRIVE_PROBE=" + steps);
+    const CommandResult r = RunCommand({SelfPath()}, env);
+    EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+    return Split(r.out, '\n');
+  }
+
+  // The log's lines of one kind and name ("mmc READ_CD"), split into their fields.
+  std::vector<std::vector<std::string>> LogLines(const std::string& prefix) {
+    std::vector<std::vector<std::string>> lines;
+    for (const std::string& line : Split(ReadFile(log_), '\n')) {
+      if (line.rfind(prefix + " ", 0) == 0) lines.push_back(Split(line, ' '));
+    }
+    return lines;
+  }
+
+  // The audio of `count` sectors from `lba`, shifted by `samples`: silence outside the image.
+  std::string Audio(int64_t lba, int64_t count, int64_t samples = 0) const {
+    std::string out;
+    for (int64_t at = lba * int64_t{kSector} + samples * 4, end = at + count * int64_t{kSector};
+         at < end; ++at) {
+      out += at >= 0 && at < static_cast<int64_t>(image_.size()) ? image_[at] : '\0';
+    }
+    return out;
+  }
+
+  ScopedConfigHome config_;  // children inherit it
+  TempDir dir_;
+  const std::string log_ = dir_ / "drive.log";
+  std::string image_;
+};
+
+// Equal bytes, or where they first differ: a failure never prints megabytes of audio.
+::testing::AssertionResult SameBytes(const std::string& got, const std::string& want) {
+  if (got == want) return ::testing::AssertionSuccess();
+  size_t at = 0;
+  while (at < got.size() && at < want.size() && got[at] == want[at]) ++at;
+  return ::testing::AssertionFailure() << got.size() << " bytes, " << want.size()
+                                       << " wanted; the first difference at byte " << at;
+}
+
+std::string WavData(const std::string& path) {
+  const std::string wav = ReadFile(path);
+  return wav.size() >= 44 ? wav.substr(44) : "";
+}
+
+// The file called `name` somewhere under `folder` (the album folder is named by the rip).
+std::string FindFile(const std::string& folder, const std::string& name) {
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    if (entry.path().filename() == name) return entry.path().string();
+  }
+  ADD_FAILURE() << "no " << name << " under " << folder;
+  return folder + "/" + name;
+}
+
+TEST_F(EmulatedDrive, ObrinRipReadsItAsTheImage) {
+  const auto env = Describe({"vendor PLEXTOR", "model DVDR   PX-716A", "revision 1.11"});
+  const CommandResult drives = ObrinRip({"--drives"}, env);
+  EXPECT_EQ(drives.out, "0\tPLEXTOR DVDR PX-716A 1.11\n") << drives.err;
+  for (const char* action : {"--list", "--disc-info"}) {
+    SCOPED_TRACE(action);
+    const CommandResult drive = ObrinRip({action}, env);
+    const CommandResult image = ObrinRip({action, "--image", dir_ / "disc.cue"}, {});
+    EXPECT_EQ(drive.exitStatus, 0) << drive.err;
+    EXPECT_EQ(drive.out, image.out);
+  }
+  ASSERT_EQ(ObrinRip({"--format", "wav", "--output", dir_ / "drive"}, env).exitStatus, 0);
+  ASSERT_EQ(
+      ObrinRip({"--format", "wav", "--output", dir_ / "image", "--image", dir_ / "disc.cue"}, {})
+          .exitStatus,
+      0);
+  int files = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_ / "image")) {
+    if (!entry.is_regular_file()) continue;
+    const auto relative = std::filesystem::relative(entry.path(), dir_ / "image");
+    EXPECT_TRUE(SameBytes(ReadFile((std::filesystem::path(dir_ / "drive") / relative).string()),
+                          ReadFile(entry.path().string())))
+        << relative;
+    ++files;
+  }
+  EXPECT_EQ(files, 3);
+  // Audio comes by READ CD alone, from the audio tracks only.
+  const auto reads = LogLines("mmc READ_CD");
+  EXPECT_GT(reads.size(), 3000u / 25);
+  for (const auto& read : reads) {
+    ASSERT_EQ(read.size(), 7u);
+    EXPECT_EQ(read[4], "ok");
+    EXPECT_GE(std::stoi(read[2]), 0);
+    EXPECT_LE(std::stoi(read[2]) + std::stoi(read[3]), kStarts[3]);
+  }
+}
+
+TEST_F(EmulatedDrive, ReadOffsetIsTakenBackByTheCorrection) {
+  // A drive whose correction is +48 delivers every sector 48 samples early.
+  const auto env = Describe({"offset-correction +48"});
+  ASSERT_EQ(ObrinRip({"--format", "wav", "--output", dir_ / "c", "--tracks", "1,3", "--offset",
+                      "48", "--template", "$n"},
+                     env)
+                .exitStatus,
+            0);
+  ASSERT_EQ(
+      ObrinRip({"--format", "wav", "--output", dir_ / "u", "--tracks", "1", "--template", "$n"},
+               env)
+          .exitStatus,
+      0);
+  EXPECT_TRUE(SameBytes(WavData(FindFile(dir_ / "c", "01.wav")), Audio(0, 1500)));
+  // The last 48 samples lie past the last audio track, where the rip has silence.
+  EXPECT_TRUE(SameBytes(WavData(FindFile(dir_ / "c", "03.wav")),
+                        Audio(2400, 600).substr(0, 600 * kSector - 192) + std::string(192, '\0')));
+  EXPECT_TRUE(SameBytes(WavData(FindFile(dir_ / "u", "01.wav")), Audio(0, 1500, -48)));
+}
+
+TEST_F(EmulatedDrive, FaultsAndEmptyDrivesAsObrinRipReportsThem) {
+  // A track with unreadable sectors ends "ERROR"; the one after rips. (Track 1 is not looked
+  // at: libcdio-paranoia reads 1200-sector blocks, and its last block of track 1 runs into
+  // the unreadable sectors, which the rip takes as track 1's failure too.)
+  auto env = Describe({"unreadable 1900-1903"});
+  const CommandResult rip =
+      ObrinRip({"--format", "wav", "--output", dir_ / "out", "--template", "$n"}, env);
+  EXPECT_EQ(rip.exitStatus, 1);
+  const std::vector<std::string> rows = Split(rip.out, '\n');
+  ASSERT_EQ(rows.size(), 3u) << rip.out;
+  EXPECT_EQ(Split(rows[1], '\t')[1], "ERROR");
+  EXPECT_EQ(Split(rows[2], '\t')[1], "Completed");
+  bool refused = false;
+  for (const auto& read : LogLines("mmc READ_CD")) refused |= read[4] == "03/11/00";
+  EXPECT_TRUE(refused);
+
+  // An empty drive is listed but holds no disc; so does one whose TOC cannot be right.
+  for (const char* state : {"disc absent", "disc tray-open", "malformed toc-backwards"}) {
+    SCOPED_TRACE(state);
+    env = Describe({state});
+    EXPECT_EQ(ObrinRip({"--drives"}, env).out, "0\tEMUDRIVE Virtual CD-ROM 1.00\n");
+    const CommandResult list = ObrinRip({"--list"}, env);
+    EXPECT_EQ(list.exitStatus, 2);
+    EXPECT_NE(list.err.find("isc in drive"), std::string::npos) << list.err;
+  }
+
+  // A description that does not parse says where, and there is no drive.
+  env = Describe({"speed fast"});
+  const CommandResult bad = ObrinRip({"--drives"}, env);
+  EXPECT_EQ(bad.out, "");
+  EXPECT_NE(bad.err.find("emudrive: " + dir_ / "drive.txt" + ":6: 'fast' is not a speed"),
+            std::string::npos)
+      << bad.err;
+}
+
+// READ CD of one sector at `lba`: byte 9 (what of the sector, C2), byte 10 (sub-channel).
+std::string ReadCd(int lba, int byte9, int byte10, size_t length) {
+  char cdb[64];
+  std::snprintf(cdb, sizeof cdb, "cmd:be04%08x000001%02x%02x00:%zu", static_cast<unsigned>(lba),
+                byte9, byte10, length);
+  return cdb;
+}
+
+TEST_F(EmulatedDrive, ServesLibcdioAsADriveWould) {
+  const std::string zeros = Fnv(std::string(kSector, '\0').data(), kSector);
+  const std::string first = Fnv(image_.data(), kSector);
+  const std::string last = Fnv(image_.data() + (kLeadout - 1) * kSector, kSector);
+  WriteFile(dir_ / "text.cdt",
+            CdTextPacks({"Album", "One", "Two", "Three"}, {"Band", "Band", "Band", "Band"}));
+  const std::string cdtext = "cdtext " + dir_ / "text.cdt";
+  const std::string user =
+      image_.substr(3000 * kSector + 16, 2048) + image_.substr(3001 * kSector + 16, 2048);
+  const struct {
+    std::vector<std::string> description;
+    std::string steps;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {{}, "hw mcn isrc:1 cdtext", {"EMUDRIVE|Virtual CD-ROM|1.00", "", "(null)", "none"}},
+      {{"vendor TEAC", "model CD-540E", "mcn 0724384960528", "isrc 2 GBAYE9900001", cdtext},
+       "hw mcn isrc:2 isrc:1 cdtext",
+       {"TEAC|CD-540E|1.00", "0724384960528", "GBAYE9900001", "(null)", "Album/Band/One"}},
+      {{"malformed short-inquiry", "malformed cdtext-no-size", cdtext},
+       "hw cdtext",
+       {"||", "none"}},
+      // The lead-in and lead-out (after an audio track 4): refused past what the drive reaches;
+      // audio reads of a data track refused as such. (The lead-in by READ CD itself: libcdio
+      // asks for the whole disc when given a negative sector.)
+      {{},
+       ReadCd(-1, 0xF8, 0, kSector) + " read:0:1 read:3000:1",
+       {"fail 05/21/00", "ok " + first, "fail 05/64/00"}},
+      {{"track 4 3000"}, "read:3449:1 read:3450:1", {"ok " + last, "fail 05/21/00"}},
+      {{"track 4 3000", "overread-leadin 2", "overread-leadout 1"},
+       ReadCd(-2, 0xF8, 0, kSector) + " " + ReadCd(-3, 0xF8, 0, kSector) + " read:3450:1",
+       {"ok " + Hex(std::string(kSector, '\0')), "fail 05/21/00", "ok " + zeros}},
+      {{"unreadable 100-101 03/11/05", "unreadable 200"},
+       "read:98:2 read:99:2 read:199:1 read:199:2",
+       {"ok " + Fnv(image_.data() + 98 * kSector, 2 * kSector), "fail 03/11/05",
+        "ok " + Fnv(image_.data() + 199 * kSector, kSector), "fail 03/11/00"}},
+      // Spin-up, an empty drive, an open tray, a disc just inserted, an eject.
+      {{"becoming-ready 2"},
+       "status tur tur tur status",
+       {"3", "fail 02/04/01", "fail 02/04/01", "ok ", "4"}},
+      {{"disc absent"}, "status tur", {"1", "fail 02/3A/00"}},
+      {{"disc tray-open"}, "status tur", {"2", "fail 02/3A/02"}},
+      {{"media-changed"}, "changed changed tur tur", {"1", "0", "fail 06/28/00", "ok "}},
+      {{}, "eject status tur", {"ok", "2", "fail 02/3A/02"}},
+      // SG_IO, read() of a data track, what the kernel lets through.
+      {{},
+       "sgio:12000000240000:36 sgio" + ReadCd(-1, 0xF8, 0, kSector).substr(3),
+       {"ok " + Hex(std::string("\x05\x80\x00\x02\x1f\0\0\0EMUDRIVEVirtual CD-ROM  1.00", 36)),
+        "check 05/21/00"}},
+      {{},
+       "data:6144000:4096 data:0:2048",
+       {"ok " + Fnv(user.data(), user.size()), std::strerror(EIO)}},
+      {{"permissions denied"}, "hw", {"no drive"}},
+      {{}, "cmd:bb00ffffffff000000000000:0", {"fail none"}},
+      {{"permissions root"}, "cmd:bb00ffffffff000000000000:0", {"ok "}},
+      {{"max-transfer 4704"},
+       "read:0:2 read:0:3",
+       {"ok " + Fnv(image_.data(), 2 * kSector), "fail none"}},
+  };
+  for (const auto& c : cases) {
+    std::string steps = c.steps;
+    for (size_t at; (at = steps.find("tur")) != std::string::npos;) {
+      steps.replace(at, 3, "cmd:000000000000:0");
+    }
+    SCOPED_TRACE(steps);
+    EXPECT_EQ(Probe(steps, c.description), c.expected);
+  }
+}
+
+TEST_F(EmulatedDrive, CacheC2TimingAndQSubChannel) {
+  // A flaky sector read, read again (from the cache), pushed out of it, read from the surface.
+  const std::string c2 = ReadCd(10, 0xFA, 0, kSector + 294);
+  const std::string steps = c2 + " " + c2 + " " + ReadCd(110, 0xF8, 0, kSector) + " " + c2;
+  const std::string sector = image_.substr(10 * kSector, kSector);
+  for (const char* mode : {"honest", "missing"}) {
+    SCOPED_TRACE(mode);
+    const auto out = Probe(steps, {"flaky 10 0.01", "cache 100", std::string("c2 ") + mode});
+    ASSERT_EQ(out.size(), 4u);
+    for (int i : {0, 3}) ASSERT_EQ(out[i].substr(0, 3), "ok ") << out[i];
+    const std::string firstRead = Unhex(out[0].substr(3)), lastRead = Unhex(out[3].substr(3));
+    EXPECT_EQ(out[1], out[0]);  // the cache gives back the damage it delivered
+    EXPECT_NE(lastRead.substr(0, kSector), firstRead.substr(0, kSector));
+    int damaged = 0;
+    for (size_t i = 0; i < kSector; ++i) {
+      const bool differs = firstRead[i] != sector[i];
+      const bool flagged = (static_cast<uint8_t>(firstRead[kSector + i / 8]) >> (7 - i % 8)) & 1;
+      damaged += differs;
+      EXPECT_EQ(flagged, differs && std::string(mode) == "honest") << i;
+    }
+    EXPECT_GT(damaged, 0);
+    const auto reads = LogLines("mmc READ_CD");
+    ASSERT_EQ(reads.size(), 4u);
+    EXPECT_EQ(reads[1][5], "cached=1");
+    EXPECT_EQ(reads[3][5], "cached=0");
+  }
+  // Without C2 support the drive refuses the request, and page 2A says so.
+  const auto none = Probe(c2 + " cmd:5a002a00000000002000:32", {"c2 none"});
+  EXPECT_EQ(none[0], "fail 05/24/00");
+  EXPECT_EQ(Unhex(none[1].substr(3))[8 + 5] & 0x10, 0);
+  EXPECT_EQ(Unhex(Probe("cmd:5a002a00000000002000:32", {})[0].substr(3))[8 + 5] & 0x10, 0x10);
+  // Read-ahead fills the cache with the 8 sectors past what was asked.
+  Probe("read:20:5 read:25:10", {"cache 100", "readahead 8"});
+  const auto ahead = LogLines("mmc READ_CD");
+  ASSERT_EQ(ahead.size(), 2u);
+  EXPECT_EQ(ahead[0][5], "cached=0");
+  EXPECT_EQ(ahead[1][5], "cached=8");
+
+  // Time: at 75x a sector costs 1/5625 s; a read that does not start where the last one ended
+  // costs a 12 ms seek more.
+  Probe("read:0:25 read:25:25 read:1000:1", {"speed 75", "seek-ms 12"});
+  const auto timed = LogLines("mmc READ_CD");
+  ASSERT_EQ(timed.size(), 3u);
+  EXPECT_EQ(timed[0][6], "ms=4");
+  EXPECT_EQ(timed[1][6], "ms=4");
+  EXPECT_EQ(timed[2][6], "ms=12");
+
+  // Q: track 2's pregap (index 0 from 1350), its index 2 at 1800, ISRC and MCN frames.
+  const auto q =
+      Probe(ReadCd(1400, 0xF8, 2, kSector + 16) + " " + ReadCd(1800, 0xF8, 2, kSector + 16) + " " +
+                ReadCd(1850, 0xF8, 2, kSector + 16) + " " + ReadCd(1899, 0xF8, 2, kSector + 16),
+            {"index 2 0 1350", "index 2 2 1800", "isrc 2 GBAYE9900001", "mcn 0724384960528"});
+  ASSERT_EQ(q.size(), 4u);
+  std::vector<std::string> frames;
+  for (const auto& line : q) {
+    ASSERT_EQ(line.substr(0, 3), "ok ") << line;
+    const std::string frame = Unhex(line.substr(3)).substr(kSector, 12);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(frame.data());
+    EXPECT_EQ(Crc16(bytes, 10), bytes[10] << 8 | bytes[11]);
+    frames.push_back(Hex(frame.substr(0, 10)));
+  }
+  // ADR 1: track 02, index 00, 00:01:25 left of the pregap, at 00:20:50 (1400 + 150 sectors).
+  EXPECT_EQ(frames[0], "01020000012500002050");
+  EXPECT_EQ(frames[1], "01020200040000002600");  // index 02, 00:04:00 into the track
+  // The ISRC: five characters of 6 bits (digits 0-9, letters from 0x11), then 7 BCD digits.
+  EXPECT_EQ(frames[2].substr(0, 18), "035d24695499000010");
+  EXPECT_EQ(frames[3].substr(0, 16), "0207243849605280");  // the MCN in BCD
+}
+
+}  // namespace
