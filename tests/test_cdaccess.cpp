@@ -292,12 +292,23 @@ TEST(ParanoiaBlock, ASkipOrAReadErrorReportedDuringABlockFailsIt) {
       for (auto mode : modes) callback(588 * 2, mode);
       return nothingRead ? nullptr : samples.data();
     };
-    EXPECT_EQ(ReadParanoiaBlock(read, 3, out.data()), ok) << modes.size();
+    std::set<int64_t> unread;
+    EXPECT_EQ(ReadParanoiaBlock(read, 0, 3, out.data(), unread), ok) << modes.size();
     calls = 10;  // the next block starts clean
-    EXPECT_TRUE(ReadParanoiaBlock(read, 3, out.data()));
+    EXPECT_TRUE(ReadParanoiaBlock(read, 0, 3, out.data(), unread));
     EXPECT_EQ(out[3 * kSectorBytes - 2], 0x34);
     EXPECT_EQ(out[3 * kSectorBytes - 1], 0x12);
   }
+  // Paranoia reads far ahead: a failed read past the block's end leaves the block whole and
+  // is kept for the block that reaches it.
+  std::set<int64_t> unread;
+  const auto ahead = [&](ParanoiaCallback callback) -> int16_t* {
+    callback(long{kSectorBytes / 2} * 5, PARANOIA_CB_READERR);
+    return samples.data();
+  };
+  EXPECT_TRUE(ReadParanoiaBlock(ahead, 0, 3, out.data(), unread));
+  EXPECT_EQ(unread, std::set<int64_t>{5});
+  EXPECT_FALSE(ReadParanoiaBlock(ahead, 4, 3, out.data(), unread));
 }
 
 TEST(Mkdisc, BadCommandLinesExitWithTwoAndWriteNothing) {

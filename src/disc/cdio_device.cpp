@@ -628,6 +628,13 @@ class CdioSession : public CdSession {
   bool ReadParanoia(TrackBuffer& buffer, uint32_t& libError) {
     if (!paranoia_ && !paranoiaFailed_) StartParanoia();
     if (!paranoia_) return ReadPlain(buffer, libError);
+    // Audio paranoia made up where an earlier read failed past the last block is read again.
+    const int64_t end = int64_t{buffer.startSector} + buffer.sectorCount;
+    const auto unread = unreadFrom_.lower_bound(buffer.startSector);
+    if (unread != unreadFrom_.end() && *unread < end) {
+      unreadFrom_.erase(unread, unreadFrom_.lower_bound(end));
+      nextSector_ = -1;
+    }
     if (nextSector_ != static_cast<int64_t>(buffer.startSector)) {
       cdio_paranoia_seek(paranoia_, static_cast<int32_t>(buffer.startSector), SEEK_SET);
     }
@@ -636,7 +643,7 @@ class CdioSession : public CdSession {
         [this](ParanoiaCallback callback) {
           return cdio_paranoia_read_limited(paranoia_, callback, kParanoiaRetries);
         },
-        buffer.sectorCount, TrackBufferData(&buffer));
+        buffer.startSector, buffer.sectorCount, TrackBufferData(&buffer), unreadFrom_);
     tReadingSession = nullptr;
     if (!ok) {
       nextSector_ = -1;
@@ -700,6 +707,7 @@ class CdioSession : public CdSession {
   uint32_t cacheSectors_ = 0;
   long (*paranoiaRead_)(cdrom_drive_t*, void*, lsn_t, long) = nullptr;
   std::chrono::steady_clock::duration errorTime_{};
+  std::set<int64_t> unreadFrom_;  // where paranoia's failed reads past a block began
 };
 
 std::unique_ptr<CdSession> MakeSession(CdioPtr cdio, bool realDrive,

@@ -116,7 +116,14 @@ DriveReply ReadCdAudio(CdIo_t* cdio, int32_t lsn, uint32_t count, uint8_t* audio
 }
 
 DriveReply TestUnitReady(CdIo_t* cdio) {
-  return ReplyOf(cdio, mmc_test_unit_ready(cdio, kCommandTimeoutMs));
+  // A unit attention (a disc was just put in, the drive was reset) is news, not an answer:
+  // the drive is asked again.
+  DriveReply reply;
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    reply = ReplyOf(cdio, mmc_test_unit_ready(cdio, kCommandTimeoutMs));
+    if (reply.kind != DriveReply::kOther || reply.key != 0x06) break;
+  }
+  return reply;
 }
 
 uint32_t MeasureAudioCache(CdIo_t* cdio, int32_t from, uint32_t span, uint32_t limit,
