@@ -38,6 +38,9 @@
 #include <cdio/mmc.h>
 #include <gtest/gtest.h>
 
+#include "config/settings.h"
+#include "support/decode.h"
+#include "support/http_server.h"
 #include "support/test_env.h"
 
 namespace {
@@ -304,13 +307,13 @@ class EmulatedDrive : public ::testing::Test {
   }
 
   // Writes the description (the disc, then `extra`) and gives the environment a child needs.
-  std::vector<std::string> Describe(const std::vector<std::string>& extra) {
+  std::vector<std::string> Describe(const std::vector<std::string>& extra, bool dataTrack = true) {
     std::string text = "image " + dir_ / "disc.bin" + "\n";
     // An extra "track 4 ..." line stands in for the data track's.
     const bool ownLastTrack = std::any_of(extra.begin(), extra.end(), [](const std::string& l) {
       return l.rfind("track 4 ", 0) == 0;
     });
-    for (int i = 0; i < (ownLastTrack ? 3 : 4); ++i) {
+    for (int i = 0; i < (ownLastTrack || !dataTrack ? 3 : 4); ++i) {
       text += "track " + std::to_string(i + 1) + " " + std::to_string(kStarts[i]) +
               (i == 3 ? " data\n" : "\n");
     }
@@ -557,9 +560,10 @@ TEST_F(EmulatedDrive, ServesLibcdioAsADriveWould) {
 }
 
 TEST_F(EmulatedDrive, CacheC2TimingAndQSubChannel) {
-  // A flaky sector read, read again (from the cache), pushed out of it, read from the surface.
+  // A flaky sector read, read again (from the cache), pushed out of it by as many sectors as the
+  // cache holds, read from the surface.
   const std::string c2 = ReadCd(10, 0xFA, 0, kSector + 294);
-  const std::string steps = c2 + " " + c2 + " " + ReadCd(110, 0xF8, 0, kSector) + " " + c2;
+  const std::string steps = c2 + " " + c2 + " read:20:100 " + c2;
   const std::string sector = image_.substr(10 * kSector, kSector);
   for (const char* mode : {"honest", "missing"}) {
     SCOPED_TRACE(mode);
@@ -626,3 +630,150 @@ TEST_F(EmulatedDrive, CacheC2TimingAndQSubChannel) {
 }
 
 }  // namespace
+
+// --- Reading a drive honestly ---
+
+// A disc whose last audio track ends at the lead-out (no data track), for the drive's edges.
+class DriveReading : public EmulatedDrive {
+ protected:
+  // The AccurateRip database: a server here that knows no disc, so every track is read again.
+  void SetUp() override {
+    EmulatedDrive::SetUp();
+    std::string ini = FreshSettingsFile(dir_ / "out/");
+    const size_t at = ini.find(kDefaultAccurateRipServer);
+    WriteFile(config_.iniPath(),
+              ini.replace(at, std::strlen(kDefaultAccurateRipServer), database_.Url()));
+  }
+  HttpTestServer database_{[](const std::string&) { return HttpTestReply{404, ""}; }};
+  std::vector<std::string> Plain(const std::vector<std::string>& extra) {
+    std::vector<std::string> lines = {"leadout 3000"};
+    lines.insert(lines.end(), extra.begin(), extra.end());
+    return Describe(lines, false);
+  }
+  std::string Log(const std::string& folder) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+      if (entry.path().extension() == ".log") return ReadFile(entry.path().string());
+    }
+    return {};
+  }
+};
+
+// A drive whose cache holds a whole short track answers a second read from it, damage and
+// all: a secure read must get past it. Track 3 (600 sectors) has four sectors that read
+// differently each time from the disc; the cache holds 2000 sectors.
+TEST_F(DriveReading, ACacheLargerThanTheTrackCannotPassDamageAsProven) {
+  const std::string good = Audio(2400, 600);
+  const struct {
+    const char* c2;
+    double damage;
+    const char* status;  // empty: either, as long as "Completed" is the disc's audio
+  } rows[] = {
+      {"honest", 0.01, "ERROR"},        // flags that stay set: suspicious positions
+      {"honest", 0.0005, "Completed"},  // flags that re-reads from the disc clear
+      {"missing", 0.01, ""},            // the drive lies: only re-reads from the disc tell
+      {"none", 0.01, ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.c2) + " " + std::to_string(row.damage));
+    const auto env = Plain({"cache 2000", "readahead 64", std::string("c2 ") + row.c2,
+                            "flaky 2500-2503 " + std::to_string(row.damage)});
+    std::filesystem::remove_all(dir_ / "out");
+    const CommandResult r = ObrinRip({"--format", "wav", "--tracks", "3", "--secure", "--log",
+                                      "--template", "$n", "--output", dir_ / "out"},
+                                     env);
+    const std::string status = Split(r.out, '\t')[1];
+    if (*row.status) EXPECT_EQ(status, row.status);
+    EXPECT_EQ(r.exitStatus, status == "Completed" ? 0 : 1) << r.err;
+    // A completed track is the disc's audio; an ERROR one keeps its last read.
+    const std::string wav = WavData(FindFile(dir_ / "out", "03.wav"));
+    EXPECT_EQ(wav.size(), good.size());
+    if (status == "Completed") EXPECT_TRUE(wav == good);
+    const std::string log = Log(dir_ / "out");
+    EXPECT_NE(log.find("\n  Drive: \"EMUDRIVE Virtual CD-ROM 1.00\"\n"), std::string::npos);
+    EXPECT_NE(log.find(" sectors, defeated\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(std::string(row.c2) == "none" ? "\n  C2: not used" : "\n  C2: used\n"),
+              std::string::npos);
+    EXPECT_EQ(log.find("Suspicious positions: [\"0:01.25-0:01.28\"]") != std::string::npos,
+              std::string(row.status) == "ERROR")
+        << log;
+  }
+  // The cache test's answer: about the cache less the drive's read-ahead, never more.
+  const std::string log = Log(dir_ / "out");
+  const size_t at = log.find("Cache: ");
+  ASSERT_NE(at, std::string::npos);
+  const int cache = std::stoi(log.substr(at + 7));
+  EXPECT_GE(cache, 1700);
+  EXPECT_LE(cache, 2000);
+  // Without secure reading the cache hands paranoia back the damage: the rip is "Completed"
+  // with it, which is why the cache must be dealt with.
+  std::filesystem::remove_all(dir_ / "out");
+  const auto env = Plain({"cache 2000", "readahead 64", "flaky 2500-2503 0.01"});
+  ASSERT_EQ(
+      ObrinRip({"--format", "wav", "--tracks", "3", "--template", "$n", "--output", dir_ / "out"},
+               env)
+          .exitStatus,
+      0);
+  EXPECT_FALSE(WavData(FindFile(dir_ / "out", "03.wav")) == good);
+}
+
+// A read offset that reaches past the disc's end tries the lead-out once; a drive that
+// refuses gets silence there, and the log says how much. The sums are the same either way.
+TEST_F(DriveReading, TheEdgesAReadOffsetNeedsAreTriedOnce) {
+  const struct {
+    const char* overread;
+    int offset;
+    const char* line;
+  } rows[] = {
+      {"overread-leadout 0", 48, "Overread: not possible, 48 samples of silence at the end"},
+      {"overread-leadout 2", 48, "Overread: read from the lead-out"},
+      {"overread-leadin 0", -30, "Overread: not possible, 30 samples of silence at the start"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.overread);
+    const auto env = Plain({row.overread, "offset-correction " + std::to_string(row.offset)});
+    std::filesystem::remove_all(dir_ / "out");
+    const std::string track = row.offset > 0 ? "3" : "1";
+    const CommandResult r =
+        ObrinRip({"--format", "wav", "--tracks", track, "--offset", std::to_string(row.offset),
+                  "--log", "--template", "$n", "--output", dir_ / "out"},
+                 env);
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    // What the drive would have delivered there (the image's bytes past the lead-out, the
+    // first samples of the disc in its sector -1) when it reads it, else silence.
+    std::string expected = row.offset > 0 ? Audio(2400, 600) : Audio(0, 1500);
+    if (std::string(row.overread) == "overread-leadout 0") {
+      expected.replace(600 * kSector - 192, 192, 192, '\0');
+    }
+    if (std::string(row.overread) == "overread-leadin 0") expected.replace(0, 120, 120, '\0');
+    EXPECT_TRUE(WavData(FindFile(dir_ / "out", "0" + track + ".wav")) == expected);
+    EXPECT_NE(Log(dir_ / "out").find(std::string("\n    ") + row.line + "\n"), std::string::npos)
+        << Log(dir_ / "out");
+  }
+}
+
+// Unreadable sectors cost each failing command 3 s: the track's failing reads stop after 30 s
+// of them (without a limit libcdio-paranoia would retry for minutes).
+TEST_F(DriveReading, UnreadableSectorsEndTheirTrackWithinItsTimeForErrors) {
+  const auto env = Plain({"unreadable 2500-2503", "fail-ms 3000"});
+  const CommandResult r =
+      ObrinRip({"--format", "wav", "--tracks", "3", "--output", dir_ / "out"}, env);
+  EXPECT_EQ(r.exitStatus, 1);
+  int failed = 0;
+  for (const auto& read : LogLines("mmc READ_CD")) failed += read[4] == "03/11/00";
+  EXPECT_GE(failed, 1);
+  EXPECT_LE(failed, 30 / 3 + 2);
+}
+
+// A drive spinning up answers "becoming ready" to its first commands: it is waited for, then
+// read; the last track, which ends at the lead-out, rips whole; --jobs makes no difference.
+TEST_F(DriveReading, ADriveBecomingReadyIsReadOnceItIs) {
+  const auto env = Plain({"becoming-ready 6", "ready-retry-ms 50"});
+  for (const char* jobs : {"1", "2"}) {
+    SCOPED_TRACE(jobs);
+    std::filesystem::remove_all(dir_ / "out");
+    const CommandResult r = ObrinRip(
+        {"--format", "flac", "--jobs", jobs, "--template", "$n", "--output", dir_ / "out"}, env);
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(DecodeFlac(FindFile(dir_ / "out", "03.flac")), std::optional(Audio(2400, 600)));
+  }
+}

@@ -24,12 +24,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <mutex>
 #include <set>
 #include <sstream>
 #include <thread>
+#include <unordered_set>
 
 #include <cdio/cdio.h>
 #include <cdio/cdtext.h>
@@ -388,14 +390,34 @@ struct DriveMemo {
   bool cacheKnown = false;
   TocBuffer cacheToc{};  // the disc it was measured with
   uint32_t cacheSectors = 0;
+  // What the drive's cache holds, as far as Obrin can tell: the sectors of its last reads
+  // (and a read-ahead after each), most recent last, as a drive's ring of buffers keeps them.
+  // Reads meant to empty the cache skip these: reading them again would push nothing out.
+  std::deque<int32_t> recent;
+  std::unordered_set<int32_t> recentSet;
+
+  void Noted(int32_t lsn, uint32_t count) {
+    if (cacheSectors == 0) return;
+    for (int64_t s = lsn; s < int64_t{lsn} + count + kModelReadAhead; ++s) {
+      if (!recentSet.insert(static_cast<int32_t>(s)).second) continue;
+      recent.push_back(static_cast<int32_t>(s));
+      while (recent.size() > cacheSectors + kModelReadAhead) {
+        recentSet.erase(recent.front());
+        recent.pop_front();
+      }
+    }
+  }
+  bool Cached(int64_t sector) const { return recentSet.count(static_cast<int32_t>(sector)) != 0; }
+  // The read-ahead assumed after every read.
+  static constexpr uint32_t kModelReadAhead = 128;
 };
 
 // Far beyond the 1-8 MB of audio cache drives have; the test stops at the first size that
 // pushes a sector out, so it reads about four times the cache, not this.
 constexpr uint32_t kCacheTestLimit = 8192;
-// Sectors kept clear of a stretch whose cache is being emptied: a drive reads ahead past the
-// last sector asked for.
-constexpr uint32_t kReadAheadMargin = 512;
+// Sectors left between a stretch whose cache is being emptied and reads before it: a drive
+// reads ahead past the last sector asked for, and that must not bring the stretch back.
+constexpr uint32_t kReadAheadGap = 256;
 // Sectors a plain READ CD of the cache-emptying reads asks for, within every drive's limit.
 constexpr uint32_t kSectorsPerPiece = 26;
 
@@ -442,8 +464,11 @@ class CdioSession : public CdSession {
     std::lock_guard lock(memo_->mutex);
     if (!memo_->cacheKnown || std::memcmp(&memo_->cacheToc, &toc_, sizeof toc_) != 0) {
       const auto [from, to] = AudioArea();
-      memo_->cacheSectors = MeasureAudioCache(cdio_.get(), static_cast<int32_t>(from), to - from,
-                                              kCacheTestLimit, sectorsRead);
+      std::vector<std::pair<int32_t, uint32_t>> tested;
+      memo_->cacheSectors = MeasureAudioCache(
+          cdio_.get(), static_cast<int32_t>(from), to - from, kCacheTestLimit, sectorsRead,
+          [&](int32_t lsn, uint32_t count) { tested.emplace_back(lsn, count); });
+      for (const auto& [lsn, count] : tested) memo_->Noted(lsn, count);
       memo_->cacheToc = toc_;
       memo_->cacheKnown = true;
     }
@@ -457,38 +482,74 @@ class CdioSession : public CdSession {
   bool ReadElsewhere(uint32_t avoidFrom, uint32_t avoidCount, uint32_t sectors) override {
     if (!IsDrive()) return false;
     const auto [from, to] = AudioArea();
-    const uint64_t avoidEnd = uint64_t{avoidFrom} + avoidCount;
-    // After the stretch first (the drive's read-ahead then runs on away from it), then from
-    // the disc's start up to a margin before it.
-    struct Run {
-      uint64_t start, end;
-    };
-    const Run runs[] = {
-        {std::max<uint64_t>(from, avoidEnd), to},
-        {from, avoidFrom > kReadAheadMargin ? avoidFrom - kReadAheadMargin : 0},
-    };
+    const int64_t avoidEnd = int64_t{avoidFrom} + avoidCount;
+    // Sectors the cache may not hold, after the stretch onward (the drive's read-ahead then
+    // runs away from it) as far as the audio goes; what that leaves, before the stretch,
+    // backwards from a gap before it: what a piece's read-ahead brings then lies before the
+    // stretch, or has been read already.
     std::vector<uint8_t> buffer(size_t{kSectorsPerPiece} * kSectorBytes);
-    uint64_t left = sectors;
-    for (const Run& run : runs) {
-      for (uint64_t at = run.start; left > 0 && at < run.end;) {
-        const auto n =
-            static_cast<uint32_t>(std::min<uint64_t>({kSectorsPerPiece, left, run.end - at}));
-        if (ReadCdAudio(cdio_.get(), static_cast<int32_t>(at), n, buffer.data(), nullptr).kind !=
-            DriveReply::kOk) {
-          return false;
+    int64_t left = sectors;
+    bool failed = false;
+    const auto read = [&](int64_t at, int64_t count) {
+      failed = failed || ReadCdAudio(cdio_.get(), static_cast<int32_t>(at),
+                                     static_cast<uint32_t>(count), buffer.data(), nullptr)
+                                 .kind != DriveReply::kOk;
+      Note(at, count);
+      left -= count;
+    };
+    const auto cached = [&](int64_t sector) {
+      std::lock_guard lock(memo_->mutex);
+      return memo_->Cached(sector);
+    };
+    const int64_t piece = kSectorsPerPiece;
+    // Each sweep reads what the cache cannot hold; as it reads, older sectors fall out of the
+    // cache and may be read by the next sweep.
+    for (int64_t before = left + 1; left > 0 && left < before && !failed;) {
+      before = left;
+      for (int64_t at = std::max<int64_t>(from, avoidEnd); at < to && left > 0 && !failed;) {
+        if (cached(at)) {
+          ++at;
+          continue;
         }
-        at += n;
-        left -= n;
+        int64_t end = at;
+        while (end < to && end - at < std::min(piece, left) && !cached(end)) ++end;
+        read(at, end - at);
+        at = end;
+      }
+      const int64_t beforeEnd = std::min<int64_t>(int64_t{avoidFrom} - kReadAheadGap, to);
+      for (int64_t end = beforeEnd; end > int64_t{from} && left > 0 && !failed;) {
+        if (cached(end - 1)) {
+          --end;
+          continue;
+        }
+        int64_t at = end;
+        while (at > int64_t{from} && end - at < std::min(piece, left) && !cached(at - 1)) --at;
+        read(at, end - at);
+        end = at;
       }
     }
-    // The next error-correcting read starts afresh: its own buffers hold the old reads.
+    // The next error-correcting read starts afresh: paranoia keeps what it read before and
+    // would match the new reads against the old ones.
     nextSector_ = -1;
-    return left == 0;
+    if (paranoia_) {
+      cdio_paranoia_free(paranoia_);
+      paranoia_ = cdio_paranoia_init(drive_);
+      if (paranoia_) ConfigureParanoia();
+    }
+    return left == 0 && !failed;
+  }
+
+  // A read the drive served, for the model of its cache.
+  void Note(int64_t lsn, int64_t count) {
+    if (!memo_ || count <= 0) return;
+    std::lock_guard lock(memo_->mutex);
+    memo_->Noted(static_cast<int32_t>(lsn), static_cast<uint32_t>(count));
   }
 
   DriveReply ReadRaw(int32_t lsn, uint32_t count, uint8_t* audio, uint8_t* c2) override {
     if (!IsDrive()) return {};
     nextSector_ = -1;
+    Note(lsn, count);
     return ReadCdAudio(cdio_.get(), lsn, count, audio, c2);
   }
 
@@ -594,6 +655,7 @@ class CdioSession : public CdSession {
                                                          buffer.startSector,
                                                          buffer.sectorCount) == DRIVER_OP_SUCCESS;
     Account(ok, start);
+    if (realDrive_) Note(buffer.startSector, buffer.sectorCount);
     if (!ok) libError = kCdErrRead;
     return ok;
   }
@@ -620,6 +682,7 @@ class CdioSession : public CdSession {
     const auto start = std::chrono::steady_clock::now();
     const long got = self->paranoiaRead_(drive, out, begin, sectors);
     self->Account(got == sectors, start);
+    self->Note(begin, sectors);
     return got;
   }
 
@@ -661,7 +724,7 @@ class CdioSession : public CdSession {
       paranoiaFailed_ = true;
       return;
     }
-    cdio_paranoia_modeset(paranoia_, PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
+    ConfigureParanoia();
     if (realDrive_ && drive_->read_audio) {
       paranoiaRead_ = drive_->read_audio;
       drive_->read_audio = BudgetedParanoiaRead;
@@ -669,10 +732,15 @@ class CdioSession : public CdSession {
       // that Stop and the time limit are seen between any two commands.
       drive_->error_retry = 0;
     }
+  }
+
+  void ConfigureParanoia() {
+    cdio_paranoia_modeset(paranoia_, PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
     // Paranoia empties the drive's cache before it reads a stretch again, as far as it
     // believes the cache reaches: it is told what was measured.
-    if (cacheSectors_ > 0)
+    if (cacheSectors_ > 0) {
       cdio_paranoia_cachemodel_size(paranoia_, ParanoiaCacheModel(cacheSectors_));
+    }
   }
 
   // The disc's audio: from its first audio track to the end of its last (an enhanced CD's

@@ -127,7 +127,11 @@ DriveReply TestUnitReady(CdIo_t* cdio) {
 }
 
 uint32_t MeasureAudioCache(CdIo_t* cdio, int32_t from, uint32_t span, uint32_t limit,
-                           uint64_t& sectorsRead) {
+                           uint64_t& sectorsRead,
+                           const std::function<void(int32_t lsn, uint32_t count)>& onRead) {
+  const auto noted = [&](int32_t lsn, uint32_t count) {
+    if (onRead) onRead(lsn, count);
+  };
   std::vector<uint8_t> buffer(size_t{kCacheTestPiece} * kAudioBytes);
   // The probed sector at the area's start, the runs that push it out after the sectors the
   // drive reads ahead of it, and the area's end for a read that surely comes from the disc.
@@ -138,6 +142,8 @@ uint32_t MeasureAudioCache(CdIo_t* cdio, int32_t from, uint32_t span, uint32_t l
   const int32_t away = from + static_cast<int32_t>(kPastReadAhead);
   const int32_t far = from + static_cast<int32_t>(span - 1);
   // A sector read for the first time after a seek, and the same sector at once again.
+  noted(far, 1);
+  noted(probe, 1);
   if (TimedRead(cdio, far, buffer.data()) < 0) return 0;
   const int64_t miss = TimedRead(cdio, probe, buffer.data());
   const int64_t hit = TimedRead(cdio, probe, buffer.data());
@@ -148,6 +154,7 @@ uint32_t MeasureAudioCache(CdIo_t* cdio, int32_t from, uint32_t span, uint32_t l
   const auto evicts = [&](uint32_t run) -> int {
     if (TimedRead(cdio, probe, buffer.data()) < 0) return -1;
     ++sectorsRead;
+    noted(away, run);
     if (!ReadRun(cdio, away, run, buffer, sectorsRead)) return -1;
     const int64_t again = TimedRead(cdio, probe, buffer.data());
     ++sectorsRead;

@@ -6,6 +6,7 @@
 // and lead-out a read offset may need), TEST UNIT READY with its sense, and a timing test of
 // the drive's audio cache. Each works on an open libcdio drive; images have none of this.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // libcdio's handle, declared as its header does: that header cannot sit beside libcue's.
@@ -39,6 +40,7 @@ DriveReply TestUnitReady(CdIo_t* cdio);
 // have pushed it out. Reads about four times the cache (at most 4 x `limit` sectors) from
 // [from, from + span); 0 when a re-read of a sector just read is no faster than one from the
 // disc (no cache), or the area is too small to tell; the most the area can tell when the
-// cache is larger. `sectorsRead` counts what the test read.
+// cache is larger. `sectorsRead` counts what the test read; `onRead` is told of each read.
 uint32_t MeasureAudioCache(CdIo_t* cdio, int32_t from, uint32_t span, uint32_t limit,
-                           uint64_t& sectorsRead);
+                           uint64_t& sectorsRead,
+                           const std::function<void(int32_t lsn, uint32_t count)>& onRead = {});

@@ -29,7 +29,7 @@
 //   offset-correction S     the same as read-offset -S: the correction a ripper must apply
 //   overread-leadin N       sectors before LBA 0 the drive reads (default 0)
 //   overread-leadout N      sectors from the lead-out on the drive reads (default 0)
-//   cache N                 audio cache of N sectors (default 0: none)
+//   cache N                 audio cache of the last N sectors read (default 0: none)
 //   readahead N             sectors read into the cache past each read (needs a cache)
 //   c2 none|honest|missing  C2 error pointers: refused; set on damaged bytes; always clear
 //   unreadable A[-B] [KK/AA/QQ]  sectors that fail the command (sense default 03/11/00)
@@ -238,6 +238,7 @@ typedef struct {
   double selectedSpeed;  // 0: as fast as it goes
   Sense lastSense;
   Slot* slots;
+  int cacheNext;  // the oldest slot, the next to be replaced
   Slot scratch;
   uint64_t rng;
   dev_t rdev;
@@ -1130,11 +1131,22 @@ static void SurfaceRead(int32_t lba, Slot* slot) {
   slot->valid = true;
 }
 
-static Slot* CacheSlot(int32_t lba) {
-  const Drive* d = &g_drive;
-  if (d->cacheSectors == 0) return NULL;
-  int64_t i = ((int64_t)lba % d->cacheSectors + d->cacheSectors) % d->cacheSectors;
-  return &d->slots[i];
+// The cache keeps the last cacheSectors sectors read from the surface, oldest out first, as a
+// drive's ring of read buffers does: reading that many other sectors empties it of a stretch.
+static Slot* CacheFind(int32_t lba) {
+  Drive* d = &g_drive;
+  for (int i = 0; i < d->cacheSectors; ++i) {
+    if (d->slots[i].valid && d->slots[i].lba == lba) return &d->slots[i];
+  }
+  return NULL;
+}
+
+static Slot* CacheVictim(void) {
+  Drive* d = &g_drive;
+  if (d->cacheSectors == 0) return &d->scratch;
+  Slot* s = &d->slots[d->cacheNext];
+  d->cacheNext = (d->cacheNext + 1) % d->cacheSectors;
+  return s;
 }
 
 static void FlushCache(void) {
@@ -1664,8 +1676,7 @@ static void ReadSectors(const Request* q, Reply* r, int32_t lba, int64_t count, 
   int64_t misses = 0;
   for (int64_t i = 0; i < count; ++i) {
     const int32_t at = (int32_t)(lba + i);
-    const Slot* s = CacheSlot(at);
-    if (s && s->valid && s->lba == at) continue;
+    if (CacheFind(at)) continue;
     if (firstMiss == INT32_MIN) firstMiss = at;
     ++misses;
     const Fault* f = FaultAt(kFaultUnreadable, at);
@@ -1696,11 +1707,11 @@ static void ReadSectors(const Request* q, Reply* r, int32_t lba, int64_t count, 
   uint64_t written = 0;
   for (int64_t i = 0; i < count; ++i) {
     const int32_t at = (int32_t)(lba + i);
-    Slot* s = CacheSlot(at);
-    if (s && s->valid && s->lba == at) {
+    Slot* s = CacheFind(at);
+    if (s) {
       ++cached;
     } else {
-      if (!s) s = &d->scratch;
+      s = CacheVictim();
       SurfaceRead(at, s);
     }
     uint8_t sector[kSector + kC2Bytes + 2 + 96];
@@ -1751,8 +1762,7 @@ static void ReadSectors(const Request* q, Reply* r, int32_t lba, int64_t count, 
   if (d->readahead && layout == kReadCd) {
     for (int32_t at = (int32_t)(lba + count); at < lba + count + d->readahead; ++at) {
       if (at >= d->leadout + d->overreadLeadout || FaultAt(kFaultUnreadable, at)) break;
-      Slot* s = CacheSlot(at);
-      if (!(s->valid && s->lba == at)) SurfaceRead(at, s);
+      if (!CacheFind(at)) SurfaceRead(at, CacheVictim());
       d->head = at + 1;
     }
   }
