@@ -275,24 +275,6 @@ bool RunProbeIfAsked() {
 
 // --- The tests' side ---
 
-// LD_PRELOAD for a child: the emulated drive, after the sanitizer runtime when this program
-// has one (the children are built alike, and their runtime must come first in the list).
-std::string Preload() {
-  std::string runtime;
-  dl_iterate_phdr(
-      [](dl_phdr_info* info, size_t, void* out) {
-        const std::string name = info->dlpi_name ? info->dlpi_name : "";
-        if (name.find("/libasan.so") != std::string::npos ||
-            name.find("/libtsan.so") != std::string::npos) {
-          *static_cast<std::string*>(out) = name;
-        }
-        return 0;
-      },
-      &runtime);
-  const std::string shim = BinPath("libemudrive.so");
-  return runtime.empty() ? shim : runtime + " " + shim;
-}
-
 std::string SelfPath() {
   return std::filesystem::read_symlink("/proc/self/exe").string();
 }
@@ -320,7 +302,7 @@ class EmulatedDrive : public ::testing::Test {
     for (const auto& line : extra) text += line + "\n";
     WriteFile(dir_ / "drive.txt", text);
     std::filesystem::remove(log_);
-    return {"LD_PRELOAD=" + Preload(), "OBRIN_EMUDRIVE=" + dir_ / "drive.txt",
+    return {"LD_PRELOAD=" + EmulatedDrivePreload(), "OBRIN_EMUDRIVE=" + dir_ / "drive.txt",
             "OBRIN_EMUDRIVE_LOG=" + log_};
   }
 
@@ -682,12 +664,16 @@ TEST_F(DriveReading, ACacheLargerThanTheTrackCannotPassDamageAsProven) {
                                       "--template", "$n", "--output", dir_ / "out"},
                                      env);
     const std::string status = Split(r.out, '\t')[1];
-    if (*row.status) EXPECT_EQ(status, row.status);
+    if (*row.status) {
+      EXPECT_EQ(status, row.status);
+    }
     EXPECT_EQ(r.exitStatus, status == "Completed" ? 0 : 1) << r.err;
     // A completed track is the disc's audio; an ERROR one keeps its last read.
     const std::string wav = WavData(FindFile(dir_ / "out", "03.wav"));
     EXPECT_EQ(wav.size(), good.size());
-    if (status == "Completed") EXPECT_TRUE(wav == good);
+    if (status == "Completed") {
+      EXPECT_TRUE(wav == good);
+    }
     const std::string log = Log(dir_ / "out");
     EXPECT_NE(log.find("\n  Drive: \"EMUDRIVE Virtual CD-ROM 1.00\"\n"), std::string::npos);
     EXPECT_NE(log.find(" sectors, defeated\n"), std::string::npos) << log;

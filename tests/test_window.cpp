@@ -878,7 +878,9 @@ TEST_F(WindowTest, StartUpWithoutDrivesThenASecondInstanceThenAStaleLock) {
   qputenv("XDG_RUNTIME_DIR", saved);
 }
 
-TEST(WindowEndToEnd, RipsThroughTheRipButtonUnderXvfb) {
+// The window under a private X server: its Rip button rips the disc it shows (an image, or
+// the emulated drive, which the window lists as its drive) to MP3 and opens the folder.
+void RipThroughTheRipButton(bool fromDrive) {
   if (RunCommand({"/bin/sh", "-c", "command -v xvfb-run && command -v xdotool"}).exitStatus != 0) {
     GTEST_SKIP() << "needs xvfb-run and xdotool";
   }
@@ -889,10 +891,16 @@ TEST(WindowEndToEnd, RipsThroughTheRipButtonUnderXvfb) {
   WriteFile(config.iniPath(), FreshSettingsFile(out));
   WriteFile(config.path() + "/obrin/profile.ini", "[Tip]\nStartUp=1\n");  // no tip at start-up
   MakeDiscAt(dir / "disc.cue", {"--lengths", "300,200"});
+  WriteFile(dir / "drive.txt", "image " + dir / "disc.bin" +
+                                   "\ntrack 1 0\ntrack 2 300\nvendor PLEXTOR\nmodel PX-716A\n");
   FakeXdgOpen xdgOpen(dir);
   // The splash goes after the first disc load: its 1750 ms outlast timer 1's 1200 ms.
   WriteFile(dir / "run.sh", R"sh(set -eu
-"$OBRIN" --image "$DISC" & pid=$!
+if [ -n "$DRIVE" ]; then
+  LD_PRELOAD="$PRELOAD" OBRIN_EMUDRIVE="$DRIVE" OBRIN_EMUDRIVE_LOG="$DRIVE.log" "$OBRIN" & pid=$!
+else
+  "$OBRIN" --image "$DISC" & pid=$!
+fi
 trap 'kill $pid 2>/dev/null || true' EXIT
 frame=$(xdotool search --sync --onlyvisible --name '^Obrin 2\.0$' | head -n 1)
 n=0
@@ -907,7 +915,9 @@ while [ ! -s "$OPENED" ]; do n=$((n + 1)); [ $n -lt 1200 ] || exit 4; sleep 0.1;
   const CommandResult result =
       RunCommand({"/usr/bin/env", "xvfb-run", "-a", "/bin/sh", dir / "run.sh"},
                  {"OBRIN=" + BinPath("obrin"), "DISC=" + (dir / "disc.cue"),
-                  "OPENED=" + xdgOpen.log, "XDG_RUNTIME_DIR=" + dir.path(), "QT_QPA_PLATFORM=xcb",
+                  "DRIVE=" + (fromDrive ? dir / "drive.txt" : std::string()),
+                  "PRELOAD=" + EmulatedDrivePreload(), "OPENED=" + xdgOpen.log,
+                  "XDG_RUNTIME_DIR=" + dir.path(), "QT_QPA_PLATFORM=xcb",
                   std::string("PATH=") + std::getenv("PATH")});
   ASSERT_EQ(result.exitStatus, 0) << result.err;
   EXPECT_EQ(ReadFile(xdgOpen.log), out + "\n");
@@ -916,6 +926,18 @@ while [ ! -s "$OPENED" ]; do n=$((n + 1)); [ $n -lt 1200 ] || exit 4; sleep 0.1;
     mp3Files += entry.path().extension() == ".mp3" && entry.file_size() > 1000 ? 1 : 0;
   }
   EXPECT_EQ(mp3Files, 2);
+  // From the drive: its audio came by READ CD, and the drive list named it.
+  if (fromDrive) {
+    EXPECT_NE(ReadFile(dir / "drive.txt.log").find("mmc READ_CD 0 "), std::string::npos);
+    EXPECT_NE(ReadFile(dir / "drive.txt.log").find("mmc INQUIRY"), std::string::npos);
+  }
+}
+
+TEST(WindowEndToEnd, RipsThroughTheRipButtonUnderXvfb) {
+  RipThroughTheRipButton(false);
+}
+TEST(WindowEndToEnd, RipsFromADriveUnderXvfb) {
+  RipThroughTheRipButton(true);
 }
 
 TEST(WindowStartUp, CommandLine) {

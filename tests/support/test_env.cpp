@@ -4,6 +4,7 @@
 
 #include "support/process.h"
 
+#include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -108,4 +109,20 @@ void WriteFile(const std::string& path, const std::string& content) {
 bool FileExists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;
+}
+
+std::string EmulatedDrivePreload() {
+  std::string runtime;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* out) {
+        const std::string name = info->dlpi_name ? info->dlpi_name : "";
+        if (name.find("/libasan.so") != std::string::npos ||
+            name.find("/libtsan.so") != std::string::npos) {
+          *static_cast<std::string*>(out) = name;
+        }
+        return 0;
+      },
+      &runtime);
+  const std::string shim = BinPath("libemudrive.so");
+  return runtime.empty() ? shim : runtime + " " + shim;
 }

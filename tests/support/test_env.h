@@ -52,6 +52,11 @@ CommandResult RunCommand(const std::vector<std::string>& args,
 // Path of one of the project's built executables.
 std::string BinPath(const std::string& name);
 
+// LD_PRELOAD for a child that is to see the emulated drive (tools/emudrive): the library,
+// after the sanitizer runtime when this program has one (the children are built alike, and
+// their runtime must come first in the list).
+std::string EmulatedDrivePreload();
+
 // Runs mkdisc with `args`; fails the current test when it does not exit 0.
 void MakeDisc(const std::vector<std::string>& args);
 // Runs mkdisc PATH ARGS...; returns PATH.
