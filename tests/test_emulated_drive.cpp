@@ -41,6 +41,7 @@
 #include "config/settings.h"
 #include "support/decode.h"
 #include "support/http_server.h"
+#include "support/process.h"
 #include "support/test_env.h"
 
 namespace {
@@ -761,5 +762,35 @@ TEST_F(DriveReading, ADriveBecomingReadyIsReadOnceItIs) {
         {"--format", "flac", "--jobs", jobs, "--template", "$n", "--output", dir_ / "out"}, env);
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(DecodeFlac(FindFile(dir_ / "out", "03.flac")), std::optional(Audio(2400, 600)));
+  }
+}
+
+// Replies no drive should give, each to every step of a rip: a clear refusal or a best
+// reading, never a crash or a hang.
+TEST_F(DriveReading, MalformedRepliesAreRefusedOrReadAsWellAsCanBe) {
+  WriteFile(dir_ / "text.cdt", CdTextPacks({"Album", "One", "Two", "Three"}, {"Band"}));
+  for (const char* malformed :
+       {"short-inquiry 5", "toc-backwards", "cdtext-no-size", "short-read", "short-read 100"}) {
+    SCOPED_TRACE(malformed);
+    const auto env = Plain({std::string("malformed ") + malformed, "cdtext " + dir_ / "text.cdt"});
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--drives"},
+             {"--list"},
+             {"--disc-info"},
+             {"--format", "flac", "--tracks", "1", "--secure", "--output", dir_ / "out"}}) {
+      ChildProcess child;
+      ChildOptions options;
+      options.env = env;
+      options.timeout = std::chrono::seconds(60);
+      std::vector<std::string> argv{"obrin-rip"};
+      argv.insert(argv.end(), args.begin(), args.end());
+      ASSERT_TRUE(child.Start(argv, options));
+      const CommandResult r = child.Wait();
+      EXPECT_FALSE(child.timedOut()) << args[0];
+      EXPECT_LE(r.exitStatus, 2) << args[0] << ": " << r.err;
+      if (r.exitStatus == 2) {
+        EXPECT_NE(r.err.find("obrin-rip: "), std::string::npos) << r.err;
+      }
+    }
   }
 }
