@@ -8,7 +8,8 @@
 # obrin writes is checked: WAV byte for byte against the image, FLAC decoded to those bytes,
 # MP3 and Ogg by decoding them to the right length. Then --jobs 2 against --jobs 1
 # (bench/jobs.sh); what verified rips cost (bench/verify.sh); last, what a MusicBrainz
-# lookup costs (bench/lookup.sh); what proving a cue sheet over FLAC costs (bench/images.sh).
+# lookup costs (bench/lookup.sh); what proving a cue sheet over FLAC costs (bench/images.sh);
+# what reading the emulated drive securely costs against a plain rip (bench/drive.sh).
 #
 # Times are medians of alternating runs; ratio is obrin/reference (wall clock), cpu_ratio the
 # same for user + system time, which a busy machine disturbs less. Peak memory is the largest
@@ -38,4 +39,6 @@ echo
 bash "$(dirname "$0")/lookup.sh" "$@" | sed -n '/^MusicBrainz lookup/,/^--disc-info/p' || bench_failed=1
 echo
 bash "$(dirname "$0")/images.sh" "$@" | sed -n '/^cue sheet over FLAC/,/^--list/p' || bench_failed=1
+echo
+bash "$(dirname "$0")/drive.sh" "$@" | sed -n '/^drive reading/,/^  extra/p' || bench_failed=1
 bench_finish
