@@ -794,3 +794,25 @@ TEST_F(DriveReading, MalformedRepliesAreRefusedOrReadAsWellAsCanBe) {
     }
   }
 }
+
+// What paranoia is for: sectors that read wrong now and then from the disc (no cache to
+// hand the damage back) come out right; and the drive's CD-Text names the disc as the same
+// disc's cue sheet does.
+TEST_F(DriveReading, FlakySectorsAreRecoveredAndCdTextNamesTheDisc) {
+  WriteFile(dir_ / "text.cdt", CdTextPacks({"Album", "One", "Two", "Three"}, {"Band"}));
+  const auto env = Plain({"flaky 2500-2503 0.0005", "cdtext " + dir_ / "text.cdt"});
+  ASSERT_EQ(
+      ObrinRip({"--format", "wav", "--tracks", "3", "--template", "$n", "--output", dir_ / "out"},
+               env)
+          .exitStatus,
+      0);
+  EXPECT_TRUE(WavData(FindFile(dir_ / "out", "03.wav")) == Audio(2400, 600));
+  MakeDisc({dir_ / "named.cue", "--lengths", "1500,900,600", "--seed", "3", "--title", "Album",
+            "--performer", "Band", "--track-title", "1=One", "--track-title", "2=Two",
+            "--track-title", "3=Three"});
+  const CommandResult drive = ObrinRip({"--disc-info"}, env);
+  const CommandResult image = ObrinRip({"--disc-info", "--image", dir_ / "named.cue"}, {});
+  EXPECT_EQ(drive.out, image.out) << drive.err;
+  EXPECT_NE(drive.out.find("Album: Album\nPerformer: Band\nTrack 01: One\n"), std::string::npos)
+      << drive.out;
+}
