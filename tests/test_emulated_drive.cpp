@@ -39,6 +39,7 @@
 #include <gtest/gtest.h>
 
 #include "config/settings.h"
+#include "disc/cd_device.h"
 #include "support/decode.h"
 #include "support/http_server.h"
 #include "support/process.h"
@@ -150,6 +151,7 @@ std::string CdTextPacks(const std::vector<std::string>& titles,
 //   data:OFFSET:N        read() of N bytes at OFFSET of the device: "ok HASH" or an errno
 //   status | changed     CDROM_DRIVE_STATUS, CDROM_MEDIA_CHANGED
 //   eject                cdio_eject_media_drive
+//   obrin-eject          Obrin's own eject of the drive it finds at /dev/sr0
 
 std::string LastSense(CdIo_t* cdio) {
   cdio_mmc_request_sense_t* sense = nullptr;
@@ -246,6 +248,11 @@ std::string ProbeStep(CdIo_t* cdio, const std::string& step) {
     const int result =
         ioctl(fd, f[0] == "status" ? CDROM_DRIVE_STATUS : CDROM_MEDIA_CHANGED, CDSL_CURRENT);
     return std::to_string(result);
+  }
+  if (f[0] == "obrin-eject") {  // as the window's Eject does it, through Obrin's devices
+    SetCdDevices(DiscoverCdDevices({}));
+    const auto device = FindCdDevice("/dev/sr0");
+    return device && device->Eject() ? "ok" : "fail";
   }
   if (f[0] == "eject") {
     return cdio_eject_media_drive("/dev/sr0") == DRIVER_OP_SUCCESS ? "ok" : "fail";
@@ -517,6 +524,7 @@ TEST_F(EmulatedDrive, ServesLibcdioAsADriveWould) {
       {{"disc tray-open"}, "status tur", {"2", "fail 02/3A/02"}},
       {{"media-changed"}, "changed changed tur tur", {"1", "0", "fail 06/28/00", "ok "}},
       {{}, "eject status tur", {"ok", "2", "fail 02/3A/02"}},
+      {{}, "obrin-eject status", {"ok", "2"}},
       // SG_IO, read() of a data track, what the kernel lets through.
       {{},
        "sgio:12000000240000:36 sgio" + ReadCd(-1, 0xF8, 0, kSector).substr(3),
