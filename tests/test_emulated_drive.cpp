@@ -299,15 +299,19 @@ class EmulatedDrive : public ::testing::Test {
   // Writes the description (the disc, then `extra`) and gives the environment a child needs.
   std::vector<std::string> Describe(const std::vector<std::string>& extra, bool dataTrack = true) {
     std::string text = "image " + dir_ / "disc.bin" + "\n";
-    // An extra "track 4 ..." line stands in for the data track's.
-    const bool ownLastTrack = std::any_of(extra.begin(), extra.end(), [](const std::string& l) {
-      return l.rfind("track 4 ", 0) == 0;
-    });
-    for (int i = 0; i < (ownLastTrack || !dataTrack ? 3 : 4); ++i) {
-      text += "track " + std::to_string(i + 1) + " " + std::to_string(kStarts[i]) +
-              (i == 3 ? " data\n" : "\n");
+    // An extra "track N ..." line stands in for that track's own, in its place.
+    std::vector<bool> used(extra.size(), false);
+    for (int i = 0; i < (dataTrack ? 4 : 3); ++i) {
+      const std::string own = "track " + std::to_string(i + 1) + " ";
+      std::string line = own + std::to_string(kStarts[i]) + (i == 3 ? " data" : "");
+      for (size_t e = 0; e < extra.size(); ++e) {
+        if (extra[e].rfind(own, 0) == 0) line = extra[e], used[e] = true;
+      }
+      text += line + "\n";
     }
-    for (const auto& line : extra) text += line + "\n";
+    for (size_t e = 0; e < extra.size(); ++e) {
+      if (!used[e]) text += extra[e] + "\n";
+    }
     WriteFile(dir_ / "drive.txt", text);
     std::filesystem::remove(log_);
     return {"LD_PRELOAD=" + EmulatedDrivePreload(), "OBRIN_EMUDRIVE=" + dir_ / "drive.txt",
@@ -823,4 +827,35 @@ TEST_F(DriveReading, FlakySectorsAreRecoveredAndCdTextNamesTheDisc) {
   EXPECT_EQ(drive.out, image.out) << drive.err;
   EXPECT_NE(drive.out.find("Album: Album\nPerformer: Band\nTrack 01: One\n"), std::string::npos)
       << drive.out;
+}
+
+// What the drive's sub-channel says of the disc: the MCN and each track's ISRC (only codes of
+// their form; one that two tracks share is a drive's fault, kept for neither), and
+// pre-emphasis from the TOC: in --disc-info, the rip's cue sheet and log, and a warning.
+TEST_F(DriveReading, CodesAndPreEmphasisReachTheListingCueSheetAndLog) {
+  for (const bool good : {true, false}) {
+    SCOPED_TRACE(good);
+    const auto env =
+        Plain({good ? "mcn 0724384960528" : "mcn 0000000000000", "isrc 1 USABC1200001",
+               "isrc 2 GBAYE9900001", good ? "isrc 3 USABC1200003" : "isrc 3 USABC1200001",
+               "track 2 1500 preemphasis"});
+    const CommandResult info = ObrinRip({"--disc-info"}, env);
+    EXPECT_EQ(info.out.substr(info.out.find("AccurateRip:")),
+              std::string("AccurateRip: 003-00001af4-000056b9-0d002803\n") +
+                  (good ? "Catalog: 0724384960528\nISRC 01: USABC1200001\n" : "") +
+                  "ISRC 02: GBAYE9900001\n" + (good ? "ISRC 03: USABC1200003\n" : ""))
+        << info.err;
+    EXPECT_NE(info.err.find("obrin-rip: track 02 is pre-emphasised"), std::string::npos);
+  }
+  const auto env = Plain({"mcn 0724384960528", "isrc 2 GBAYE9900001", "track 2 1500 preemphasis"});
+  ASSERT_EQ(ObrinRip({"--format", "wav", "--tracks", "2", "--log", "--album", "A", "--template",
+                      "$n", "--output", dir_ / "out"},
+                     env)
+                .exitStatus,
+            0);
+  EXPECT_EQ(ReadFile(dir_ / "out/A/A.cue"),
+            "REM DISCID 0D002803\nCATALOG 0724384960528\nTITLE \"A\"\nFILE \"02.wav\" WAVE\n"
+            "  TRACK 02 AUDIO\n    FLAGS PRE\n    ISRC GBAYE9900001\n    INDEX 01 00:00:00\n");
+  EXPECT_NE(Log(dir_ / "out").find("    ISRC: \"GBAYE9900001\"\n    Pre-emphasis: yes\n"),
+            std::string::npos);
 }

@@ -85,6 +85,13 @@ int Run(int argc, char** argv) {
   for (const std::string& note : GetCDHandleNotes()) {
     std::fprintf(stderr, "obrin-rip: %s\n", note.c_str());
   }
+  // Pre-emphasised audio is written as the disc holds it: say so, once per track.
+  for (const TrackRecord& track : settings.tracks) {
+    if (track.preEmphasis && !options.listDrives) {
+      std::fprintf(stderr, "obrin-rip: track %02d is pre-emphasised; its audio is kept so\n",
+                   track.index + 1);
+    }
+  }
   settings.currentTrack = 0;
   if (options.check) {
     settings.checkOnly = true;

@@ -70,6 +70,7 @@ struct TrackRecord {
   std::string performer{};   // the track's own performer from the disc's CD-Text; else empty
   std::string artist{};      // its own artist credit from a lookup, where not the release's
   std::string isrc{};        // its ISRC, where the disc (or image) gives one
+  bool preEmphasis = false;  // its audio was mastered with the 50/15 us pre-emphasis
   // Sectors of its pregap (index 0 to 1): audio at the end of the previous track's stretch,
   // where a rip from one TOC start to the next puts it. 0 when the disc has none or says none.
   uint32_t pregapSectors = 0;

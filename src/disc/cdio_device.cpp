@@ -27,6 +27,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -83,6 +84,21 @@ using CdioPtr = std::unique_ptr<CdIo_t, CdioCloser>;
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
+}
+
+// 13 digits, not all zeros (drives without one answer "" or "0000000000000").
+bool IsCatalogNumber(const std::string& code) {
+  return code.size() == 13 &&
+         std::all_of(code.begin(), code.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+         code != std::string(13, '0');
+}
+
+// 12 characters of A-Z and 0-9, not all zeros.
+bool IsIsrc(const std::string& code) {
+  return code.size() == 12 &&
+         std::all_of(code.begin(), code.end(),
+                     [](char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }) &&
+         code != std::string(12, '0');
 }
 
 bool IsReadableFile(const std::string& path, off_t* size = nullptr) {
@@ -571,10 +587,9 @@ class CdioSession : public CdSession {
   bool ReadCdText(DiscCdText& text) override {
     // libcdio reads a drive's CD-Text, or an image's texts, in its first block's language.
     cdtext_t* cdtext = cdio_get_cdtext(cdio_.get());
-    if (!cdtext) return false;
     const auto fields = [&](track_t track) {
       const auto field = [&](cdtext_field_t key) {
-        const char* value = cdtext_get_const(cdtext, key, track);
+        const char* value = cdtext ? cdtext_get_const(cdtext, key, track) : nullptr;
         return value ? CleanCdText(value) : std::string();
       };
       return CdTextFields{field(CDTEXT_FIELD_TITLE), field(CDTEXT_FIELD_PERFORMER),
@@ -589,11 +604,35 @@ class CdioSession : public CdSession {
         text.tracks.push_back(fields(static_cast<track_t>(t)));
       }
     }
+    if (realDrive_) ReadSubchannelCodes(text, first);
     const auto empty = [](const CdTextFields& f) {
-      return f.title.empty() && f.performer.empty() && f.songwriter.empty();
+      return f.title.empty() && f.performer.empty() && f.songwriter.empty() && f.code.empty();
     };
     return !empty(text.disc) || std::any_of(text.tracks.begin(), text.tracks.end(),
                                             [&](const CdTextFields& f) { return !empty(f); });
+  }
+
+  // A drive's MCN and ISRCs from its Q sub-channel, where CD-Text gave none: only codes of
+  // the right form count, and an ISRC two tracks share is a drive's fault, kept for neither.
+  void ReadSubchannelCodes(DiscCdText& text, track_t first) {
+    if (text.disc.code.empty()) {
+      char* mcn = cdio_get_mcn(cdio_.get());
+      if (mcn && IsCatalogNumber(mcn)) text.disc.code = mcn;
+      std::free(mcn);
+    }
+    std::map<std::string, int> uses;
+    for (size_t i = 0; i < text.tracks.size(); ++i) {
+      if (!text.tracks[i].code.empty() || (toc_.entries[i].adrControl & 0x04)) continue;
+      char* isrc = cdio_get_track_isrc(cdio_.get(), static_cast<track_t>(first + i));
+      if (isrc && IsIsrc(isrc)) text.tracks[i].code = isrc;
+      std::free(isrc);
+    }
+    for (const CdTextFields& track : text.tracks) {
+      if (!track.code.empty()) ++uses[track.code];
+    }
+    for (CdTextFields& track : text.tracks) {
+      if (!track.code.empty() && uses[track.code] > 1) track.code.clear();
+    }
   }
 
   bool ReadAudio(TrackBuffer& buffer, uint32_t& libError, uint32_t& aspiStatus) override {

@@ -125,6 +125,7 @@ int BuildTrackList(RipSettings& settings, int drivePosition, TrackListHost* host
     record.startSector = TocEntryAddress(entry);
     record.lengthSectors = AudioTrackSectors(toc, e);
     record.tocPosition = static_cast<uint32_t>(e + 1);
+    record.preEmphasis = (entry.adrControl & 0x01) != 0;
     if (static_cast<size_t>(e) < cdText.tracks.size()) {
       const CdTextFields& texts = cdText.tracks[static_cast<size_t>(e)];
       if (!texts.title.empty()) record.title = texts.title;

@@ -70,6 +70,15 @@ std::string TrackPosition(uint32_t sectors) {
   return text;
 }
 
+// A track's block of a cue sheet up to its indexes: its number, title, flags and ISRC.
+std::string TrackLines(const TrackRecord& track) {
+  std::string lines = "  TRACK " + TrackNumber(track) + " AUDIO\n";
+  if (HasOwnTitle(track)) lines += "    TITLE \"" + CueText(track.title) + "\"\n";
+  if (track.preEmphasis) lines += "    FLAGS PRE\n";
+  if (!track.isrc.empty()) lines += "    ISRC " + CueText(track.isrc) + "\n";
+  return lines;
+}
+
 }  // namespace
 
 std::string RipLogText(const RipSettings& settings, const std::vector<LoggedTrack>& tracks,
@@ -105,6 +114,8 @@ std::string RipLogText(const RipSettings& settings, const std::vector<LoggedTrac
       log += "    File: " + Quoted(RelativeTo(logged.outputName, folder)) + "\n";
     }
     log += "    Status: " + Quoted(TrackStatusText(track.status)) + "\n";
+    if (!track.isrc.empty()) log += "    ISRC: " + Quoted(track.isrc) + "\n";
+    if (track.preEmphasis) log += "    Pre-emphasis: yes\n";
     if (sums.complete) {
       log += "    Copy CRC: " + Quoted(Hex(sums.copyCrc)) + "\n";
       if (sums.tested) log += "    Test CRC: " + Quoted(Hex(sums.copyCrc)) + "\n";
@@ -162,6 +173,7 @@ std::string RipCueText(const RipSettings& settings, const std::vector<LoggedTrac
                        const std::string& folder) {
   const DriveRecord* drive = SelectedDrive(settings);
   std::string cue = "REM DISCID " + Hex(drive ? drive->discId : 0) + "\n";
+  if (!settings.knownCatalog.empty()) cue += "CATALOG " + CueText(settings.knownCatalog) + "\n";
   if (!settings.Artist().empty()) cue += "PERFORMER \"" + CueText(settings.Artist()) + "\"\n";
   if (!settings.Album().empty()) cue += "TITLE \"" + CueText(settings.Album()) + "\"\n";
   // A track's pregap is audio at the end of the previous track's file (a rip runs from one
@@ -173,10 +185,7 @@ std::string RipCueText(const RipSettings& settings, const std::vector<LoggedTrac
         i > 0 && track.pregapSectors > 0 && tracks[i - 1].track->index + 1 == track.index;
     // Players take the type word WAVE for any audio file.
     cue += "FILE \"" + CueText(RelativeTo(tracks[i].outputName, folder)) + "\" WAVE\n";
-    if (!announced) cue += "  TRACK " + TrackNumber(track) + " AUDIO\n";
-    if (!announced && HasOwnTitle(track)) {
-      cue += "    TITLE \"" + CueText(track.title) + "\"\n";
-    }
+    if (!announced) cue += TrackLines(track);
     cue += "    INDEX 01 00:00:00\n";
     if (i + 1 == tracks.size()) break;
     const TrackRecord& next = *tracks[i + 1].track;
@@ -185,11 +194,7 @@ std::string RipCueText(const RipSettings& settings, const std::vector<LoggedTrac
     char index[48];
     std::snprintf(index, sizeof index, "    INDEX 00 %02u:%02u:%02u\n", at / 75 / 60, at / 75 % 60,
                   at % 75);
-    cue += "  TRACK " + TrackNumber(next) + " AUDIO\n";
-    if (HasOwnTitle(next)) {
-      cue += "    TITLE \"" + CueText(next.title) + "\"\n";
-    }
-    cue += index;
+    cue += TrackLines(next) + index;
   }
   return cue;
 }
