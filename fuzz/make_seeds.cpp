@@ -9,6 +9,7 @@
 
 #include "config/settings.h"
 #include "disc/cd_device.h"
+#include "disc/q_subchannel.h"
 #include "fuzz_support.h"
 
 using namespace std::string_literals;
@@ -82,5 +83,23 @@ int main(int argc, char** argv) {
   Seed("fuzz_image", "cue-unread-first",
        "\0FILE \"disc.bin\" BINARY\n  TRACK 01 CDG\n    INDEX 01 00:00:00\n"
        "  TRACK 02 AUDIO\n    INDEX 01 00:00:04\n");
+  // Q sub-channel: formatted frames (a position, a pregap, the lead-out, an MCN, an ISRC, a
+  // position in binary) and the first as raw P-W, Q in bit 6 beside a set pause bit (P).
+  const auto qFrame = [](const std::string& ten) {
+    const uint16_t crc = QCrc(reinterpret_cast<const uint8_t*>(ten.data()));
+    return ten + static_cast<char>(crc >> 8) + static_cast<char>(crc & 0xFF) + std::string(4, 0);
+  };
+  const std::string position = qFrame("\x01\x01\x01\0\0\0\0\0\x02\0"s);
+  Seed("fuzz_q", "position", position);
+  Seed("fuzz_q", "pregap", qFrame("\x01\x02\0\0\0\x01\0\x03\0\0"s));
+  Seed("fuzz_q", "lead-out", qFrame("\x01\xAA\x01\0\0\x05\0\x74\0\0"s));
+  Seed("fuzz_q", "mcn", qFrame("\x02\x07\x24\x38\x49\x60\x52\x80\0\x42"s));
+  Seed("fuzz_q", "isrc", qFrame("\x43\x5D\x24\x69\x54\x99\0\0\x10\x17"s));
+  Seed("fuzz_q", "binary", qFrame("\x41\x0C\x03\x04\x0A\x21\0\x3F\x3B\x4A"s));
+  std::string raw(96, '\x80');
+  for (size_t i = 0; i < raw.size(); ++i) {
+    if (static_cast<uint8_t>(position[i / 8]) >> (7 - i % 8) & 1) raw[i] |= 0x40;
+  }
+  Seed("fuzz_q", "raw-position", raw);
   return 0;
 }
