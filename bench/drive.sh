@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Copyright 2026 The Obrin developers
 # What reading a drive honestly costs. A 10-track disc in the emulated drive
-# (tools/emudrive: 8x, a 2000-sector audio cache with read-ahead, 8 ms seeks): a secure WAV
+# (tools/emudrive: 8x, a 2000-sector audio cache with read-ahead, 8 ms seeks, no C2): a secure WAV
 # rip (every track read twice, a cache's worth read elsewhere before the second read, the
 # cache measured once) against a plain WAV rip of it. Prints both times, their ratio, the
 # sectors each read (from the drive's command log) and the extra sectors per re-read against
@@ -36,6 +36,7 @@ export XDG_CONFIG_HOME=$bench_work/config XDG_CACHE_HOME=$bench_work/cache
   echo "seek-ms 8"
   echo "cache 2000"
   echo "readahead 64"
+  echo "c2 none"  # both rips read through paranoia: the difference is the re-read and the cache
 } >"$bench_work/drive.txt"
 
 # The settings file, its AccurateRip server a closed port on this machine: no database

@@ -859,3 +859,27 @@ TEST_F(DriveReading, CodesAndPreEmphasisReachTheListingCueSheetAndLog) {
   EXPECT_NE(Log(dir_ / "out").find("    ISRC: \"GBAYE9900001\"\n    Pre-emphasis: yes\n"),
             std::string::npos);
 }
+
+// libcdio cannot ask a Linux drive for pregaps: the Q sub-channel is searched for them, and
+// the rip's cue sheet then places INDEX 00 as a rip of the same disc as a cue sheet does.
+TEST_F(DriveReading, PregapsComeFromTheQSubChannel) {
+  WriteFile(dir_ / "pregaps.cue",
+            "FILE \"disc.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+            "  TRACK 02 AUDIO\n    INDEX 00 00:19:25\n    INDEX 01 00:20:00\n"
+            "  TRACK 03 AUDIO\n    INDEX 00 00:31:45\n    INDEX 01 00:32:00\n");
+  const auto env = Plain({"index 2 0 1450", "index 3 0 2370"});
+  const std::vector<std::string> rip = {"--format", "wav",        "--log", "--album",
+                                        "A",        "--template", "$n"};
+  const auto with = [&](std::vector<std::string> args, const std::string& folder) {
+    args.insert(args.end(), rip.begin(), rip.end());
+    args.insert(args.end(), {"--output", dir_ / folder});
+    return args;
+  };
+  ASSERT_EQ(ObrinRip(with({}, "drive"), env).exitStatus, 0);
+  ASSERT_EQ(ObrinRip(with({"--image", dir_ / "pregaps.cue"}, "image"), {}).exitStatus, 0);
+  const std::string cue = ReadFile(dir_ / "image/A/A.cue");
+  EXPECT_NE(cue.find("  TRACK 02 AUDIO\n    INDEX 00 00:19:25\n"), std::string::npos) << cue;
+  // The same lines but the first: the sheet's disc runs on to the end of the bin.
+  const std::string drive = ReadFile(dir_ / "drive/A/A.cue");
+  EXPECT_EQ(drive.substr(drive.find('\n')), cue.substr(cue.find('\n')));
+}

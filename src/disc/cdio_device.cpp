@@ -47,6 +47,7 @@
 #include "disc/file_problem.h"
 #include "disc/image_layout.h"
 #include "disc/paranoia_block.h"
+#include "disc/q_subchannel.h"
 #include "disc/track_list.h"
 
 namespace {
@@ -412,9 +413,9 @@ struct DriveMemo {
   std::deque<int32_t> recent;
   std::unordered_set<int32_t> recentSet;
 
-  void Noted(int32_t lsn, uint32_t count) {
+  void Noted(int32_t lsn, uint32_t count, uint32_t readAhead = kModelReadAhead) {
     if (cacheSectors == 0) return;
-    for (int64_t s = lsn; s < int64_t{lsn} + count + kModelReadAhead; ++s) {
+    for (int64_t s = lsn; s < int64_t{lsn} + count + readAhead; ++s) {
       if (!recentSet.insert(static_cast<int32_t>(s)).second) continue;
       recent.push_back(static_cast<int32_t>(s));
       while (recent.size() > cacheSectors + kModelReadAhead) {
@@ -510,7 +511,9 @@ class CdioSession : public CdSession {
       failed = failed || ReadCdAudio(cdio_.get(), static_cast<int32_t>(at),
                                      static_cast<uint32_t>(count), buffer.data(), nullptr)
                                  .kind != DriveReply::kOk;
-      Note(at, count);
+      // Without the read-ahead: the next piece of a run follows on, one read the drive
+      // streams, rather than a seek past what it read ahead.
+      Note(at, count, 0);
       left -= count;
     };
     const auto cached = [&](int64_t sector) {
@@ -556,10 +559,10 @@ class CdioSession : public CdSession {
   }
 
   // A read the drive served, for the model of its cache.
-  void Note(int64_t lsn, int64_t count) {
+  void Note(int64_t lsn, int64_t count, uint32_t readAhead = DriveMemo::kModelReadAhead) {
     if (!memo_ || count <= 0) return;
     std::lock_guard lock(memo_->mutex);
-    memo_->Noted(static_cast<int32_t>(lsn), static_cast<uint32_t>(count));
+    memo_->Noted(static_cast<int32_t>(lsn), static_cast<uint32_t>(count), readAhead);
   }
 
   DriveReply ReadRaw(int32_t lsn, uint32_t count, uint8_t* audio, uint8_t* c2) override {
@@ -581,7 +584,67 @@ class CdioSession : public CdSession {
 
   bool ReadPregaps(std::vector<uint32_t>& sectors) override {
     sectors = ReadCdioPregaps(cdio_.get());
+    // libcdio cannot ask a Linux drive for pregaps: its Q sub-channel tells them.
+    if (realDrive_ &&
+        std::all_of(sectors.begin(), sectors.end(), [](uint32_t s) { return s == 0; })) {
+      FindPregapsInQ(sectors);
+    }
     return true;
+  }
+
+  // The track and index a sector's Q frame gives: formatted Q (BCD, else binary), else raw
+  // P-W, from the first of a few sectors from `lsn` on that has a sound position frame (one
+  // in a hundred is an MCN or ISRC frame, and a frame may fail its CRC). False when none has.
+  bool PositionAt(int32_t lsn, QFrame& frame) {
+    uint8_t q[16];
+    for (int32_t at = lsn; at < lsn + 4; ++at) {
+      for (int way = 0; way < 3; ++way) {
+        if (way == 2 && !qRawWorks_) break;
+        const bool raw = way == 2;
+        if (way == 1 && !qBinary_) continue;
+        if (ReadSubchannelQ(cdio_.get(), at, raw, q).kind != DriveReply::kOk) {
+          if (raw) qRawWorks_ = false;
+          continue;
+        }
+        const auto parsed = raw ? ParseFormattedQ(q) : ParseFormattedQ(q, way == 1);
+        if (parsed && parsed->kind == QFrame::kPosition) {
+          frame = *parsed;
+          // A position 1..N sectors on says where `lsn` stands: within the same index.
+          return true;
+        }
+      }
+      ++qReads_;
+      if (qReads_ > 8 && !qBinary_) qBinary_ = true;  // drives that give binary Q
+    }
+    return false;
+  }
+
+  // Each audio track's pregap: the first sector of the stretch before its index 1 whose Q
+  // already names the track, found by a binary search (a few single-sector reads a track).
+  void FindPregapsInQ(std::vector<uint32_t>& sectors) {
+    const int count =
+        toc_.lastTrack >= toc_.firstTrack ? std::min(toc_.lastTrack - toc_.firstTrack + 1, 99) : 0;
+    for (int e = 1; e < count && static_cast<size_t>(e) < sectors.size(); ++e) {
+      if ((toc_.entries[e].adrControl | toc_.entries[e - 1].adrControl) & 0x04) continue;
+      const uint8_t number = static_cast<uint8_t>(toc_.firstTrack + e);
+      const uint32_t start = TocEntryAddress(toc_.entries[e]);
+      const uint32_t previous = TocEntryAddress(toc_.entries[e - 1]);
+      QFrame frame;
+      // Only a sector just before index 1 that names this track starts a search.
+      if (start == 0 || !PositionAt(static_cast<int32_t>(start - 1), frame)) continue;
+      if (frame.track != number || frame.index != 0) continue;
+      uint32_t low = previous + 1, high = start - 1;  // high: known to be in the pregap
+      while (low < high) {
+        const uint32_t middle = low + (high - low) / 2;
+        if (!PositionAt(static_cast<int32_t>(middle), frame)) break;
+        if (frame.track == number) {
+          high = middle;
+        } else {
+          low = middle + 1;
+        }
+      }
+      sectors[static_cast<size_t>(e)] = start - high;
+    }
   }
 
   bool ReadCdText(DiscCdText& text) override {
@@ -814,6 +877,9 @@ class CdioSession : public CdSession {
   uint32_t cacheSectors_ = 0;
   long (*paranoiaRead_)(cdrom_drive_t*, void*, lsn_t, long) = nullptr;
   std::chrono::steady_clock::duration errorTime_{};
+  bool qBinary_ = false;   // no BCD frame validated: try binary ones too
+  bool qRawWorks_ = true;  // the drive gives raw P-W
+  int qReads_ = 0;
   std::set<int64_t> unreadFrom_;  // where paranoia's failed reads past a block began
 };
 

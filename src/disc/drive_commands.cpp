@@ -2,6 +2,8 @@
 // Copyright 2026 The Obrin developers
 #include "disc/drive_commands.h"
 
+#include "disc/q_subchannel.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -111,6 +113,21 @@ DriveReply ReadCdAudio(CdIo_t* cdio, int32_t lsn, uint32_t count, uint8_t* audio
     const uint8_t* sector = raw.data() + size_t{s} * (kAudioBytes + kC2Bytes);
     std::copy(sector, sector + kAudioBytes, audio + size_t{s} * kAudioBytes);
     std::copy(sector + kAudioBytes, sector + kAudioBytes + kC2Bytes, c2 + size_t{s} * kC2Bytes);
+  }
+  return reply;
+}
+
+DriveReply ReadSubchannelQ(CdIo_t* cdio, int32_t lsn, bool raw, uint8_t* q) {
+  const uint32_t extra = raw ? 96 : 16;
+  std::vector<uint8_t> sector(kAudioBytes + extra);
+  const DriveReply reply =
+      ReplyOf(cdio, mmc_read_cd(cdio, sector.data(), lsn, 1, false, false, 0, true, false, 0,
+                                raw ? 1 : 2, static_cast<uint16_t>(sector.size()), 1));
+  if (reply.kind != DriveReply::kOk) return reply;
+  if (raw) {
+    DeinterleaveQ(sector.data() + kAudioBytes, q);
+  } else {
+    std::copy(sector.begin() + kAudioBytes, sector.end(), q);
   }
   return reply;
 }
