@@ -634,6 +634,7 @@ class DriveReading : public EmulatedDrive {
   // The AccurateRip database: a server here that knows no disc, so every track is read again.
   void SetUp() override {
     EmulatedDrive::SetUp();
+    std::filesystem::create_directories(std::filesystem::path(config_.iniPath()).parent_path());
     std::string ini = FreshSettingsFile(dir_ / "out/");
     const size_t at = ini.find(kDefaultAccurateRipServer);
     WriteFile(config_.iniPath(),
@@ -882,4 +883,44 @@ TEST_F(DriveReading, PregapsComeFromTheQSubChannel) {
   // The same lines but the first: the sheet's disc runs on to the end of the bin.
   const std::string drive = ReadFile(dir_ / "drive/A/A.cue");
   EXPECT_EQ(drive.substr(drive.find('\n')), cue.substr(cue.find('\n')));
+}
+
+// A drive model's read offset: --find-offset on the drive, when one offset matches, keeps it
+// in the model's own section, and later rips of that drive use it without --offset.
+TEST_F(DriveReading, TheOffsetFoundIsKeptForTheDriveModel) {
+  const auto env = Plain({"offset-correction +48", "vendor PLEXTOR", "model DVDR   PX-716A"});
+  ASSERT_EQ(ObrinRip({"--format", "wav", "--offset", "48", "--album", "true", "--template", "t$n",
+                      "--output", dir_ / "out"},
+                     env)
+                .exitStatus,
+            0);
+  std::string dbar(1, '\3');
+  dbar.append(12, '\0');
+  for (int track = 1; track <= 3; ++track) {
+    const CommandResult r = RunCommand({"/usr/bin/accuraterip-checksum", "--accuraterip-v1",
+                                        dir_ / ("out/true/t0" + std::to_string(track) + ".wav"),
+                                        std::to_string(track), "3"});
+    const auto sum = static_cast<uint32_t>(std::stoul(r.out, nullptr, 16));
+    dbar += static_cast<char>(5);
+    dbar.append(reinterpret_cast<const char*>(&sum), 4).append(4, '\0');
+  }
+  HttpTestServer server([&](const std::string&) { return HttpTestReply{200, dbar}; });
+  std::string ini = ReadFile(config_.iniPath());
+  const size_t at = ini.find(database_.Url());
+  ASSERT_NE(at, std::string::npos) << ini;
+  WriteFile(config_.iniPath(), ini.replace(at, database_.Url().size(), server.Url()));
+  const CommandResult found = ObrinRip({"--find-offset"}, env);
+  EXPECT_EQ(found.exitStatus, 0) << found.err;
+  EXPECT_EQ(found.out, "Read offset +48: 3 of 3 tracks match (confidence 5)\n");
+  EXPECT_EQ(found.err,
+            "obrin-rip: read offset 48 saved as [Drive PLEXTOR DVDR PX-716A] ReadOffset\n");
+  EXPECT_NE(ReadFile(config_.iniPath()).find("[Drive PLEXTOR DVDR PX-716A]\nReadOffset=48\n"),
+            std::string::npos);
+  ASSERT_EQ(ObrinRip({"--format", "wav", "--tracks", "1", "--log", "--album", "later", "--template",
+                      "t$n", "--output", dir_ / "out"},
+                     env)
+                .exitStatus,
+            0);
+  EXPECT_TRUE(WavData(dir_ / "out/later/t01.wav") == Audio(0, 1500));
+  EXPECT_NE(ReadFile(dir_ / "out/later/later.log").find("  Read offset: 48\n"), std::string::npos);
 }

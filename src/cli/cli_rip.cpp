@@ -24,6 +24,7 @@
 #include "disc/musicbrainz.h"
 #include "disc/output_naming.h"
 #include "disc/track_row_text.h"
+#include "platform/profile.h"
 #include "rip/rip_job.h"
 #include "rip/rip_status.h"
 
@@ -196,7 +197,7 @@ int RunInterruptible(RipSettings& settings, CliHost& host, const std::function<v
 
 }  // namespace
 
-int RunCliFindOffset(RipSettings& settings) {
+int RunCliFindOffset(RipSettings& settings, const std::string& driveSection) {
   CliHost host(stderr);
   const size_t drive = static_cast<size_t>(settings.driveIndex);
   int status = 2;
@@ -220,6 +221,13 @@ int RunCliFindOffset(RipSettings& settings) {
       } else {
         status = 0;
         for (const OffsetMatch& match : found.matches) lines.push_back(OffsetMatchText(match));
+        // One answer is the drive model's offset: kept in its own section for later rips.
+        if (found.matches.size() == 1 && !driveSection.empty()) {
+          const std::string value = std::to_string(found.matches[0].offset);
+          if (WriteProfileString(driveSection, "ReadOffset", value, SettingsFilePath())) {
+            text = "read offset " + value + " saved as [" + driveSection + "] ReadOffset";
+          }
+        }
       }
     }
     host.PostFinished();

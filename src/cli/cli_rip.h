@@ -18,7 +18,7 @@ int RunCliRip(RipSettings& settings, const CliOptions& options);
 // of its tracks once and prints every read offset at which they match, best first. 0 when
 // one matched, 1 when none did, 2 when the database has nothing to compare with; the
 // signals as RunCliRip.
-int RunCliFindOffset(RipSettings& settings);
+int RunCliFindOffset(RipSettings& settings, const std::string& driveSection = {});
 
 // obrin-rip --lookup: asks MusicBrainz for the disc and takes the names of release number
 // `release` (from 1) into the settings. With several releases, lists them to `releaseList`

@@ -3,6 +3,7 @@
 // obrin-rip: the rip engine from a terminal. It loads the settings exactly as the window does,
 // finds the drives (real ones, then the --image files), and lists or rips the disc.
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <new>
@@ -15,8 +16,10 @@
 #include "disc/cd_device.h"
 #include "disc/cdaccess.h"
 #include "disc/disc_ids.h"
+#include "disc/drive_commands.h"
 #include "disc/track_list.h"
 #include "disc/track_row_text.h"
+#include "platform/profile.h"
 #include "platform/std_streams.h"
 
 namespace {
@@ -25,6 +28,16 @@ int UsageError(const std::string& message) {
   std::fprintf(stderr, "obrin-rip: %s\nTry 'obrin-rip --help' for more information.\n",
                message.c_str());
   return 2;
+}
+
+// The settings section of the selected drive's model; empty for an image.
+std::string SelectedDriveSection(const RipSettings& settings) {
+  const CdHandle handle =
+      GetCDHandle(&settings.drives[static_cast<size_t>(settings.driveIndex)].openRequest);
+  DriveFacts facts;
+  const bool drive = GetDriveFacts(handle, &facts) == 1;
+  CloseCDHandle(handle);
+  return drive ? DriveSettingsSection(facts.vendor, facts.model) : std::string();
 }
 
 int Run(int argc, char** argv) {
@@ -85,6 +98,21 @@ int Run(int argc, char** argv) {
   for (const std::string& note : GetCDHandleNotes()) {
     std::fprintf(stderr, "obrin-rip: %s\n", note.c_str());
   }
+  // A drive model's own read offset ([Drive VENDOR MODEL] ReadOffset) is used in preference
+  // to the default; --offset wins over both.
+  if (!options.readOffset) {
+    const std::string section = SelectedDriveSection(settings);
+    if (!section.empty()) {
+      const std::string value = GetProfileString(section, "ReadOffset", "", SettingsFilePath());
+      int offset = 0;
+      const auto [end, error] = std::from_chars(value.data() + (value.starts_with("+") ? 1 : 0),
+                                                value.data() + value.size(), offset);
+      if (!value.empty() && error == std::errc() && end == value.data() + value.size() &&
+          offset >= -kReadOffsetLimit && offset <= kReadOffsetLimit) {
+        settings.readOffset = offset;
+      }
+    }
+  }
   // Pre-emphasised audio is written as the disc holds it: say so, once per track.
   for (const TrackRecord& track : settings.tracks) {
     if (track.preEmphasis && !options.listDrives) {
@@ -143,6 +171,13 @@ int Run(int argc, char** argv) {
     for (const TrackRecord& track : settings.tracks) {
       if (!track.isrc.empty()) std::printf("ISRC %02d: %s\n", track.index + 1, track.isrc.c_str());
     }
+    // Every index but 01 (the track's start): its pregap's start, on the disc as mm:ss:ff.
+    for (const TrackRecord& track : settings.tracks) {
+      if (track.pregapSectors == 0) continue;
+      const uint32_t at = track.startSector - track.pregapSectors;
+      std::printf("Track %02d index 00: %02u:%02u:%02u\n", track.index + 1, at / 75 / 60,
+                  at / 75 % 60, at % 75);
+    }
     return 0;
   }
   if (options.listTracks) {
@@ -154,7 +189,7 @@ int Run(int argc, char** argv) {
     }
     return 0;
   }
-  if (options.findOffset) return RunCliFindOffset(settings);
+  if (options.findOffset) return RunCliFindOffset(settings, SelectedDriveSection(settings));
   return RunCliRip(settings, options);
 }
 

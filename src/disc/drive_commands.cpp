@@ -82,6 +82,10 @@ bool ReadRun(CdIo_t* cdio, int32_t lsn, uint32_t count, std::vector<uint8_t>& bu
 
 }  // namespace
 
+std::string DriveSettingsSection(const std::string& vendor, const std::string& model) {
+  return "Drive " + Squeezed((vendor + " " + model).c_str());
+}
+
 DriveIdentity ReadDriveIdentity(CdIo_t* cdio) {
   DriveIdentity identity;
   cdio_hwinfo_t info{};

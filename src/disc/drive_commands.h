@@ -19,6 +19,10 @@ struct DriveIdentity {
 };
 DriveIdentity ReadDriveIdentity(CdIo_t* cdio);
 
+// "Drive VENDOR MODEL": the settings section of a drive model (its own read offset), from
+// the identity as the drive reports it, trimmed, with runs of blanks inside made one.
+std::string DriveSettingsSection(const std::string& vendor, const std::string& model);
+
 // What one command came back with.
 struct DriveReply {
   enum Kind { kOk, kOutOfRange, kReadError, kNotReady, kNoDisc, kOther } kind = kOther;
