@@ -201,16 +201,9 @@ int32_t NrgSector(const uint8_t* p) {
   return static_cast<int32_t>(static_cast<uint32_t>(BigEndian(p, 4)));
 }
 
-// CRC of a CD-Text pack: CCITT polynomial over bytes 0..15, stored inverted in 16..17.
+// A CD-Text pack's CRC covers its bytes 0..15 and stands in 16..17.
 bool CdTextPackIsWhole(const uint8_t* pack) {
-  uint16_t crc = 0;
-  for (int i = 0; i < 16; ++i) {
-    crc ^= static_cast<uint16_t>(pack[i] << 8);
-    for (int bit = 0; bit < 8; ++bit) {
-      crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
-    }
-  }
-  return static_cast<uint16_t>(~crc) == BigEndian(pack + 16, 2);
+  return CdCrc16(pack, 16) == BigEndian(pack + 16, 2);
 }
 
 // Checks a track chunk (CUES, CUEX, ETNF, ETN2); sets `tracks` to the tracks libcdio will

@@ -110,15 +110,19 @@ std::optional<QFrame> ParseQ(const uint8_t* q, bool binary) {
 
 }  // namespace
 
-uint16_t QCrc(const uint8_t* bytes10) {
+uint16_t CdCrc16(const uint8_t* bytes, size_t count) {
   uint16_t crc = 0;
-  for (int i = 0; i < 10; ++i) {
-    crc ^= static_cast<uint16_t>(bytes10[i] << 8);
+  for (size_t i = 0; i < count; ++i) {
+    crc ^= static_cast<uint16_t>(bytes[i] << 8);
     for (int bit = 0; bit < 8; ++bit) {
       crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
     }
   }
   return static_cast<uint16_t>(~crc);
+}
+
+uint16_t QCrc(const uint8_t* bytes10) {
+  return CdCrc16(bytes10, 10);
 }
 
 std::optional<QFrame> ParseFormattedQ(const uint8_t* q16, bool binary) {

@@ -5,6 +5,7 @@
 // (track, index, times), the disc's catalog number or the track's ISRC. The parsers take only
 // frames whose CRC holds and whose fields are in range, since a Q frame off the surface is
 // protected by nothing else.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,6 +22,10 @@ struct QFrame {
   std::string code;       // kCatalog: 13 digits; kIsrc: 12 characters of A-Z and 0-9
   bool operator==(const QFrame&) const = default;
 };
+
+// The CRC the sub-channel's frames and CD-Text's packs carry: CCITT (0x1021, from 0), stored
+// inverted and big-endian after the bytes it covers.
+uint16_t CdCrc16(const uint8_t* bytes, size_t count);
 
 // The CRC as a frame stores it (inverted, bytes 10..11 big-endian) for Q bytes 0..9.
 uint16_t QCrc(const uint8_t* bytes10);
