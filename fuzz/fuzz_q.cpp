@@ -30,13 +30,13 @@ bool SameTime(uint32_t sectors, const uint8_t* msf, bool binary) {
          msf[1] == Put(sectors / 75 % 60, binary) && msf[2] == Put(sectors % 75, binary);
 }
 
-void Check(const std::optional<QFrame>& frame, const uint8_t* q, bool binary) {
+void Check(const std::optional<SubchannelFrame>& frame, const uint8_t* q, bool binary) {
   if (!frame) return;
   FUZZ_CHECK(frame->control == q[0] >> 4);
   if (!binary) FUZZ_CHECK(QCrc(q) == (q[10] << 8 | q[11]));
   const std::string& code = frame->code;
   switch (frame->kind) {
-    case QFrame::kPosition:
+    case SubchannelFrame::kPosition:
       FUZZ_CHECK((q[0] & 0x0F) == 1 && code.empty());
       FUZZ_CHECK((frame->track >= 1 && frame->track <= 99) || frame->track == 0xAA);
       FUZZ_CHECK(frame->index <= 99);
@@ -45,11 +45,11 @@ void Check(const std::optional<QFrame>& frame, const uint8_t* q, bool binary) {
       FUZZ_CHECK(SameTime(frame->relative, q + 3, binary));
       FUZZ_CHECK(SameTime(frame->absolute, q + 7, binary));
       break;
-    case QFrame::kCatalog:
+    case SubchannelFrame::kCatalog:
       FUZZ_CHECK((q[0] & 0x0F) == 2 && code.size() == 13);
       for (char c : code) FUZZ_CHECK(IsDigit(c));
       break;
-    case QFrame::kIsrc:
+    case SubchannelFrame::kIsrc:
       FUZZ_CHECK((q[0] & 0x0F) == 3 && code.size() == 12);
       for (size_t i = 0; i < code.size(); ++i) {
         FUZZ_CHECK(IsDigit(code[i]) || (i < 5 && code[i] >= 'A' && code[i] <= 'Z'));
@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       uint8_t q[16] = {};
       DeinterleaveQ(raw, q);
       if (pass == 1) FUZZ_CHECK(QCrc(q) == (q[10] << 8 | q[11]));
-      const std::optional<QFrame> frame = ParseRawQ(raw);
+      const std::optional<SubchannelFrame> frame = ParseRawQ(raw);
       FUZZ_CHECK(frame == ParseFormattedQ(q));
       Check(frame, q, false);
       // The CRC that holds, put back into bit 6 of the last 16 bytes.

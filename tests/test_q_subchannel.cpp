@@ -52,9 +52,9 @@ Q Position(int control, int track, int index, std::array<int, 6> times) {
                 Bcd(times[4]), Bcd(times[5])});
 }
 
-QFrame Expected(QFrame::Kind kind, uint8_t control, uint8_t track, uint8_t index, uint32_t rel,
-                uint32_t abs, std::string code = "") {
-  return QFrame{kind, control, track, index, rel, abs, code};
+SubchannelFrame Expected(SubchannelFrame::Kind kind, uint8_t control, uint8_t track, uint8_t index,
+                         uint32_t rel, uint32_t abs, std::string code = "") {
+  return SubchannelFrame{kind, control, track, index, rel, abs, code};
 }
 
 // Q in bit 6 of each byte; P carries Q's complement and R-W noise, so that reading any other
@@ -82,8 +82,8 @@ TEST(QSubchannel, CrcIsCcittInvertedAsOnTheDisc) {
 }
 
 TEST(QSubchannel, DecodesPositionsCatalogNumbersAndIsrcs) {
-  using K = QFrame::Kind;
-  const std::vector<std::pair<Q, QFrame>> cases = {
+  using K = SubchannelFrame::Kind;
+  const std::vector<std::pair<Q, SubchannelFrame>> cases = {
       {Position(0, 1, 1, {0, 0, 0, 0, 2, 0}), Expected(K::kPosition, 0, 1, 1, 0, 150)},
       {Position(4, 12, 3, {4, 10, 33, 63, 59, 74}),
        Expected(K::kPosition, 4, 12, 3, 18783, 287999)},
@@ -144,18 +144,18 @@ TEST(QSubchannel, RefusesBrokenCrcsAndFieldsOutOfRange) {
 
 TEST(QSubchannel, BinaryFramesWithTheDrivesCrcOrTheDiscs) {
   const std::array<uint8_t, 10> binary = {0x41, 12, 3, 4, 10, 33, 0, 63, 59, 74};
-  const QFrame expected = Expected(QFrame::kPosition, 4, 12, 3, 18783, 287999);
+  const SubchannelFrame expected = Expected(SubchannelFrame::kPosition, 4, 12, 3, 18783, 287999);
   const Q discs = Position(4, 12, 3, {4, 10, 33, 63, 59, 74});
   EXPECT_EQ(ParseFormattedQ(Frame(binary).data(), true), expected);
   EXPECT_EQ(ParseFormattedQ(Frame(binary, discs.data()).data(), true), expected);
   EXPECT_FALSE(ParseFormattedQ(Frame(binary).data()));
   EXPECT_FALSE(ParseFormattedQ(discs.data(), true));  // 0x59 is second 89
   EXPECT_EQ(ParseFormattedQ(Frame({0x01, 0xAA, 1, 0, 0, 5, 0, 74, 0, 0}).data(), true),
-            Expected(QFrame::kPosition, 0, 0xAA, 1, 5, 333000));
+            Expected(SubchannelFrame::kPosition, 0, 0xAA, 1, 5, 333000));
   // An MCN keeps its BCD digits; only its frame count is a number.
   EXPECT_EQ(
       ParseFormattedQ(Frame({0x02, 0x07, 0x24, 0x38, 0x49, 0x60, 0x52, 0x80, 0, 74}).data(), true),
-      Expected(QFrame::kCatalog, 0, 0, 0, 0, 0, "0724384960528"));
+      Expected(SubchannelFrame::kCatalog, 0, 0, 0, 0, 0, "0724384960528"));
   for (const auto& bytes :
        std::vector<std::array<uint8_t, 10>>{{0x01, 1, 100, 0, 0, 0, 0, 0, 2, 0},
                                             {0x01, 1, 1, 0, 60, 0, 0, 0, 2, 0},

@@ -588,7 +588,7 @@ class CdioSession : public CdSession {
   // The track and index a sector's Q frame gives: formatted Q (BCD, else binary), else raw
   // P-W, from the first of a few sectors from `lsn` on that has a sound position frame (one
   // in a hundred is an MCN or ISRC frame, and a frame may fail its CRC). False when none has.
-  bool PositionAt(int32_t lsn, QFrame& frame) {
+  bool PositionAt(int32_t lsn, SubchannelFrame& frame) {
     uint8_t q[16];
     for (int32_t at = lsn; at < lsn + 4; ++at) {
       for (int way = 0; way < 3; ++way) {
@@ -600,7 +600,7 @@ class CdioSession : public CdSession {
           continue;
         }
         const auto parsed = raw ? ParseFormattedQ(q) : ParseFormattedQ(q, way == 1);
-        if (parsed && parsed->kind == QFrame::kPosition) {
+        if (parsed && parsed->kind == SubchannelFrame::kPosition) {
           frame = *parsed;
           // A position 1..N sectors on says where `lsn` stands: within the same index.
           return true;
@@ -622,7 +622,7 @@ class CdioSession : public CdSession {
       const uint8_t number = static_cast<uint8_t>(toc_.firstTrack + e);
       const uint32_t start = TocEntryAddress(toc_.entries[e]);
       const uint32_t previous = TocEntryAddress(toc_.entries[e - 1]);
-      QFrame frame;
+      SubchannelFrame frame;
       // Only a sector just before index 1 that names this track starts a search.
       if (start == 0 || !PositionAt(static_cast<int32_t>(start - 1), frame)) continue;
       if (frame.track != number || frame.index != 0) continue;

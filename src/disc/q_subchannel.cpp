@@ -66,13 +66,13 @@ char Digit(uint8_t byte, bool high) {
 }
 
 // Checks and decodes 12 bytes of Q (10 bytes of frame, 2 of CRC).
-std::optional<QFrame> ParseQ(const uint8_t* q, bool binary) {
+std::optional<SubchannelFrame> ParseQ(const uint8_t* q, bool binary) {
   if (!(binary ? BinaryCrcHolds(q) : CrcHolds(q))) return std::nullopt;
-  QFrame frame;
+  SubchannelFrame frame;
   frame.control = q[0] >> 4;
   switch (q[0] & 0x0F) {
     case 1: {
-      frame.kind = QFrame::kPosition;
+      frame.kind = SubchannelFrame::kPosition;
       const int track = q[1] == kLeadOut ? kLeadOut : Number(q[1], binary);
       const int index = Number(q[2], binary);
       const auto relative = Msf(q + 3, binary);
@@ -87,13 +87,13 @@ std::optional<QFrame> ParseQ(const uint8_t* q, bool binary) {
     }
     case 2:
       // Thirteen digits, two to a byte; byte 9 counts the frames of the absolute time.
-      frame.kind = QFrame::kCatalog;
+      frame.kind = SubchannelFrame::kCatalog;
       for (int i = 0; i < 13; ++i) frame.code += Digit(q[1 + i / 2], i % 2 == 0);
       break;
     case 3: {
       // Five 6-bit characters (country, owner) in bytes 1..4, two zero bits, then seven BCD
       // digits (year, serial) from byte 5; byte 9 again the frame count.
-      frame.kind = QFrame::kIsrc;
+      frame.kind = SubchannelFrame::kIsrc;
       const uint32_t letters = static_cast<uint32_t>(q[1]) << 24 | q[2] << 16 | q[3] << 8 | q[4];
       for (int i = 0; i < 5; ++i) frame.code += IsrcCharacter(letters >> (26 - 6 * i) & 0x3F);
       for (int i = 0; i < 7; ++i) frame.code += Digit(q[5 + i / 2], i % 2 == 0);
@@ -125,7 +125,7 @@ uint16_t QCrc(const uint8_t* bytes10) {
   return CdCrc16(bytes10, 10);
 }
 
-std::optional<QFrame> ParseFormattedQ(const uint8_t* q16, bool binary) {
+std::optional<SubchannelFrame> ParseFormattedQ(const uint8_t* q16, bool binary) {
   return ParseQ(q16, binary);
 }
 
@@ -139,7 +139,7 @@ void DeinterleaveQ(const uint8_t* raw96, uint8_t q12[12]) {
   }
 }
 
-std::optional<QFrame> ParseRawQ(const uint8_t* raw96) {
+std::optional<SubchannelFrame> ParseRawQ(const uint8_t* raw96) {
   uint8_t q[12];
   DeinterleaveQ(raw96, q);
   return ParseQ(q, false);

@@ -10,7 +10,8 @@
 #include <optional>
 #include <string>
 
-struct QFrame {
+// Not "QFrame": Qt's widget of that name lives in the same program.
+struct SubchannelFrame {
   enum Kind { kPosition, kCatalog, kIsrc };
   Kind kind = kPosition;  // ADR 1, 2, 3
   uint8_t control = 0;    // byte 0's high nibble: 4 data, 2 copy permitted, 1 pre-emphasis
@@ -20,7 +21,7 @@ struct QFrame {
                           // pregap it counts down, to 0 on some discs and 1 on others
   uint32_t absolute = 0;  // kPosition: the disc's time in sectors (LBA + 150)
   std::string code;       // kCatalog: 13 digits; kIsrc: 12 characters of A-Z and 0-9
-  bool operator==(const QFrame&) const = default;
+  bool operator==(const SubchannelFrame&) const = default;
 };
 
 // The CRC the sub-channel's frames and CD-Text's packs carry: CCITT (0x1021, from 0), stored
@@ -36,11 +37,11 @@ uint16_t QCrc(const uint8_t* bytes10);
 // range. `binary`: the numbers of the frame (track, index, times, an MCN's or ISRC's frame
 // count) are plain binary, as some drives return them; the CRC may then be the disc's, over
 // the BCD, or one the drive made over what it returns, and either is taken.
-std::optional<QFrame> ParseFormattedQ(const uint8_t* q16, bool binary = false);
+std::optional<SubchannelFrame> ParseFormattedQ(const uint8_t* q16, bool binary = false);
 
 // The 96 Q bits of raw P-W (READ CD sub-channel 001b: one byte per bit time, P in bit 7, Q in
 // bit 6) as the 12 bytes of a Q frame, MSB first.
 void DeinterleaveQ(const uint8_t* raw96, uint8_t q12[12]);
 
 // Raw P-W's Q frame, with ParseFormattedQ's checks (raw Q is always BCD).
-std::optional<QFrame> ParseRawQ(const uint8_t* raw96);
+std::optional<SubchannelFrame> ParseRawQ(const uint8_t* raw96);
