@@ -15,6 +15,7 @@ packages=(
   libcurl4-openssl-dev libdiscid-dev nlohmann-json3-dev libflac-dev libtag1-dev libcue-dev fp-utils
   # tests (whipper brings accuraterip-checksum, their AccurateRip oracle; PyYAML reads logs)
   libgtest-dev libgmock-dev libmpg123-dev whipper python3-yaml xvfb xauth xdotool valgrind libclang-rt-14-dev util-linux
+  sox  # the de-emphasis oracle
   locales  # the sources from which a test generates de_DE.UTF-8
   # the Debian package and its checks (make package, scripts/check-package.sh)
   dpkg-dev file lintian desktop-file-utils appstream man-db

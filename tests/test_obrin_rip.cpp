@@ -24,6 +24,7 @@
 // - the read offset of the settings file or of --offset not applied, silence not where the
 //   shifted track runs off the disc; a bad [Drive] ReadOffset not named
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <filesystem>
 #include <future>
@@ -471,3 +472,72 @@ TEST_F(ObrinRip, FlacAndTagsForTodaysPlayers) {
 }
 
 }  // namespace
+
+namespace {
+
+// The root-mean-square of the difference of two runs of 16-bit samples, against the first's.
+double RelativeDifference(const std::string& a, const std::string& b) {
+  double difference = 0, energy = 0;
+  for (size_t i = 0; i + 1 < std::min(a.size(), b.size()); i += 2) {
+    const auto x =
+        static_cast<int16_t>(static_cast<uint8_t>(a[i]) | static_cast<uint8_t>(a[i + 1]) << 8);
+    const auto y =
+        static_cast<int16_t>(static_cast<uint8_t>(b[i]) | static_cast<uint8_t>(b[i + 1]) << 8);
+    difference += (double(x) - y) * (double(x) - y);
+    energy += double(x) * x;
+  }
+  return energy > 0 ? std::sqrt(difference / energy) : 0;
+}
+
+}  // namespace
+
+// A track the disc marks as pre-emphasised (FLAGS PRE) is written as the disc holds it and
+// keeps its flag; with --deemphasis its audio comes out as sox's de-emphasis makes it (the
+// tone at 10 kHz 7.6 dB down) and the flag is gone.
+TEST_F(ObrinRip, DeemphasisTakesThePreEmphasisOutOfMarkedTracks) {
+  std::string pcm;
+  for (int n = 0; n < 300 * 588; ++n) {
+    const double t = n / 44100.0;
+    const auto sample = static_cast<int16_t>(9000 * std::sin(2 * M_PI * 10000 * t) +
+                                             9000 * std::sin(2 * M_PI * 1000 * t));
+    for (int channel = 0; channel < 2; ++channel) {
+      pcm += static_cast<char>(sample & 0xFF);
+      pcm += static_cast<char>(static_cast<uint16_t>(sample) >> 8);
+    }
+  }
+  WriteFile(dir_ / "tone.bin", pcm);
+  WriteFile(dir_ / "tone.cue",
+            "FILE \"tone.bin\" BINARY\n  TRACK 01 AUDIO\n    FLAGS PRE\n    INDEX 01 00:00:00\n");
+  ASSERT_EQ(
+      RunCommand({"/usr/bin/sox", "-t", "raw", "-r", "44100", "-e", "signed", "-b", "16", "-c", "2",
+                  "-L", dir_ / "tone.bin", "-t", "raw", dir_ / "sox.raw", "deemph"})
+          .exitStatus,
+      0);
+  const std::string sox = ReadFile(dir_ / "sox.raw");
+  for (const bool deemphasis : {false, true}) {
+    SCOPED_TRACE(deemphasis);
+    std::vector<std::string> args = {
+        "obrin-rip",  "--image", dir_ / "tone.cue", "--format",
+        "wav",        "--log",   "--album",         deemphasis ? "de" : "as",
+        "--template", "t",       "--output",        out_};
+    if (deemphasis) args.push_back("--deemphasis");
+    const CommandResult r = RunCommand(args);
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.err.find(deemphasis ? "is pre-emphasised; it is de-emphasised"
+                                    : "is pre-emphasised; its audio is kept so"),
+              r.err.find("obrin-rip: track 01") + 20)
+        << r.err;
+    const std::string album = out_ + (deemphasis ? "/de/de" : "/as/as");
+    const std::string wav = ReadFile(out_ + (deemphasis ? "/de/t.wav" : "/as/t.wav")).substr(44);
+    if (deemphasis) {
+      EXPECT_LT(RelativeDifference(sox, wav), 0.03);
+      EXPECT_GT(RelativeDifference(sox, pcm), 0.3);
+    } else {
+      EXPECT_TRUE(wav == pcm);
+    }
+    EXPECT_EQ(ReadFile(album + ".cue").find("FLAGS PRE") != std::string::npos, !deemphasis);
+    EXPECT_NE(
+        ReadFile(album + ".log").find(deemphasis ? "Pre-emphasis: removed" : "Pre-emphasis: yes"),
+        std::string::npos);
+  }
+}

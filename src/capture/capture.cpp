@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -61,6 +62,38 @@ class SummingSink : public PcmSink {
 
  private:
   TrackChecksums& sums_;
+};
+
+// Takes the CD pre-emphasis out of the audio on its way to another sink: the inverse of the
+// 50/15 us shelf, a first-order filter whose pole and zero are the analog ones mapped to
+// 44.1 kHz (within 0.4 dB of the ideal curve up to 20 kHz), each channel on its own.
+class DeemphasisSink : public PcmSink {
+ public:
+  explicit DeemphasisSink(PcmSink& next) : next_(next) {}
+  bool Write(const uint8_t* data, size_t size) override {
+    out_.resize(size);
+    for (size_t i = 0; i + 1 < size; i += 2) {
+      const size_t channel = (i / 2) % 2;
+      const double x = static_cast<int16_t>(static_cast<uint16_t>(data[i] | data[i + 1] << 8));
+      const double y = kGain * (x - kZero * last_[channel]) + kPole * filtered_[channel];
+      last_[channel] = x;
+      filtered_[channel] = y;
+      const auto sample = static_cast<int16_t>(std::lround(std::clamp(y, -32768.0, 32767.0)));
+      out_[i] = static_cast<uint8_t>(sample & 0xFF);
+      out_[i + 1] = static_cast<uint8_t>(static_cast<uint16_t>(sample) >> 8);
+    }
+    return next_.Write(out_.data(), size);
+  }
+  bool Drain() override { return next_.Drain(); }
+
+ private:
+  static inline const double kPole = std::exp(-1 / (50e-6 * 44100));
+  static inline const double kZero = std::exp(-1 / (15e-6 * 44100));
+  static inline const double kGain = (1 - kPole) / (1 - kZero);  // 1 at 0 Hz
+  PcmSink& next_;
+  std::vector<uint8_t> out_;
+  double last_[2] = {0, 0};
+  double filtered_[2] = {0, 0};
 };
 
 // Sums what goes to another sink on its way there. The sums are worked out on the reading
@@ -435,7 +468,11 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
   TrackChecksums checksums(uint64_t{track.lengthSectors} * (kSectorBytes / 4),
                            !tracks.empty() && &tracks.front() == &track,
                            !tracks.empty() && &tracks.back() == &track);
-  ChecksumSink summed(checksums, sink);
+  // The sums are the disc's audio; what is written may be de-emphasised.
+  DeemphasisSink deemphasised(sink);
+  const bool deemphasis =
+      ripSettings.deemphasis && track.preEmphasis && dynamic_cast<ProofSink*>(&sink) == nullptr;
+  ChecksumSink summed(checksums, deemphasis ? static_cast<PcmSink&>(deemphasised) : sink);
   const ReadLoopResult result =
       ReadSpan(mainWindow, job, handle, summed, extent, progressScale, progressFrom);
   const TrackChecksumValues values = checksums.Values();

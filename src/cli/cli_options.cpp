@@ -46,6 +46,8 @@ const char* const kCliUsage =
     "                    [AccurateRip] Verify=TRUE); its verdict follows the summary line\n"
     "  --secure          read a track the database does not confirm again, until two\n"
     "                    reads agree (at most five reads); implies --verify\n"
+    "  --deemphasis      take the pre-emphasis (the 50/15 us shelf) out of the tracks the\n"
+    "                    disc marks as pre-emphasised, before they are written\n"
     "  --check           read every ticked track as a rip would and give its checksums\n"
     "                    (and, with --verify, its verdict) without writing any audio file;\n"
     "                    with --log, IMAGE.check.log beside the image\n"
@@ -247,6 +249,9 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
     } else if (arg == "--secure") {
       if (!flag()) return result;
       o.secure = true;
+    } else if (arg == "--deemphasis") {
+      if (!flag()) return result;
+      o.deemphasis = true;
     } else if (arg == "--verify") {
       if (!flag()) return result;
       o.verify = true;

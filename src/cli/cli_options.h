@@ -23,6 +23,7 @@ struct CliOptions {
   std::optional<int> readOffset;  // samples; the settings file's when absent
   bool verify = false;            // --verify: as [AccurateRip] Verify = "TRUE"
   bool secure = false;            // --secure: as [AccurateRip] Secure = "TRUE"
+  bool deemphasis = false;        // --deemphasis: pre-emphasised tracks de-emphasised
   bool log = false;               // --log: as [Output] WriteLog = "TRUE"
   bool findOffset = false;        // --find-offset: search the read offset, rip nothing
   bool discInfo = false;          // --disc-info: print the disc's identifiers, rip nothing

@@ -61,6 +61,7 @@ int Run(int argc, char** argv) {
   }
   if (options.readOffset) settings.readOffset = *options.readOffset;
   if (options.secure) settings.secureRip = 1;
+  settings.deemphasis = options.deemphasis;
   if (options.log) settings.writeLog = 1;
   // Secure reading asks the database first: what it confirms is read once.
   if (options.verify || settings.secureRip) settings.verifyAccurateRip = 1;
@@ -116,8 +117,8 @@ int Run(int argc, char** argv) {
   // Pre-emphasised audio is written as the disc holds it: say so, once per track.
   for (const TrackRecord& track : settings.tracks) {
     if (track.preEmphasis && !options.listDrives) {
-      std::fprintf(stderr, "obrin-rip: track %02d is pre-emphasised; its audio is kept so\n",
-                   track.index + 1);
+      std::fprintf(stderr, "obrin-rip: track %02d is pre-emphasised; %s\n", track.index + 1,
+                   settings.deemphasis ? "it is de-emphasised" : "its audio is kept so");
     }
   }
   settings.currentTrack = 0;

@@ -114,6 +114,9 @@ struct RipSettings : DiscInfo {
   // written but the log, which goes to `checkLogPath` (beside the image) when set.
   bool checkOnly = false;
   std::string checkLogPath;
+  // obrin-rip --deemphasis: tracks the disc marks as pre-emphasised are de-emphasised (the
+  // 50/15 us shelf) before they are written; their cue sheet entry then has no FLAGS PRE.
+  bool deemphasis = false;
   // The running job's dealings with the drive (worker only, reset as a job starts).
   DriveReadFacts driveRead;
 };

@@ -71,10 +71,10 @@ std::string TrackPosition(uint32_t sectors) {
 }
 
 // A track's block of a cue sheet up to its indexes: its number, title, flags and ISRC.
-std::string TrackLines(const TrackRecord& track) {
+std::string TrackLines(const TrackRecord& track, bool deemphasised) {
   std::string lines = "  TRACK " + TrackNumber(track) + " AUDIO\n";
   if (HasOwnTitle(track)) lines += "    TITLE \"" + CueText(track.title) + "\"\n";
-  if (track.preEmphasis) lines += "    FLAGS PRE\n";
+  if (track.preEmphasis && !deemphasised) lines += "    FLAGS PRE\n";
   if (!track.isrc.empty()) lines += "    ISRC " + CueText(track.isrc) + "\n";
   return lines;
 }
@@ -115,7 +115,9 @@ std::string RipLogText(const RipSettings& settings, const std::vector<LoggedTrac
     }
     log += "    Status: " + Quoted(TrackStatusText(track.status)) + "\n";
     if (!track.isrc.empty()) log += "    ISRC: " + Quoted(track.isrc) + "\n";
-    if (track.preEmphasis) log += "    Pre-emphasis: yes\n";
+    if (track.preEmphasis) {
+      log += settings.deemphasis ? "    Pre-emphasis: removed\n" : "    Pre-emphasis: yes\n";
+    }
     if (sums.complete) {
       log += "    Copy CRC: " + Quoted(Hex(sums.copyCrc)) + "\n";
       if (sums.tested) log += "    Test CRC: " + Quoted(Hex(sums.copyCrc)) + "\n";
@@ -185,7 +187,7 @@ std::string RipCueText(const RipSettings& settings, const std::vector<LoggedTrac
         i > 0 && track.pregapSectors > 0 && tracks[i - 1].track->index + 1 == track.index;
     // Players take the type word WAVE for any audio file.
     cue += "FILE \"" + CueText(RelativeTo(tracks[i].outputName, folder)) + "\" WAVE\n";
-    if (!announced) cue += TrackLines(track);
+    if (!announced) cue += TrackLines(track, settings.deemphasis);
     cue += "    INDEX 01 00:00:00\n";
     if (i + 1 == tracks.size()) break;
     const TrackRecord& next = *tracks[i + 1].track;
@@ -194,7 +196,7 @@ std::string RipCueText(const RipSettings& settings, const std::vector<LoggedTrac
     char index[48];
     std::snprintf(index, sizeof index, "    INDEX 00 %02u:%02u:%02u\n", at / 75 / 60, at / 75 % 60,
                   at % 75);
-    cue += TrackLines(next) + index;
+    cue += TrackLines(next, settings.deemphasis) + index;
   }
   return cue;
 }
