@@ -207,7 +207,7 @@ TEST(CdAccess, TocFilesGiveTheDiscsPositionsTextsAndAudio) {
             "freedb: 11000b03\nMusicBrainz: ayJ3ozL4Mhu5oURuXsr3Flt0SKU-\n"
             "AccurateRip: 003-000009e1-00001eb8-11000b03\nAlbum: Caf\xC3\xA9 \"Bar\"\n"
             "Track 01: Jos\xC3\xA9\nTrack 02: Track 02\nTrack 03: Track 03\n"
-            "Track 03 index 00: 00:11:02\n")
+            "Track 01 index 00: 00:00:00\nTrack 03 index 00: 00:11:02\n")
       << r.err;
   const CdHandle handle = OpenLast(dir / "hidden.toc");
   std::vector<uint32_t> pregaps(3);

@@ -52,7 +52,7 @@ TEST(CliOptions, BadValuesAreRefused) {
   std::string nineImages;
   for (int i = 0; i < 9; ++i) nineImages += "--image d.cue ";
   for (const char* args :
-       {"--drive -1",      "--genre 80",     "--tracks 0",   "--tracks 3-1", "--tracks 1,,2",
+       {"--drive -1",      "--genre 80",     "--tracks -1",  "--tracks 3-1", "--tracks 1,,2",
         "--image",         "--list=yes",     "--bogus",      "--output=",    "--help=x",
         "--version=1",     "--jobs 0",       "--jobs two",   "--jobs -2",    "--jobs",
         "--offset 3001",   "--offset -3001", "--offset +-5", "--offset 1.5", "--offset",

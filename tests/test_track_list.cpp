@@ -79,8 +79,9 @@ TEST_F(TrackList, TocsGiveTheAudioTracksWithoutReadingPastTheEntriesOrWrappingLe
   const std::tuple<uint8_t, uint8_t, std::vector<uint32_t>, std::vector<size_t>,
                    std::vector<uint32_t>>
       cases[] = {
-          {5, 2, {}, {}, {}},                        // the last track below the first
-          {1, 2, {1000, 500, 2000}, {}, {0, 1500}},  // an entry before the one it follows
+          {5, 2, {}, {}, {}},  // the last track below the first
+          // An entry before the one it follows; the audio before track 1 is a hidden track.
+          {1, 2, {1000, 500, 2000}, {}, {1000, 0, 1500}},
           {1, 255, hundred, {}, std::vector<uint32_t>(99, 10)},
           {3, 4, {0, 300, 450}, {}, {300, 150}},  // a disc that starts at track 3
           {1, 3, {0, 1000, 32400, 37400}, {2}, {1000, 20000}},

@@ -39,7 +39,7 @@ void CMainFrame::OnEditId3() {
   CId3TagDlg dialog(this);
   // A lookup may have named the tracks.
   if (dialog.exec() == QDialog::Accepted) {
-    for (const TrackRecord& record : ripSettings.tracks) FillTrackRow(record, record.index, true);
+    for (const TrackRecord& record : ripSettings.tracks) FillTrackRow(record, RowOf(record), true);
   }
 }
 

@@ -328,6 +328,11 @@ void CMainFrame::DeleteAllRows() {
   listView_->clear();
 }
 
+// The list row that shows a record of the track list: its place in the list.
+int RowOf(const TrackRecord& record) {
+  return static_cast<int>(&record - ripSettings.tracks.data());
+}
+
 void CMainFrame::FillTrackRow(const TrackRecord& record, int row, bool update) {
   const auto texts = TrackRowTexts(record, ReadOutputFolderFromFile());
   QTreeWidgetItem* item = nullptr;
@@ -355,11 +360,11 @@ void CMainFrame::RebuildTrackRows() {
     formatTexts << QString::fromStdString(text);
   }
   listView_->FitColumns(formatTexts);
-  int position = 0;
+  // A hidden track before track 1 takes the first row and keeps its number, 00.
+  int row = 0, position = 0;
   for (TrackRecord& record : ripSettings.tracks) {
-    record.index = position;
-    FillTrackRow(record, position, false);
-    ++position;
+    record.index = record.hidden ? -1 : position++;
+    FillTrackRow(record, row++, false);
   }
 }
 
@@ -462,7 +467,7 @@ void CMainFrame::OnRip() {
     QApplication::restoreOverrideCursor();
     // The tracks the stop ended show it now, not at the next progress message.
     for (const TrackRecord& record : ripSettings.tracks) {
-      if (record.checked) FillTrackRow(record, record.index, true);
+      if (record.checked) FillTrackRow(record, RowOf(record), true);
     }
     driveCombo_->setEnabled(true);
     SetRipLook(false);
@@ -517,7 +522,7 @@ bool CMainFrame::event(QEvent* event) {
 void CMainFrame::OnRipProgress(const RipProgressEvent& event) {
   if (event.generation != listGeneration_) return;  // its list is gone
   const TrackRecord* record = event.track;
-  FillTrackRow(*record, record->index, true);
+  FillTrackRow(*record, RowOf(*record), true);
 }
 
 void CMainFrame::OnRipFinished() {

@@ -23,6 +23,9 @@ class CObrinView;
 class QComboBox;
 class QShortcut;
 
+// The list row that shows a record of ripSettings.tracks (a hidden track takes row 0).
+int RowOf(const TrackRecord& record);
+
 class CMainFrame : public QMainWindow, public TrackListHost {
   Q_OBJECT
  public:

@@ -466,7 +466,7 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
   track.checksums.suspicious.clear();
   // The sums see the bytes as they go to the sink: no second pass over the file.
   TrackChecksums checksums(uint64_t{track.lengthSectors} * (kSectorBytes / 4),
-                           !tracks.empty() && &tracks.front() == &track,
+                           &track == FirstAudioTrack(tracks),
                            !tracks.empty() && &tracks.back() == &track);
   // The sums are the disc's audio; what is written may be de-emphasised.
   DeemphasisSink deemphasised(sink);
@@ -485,7 +485,8 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
           ? -1
           : static_cast<int32_t>(std::min<int64_t>(result.edgeSilence, INT32_MAX));
   track.checksums.edgeAtEnd = result.edgeAtEnd;
-  if (job.accurateRip && track.checksums.complete) {
+  // The database holds nothing of a hidden track before track 1.
+  if (job.accurateRip && track.checksums.complete && !track.hidden) {
     track.accurateRip = AccurateRipResultText(
         JudgeTrack(*job.accurateRip, job.audioTracks, track.tocPosition,
                    track.checksums.accurateRipV1, track.checksums.accurateRipV2));

@@ -104,7 +104,7 @@ class SlidingSink : public PcmSink {
 OffsetSearch FindReadOffsets(RipHost& host, const AccurateRipLookup& lookup) {
   OffsetSearch search;
   TrackList& tracks = ripSettings.tracks;
-  const auto audioTracks = static_cast<uint32_t>(tracks.size());
+  const auto audioTracks = AudioTrackCount(tracks);
   if (tracks.empty()) return search;
   const int64_t audioEnd = int64_t{tracks.back().startSector} + tracks.back().lengthSectors;
   // For each correction, per probed track: the best confidence of the entries it matches.
@@ -147,8 +147,8 @@ OffsetSearch FindReadOffsets(RipHost& host, const AccurateRipLookup& lookup) {
     ++search.tracksProbed;
 
     const uint64_t samples = uint64_t{track.lengthSectors} * (kSectorBytes / 4);
-    SlidingV1 sums(samples, &track == &tracks.front(), &track == &tracks.back(), kReadOffsetLimit,
-                   std::move(window));
+    SlidingV1 sums(samples, &track == FirstAudioTrack(tracks), &track == &tracks.back(),
+                   kReadOffsetLimit, std::move(window));
     SlidingSink sliding(sums);
     // The sums slide on a thread of their own while the next piece is read.
     PipelinedSink sink(sliding);

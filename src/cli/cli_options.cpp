@@ -29,7 +29,8 @@ const char* const kCliUsage =
     "\n"
     "Ripping (the default action):\n"
     "  --format FMT      wav, ogg, mp3 or flac (default mp3)\n"
-    "  --tracks LIST     tracks to rip by list position, e.g. 1,3-5 (default all)\n"
+    "  --tracks LIST     tracks to rip by list position, e.g. 1,3-5 (default all); 0 is\n"
+    "                    the hidden track before track 1, where the disc has one\n"
     "  --output DIR      output folder for this run (the settings file is not changed)\n"
     "  --template TEXT   file-name template (default \"$a-$t\"): $a artist, $l album,\n"
     "                    $t title, $n track number, $y year, $g genre, $$ a dollar sign\n"
@@ -48,6 +49,7 @@ const char* const kCliUsage =
     "                    reads agree (at most five reads); implies --verify\n"
     "  --deemphasis      take the pre-emphasis (the 50/15 us shelf) out of the tracks the\n"
     "                    disc marks as pre-emphasised, before they are written\n"
+    "  --no-htoa         leave out the hidden track before track 1 (audio in its pregap)\n"
     "  --check           read every ticked track as a rip would and give its checksums\n"
     "                    (and, with --verify, its verdict) without writing any audio file;\n"
     "                    with --log, IMAGE.check.log beside the image\n"
@@ -88,7 +90,7 @@ std::optional<std::vector<int>> ParseTrackList(const std::string& text) {
     } else if (!ParseInt(item.substr(0, dash), from) || !ParseInt(item.substr(dash + 1), to)) {
       return std::nullopt;
     }
-    if (from < 1 || to < from || to > 10000) return std::nullopt;
+    if (from < 0 || to < from || to > 10000) return std::nullopt;
     for (int p = from; p <= to; ++p) {
       if (std::find(positions.begin(), positions.end(), p - 1) == positions.end()) {
         positions.push_back(p - 1);
@@ -252,6 +254,9 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
     } else if (arg == "--deemphasis") {
       if (!flag()) return result;
       o.deemphasis = true;
+    } else if (arg == "--no-htoa") {
+      if (!flag()) return result;
+      o.noHtoa = true;
     } else if (arg == "--verify") {
       if (!flag()) return result;
       o.verify = true;

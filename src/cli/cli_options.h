@@ -13,8 +13,9 @@ struct CliOptions {
   bool listTracks = false;
   bool help = false;
   bool version = false;
-  int format = 2;                           // MP3, as at every start of the window
-  std::optional<std::vector<int>> tracks;   // 0-based list positions; all when absent
+  int format = 2;  // MP3, as at every start of the window
+  // 0-based list positions (-1: the hidden track before track 1); all when absent.
+  std::optional<std::vector<int>> tracks;
   std::optional<std::string> outputFolder;  // ends with "/"
   std::optional<std::string> artist, album, year, fileNameTemplate;
   std::optional<int> genre;
@@ -24,6 +25,7 @@ struct CliOptions {
   bool verify = false;            // --verify: as [AccurateRip] Verify = "TRUE"
   bool secure = false;            // --secure: as [AccurateRip] Secure = "TRUE"
   bool deemphasis = false;        // --deemphasis: pre-emphasised tracks de-emphasised
+  bool noHtoa = false;            // --no-htoa: the hidden track before track 1 is left out
   bool log = false;               // --log: as [Output] WriteLog = "TRUE"
   bool findOffset = false;        // --find-offset: search the read offset, rip nothing
   bool discInfo = false;          // --disc-info: print the disc's identifiers, rip nothing

@@ -288,14 +288,23 @@ int RunCliRip(RipSettings& settings, const CliOptions& options) {
   for (TrackRecord& track : settings.tracks) track.checked = options.tracks ? 0 : 1;
   if (options.tracks) {
     for (int position : *options.tracks) {
-      if (static_cast<size_t>(position) >= settings.tracks.size()) {
-        std::fprintf(stderr,
-                     "obrin-rip: there is no track %d on this disc (%zu tracks)\n"
-                     "Try 'obrin-rip --help' for more information.\n",
-                     position + 1, settings.tracks.size());
+      const auto named = std::find_if(settings.tracks.begin(), settings.tracks.end(),
+                                      [&](const TrackRecord& t) { return t.index == position; });
+      if (named == settings.tracks.end()) {
+        if (position < 0) {
+          std::fputs(
+              "obrin-rip: there is no track 0 on this disc (no hidden track before track 1)\n"
+              "Try 'obrin-rip --help' for more information.\n",
+              stderr);
+        } else {
+          std::fprintf(stderr,
+                       "obrin-rip: there is no track %d on this disc (%u tracks)\n"
+                       "Try 'obrin-rip --help' for more information.\n",
+                       position + 1, AudioTrackCount(settings.tracks));
+        }
         return 2;
       }
-      settings.tracks[static_cast<size_t>(position)].checked = 1;
+      named->checked = 1;
     }
   }
   // A template that names two tracks alike would leave only the last one's file: refuse the

@@ -62,6 +62,7 @@ int Run(int argc, char** argv) {
   if (options.readOffset) settings.readOffset = *options.readOffset;
   if (options.secure) settings.secureRip = 1;
   settings.deemphasis = options.deemphasis;
+  settings.ripHiddenTrack = !options.noHtoa;
   if (options.log) settings.writeLog = 1;
   // Secure reading asks the database first: what it confirms is read once.
   if (options.verify || settings.secureRip) settings.verifyAccurateRip = 1;
@@ -97,6 +98,9 @@ int Run(int argc, char** argv) {
   // Which files stood in for the ones an image names: on standard error, so that listings
   // stay parseable.
   for (const std::string& note : GetCDHandleNotes()) {
+    std::fprintf(stderr, "obrin-rip: %s\n", note.c_str());
+  }
+  for (const std::string& note : settings.discNotes) {
     std::fprintf(stderr, "obrin-rip: %s\n", note.c_str());
   }
   // A drive model's own read offset ([Drive VENDOR MODEL] ReadOffset) is used in preference
@@ -172,12 +176,20 @@ int Run(int argc, char** argv) {
     for (const TrackRecord& track : settings.tracks) {
       if (!track.isrc.empty()) std::printf("ISRC %02d: %s\n", track.index + 1, track.isrc.c_str());
     }
-    // Every index but 01 (the track's start): its pregap's start, on the disc as mm:ss:ff.
-    for (const TrackRecord& track : settings.tracks) {
-      if (track.pregapSectors == 0) continue;
-      const uint32_t at = track.startSector - track.pregapSectors;
-      std::printf("Track %02d index 00: %02u:%02u:%02u\n", track.index + 1, at / 75 / 60,
+    // Every index but 01 (the track's start), on the disc as mm:ss:ff: its pregap's start
+    // (track 1's, before a hidden track, is the disc's first sector), then 02 and on.
+    const auto printIndex = [](const TrackRecord& track, unsigned number, uint32_t at) {
+      std::printf("Track %02d index %02u: %02u:%02u:%02u\n", track.index + 1, number, at / 75 / 60,
                   at / 75 % 60, at % 75);
+    };
+    for (const TrackRecord& track : settings.tracks) {
+      if (track.hidden) continue;
+      if (track.index == 0 && track.startSector > 0) {
+        printIndex(track, 0, 0);
+      } else if (track.pregapSectors > 0) {
+        printIndex(track, 0, track.startSector - track.pregapSectors);
+      }
+      for (const TrackIndexMark& mark : track.indexes) printIndex(track, mark.number, mark.sector);
     }
     return 0;
   }

@@ -59,8 +59,17 @@ struct TrackChecksumValues {
   std::vector<uint32_t> suspicious{};
 };
 
+// An index of a track past its index 1 (2..99), where the disc marks one.
+struct TrackIndexMark {
+  uint8_t number = 2;
+  uint32_t sector = 0;  // on the disc
+  bool operator==(const TrackIndexMark&) const = default;
+};
+
 struct TrackRecord {
-  int32_t index = 0;     // position in the track list, reassigned when the rows are rebuilt
+  // Position in the track list, reassigned when the rows are rebuilt; -1 for the hidden
+  // track before track 1 (its number is 00 wherever tracks are numbered).
+  int32_t index = 0;
   std::string title;     // "Track " + two-digit position + 1 when built
   uint32_t checked = 0;  // 1 = rip this track
   uint32_t selected = 0;
@@ -74,6 +83,10 @@ struct TrackRecord {
   // Sectors of its pregap (index 0 to 1): audio at the end of the previous track's stretch,
   // where a rip from one TOC start to the next puts it. 0 when the disc has none or says none.
   uint32_t pregapSectors = 0;
+  std::vector<TrackIndexMark> indexes{};  // its indexes 02 and up, in order
+  // The audio before track 1's index 1 (its pregap, from the disc's first sector), which
+  // holds music: a track of its own, "Track 00", with index -1.
+  bool hidden = false;
   uint32_t lengthSeconds = 0;                 // lengthSectors / 75, truncated
   SharedInt status{0};                        // a RipStatus, or percent done
   uint32_t format = 0;                        // OutputFormat when the list was built
@@ -85,6 +98,8 @@ struct TrackRecord {
   std::string accurateRip{};
 };
 
+inline constexpr char kHiddenTrackTitle[] = "Hidden Track";
+
 // "Track 01": the title of the track at list position `index` that nothing has named.
 inline std::string DefaultTrackTitle(int32_t index) {
   char title[24];
@@ -92,10 +107,27 @@ inline std::string DefaultTrackTitle(int32_t index) {
   return title;
 }
 inline bool HasOwnTitle(const TrackRecord& track) {
-  return track.title != DefaultTrackTitle(track.index);
+  return track.title !=
+         (track.hidden ? std::string(kHiddenTrackTitle) : DefaultTrackTitle(track.index));
 }
 
 using TrackList = std::vector<TrackRecord>;
+
+// The list's first track of the disc's own (track 1 when the disc starts with audio): what
+// a hidden track before it is not. Null for an empty list.
+inline const TrackRecord* FirstAudioTrack(const std::vector<TrackRecord>& tracks) {
+  for (const TrackRecord& track : tracks) {
+    if (!track.hidden) return &track;
+  }
+  return nullptr;
+}
+
+// The disc's audio tracks in a list: the hidden track before track 1 is not one of them.
+inline uint32_t AudioTrackCount(const TrackList& tracks) {
+  uint32_t count = 0;
+  for (const TrackRecord& track : tracks) count += !track.hidden;
+  return count;
+}
 
 struct DriveRecord {
   std::string description;

@@ -117,6 +117,11 @@ struct RipSettings : DiscInfo {
   // obrin-rip --deemphasis: tracks the disc marks as pre-emphasised are de-emphasised (the
   // 50/15 us shelf) before they are written; their cue sheet entry then has no FLAGS PRE.
   bool deemphasis = false;
+  // obrin-rip --no-htoa: the audio before track 1 (a hidden track) is not listed or ripped.
+  bool ripHiddenTrack = true;
+  // What reading the disc's layout found worth saying (for the log and obrin-rip's
+  // messages), one sentence each; rebuilt with the track list.
+  std::vector<std::string> discNotes;
   // The running job's dealings with the drive (worker only, reset as a job starts).
   DriveReadFacts driveRead;
 };

@@ -32,6 +32,14 @@ class CdSession {
     (void)sectors;
     return false;
   }
+  // Each TOC track's indexes 02 and up, in TOC order; false when the disc does not say.
+  virtual bool ReadIndexes(std::vector<std::vector<TrackIndexMark>>& marks) {
+    (void)marks;
+    return false;
+  }
+  // What reading the disc's layout (its pregaps, indexes and codes) found that the user
+  // should know, one sentence each.
+  virtual std::vector<std::string> LayoutNotes() const { return {}; }
   // What the user should know about how the disc was opened (an image's file that stood in
   // for the one named), one sentence each.
   virtual std::vector<std::string> OpenNotes() const { return {}; }

@@ -254,6 +254,26 @@ int GetTrackPregaps(CdHandle handle, uint32_t* sectors, int count) {
   return 1;
 }
 
+int GetTrackIndexes(CdHandle handle, std::vector<std::vector<TrackIndexMark>>* marks) {
+  auto open = FindHandle(handle);
+  if (!open) return Fail(kCdErrInvalidHandle, kAspiNoDevice);
+  if (!marks) return Fail(kCdErrBadRequest, kAspiInvalidCommand);
+  marks->clear();
+  std::lock_guard lock(open->mutex);
+  if (!open->session->ReadIndexes(*marks)) {
+    marks->clear();
+    return 0;
+  }
+  return 1;
+}
+
+std::vector<std::string> GetDiscNotes(CdHandle handle) {
+  auto open = FindHandle(handle);
+  if (!open) return {};
+  std::lock_guard lock(open->mutex);
+  return open->session->LayoutNotes();
+}
+
 int GetDriveFacts(CdHandle handle, DriveFacts* facts) {
   auto open = FindHandle(handle);
   if (!open) return Fail(kCdErrInvalidHandle, kAspiNoDevice);

@@ -73,6 +73,12 @@ int GetCdText(CdHandle handle, DiscCdText* text);
 // Fills `sectors[0..count)` with the pregap of each TOC track (index 0 to index 1, 0 where
 // there is none), in TOC order; 1 when the disc says, 0 otherwise (all zero then).
 int GetTrackPregaps(CdHandle handle, uint32_t* sectors, int count);
+// Fills `marks` with each TOC track's indexes 02 and up, in TOC order; 1 when the disc
+// says, 0 otherwise (`marks` empty then).
+int GetTrackIndexes(CdHandle handle, std::vector<std::vector<TrackIndexMark>>* marks);
+// What reading the disc's layout through the handle (pregaps, indexes, CD-Text and codes)
+// found that the user should know, one sentence each.
+std::vector<std::string> GetDiscNotes(CdHandle handle);
 // Sets one of the CdParm options; 1 when understood.
 int ModifyCDParms(CdHandle handle, int which, uint32_t value);
 // Reads buffer->sectorCount sectors from buffer->startSector. 1 on success, with

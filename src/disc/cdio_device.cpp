@@ -29,6 +29,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -47,6 +48,7 @@
 #include "disc/file_problem.h"
 #include "disc/image_layout.h"
 #include "disc/paranoia_block.h"
+#include "disc/q_search.h"
 #include "disc/q_subchannel.h"
 #include "disc/track_list.h"
 
@@ -580,64 +582,45 @@ class CdioSession : public CdSession {
     // libcdio cannot ask a Linux drive for pregaps: its Q sub-channel tells them.
     if (realDrive_ &&
         std::all_of(sectors.begin(), sectors.end(), [](uint32_t s) { return s == 0; })) {
-      FindPregapsInQ(sectors);
+      sectors = SearchedQ().pregaps;
     }
     return true;
   }
 
-  // The track and index a sector's Q frame gives: formatted Q (BCD, else binary), else raw
-  // P-W, from the first of a few sectors from `lsn` on that has a sound position frame (one
-  // in a hundred is an MCN or ISRC frame, and a frame may fail its CRC). False when none has.
-  bool PositionAt(int32_t lsn, SubchannelFrame& frame) {
-    uint8_t q[16];
-    for (int32_t at = lsn; at < lsn + 4; ++at) {
-      for (int way = 0; way < 3; ++way) {
-        if (way == 2 && !qRawWorks_) break;
-        const bool raw = way == 2;
-        if (way == 1 && !qBinary_) continue;
-        if (ReadSubchannelQ(cdio_.get(), at, raw, q).kind != DriveReply::kOk) {
-          if (raw) qRawWorks_ = false;
-          continue;
-        }
-        const auto parsed = raw ? ParseFormattedQ(q) : ParseFormattedQ(q, way == 1);
-        if (parsed && parsed->kind == SubchannelFrame::kPosition) {
-          frame = *parsed;
-          // A position 1..N sectors on says where `lsn` stands: within the same index.
-          return true;
-        }
-      }
-      ++qReads_;
-      if (qReads_ > 8 && !qBinary_) qBinary_ = true;  // drives that give binary Q
-    }
-    return false;
+  bool ReadIndexes(std::vector<std::vector<TrackIndexMark>>& marks) override {
+    if (!realDrive_) return false;
+    marks = SearchedQ().indexes;
+    return true;
   }
 
-  // Each audio track's pregap: the first sector of the stretch before its index 1 whose Q
-  // already names the track, found by a binary search (a few single-sector reads a track).
-  void FindPregapsInQ(std::vector<uint32_t>& sectors) {
+  std::vector<std::string> LayoutNotes() const override { return layoutNotes_; }
+
+  // The disc's indexes as its Q sub-channel gives them, searched once.
+  const QIndexFindings& SearchedQ() {
+    if (qFindings_) return *qFindings_;
+    std::vector<QSearchTrack> tracks;
     const int count =
         toc_.lastTrack >= toc_.firstTrack ? std::min(toc_.lastTrack - toc_.firstTrack + 1, 99) : 0;
-    for (int e = 1; e < count && static_cast<size_t>(e) < sectors.size(); ++e) {
-      if ((toc_.entries[e].adrControl | toc_.entries[e - 1].adrControl) & 0x04) continue;
-      const uint8_t number = static_cast<uint8_t>(toc_.firstTrack + e);
+    for (int e = 0; e < count; ++e) {
       const uint32_t start = TocEntryAddress(toc_.entries[e]);
-      const uint32_t previous = TocEntryAddress(toc_.entries[e - 1]);
-      SubchannelFrame frame;
-      // Only a sector just before index 1 that names this track starts a search.
-      if (start == 0 || !PositionAt(static_cast<int32_t>(start - 1), frame)) continue;
-      if (frame.track != number || frame.index != 0) continue;
-      uint32_t low = previous + 1, high = start - 1;  // high: known to be in the pregap
-      while (low < high) {
-        const uint32_t middle = low + (high - low) / 2;
-        if (!PositionAt(static_cast<int32_t>(middle), frame)) break;
-        if (frame.track == number) {
-          high = middle;
-        } else {
-          low = middle + 1;
-        }
-      }
-      sectors[static_cast<size_t>(e)] = start - high;
+      tracks.push_back({static_cast<uint8_t>(toc_.firstTrack + e), start,
+                        start + AudioTrackSectors(toc_, e), !(toc_.entries[e].adrControl & 0x04)});
     }
+    const QSectorReader read = [this](int32_t lsn, bool raw, uint8_t q[16]) {
+      return ReadSubchannelQ(cdio_.get(), lsn, raw, q).kind == DriveReply::kOk;
+    };
+    nextSector_ = -1;
+    qFindings_ = FindIndexesInQ(tracks, read);
+    if (!qFindings_->usable) {
+      layoutNotes_.push_back(
+          "the drive gives no usable Q sub-channel: pregaps and indexes are not known beyond "
+          "what the TOC says");
+    } else if (!qFindings_->finished) {
+      layoutNotes_.push_back(
+          "the search for pregaps and indexes in the Q sub-channel took too long: some may be "
+          "missing");
+    }
+    return *qFindings_;
   }
 
   bool ReadCdText(DiscCdText& text) override {
@@ -676,19 +659,57 @@ class CdioSession : public CdSession {
       if (mcn && IsCatalogNumber(mcn)) text.disc.code = mcn;
       std::free(mcn);
     }
-    std::map<std::string, int> uses;
     for (size_t i = 0; i < text.tracks.size(); ++i) {
       if (!text.tracks[i].code.empty() || (toc_.entries[i].adrControl & 0x04)) continue;
       char* isrc = cdio_get_track_isrc(cdio_.get(), static_cast<track_t>(first + i));
-      if (isrc && IsIsrc(isrc)) text.tracks[i].code = isrc;
+      if (isrc && IsIsrc(isrc)) text.tracks[i].code = VotedIsrc(i, isrc);
       std::free(isrc);
     }
-    for (const CdTextFields& track : text.tracks) {
-      if (!track.code.empty()) ++uses[track.code];
+    std::map<std::string, std::vector<size_t>> uses;
+    for (size_t i = 0; i < text.tracks.size(); ++i) {
+      if (!text.tracks[i].code.empty()) uses[text.tracks[i].code].push_back(i);
     }
-    for (CdTextFields& track : text.tracks) {
-      if (!track.code.empty() && uses[track.code] > 1) track.code.clear();
+    for (const auto& [code, tracks] : uses) {
+      if (tracks.size() < 2) continue;
+      std::string names;
+      for (size_t n = 0; n < tracks.size(); ++n) {
+        char number[8];
+        std::snprintf(number, sizeof number, "%02d", first + static_cast<int>(tracks[n]));
+        names += (n == 0 ? "" : n + 1 == tracks.size() ? " and " : ", ") + std::string(number);
+        text.tracks[tracks[n]].code.clear();
+      }
+      layoutNotes_.push_back("the drive gives the ISRC " + code + " for tracks " + names +
+                             ", which cannot share one: it is kept for none of them");
     }
+  }
+
+  // A track's ISRC as most of its Q frames give it: READ SUB-CHANNEL hands back one the
+  // drive saw, which a misread can make wrong. Where no frame of the track's first sectors
+  // holds one, the drive's answer stands.
+  std::string VotedIsrc(size_t e, const std::string& answer) {
+    constexpr uint32_t kRun = 24, kMostSectors = 480;
+    const uint32_t start = TocEntryAddress(toc_.entries[e]);
+    const uint32_t length = AudioTrackSectors(toc_, static_cast<int>(e));
+    std::vector<std::string> frames;
+    std::vector<uint8_t> q(size_t{kRun} * 16);
+    nextSector_ = -1;
+    for (uint32_t at = 0; at < std::min(length, kMostSectors); at += kRun) {
+      const uint32_t count = std::min(kRun, length - at);
+      if (ReadSubchannelQRun(cdio_.get(), static_cast<int32_t>(start + at), count, q.data()).kind !=
+          DriveReply::kOk) {
+        break;
+      }
+      for (uint32_t s = 0; s < count; ++s) {
+        const auto frame = ParseFormattedQ(q.data() + size_t{s} * 16);
+        if (frame && frame->kind == SubchannelFrame::kIsrc && IsIsrc(frame->code)) {
+          frames.push_back(frame->code);
+        }
+      }
+      if (frames.size() >= 3 && MajorityIsrc(frames)) break;
+    }
+    if (frames.empty()) return answer;
+    const auto voted = MajorityIsrc(frames);
+    return voted ? *voted : std::string();
   }
 
   bool ReadAudio(TrackBuffer& buffer, uint32_t& libError, uint32_t& aspiStatus) override {
@@ -870,10 +891,9 @@ class CdioSession : public CdSession {
   uint32_t cacheSectors_ = 0;
   long (*paranoiaRead_)(cdrom_drive_t*, void*, lsn_t, long) = nullptr;
   std::chrono::steady_clock::duration errorTime_{};
-  bool qBinary_ = false;   // no BCD frame validated: try binary ones too
-  bool qRawWorks_ = true;  // the drive gives raw P-W
-  int qReads_ = 0;
-  std::set<int64_t> unreadFrom_;  // where paranoia's failed reads past a block began
+  std::optional<QIndexFindings> qFindings_;
+  std::vector<std::string> layoutNotes_;  // what reading the disc's layout found
+  std::set<int64_t> unreadFrom_;          // where paranoia's failed reads past a block began
 };
 
 std::unique_ptr<CdSession> MakeSession(CdioPtr cdio, bool realDrive,

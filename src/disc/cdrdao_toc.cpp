@@ -150,6 +150,7 @@ class Parser {
       return std::nullopt;
     }
     layout_.leadOut = static_cast<uint32_t>(position_);
+    if (layout_.discText.code.empty()) layout_.discText.code = catalog_;
     return std::move(layout_);
   }
 
@@ -164,7 +165,7 @@ class Parser {
     if (token.kind != Token::kWord) return Fail(token, "a keyword was expected");
     const std::string& word = token.text;
     if (word == "CD_DA" || word == "CD_ROM" || word == "CD_ROM_XA" || word == "CD_I") return;
-    if (word == "CATALOG") return Skip(Token::kString, token);
+    if (word == "CATALOG") return Text(token, catalog_);
     if (word == "CD_TEXT") return CdText(token);
     if (word == "TRACK") return StartTrack(token);
     if (!inTrack_) return Fail(token, word + " before the first TRACK");
@@ -180,8 +181,8 @@ class Parser {
         word == "FOUR_CHANNEL_AUDIO") {
       return;
     }
-    if (word == "ISRC") return Skip(Token::kString, token);
-    if (word == "INDEX") return Skip(Token::kWord, token);
+    if (word == "ISRC") return Text(token, isrc_);
+    if (word == "INDEX") return Index(token);
     if (word == "SILENCE" || word == "ZERO" || word == "PREGAP") return Silence(token);
     if (word == "FILE" || word == "AUDIOFILE" || word == "DATAFILE") return File(token);
     if (word == "START") {
@@ -191,6 +192,24 @@ class Parser {
       return;
     }
     Fail(token, "unknown keyword " + word);
+  }
+
+  void Text(const Token& after, std::string& into) {
+    const Token value = tokens_.Take();
+    if (value.kind != Token::kString) return Fail(after, after.text + " lacks its value");
+    into = CleanCdText(value.text);
+  }
+
+  // INDEX: the next index, counted from the track's index 1 (its START), not from its data.
+  void Index(const Token& token) {
+    const Token at = tokens_.Take();
+    const auto msf = Msf(at.text);
+    if (at.kind != Token::kWord || !msf) return Fail(token, "INDEX gives no time as mm:ss:ff");
+    if (indexes_.size() >= 98) return Fail(token, "more than 99 indexes");
+    if (*msf == 0 || (!indexes_.empty() && *msf <= indexes_.back())) {
+      return Fail(token, "an INDEX lies at or before the index before it");
+    }
+    indexes_.push_back(*msf);
   }
 
   void Skip(Token::Kind kind, const Token& after) {
@@ -232,6 +251,8 @@ class Parser {
     track_.control = mode.text == "AUDIO" ? 0 : 0x04;
     index1_ = 0;
     pendingText_.clear();
+    isrc_.clear();
+    indexes_.clear();
   }
 
   void EndTrack() {
@@ -239,6 +260,13 @@ class Parser {
     track_.pregap = static_cast<uint32_t>(index1_);
     track_.start += static_cast<uint32_t>(index1_);
     track_.text = Pick(pendingText_);
+    if (track_.text.code.empty()) track_.text.code = isrc_;
+    // Indexes past the track's data are a damaged file's: the disc cannot hold them.
+    for (size_t i = 0; i < indexes_.size(); ++i) {
+      const uint64_t at = track_.start + indexes_[i];
+      if (at >= position_) break;
+      track_.indexes.push_back({static_cast<uint8_t>(2 + i), static_cast<uint32_t>(at)});
+    }
     layout_.tracks.push_back(track_);
     inTrack_ = false;
   }
@@ -400,6 +428,8 @@ class Parser {
   bool inTrack_ = false;
   ImageTrack track_;
   uint64_t index1_ = 0;
+  std::vector<uint64_t> indexes_;  // the track's INDEX times, from its index 1
+  std::string isrc_, catalog_;
   uint32_t sectorBytes_ = kAudioSectorBytes;
   uint32_t strideBytes_ = kAudioSectorBytes;
   std::map<int, CdTextFields> pendingText_;

@@ -119,6 +119,12 @@ struct SheetTrack {
   uint32_t index[2] = {0, 0};  // in its file
   size_t file[2] = {0, 0};
   uint32_t pregap = 0, postgap = 0;  // PREGAP, POSTGAP: silence in no file
+  struct Later {
+    int number;
+    uint32_t at;  // in its file
+    size_t file;
+  };
+  std::vector<Later> later;  // INDEX 02..
   // A data track the sheet holds no sectors of (EAC writes one it did not extract with a
   // mode such as MODEx/2xxx and only an INDEX 00): never read, and not handed to libcue.
   bool unread = false;
@@ -230,6 +236,12 @@ bool ScanLines(const std::string& text, Sheet& sheet, std::string& why) {
           track.haveIndex[n] = true;
           track.index[n] = sectors;
           track.file[n] = sheet.files.size() - 1;
+        } else {
+          if (!track.haveIndex[1] || (!track.later.empty() && n <= track.later.back().number)) {
+            return Fail(why, lineNumber,
+                        "INDEX " + words[1] + " does not follow the index before it");
+          }
+          track.later.push_back({n, sectors, sheet.files.size() - 1});
         }
       }
     } else if (key == "CATALOG" && words.size() > 1) {
@@ -601,6 +613,17 @@ std::optional<ImageLayout> ParseCueSheet(const std::string& original, const std:
     before = t;
     out.start = discAt(one[t], true);
     out.pregap = out.start - index0;
+    for (const SheetTrack::Later& later : sheet.tracks[t].later) {
+      const SheetFile& file = sheet.files[later.file];
+      const uint32_t at = discAt(file.streamStart + std::min(later.at, file.sectors), true);
+      if (at <= (out.indexes.empty() ? out.start : out.indexes.back().sector)) {
+        Fail(why, sheet.tracks[t].line,
+             "the track's INDEX " + std::to_string(later.number) +
+                 " lies at or before the index before it");
+        return std::nullopt;
+      }
+      out.indexes.push_back({static_cast<uint8_t>(later.number), at});
+    }
     const bool data = track_get_mode(track) != MODE_AUDIO;
     out.control = static_cast<uint8_t>((data ? 0x04 : 0) |
                                        (track_is_set_flag(track, FLAG_PRE_EMPHASIS) ? 0x01 : 0) |

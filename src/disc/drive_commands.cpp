@@ -136,6 +136,20 @@ DriveReply ReadSubchannelQ(CdIo_t* cdio, int32_t lsn, bool raw, uint8_t* q) {
   return reply;
 }
 
+DriveReply ReadSubchannelQRun(CdIo_t* cdio, int32_t lsn, uint32_t count, uint8_t* q) {
+  constexpr uint32_t kStride = kAudioBytes + 16;
+  std::vector<uint8_t> sectors(size_t{count} * kStride);
+  const DriveReply reply =
+      ReplyOf(cdio, mmc_read_cd(cdio, sectors.data(), lsn, 1, false, false, 0, true, false, 0, 2,
+                                static_cast<uint16_t>(kStride), count));
+  if (reply.kind != DriveReply::kOk) return reply;
+  for (uint32_t s = 0; s < count; ++s) {
+    const uint8_t* sub = sectors.data() + size_t{s} * kStride + kAudioBytes;
+    std::copy(sub, sub + 16, q + size_t{s} * 16);
+  }
+  return reply;
+}
+
 DriveReply TestUnitReady(CdIo_t* cdio) {
   // A unit attention (a disc was just put in, the drive was reset) is news, not an answer:
   // the drive is asked again.

@@ -38,6 +38,8 @@ DriveReply ReadCdAudio(CdIo_t* cdio, int32_t lsn, uint32_t count, uint8_t* audio
 // The Q sub-channel of the sector at `lsn` (READ CD with formatted Q, 16 bytes after the
 // audio; raw P-W's Q where `raw`), into `q` (16 bytes; raw: the 12 deinterleaved ones).
 DriveReply ReadSubchannelQ(CdIo_t* cdio, int32_t lsn, bool raw, uint8_t* q);
+// The formatted Q of `count` sectors from `lsn` in one command, 16 bytes each, into `q`.
+DriveReply ReadSubchannelQRun(CdIo_t* cdio, int32_t lsn, uint32_t count, uint8_t* q);
 
 // TEST UNIT READY: kOk, kNotReady (becoming ready), kNoDisc (TrayOpen() when the tray is
 // open) or kOther.

@@ -36,10 +36,11 @@ struct ImageSpan {
 };
 
 struct ImageTrack {
-  uint32_t start = 0;   // index 1, in sectors from the disc's start
-  uint32_t pregap = 0;  // sectors of index 0 before it
-  uint8_t control = 0;  // as CdTocTrack's
-  CdTextFields text;    // code: the track's ISRC
+  uint32_t start = 0;                   // index 1, in sectors from the disc's start
+  uint32_t pregap = 0;                  // sectors of index 0 before it
+  std::vector<TrackIndexMark> indexes;  // indexes 02.., on the disc
+  uint8_t control = 0;                  // as CdTocTrack's
+  CdTextFields text;                    // code: the track's ISRC
 };
 
 struct ImageLayout {

@@ -80,6 +80,12 @@ class ImageSession : public CdSession {
     return true;
   }
 
+  bool ReadIndexes(std::vector<std::vector<TrackIndexMark>>& marks) override {
+    marks.clear();
+    for (const ImageTrack& track : layout_.tracks) marks.push_back(track.indexes);
+    return true;
+  }
+
   bool ReadCdText(DiscCdText& text) override {
     const auto empty = [](const CdTextFields& f) {
       return f.title.empty() && f.performer.empty() && f.songwriter.empty() && f.code.empty();

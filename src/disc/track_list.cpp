@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "disc/cd_device.h"
 #include "disc/cdaccess.h"
@@ -32,6 +33,42 @@ std::array<uint32_t, 10> WordsOf(const Block& block) {
   std::array<uint32_t, 10> words{};
   std::memcpy(words.data(), &block, sizeof(Block));
   return words;
+}
+
+std::string DiscTime(uint32_t sectors) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%02u:%02u:%02u", sectors / 75 / 60, sectors / 75 % 60,
+                sectors % 75);
+  return text;
+}
+
+// Whether the stretch before the first track's index 1 holds a sample that is not zero;
+// said in the disc's notes when it is silence or left out. A stretch that cannot be read
+// is not listed.
+bool HiddenAudioBefore(CdHandle handle, const TocBuffer& toc, RipSettings& settings) {
+  if (toc.lastTrack < toc.firstTrack || (toc.entries[0].adrControl & 0x04)) return false;
+  const uint32_t start = TocEntryAddress(toc.entries[0]);
+  if (start == 0) return false;
+  if (!settings.ripHiddenTrack) {
+    settings.discNotes.push_back("the audio before track 1 (" + DiscTime(start) +
+                                 ") is a hidden track, left out as asked");
+    return false;
+  }
+  constexpr uint32_t kPiece = 75;
+  TrackBufferPtr buffer = AllocTrackBuffer(kPiece);
+  if (!buffer) return false;
+  for (uint32_t at = 0; at < start; at += kPiece) {
+    buffer->startSector = at;
+    buffer->sectorCount = std::min(kPiece, start - at);
+    if (ReadCDAudioLBA(handle, buffer.get()) != 1) return false;
+    const uint8_t* data = TrackBufferData(buffer.get()) + buffer->offset;
+    if (std::any_of(data, data + buffer->deliveredLength, [](uint8_t b) { return b != 0; })) {
+      return true;
+    }
+  }
+  settings.discNotes.push_back("the pregap of track 1 (" + DiscTime(start) +
+                               ") is digital silence: it is left out");
+  return false;
 }
 
 }  // namespace
@@ -81,10 +118,14 @@ int BuildTrackList(RipSettings& settings, int drivePosition, TrackListHost* host
   std::memset(&drive.toc, 0, sizeof drive.toc);
   const bool tocRead = ReadTOC(handle, &drive.toc) == 1;
   uint32_t pregaps[100] = {};
+  std::vector<std::vector<TrackIndexMark>> indexes;
   DiscCdText cdText;
+  settings.discNotes.clear();
   if (tocRead) {
     GetTrackPregaps(handle, pregaps, 100);
+    GetTrackIndexes(handle, &indexes);
     GetCdText(handle, &cdText);
+    settings.discNotes = GetDiscNotes(handle);
   }
   // The disc's own names, where the user has not typed others (those always win).
   settings.knownArtist = cdText.disc.performer;
@@ -100,6 +141,8 @@ int BuildTrackList(RipSettings& settings, int drivePosition, TrackListHost* host
       drive.discId = idBuffer[0];
     }
   }
+  // Audio before track 1's index 1 that is not digital silence is a hidden track.
+  const bool hidden = tocRead && HiddenAudioBefore(handle, drive.toc, settings);
   CloseCDHandle(handle);
 
   if (!tocRead) {
@@ -113,6 +156,20 @@ int BuildTrackList(RipSettings& settings, int drivePosition, TrackListHost* host
   const int entryCount = static_cast<int>(std::size(toc.entries));
   // Entries are counted from the first track's, so a disc that starts at a track number
   // above 1 still lines up; each track needs the entry after it (its end) inside the buffer.
+  if (hidden) {
+    TrackRecord record;
+    record.index = -1;
+    record.hidden = true;
+    record.title = kHiddenTrackTitle;
+    record.startSector = 0;
+    record.lengthSectors = TocEntryAddress(toc.entries[0]);
+    record.preEmphasis = (toc.entries[0].adrControl & 0x01) != 0;
+    record.lengthSeconds = record.lengthSectors / kSectorsPerSecond;
+    record.format = static_cast<uint32_t>(settings.outputFormat);
+    record.formatSettings = words;
+    settings.tracks.push_back(std::move(record));
+  }
+  int32_t position = 0;
   for (int t = toc.firstTrack; t <= toc.lastTrack; ++t) {
     const int e = t - toc.firstTrack;
     if (e + 1 >= entryCount) break;
@@ -120,7 +177,7 @@ int BuildTrackList(RipSettings& settings, int drivePosition, TrackListHost* host
     if (entry.adrControl & 0x04) continue;  // data track: no row, no position
 
     TrackRecord record;
-    record.index = static_cast<int32_t>(settings.tracks.size());
+    record.index = position++;
     record.title = DefaultTrackTitle(record.index);
     record.startSector = TocEntryAddress(entry);
     record.lengthSectors = AudioTrackSectors(toc, e);
@@ -136,6 +193,18 @@ int BuildTrackList(RipSettings& settings, int drivePosition, TrackListHost* host
     const uint32_t previous = e > 0 ? TocEntryAddress(toc.entries[e - 1]) : record.startSector;
     const uint32_t before = record.startSector >= previous ? record.startSector - previous : 0;
     record.pregapSectors = std::min(pregaps[e], before);
+    // Track 1's pregap is everything before it: the hidden track, when that was listed.
+    if (e == 0) record.pregapSectors = hidden ? record.startSector : 0;
+    if (static_cast<size_t>(e) < indexes.size()) {
+      for (const TrackIndexMark& mark : indexes[static_cast<size_t>(e)]) {
+        if (mark.number >= 2 && mark.sector > record.startSector &&
+            mark.sector < record.startSector + record.lengthSectors &&
+            (record.indexes.empty() || (mark.number > record.indexes.back().number &&
+                                        mark.sector > record.indexes.back().sector))) {
+          record.indexes.push_back(mark);
+        }
+      }
+    }
     record.lengthSeconds = record.lengthSectors / kSectorsPerSecond;
     record.format = static_cast<uint32_t>(settings.outputFormat);
     record.formatSettings = words;

@@ -84,8 +84,19 @@ bool WriteId3v2Tag(const std::string& path, const TrackRecord& track, const RipS
   put("TALB", settings.Album());
   put("TDRC", settings.Year());
   put("TCON", GenreName(settings.discGenre));
-  put("TRCK", std::to_string(track.index + 1) + "/" + std::to_string(settings.tracks.size()));
+  put("TRCK",
+      std::to_string(track.index + 1) + "/" + std::to_string(AudioTrackCount(settings.tracks)));
   put("TSRC", track.isrc);
+  // The disc's catalogue number (its MCN, a UPC/EAN) as music libraries look for it.
+  if (auto* old = TagLib::ID3v2::UserTextIdentificationFrame::find(tag, "BARCODE")) {
+    tag->removeFrame(old);
+  }
+  if (!settings.knownCatalog.empty()) {
+    auto* frame = new TagLib::ID3v2::UserTextIdentificationFrame(TagLib::String::UTF8);
+    frame->setDescription("BARCODE");
+    frame->setText(TagLib::String(settings.knownCatalog, TagLib::String::UTF8));
+    tag->addFrame(frame);
+  }
   // The ID3v2 tag alone, nothing stripped, nothing copied into the ID3v1 tag, which is
   // Obrin's own.
   return file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v4,

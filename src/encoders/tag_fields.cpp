@@ -18,8 +18,9 @@ TagFields VorbisCommentsOf(const TrackRecord& track, const RipSettings& settings
   add("DATE", settings.Year());
   if (flac || settings.discGenre != 0) add("GENRE", GenreName(settings.discGenre));
   add("TRACKNUMBER", std::to_string(track.index + 1));
-  add("TRACKTOTAL", std::to_string(settings.tracks.size()));
+  add("TRACKTOTAL", std::to_string(AudioTrackCount(settings.tracks)));
   add("ISRC", track.isrc);
+  add("BARCODE", settings.knownCatalog);
   const auto drive = static_cast<size_t>(settings.driveIndex);
   if (flac && drive < settings.drives.size()) {
     const DriveRecord& record = settings.drives[drive];

@@ -2,6 +2,7 @@
 // Copyright 2026 The Obrin developers
 #include "rip/rip_log.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -70,6 +71,14 @@ std::string TrackPosition(uint32_t sectors) {
   return text;
 }
 
+// "mm:ss:ff" of a cue sheet: a position in a file, in sectors.
+std::string CueTime(uint32_t sectors) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%02u:%02u:%02u", sectors / 75 / 60, sectors / 75 % 60,
+                sectors % 75);
+  return text;
+}
+
 // A track's block of a cue sheet up to its indexes: its number, title, flags and ISRC.
 std::string TrackLines(const TrackRecord& track, bool deemphasised) {
   std::string lines = "  TRACK " + TrackNumber(track) + " AUDIO\n";
@@ -103,6 +112,11 @@ std::string RipLogText(const RipSettings& settings, const std::vector<LoggedTrac
            : read.c2Refused ? "  C2: not used (the drive refused it)\n"
                             : "  C2: not used (the drive gives none)\n";
   }
+  if (!settings.knownCatalog.empty()) log += "  Catalog: " + Quoted(settings.knownCatalog) + "\n";
+  if (!settings.discNotes.empty()) {
+    log += "  Notes:\n";
+    for (const std::string& note : settings.discNotes) log += "    - " + Quoted(note) + "\n";
+  }
   log += "Tracks:\n";
   int accurate = 0, completed = 0;
   for (const LoggedTrack& logged : tracks) {
@@ -115,6 +129,15 @@ std::string RipLogText(const RipSettings& settings, const std::vector<LoggedTrac
     }
     log += "    Status: " + Quoted(TrackStatusText(track.status)) + "\n";
     if (!track.isrc.empty()) log += "    ISRC: " + Quoted(track.isrc) + "\n";
+    if (track.hidden) log += "    Hidden: true\n";
+    if (track.pregapSectors > 0)
+      log += "    Pregap: " + Quoted(TrackPosition(track.pregapSectors)) + "\n";
+    for (const TrackIndexMark& mark : track.indexes) {
+      char number[8];
+      std::snprintf(number, sizeof number, "%02u", static_cast<unsigned>(mark.number));
+      log += "    Index " + std::string(number) + ": " +
+             Quoted(TrackPosition(mark.sector - track.startSector)) + "\n";
+    }
     if (track.preEmphasis) {
       log += settings.deemphasis ? "    Pre-emphasis: removed\n" : "    Pre-emphasis: yes\n";
     }
@@ -162,9 +185,12 @@ std::string RipLogText(const RipSettings& settings, const std::vector<LoggedTrac
     completed += track.status == kStatusCompleted;
   }
   const int count = static_cast<int>(tracks.size());
+  // The database knows nothing of a hidden track: it is not one of those it could confirm.
+  const int judged = static_cast<int>(std::count_if(
+      tracks.begin(), tracks.end(), [](const LoggedTrack& t) { return !t.track->hidden; }));
   log += "Summary: " +
          Quoted(verified ? "AccurateRip: " + std::to_string(accurate) + " of " +
-                               std::to_string(count) + " tracks accurately ripped"
+                               std::to_string(judged) + " tracks accurately ripped"
                          : std::to_string(completed) + " of " + std::to_string(count) +
                                " tracks completed") +
          "\n";
@@ -180,23 +206,37 @@ std::string RipCueText(const RipSettings& settings, const std::vector<LoggedTrac
   if (!settings.Album().empty()) cue += "TITLE \"" + CueText(settings.Album()) + "\"\n";
   // A track's pregap is audio at the end of the previous track's file (a rip runs from one
   // TOC start to the next): its TRACK and INDEX 00 go into that file's block, and its own
-  // file starts at INDEX 01 ("gaps appended").
+  // file starts at INDEX 01 ("gaps appended"). The hidden track before track 1 is track 1's
+  // pregap in a file of its own.
   for (size_t i = 0; i < tracks.size(); ++i) {
     const TrackRecord& track = *tracks[i].track;
+    const bool follows = i + 1 < tracks.size() && track.index + 1 == tracks[i + 1].track->index;
+    if (track.hidden && !follows) continue;  // no TRACK 01 for it to belong to
     const bool announced =
         i > 0 && track.pregapSectors > 0 && tracks[i - 1].track->index + 1 == track.index;
     // Players take the type word WAVE for any audio file.
     cue += "FILE \"" + CueText(RelativeTo(tracks[i].outputName, folder)) + "\" WAVE\n";
-    if (!announced) cue += TrackLines(track, settings.deemphasis);
-    cue += "    INDEX 01 00:00:00\n";
-    if (i + 1 == tracks.size()) break;
+    if (!track.hidden) {
+      if (!announced) {
+        cue += TrackLines(track, settings.deemphasis);
+        // Track 1's pregap in no file of the rip: silence a player makes up.
+        if (track.index == 0 && track.startSector > 0) {
+          cue += "    PREGAP " + CueTime(track.startSector) + "\n";
+        }
+      }
+      cue += "    INDEX 01 00:00:00\n";
+      for (const TrackIndexMark& mark : track.indexes) {
+        char number[8];
+        std::snprintf(number, sizeof number, "%02u", static_cast<unsigned>(mark.number));
+        cue += "    INDEX " + std::string(number) + " " + CueTime(mark.sector - track.startSector) +
+               "\n";
+      }
+    }
+    if (!follows) continue;
     const TrackRecord& next = *tracks[i + 1].track;
-    if (next.pregapSectors == 0 || track.index + 1 != next.index) continue;
+    if (next.pregapSectors == 0) continue;
     const uint32_t at = next.startSector - next.pregapSectors - track.startSector;
-    char index[48];
-    std::snprintf(index, sizeof index, "    INDEX 00 %02u:%02u:%02u\n", at / 75 / 60, at / 75 % 60,
-                  at % 75);
-    cue += TrackLines(next, settings.deemphasis) + index;
+    cue += TrackLines(next, settings.deemphasis) + "    INDEX 00 " + CueTime(at) + "\n";
   }
   return cue;
 }

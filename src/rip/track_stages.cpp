@@ -115,7 +115,7 @@ void ShareVerification(const JobState& state, CaptureJob& job) {
   job.secure = ripSettings.secureRip != 0;
   if (!state.accurateRip) return;
   job.accurateRip = &*state.accurateRip;
-  job.audioTracks = static_cast<uint32_t>(ripSettings.tracks.size());
+  job.audioTracks = AudioTrackCount(ripSettings.tracks);
 }
 
 }  // namespace
@@ -125,9 +125,8 @@ void PrepareVerification(JobState& state) {
   settings.driveRead = {};
   // A drive still becoming ready when a track's read opens it is waited for until Stop.
   static std::once_flag waits;
-  std::call_once(waits, [] {
-    SetCdWaitCancel([] { return ripFinished == 0 && ripSettings.ripping == 0; });
-  });
+  std::call_once(
+      waits, [] { SetCdWaitCancel([] { return ripFinished == 0 && ripSettings.ripping == 0; }); });
   if (!settings.verifyAccurateRip && !settings.secureRip) return;
   const size_t drive = static_cast<size_t>(settings.driveIndex);
   if (drive >= settings.drives.size()) return;
