@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "disc/q_search.h"
 #include "disc/q_subchannel.h"
 
 namespace {
@@ -179,6 +180,169 @@ TEST(QSubchannel, RawPwGivesQFromBitSix) {
     raw[37] ^= 0x40;
     EXPECT_FALSE(ParseRawQ(raw.data()));
   }
+}
+
+// ---- The search for indexes, over a disc modelled here: each sector's track and index,
+// served as a drive would, with the faults drives have.
+
+struct ModelTrack {
+  uint8_t number;
+  uint32_t indexZero, start, end;  // index 0 from indexZero, index 1 from start
+  std::vector<std::pair<uint8_t, uint32_t>> later;
+};
+
+struct ModelDrive {
+  std::vector<ModelTrack> tracks;
+  double corrupt = 0;     // share of frames with a broken CRC
+  int lag = 0;            // the Q handed back is that of the sector `lag` further on
+  bool binary = false;    // formatted Q in binary, CRC over it
+  bool formatted = true;  // formatted Q offered
+  bool raw = true;        // raw P-W offered
+  uint64_t reads = 0, seed = 7;
+
+  bool Read(int32_t lsn, bool wantRaw, uint8_t q[16]) {
+    ++reads;
+    if (wantRaw ? !raw : !formatted) return false;
+    const int32_t at = lsn + lag;
+    const ModelTrack* track = &tracks.front();
+    for (const ModelTrack& t : tracks) {
+      if (static_cast<uint32_t>(at) >= t.indexZero) track = &t;
+    }
+    int index = static_cast<uint32_t>(at) < track->start ? 0 : 1;
+    for (const auto& [number, sector] : track->later) {
+      if (static_cast<uint32_t>(at) >= sector) index = number;
+    }
+    const uint32_t relative = index == 0 ? track->start - at : at - track->start;
+    const uint32_t absolute = static_cast<uint32_t>(at) + 150;
+    const auto msf = [](uint32_t s) {
+      return std::array<int, 3>{int(s / 4500), int(s / 75 % 60), int(s % 75)};
+    };
+    const auto r = msf(relative), a = msf(absolute);
+    Q frame = Position(0, track->number, index, {r[0], r[1], r[2], a[0], a[1], a[2]});
+    // One frame in a hundred is an MCN's.
+    if (at % 100 == 99) frame = Frame({0x02, 0x07, 0x24, 0x38, 0x49, 0x60, 0x52, 0x80, 0, Bcd(3)});
+    if (binary && !wantRaw) {
+      for (int i : {1, 2, 3, 4, 5, 7, 8, 9})
+        frame[i] = static_cast<uint8_t>((frame[i] >> 4) * 10 + (frame[i] & 15));
+      frame = Frame({frame[0], frame[1], frame[2], frame[3], frame[4], frame[5], frame[6], frame[7],
+                     frame[8], frame[9]});
+    }
+    seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+    if (static_cast<double>(seed >> 11) / 9007199254740992.0 < corrupt) frame[11] ^= 0x40;
+    std::copy(frame.begin(), frame.end(), q);
+    return true;
+  }
+};
+
+// Twenty tracks of three minutes: pregaps of 0..150 sectors, and later indexes on a few.
+constexpr uint32_t kTrack = 13500, kDisc = 20 * kTrack;
+
+ModelDrive TwentyTracks() {
+  ModelDrive drive;
+  for (uint8_t n = 1; n <= 20; ++n) {
+    const uint32_t start = (n - 1) * kTrack;
+    const uint32_t pregap = n == 1 ? 0 : (n * 37u) % 151u;
+    ModelTrack t{n, start - pregap, start, start + kTrack, {}};
+    if (n % 6 == 3) t.later = {{2, start + 300}, {3, start + 301}, {5, start + 9000}};
+    drive.tracks.push_back(t);
+  }
+  // Each track runs to the next one's pregap.
+  for (size_t i = 0; i + 1 < drive.tracks.size(); ++i)
+    drive.tracks[i].end = drive.tracks[i + 1].indexZero;
+  drive.tracks.back().end = kDisc;
+  return drive;
+}
+
+std::vector<QSearchTrack> TocOf(const ModelDrive& drive) {
+  std::vector<QSearchTrack> toc;
+  for (size_t i = 0; i < drive.tracks.size(); ++i) {
+    const uint32_t next = i + 1 < drive.tracks.size() ? drive.tracks[i + 1].start : kDisc;
+    toc.push_back({drive.tracks[i].number, drive.tracks[i].start, next, true});
+  }
+  return toc;
+}
+
+void ExpectFound(const ModelDrive& drive, const QIndexFindings& found) {
+  ASSERT_EQ(found.pregaps.size(), drive.tracks.size());
+  for (size_t i = 0; i < drive.tracks.size(); ++i) {
+    const ModelTrack& t = drive.tracks[i];
+    EXPECT_EQ(found.pregaps[i], t.start - t.indexZero) << "track " << int{t.number};
+    std::vector<TrackIndexMark> later;
+    for (const auto& [number, sector] : t.later) later.push_back({number, sector});
+    EXPECT_EQ(found.indexes[i], later) << "track " << int{t.number};
+  }
+}
+
+// Faults guarded: a pregap off by one at either end, an index number skipped over or
+// taken twice, frames that fail their CRC taken (or one bad frame ending the search), a
+// drive's lagging Q placing a boundary where the sector read was rather than where its frame
+// says, binary or raw-only Q left unused, and a drive with no Q searched for ever.
+TEST(QSearch, FindsPregapsAndLaterIndexesWithinTwoPercentOfTheDisc) {
+  const struct {
+    const char* name;
+    double corrupt;
+    int lag;
+    bool binary, formatted;
+  } drives[] = {
+      {"clean", 0, 0, false, true},           {"half corrupt", 0.5, 0, false, true},
+      {"lagging Q", 0.1, 1, false, true},     {"binary Q", 0, 0, true, true},
+      {"raw P-W only", 0.2, 0, false, false},
+  };
+  for (const auto& d : drives) {
+    SCOPED_TRACE(d.name);
+    ModelDrive drive = TwentyTracks();
+    drive.corrupt = d.corrupt, drive.lag = d.lag, drive.binary = d.binary,
+    drive.formatted = d.formatted;
+    const auto found = FindIndexesInQ(TocOf(drive), [&](int32_t lsn, bool raw, uint8_t q[16]) {
+      return drive.Read(lsn, raw, q);
+    });
+    EXPECT_TRUE(found.usable);
+    EXPECT_TRUE(found.finished);
+    ExpectFound(drive, found);
+    EXPECT_EQ(found.sectorsRead, drive.reads);
+    EXPECT_LE(drive.reads, kDisc * 2 / 100) << drive.reads << " reads";
+  }
+}
+
+TEST(QSearch, ADriveWithoutUsableQGivesTheTocAloneAndSoon) {
+  for (const bool answers : {false, true}) {
+    ModelDrive drive = TwentyTracks();
+    drive.formatted = drive.raw = answers;
+    drive.corrupt = answers ? 1.0 : 0;  // it answers, but no frame holds
+    const auto found = FindIndexesInQ(TocOf(drive), [&](int32_t lsn, bool raw, uint8_t q[16]) {
+      return drive.Read(lsn, raw, q);
+    });
+    EXPECT_FALSE(found.usable);
+    EXPECT_EQ(found.pregaps, std::vector<uint32_t>(20, 0));
+    EXPECT_LE(drive.reads, 64u);
+  }
+  // Out of time: what was found is kept and the search says it did not finish.
+  ModelDrive drive = TwentyTracks();
+  const auto found = FindIndexesInQ(
+      TocOf(drive), [&](int32_t lsn, bool raw, uint8_t q[16]) { return drive.Read(lsn, raw, q); },
+      {std::chrono::seconds(0), 8});
+  EXPECT_FALSE(found.finished);
+  EXPECT_EQ(drive.reads, 0u);
+}
+
+// Track 1's pregap is the stretch before its index 1 (a hidden track's room), known from
+// the TOC; a data track and the track after it are not searched.
+TEST(QSearch, TrackOneAndDataTracks) {
+  ModelDrive drive;
+  drive.tracks = {{1, 0, 2400, 3000, {}}, {2, 3000, 3000, 3500, {}}, {3, 3400, 3500, 4000, {}}};
+  std::vector<QSearchTrack> toc = {
+      {1, 2400, 3000, true}, {2, 3000, 3500, false}, {3, 3500, 4000, true}};
+  const auto found = FindIndexesInQ(
+      toc, [&](int32_t lsn, bool raw, uint8_t q[16]) { return drive.Read(lsn, raw, q); });
+  EXPECT_EQ(found.pregaps, (std::vector<uint32_t>{2400, 0, 0}));
+}
+
+TEST(QSearch, TheIsrcMostFramesGiveWins) {
+  EXPECT_EQ(MajorityIsrc({"USABC1200001", "USABC1200001", "USABC1200002"}), "USABC1200001");
+  EXPECT_EQ(MajorityIsrc({"USABC1200002"}), "USABC1200002");
+  EXPECT_EQ(MajorityIsrc({"USABC1200001", "USABC1200002"}), std::nullopt);
+  EXPECT_EQ(MajorityIsrc({"A", "B", "C", "A"}), std::nullopt);
+  EXPECT_EQ(MajorityIsrc({}), std::nullopt);
 }
 
 }  // namespace

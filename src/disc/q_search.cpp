@@ -3,6 +3,7 @@
 #include "disc/q_search.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <map>
 
 namespace {
@@ -88,23 +89,36 @@ class Searcher {
     return std::nullopt;
   }
 
-  // Where the sector at `lsn`, or a neighbour of it, lies; nullopt when no read of it gave
-  // a position frame that holds within the attempts allowed.
-  std::optional<Place> Observe(int64_t lsn) {
+  // Where the sector at `lsn`, or a neighbour of it strictly between `above` and `below`,
+  // lies; nullopt when no read of it gave a position frame that holds within the attempts
+  // allowed.
+  std::optional<Place> Observe(int64_t lsn, int64_t above = INT64_MIN, int64_t below = INT64_MAX) {
+    // The sector itself, every other time (a frame that fails its CRC is a misread, and
+    // the next read may hold); between those its neighbours, since an MCN or ISRC frame (one in a
+    // hundred) or a scratch may stand where it is, and a drive's Q may lag behind.
+    int step = 0;
     for (int attempt = 0; attempt < limits_.attemptsPerPosition; ++attempt) {
       if (!Going()) return std::nullopt;
       if (findings_.sectorsRead >= kReadsBeforeGivingUp && !findings_.usable) {
         dead_ = true;
         return std::nullopt;
       }
-      // The sector itself first; then its neighbours, since an MCN or ISRC frame (one in a
-      // hundred) or a scratch may stand where it is.
-      const int64_t at = lsn + (attempt < 2 ? 0 : attempt % 2 ? attempt / 2 : -(attempt / 2));
+      // Where the sector's own frame comes from on this drive: a drive whose Q lags does so
+      // by the same sectors every time.
+      int64_t at = lsn - lag_;
+      if (attempt >= 2 && attempt % 2 == 1) {
+        ++step;
+        at += step % 2 ? (step + 1) / 2 : -(step / 2);
+      }
       if (at < 0) continue;
       const auto frame = ReadFrame(static_cast<int32_t>(at));
       if (!frame || frame->kind != SubchannelFrame::kPosition || frame->absolute < 150) continue;
       const int64_t sector = int64_t{frame->absolute} - 150;
-      if (sector < at - kNeighbourhood || sector > at + kNeighbourhood) continue;
+      if (sector < at - kNeighbourhood || sector > at + kNeighbourhood || sector <= above ||
+          sector >= below) {
+        continue;
+      }
+      lag_ = sector - at;
       return Place{static_cast<uint32_t>(sector), frame->track, frame->index};
     }
     return std::nullopt;
@@ -117,7 +131,10 @@ class Searcher {
     int stalls = 0;
     while (highPlace.sector > low + 1) {
       const uint32_t middle = low + (highPlace.sector - low) / 2;
-      const auto seen = Observe(middle);
+      const auto seen = Observe(middle, low, highPlace.sector);
+      // One sector left whose own frame is never a position (an MCN or ISRC frame stands
+      // there on every read): the index is taken to begin after it.
+      if (!seen && highPlace.sector == low + 2 && !dead_) return highPlace;
       if (!seen) return std::nullopt;
       const bool past = AtOrPast(*seen, track, index);
       if (past && seen->sector <= low) return std::nullopt;
@@ -142,7 +159,7 @@ class Searcher {
     const QSearchTrack& track = tracks_[e];
     const QSearchTrack& previous = tracks_[e - 1];
     if (!track.audio || !previous.audio || track.start <= previous.start + 1) return;
-    const auto last = Observe(int64_t{track.start} - 1);
+    const auto last = Observe(int64_t{track.start} - 1, previous.start, track.start);
     if (!last || last->sector >= track.start || last->track != track.number || last->index != 0) {
       return;
     }
@@ -150,7 +167,7 @@ class Searcher {
     uint32_t low = previous.start;
     for (uint32_t step = 1;; step *= 2) {
       if (inside.sector <= previous.start + step) break;
-      const auto seen = Observe(int64_t{inside.sector} - step);
+      const auto seen = Observe(int64_t{inside.sector} - step, previous.start, inside.sector);
       if (!seen) return;
       if (AtOrPast(*seen, track.number, 0)) {
         if (seen->sector < inside.sector) inside = *seen;
@@ -172,7 +189,7 @@ class Searcher {
     if (e + 1 < tracks_.size() && tracks_[e + 1].audio && tracks_[e + 1].start == track.end) {
       end -= std::min(findings_.pregaps[e + 1], end - track.start - 1);
     }
-    const auto last = Observe(int64_t{end} - 1);
+    const auto last = Observe(int64_t{end} - 1, track.start, end);
     if (!last || last->track != track.number || last->index < 2 || last->sector <= track.start ||
         last->sector >= end) {
       return;
@@ -195,6 +212,7 @@ class Searcher {
   int formattedGood_ = 0, rawGood_ = 0;
   int formattedRefused_ = 0, rawRefused_ = 0;
   bool dead_ = false;
+  int64_t lag_ = 0;  // the last frame's sector less the one read for it
 };
 
 }  // namespace

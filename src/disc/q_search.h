@@ -40,7 +40,7 @@ struct QIndexFindings {
 struct QSearchLimits {
   std::chrono::steady_clock::duration time = std::chrono::seconds(30);
   // Reads of a sector (and its neighbours) before its position is given up.
-  int attemptsPerPosition = 8;
+  int attemptsPerPosition = 24;
 };
 
 // Searches the disc's Q. Track 1's pregap is everything before its index 1 (the disc's

@@ -44,6 +44,11 @@
 //   permissions user|root|denied   what the kernel lets the caller send (default user)
 //   max-transfer BYTES      larger packets fail with EIO and no sense, as the kernel does
 //   q-adr23 EVERY           MCN and ISRC Q frames once every EVERY sectors (default 100, 0 none)
+//   q bcd|binary|raw-only|none   formatted Q as on the disc (default); with its numbers in
+//                           binary and the CRC made over those; refused (raw P-W served);
+//                           no sub-channel at all (READ CD refuses it, READ SUB-CHANNEL
+//                           knows no MCN or ISRC)
+//   q-corrupt P             each Q frame served has its CRC broken with probability P
 //   accurate-stream yes|no  page 2A byte 5 bit 1 (default yes)
 //   log PATH                one line per command served
 //   malformed short-inquiry [BYTES] | toc-backwards | cdtext-no-size | short-read [BYTES]
@@ -227,6 +232,8 @@ typedef struct {
   int permissions;
   uint32_t maxTransfer;
   int qEvery;
+  int qMode;  // kQBcd, ...
+  double qCorrupt;
   bool accurateStream;
   int logFd;
   int shortInquiry, shortRead;  // bytes; 0 off
@@ -298,6 +305,8 @@ static void LbaToMsf(int32_t lba, uint8_t* m, uint8_t* s, uint8_t* f) {
   *s = (uint8_t)(a / 75 % 60);
   *f = (uint8_t)(a % 75);
 }
+
+enum { kQBcd, kQBinary, kQRawOnly, kQNone };
 
 static uint64_t NextRandom(void) {
   // xorshift64*: deterministic per seed, so a fault replays the same way.
@@ -791,6 +800,24 @@ static void ParseLine(Parse* p, char* line) {
       return;
     }
     d->qEvery = (int)v;
+  } else if (!strcmp(key, "q")) {
+    NEED(1);
+    static const char* const kModes[] = {"bcd", "binary", "raw-only", "none"};
+    int mode = -1;
+    for (int i = 0; i < 4; ++i) {
+      if (!strcmp(words[0], kModes[i])) mode = i;
+    }
+    if (mode < 0) {
+      Complain(p, "q is bcd, binary, raw-only or none, not '%s'", words[0]);
+      return;
+    }
+    d->qMode = mode;
+  } else if (!strcmp(key, "q-corrupt")) {
+    NEED(1);
+    if (!ParseDouble(words[0], 0, 1, &d->qCorrupt)) {
+      Complain(p, "'%s' is not a probability from 0 to 1", words[0]);
+      return;
+    }
   } else if (!strcmp(key, "accurate-stream")) {
     NEED(1);
     if (strcmp(words[0], "yes") && strcmp(words[0], "no")) {
@@ -1231,6 +1258,17 @@ static void MakeQ(int32_t lba, uint8_t q[12], bool* pause) {
   Put16(q + 10, QCrc(q));
 }
 
+// The numbers of a frame in binary, as some drives return formatted Q, with a CRC the drive
+// made over what it returns.
+static void QToBinary(uint8_t q[12]) {
+  const int adr = q[0] & 0x0F;
+  for (int i = adr == 1 ? 1 : 9; i <= 9; ++i) {
+    if (i == 6 || (i == 1 && q[1] == 0xAA)) continue;
+    q[i] = (uint8_t)((q[i] >> 4) * 10 + (q[i] & 0x0F));
+  }
+  Put16(q + 10, QCrc(q));
+}
+
 // --- MMC commands ---
 
 typedef struct {
@@ -1533,7 +1571,7 @@ static void ReadSubChannel(const Request* q, Reply* r) {
       n = 16;
     } else if (format == 2) {
       b[4] = 2;
-      if (d->mcn[0]) {
+      if (d->mcn[0] && d->qMode != kQNone) {
         b[8] = 0x80;
         memcpy(b + 9, d->mcn, 13);
       }
@@ -1547,7 +1585,7 @@ static void ReadSubChannel(const Request* q, Reply* r) {
       b[4] = 3;
       b[5] = (uint8_t)(0x10 | t->ctrl);
       b[6] = (uint8_t)t->number;
-      if (t->isrc[0]) {
+      if (t->isrc[0] && d->qMode != kQNone) {
         b[8] = 0x80;
         memcpy(b + 9, t->isrc, 12);
       }
@@ -1658,6 +1696,11 @@ static void ReadSectors(const Request* q, Reply* r, int32_t lba, int64_t count, 
     Fail(r, 0x05, 0x24, 0x00);
     return;
   }
+  if ((sub == 2 && (d->qMode == kQRawOnly || d->qMode == kQNone)) ||
+      (sub != 0 && d->qMode == kQNone)) {
+    Fail(r, 0x05, 0x24, 0x00);
+    return;
+  }
   for (int64_t i = 0; i < count; ++i) {
     const int32_t at = (int32_t)(lba + i);
     if (at < -d->overreadLeadin || at >= d->leadout + d->overreadLeadout) {
@@ -1740,6 +1783,10 @@ static void ReadSectors(const Request* q, Reply* r, int32_t lba, int64_t count, 
       uint8_t qq[12];
       bool pause;
       MakeQ(at, qq, &pause);
+      if (sub == 2 && d->qMode == kQBinary) QToBinary(qq);
+      if (d->qCorrupt > 0 && (double)(NextRandom() >> 11) / 9007199254740992.0 < d->qCorrupt) {
+        qq[11] ^= 0x5A;
+      }
       if (sub == 2) {
         memcpy(sector + k, qq, 12);
         memset(sector + k + 12, 0, 4);
