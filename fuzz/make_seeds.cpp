@@ -53,6 +53,27 @@ int main(int argc, char** argv) {
   }
   Seed("fuzz_dbar", "two-pressings", dbar);
   Seed("fuzz_dbar", "cut", dbar.substr(0, 30));
+  // CTDB replies: a fuzzy lookup's (the disc's pressing and one of other lengths), a mixed-mode
+  // disc's, none, and a cut one.
+  const auto ctdb = [](const std::string& entries) {
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<ctdb "
+           "xmlns=\"http://db.cuetools.net/ns/mmd-1.0#\" "
+           "xmlns:ext=\"http://musicbrainz.org/ns/ext#-2.0\">\n" +
+           entries + "</ctdb>\n";
+  };
+  const std::string fuzzy = ctdb(
+      "  <entry id=\"1823\" crc32=\"5e2a9f04\" confidence=\"12\" npar=\"8\" stride=\"5880\" "
+      "hasparity=\"true\" syndrome=\"AAECAwQFBgcICQoLDA0ODw==\" trackcrcs=\"8a1d3c0e 00f3b2a1 "
+      "c0ffee11 7d2e9b40\" toc=\"0:11413:25024:45713:55220\"/>\n"
+      "  <entry id=\"40077\" crc32=\"0b7e11aa\" confidence=\"2\" npar=\"16\" stride=\"5880\" "
+      "hasparity=\"false\" syndrome=\"\" trackcrcs=\"8a1d3c0e 00f3b2a1 c0ffee11 1234abcd\" "
+      "toc=\"150:11563:25174:45863:55371\"/>\n");
+  Seed("fuzz_ctdb", "fuzzy", fuzzy);
+  Seed("fuzz_ctdb", "mixed-mode",
+       ctdb("  <entry id=\"9\" crc32=\"FFFFFFFF\" confidence=\"1\" trackcrcs=\"1 2\" "
+            "toc=\"-0:15000:26413:40024\"/>\n"));
+  Seed("fuzz_ctdb", "none", ctdb(""));
+  Seed("fuzz_ctdb", "cut", fuzzy.substr(0, 300));
   Seed("fuzz_image", "toc-silence",
        "\5CD_DA\nTRACK AUDIO\nSILENCE 00:00:02\nFILE \"disc.bin\" 0 00:00:10\n"
        "TRACK AUDIO\nPREGAP 00:00:01\nFILE \"disc.bin\" 00:00:10 00:00:06\n");

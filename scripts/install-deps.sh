@@ -12,7 +12,8 @@ packages=(
   # core and GUI libraries
   qt6-base-dev qt6-svg-dev libcdio-dev libcdio-paranoia-dev libmp3lame-dev
   libvorbis-dev libogg-dev libsoxr-dev libasound2-dev libudev-dev zlib1g-dev libisal-dev
-  libcurl4-openssl-dev libdiscid-dev nlohmann-json3-dev libflac-dev libtag1-dev libcue-dev fp-utils
+  libcurl4-openssl-dev libdiscid-dev nlohmann-json3-dev libflac-dev libtag1-dev libcue-dev libexpat1-dev libssl-dev
+  fp-utils
   # tests (whipper brings accuraterip-checksum, their AccurateRip oracle; PyYAML reads logs)
   libgtest-dev libgmock-dev libmpg123-dev whipper python3-yaml xvfb xauth xdotool valgrind libclang-rt-14-dev util-linux
   sox  # the de-emphasis oracle
