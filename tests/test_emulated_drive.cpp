@@ -847,6 +847,10 @@ TEST_F(DriveReading, CodesAndPreEmphasisReachTheListingCueSheetAndLog) {
                   "ISRC 02: GBAYE9900001\n" + (good ? "ISRC 03: USABC1200003\n" : ""))
         << info.err;
     EXPECT_NE(info.err.find("obrin-rip: track 02 is pre-emphasised"), std::string::npos);
+    EXPECT_EQ(info.err.find("the drive gives the ISRC USABC1200001 for tracks 01 and 03, which "
+                            "cannot share one: it is kept for none of them"),
+              good ? std::string::npos : info.err.find("the drive gives the ISRC"))
+        << info.err;
   }
   const auto env = Plain({"mcn 0724384960528", "isrc 2 GBAYE9900001", "track 2 1500 preemphasis"});
   ASSERT_EQ(ObrinRip({"--format", "wav", "--tracks", "2", "--log", "--album", "A", "--template",
@@ -923,4 +927,127 @@ TEST_F(DriveReading, TheOffsetFoundIsKeptForTheDriveModel) {
             0);
   EXPECT_TRUE(WavData(dir_ / "out/later/t01.wav") == Audio(0, 1500));
   EXPECT_NE(ReadFile(dir_ / "out/later/later.log").find("  Read offset: 48\n"), std::string::npos);
+}
+
+// A disc with pregaps on tracks 2 and 3, an index 02 on track 3, ISRCs on two tracks, an MCN
+// and a pre-emphasised track says the same through a drive as the same disc as a cue sheet
+// does, however the drive gives its Q: as it should, in binary, half of it corrupt, or only
+// as raw P-W. A drive that gives no Q says so and keeps the TOC's positions.
+TEST_F(DriveReading, IndexesAndCodesAgreeWithTheSameDiscAsAnImage) {
+  WriteFile(dir_ / "audio.bin", image_.substr(0, 3000 * kSector));
+  WriteFile(dir_ / "audio.cue",
+            "CATALOG 0724384960528\nFILE \"audio.bin\" BINARY\n"
+            "  TRACK 01 AUDIO\n    ISRC USABC1200001\n    INDEX 01 00:00:00\n"
+            "  TRACK 02 AUDIO\n    FLAGS PRE\n    INDEX 00 00:19:25\n    INDEX 01 00:20:00\n"
+            "  TRACK 03 AUDIO\n    ISRC GBAYE9900001\n    INDEX 00 00:31:45\n"
+            "    INDEX 01 00:32:00\n    INDEX 02 00:35:10\n");
+  const std::vector<std::string> disc = {
+      "index 2 0 1450",      "index 3 0 2370",      "index 3 2 2635",          "mcn 0724384960528",
+      "isrc 1 USABC1200001", "isrc 3 GBAYE9900001", "track 2 1500 preemphasis"};
+  const std::vector<std::string> rip = {"--format", "wav",        "--log", "--album",
+                                        "A",        "--template", "$n"};
+  const auto ripTo = [&](const std::string& folder, std::vector<std::string> args) {
+    args.insert(args.end(), rip.begin(), rip.end());
+    args.insert(args.end(), {"--output", dir_ / folder});
+    return args;
+  };
+  const CommandResult image = ObrinRip({"--image", dir_ / "audio.cue", "--disc-info"}, {});
+  ASSERT_EQ(image.exitStatus, 0) << image.err;
+  for (const char* line : {"Catalog: 0724384960528\n", "ISRC 01: USABC1200001\n",
+                           "ISRC 03: GBAYE9900001\n", "Track 02 index 00: 00:19:25\n",
+                           "Track 03 index 00: 00:31:45\nTrack 03 index 02: 00:35:10\n"}) {
+    EXPECT_NE(image.out.find(line), std::string::npos) << line << image.out;
+  }
+  ASSERT_EQ(ObrinRip(ripTo("image", {"--image", dir_ / "audio.cue"}), {}).exitStatus, 0);
+  const std::string imageCue = ReadFile(dir_ / "image/A/A.cue");
+  EXPECT_NE(imageCue.find("  TRACK 03 AUDIO\n    ISRC GBAYE9900001\n    INDEX 00 00:11:45\n"
+                          "FILE \"03.wav\" WAVE\n    INDEX 01 00:00:00\n    INDEX 02 00:03:10\n"),
+            std::string::npos)
+      << imageCue;
+  for (const char* q : {"q bcd", "q binary", "q-corrupt 0.5", "q raw-only"}) {
+    SCOPED_TRACE(q);
+    std::vector<std::string> lines = disc;
+    lines.push_back(q);
+    const auto env = Plain(lines);
+    const CommandResult info = ObrinRip({"--disc-info"}, env);
+    EXPECT_EQ(info.out, image.out) << info.err;
+    if (std::string(q) == "q bcd") {
+      ASSERT_EQ(ObrinRip(ripTo("drive", {}), env).exitStatus, 0);
+      EXPECT_EQ(ReadFile(dir_ / "drive/A/A.cue"), imageCue);
+      EXPECT_NE(Log(dir_ / "drive").find("    Pregap: \"0:00.30\"\n    Index 02: \"0:03.10\"\n"),
+                std::string::npos);
+    }
+  }
+  std::vector<std::string> lines = disc;
+  lines.push_back("q none");
+  const CommandResult none = ObrinRip({"--disc-info"}, Plain(lines));
+  EXPECT_EQ(none.out.find("index"), std::string::npos) << none.out;
+  EXPECT_EQ(none.out.find("ISRC"), std::string::npos) << none.out;
+  EXPECT_NE(none.err.find("obrin-rip: the drive gives no usable Q sub-channel"), std::string::npos)
+      << none.err;
+}
+
+// Music before track 1's index 1 (the disc's first 32 seconds) is a track of its own,
+// "Track 00", ripped bit for bit and placed in the cue sheet as track 1's INDEX 00; silence
+// there, or --no-htoa, leaves it out, and the cue sheet then gives the pregap as PREGAP.
+TEST_F(DriveReading, TheHiddenTrackBeforeTrackOneIsTrackZero) {
+  std::string silent = image_;
+  std::fill(silent.begin(), silent.begin() + 2400 * kSector, '\0');
+  WriteFile(dir_ / "silent.bin", silent);
+  const std::vector<std::string> layout = {"track 1 2400", "track 2 2600", "track 3 2800"};
+  const auto rip = [&](const std::string& folder, std::vector<std::string> args,
+                       const std::vector<std::string>& env) {
+    args.insert(args.end(), {"--format", "wav", "--log", "--album", "A", "--template", "$n",
+                             "--output", dir_ / folder});
+    return ObrinRip(args, env);
+  };
+  const auto env = Plain(layout);
+  const CommandResult list = ObrinRip({"--list"}, env);
+  EXPECT_EQ(list.out.substr(0, list.out.find('\t')), "Hidden Track") << list.out;
+  ASSERT_EQ(rip("all", {}, env).exitStatus, 0);
+  EXPECT_TRUE(SameBytes(WavData(dir_ / "all/A/00.wav"), Audio(0, 2400)));
+  EXPECT_TRUE(SameBytes(WavData(dir_ / "all/A/01.wav"), Audio(2400, 200)));
+  const std::string cue = ReadFile(dir_ / "all/A/A.cue");
+  EXPECT_EQ(cue.substr(cue.find("FILE")),
+            "FILE \"00.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n"
+            "FILE \"01.wav\" WAVE\n    INDEX 01 00:00:00\n"
+            "FILE \"02.wav\" WAVE\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n"
+            "FILE \"03.wav\" WAVE\n  TRACK 03 AUDIO\n    INDEX 01 00:00:00\n");
+  const std::string log = Log(dir_ / "all");
+  EXPECT_NE(log.find("  0:\n    File: \"00.wav\"\n    Status: \"Completed\"\n    Hidden: true\n"
+                     "    Copy CRC: "),
+            std::string::npos)
+      << log;
+  // The same disc as a cue sheet rips to the same sheet.
+  WriteFile(dir_ / "hidden.cue",
+            "FILE \"audio.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n"
+            "    INDEX 01 00:32:00\n  TRACK 02 AUDIO\n    INDEX 01 00:34:50\n"
+            "  TRACK 03 AUDIO\n    INDEX 01 00:37:25\n");
+  WriteFile(dir_ / "audio.bin", image_.substr(0, 3000 * kSector));
+  ASSERT_EQ(rip("image", {"--image", dir_ / "hidden.cue"}, {}).exitStatus, 0);
+  EXPECT_EQ(ReadFile(dir_ / "image/A/A.cue"), cue);
+
+  ASSERT_EQ(rip("zero", {"--tracks", "0"}, env).exitStatus, 0);
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "zero/A/00.wav"));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "zero/A/01.wav"));
+  const auto left = [&](const std::string& folder, const std::vector<std::string>& args,
+                        const std::vector<std::string>& description, const char* note) {
+    SCOPED_TRACE(folder);
+    const CommandResult r = rip(folder, args, Plain(description));
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_NE(r.err.find(note), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir_ / (folder + "/A/00.wav")));
+    EXPECT_TRUE(SameBytes(WavData(dir_ / (folder + "/A/01.wav")), Audio(2400, 200)));
+    const std::string sheet = ReadFile(dir_ / (folder + "/A/A.cue"));
+    EXPECT_NE(sheet.find("FILE \"01.wav\" WAVE\n  TRACK 01 AUDIO\n    PREGAP 00:32:00\n"
+                         "    INDEX 01 00:00:00\n"),
+              std::string::npos)
+        << sheet;
+    EXPECT_NE(Log(dir_ / folder).find(note), std::string::npos);
+  };
+  left("asked", {"--no-htoa"}, layout, "is a hidden track, left out as asked");
+  std::vector<std::string> quiet = layout;
+  quiet.push_back("image " + dir_ / "silent.bin");
+  left("silent", {}, quiet, "the pregap of track 1 (00:32:00) is digital silence");
+  EXPECT_EQ(ObrinRip({"--tracks", "0"}, Plain(quiet)).exitStatus, 2);
 }

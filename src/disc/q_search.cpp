@@ -60,6 +60,12 @@ class Searcher {
     return !dead_;
   }
 
+  static bool Near(const SubchannelFrame& frame, int64_t lsn) {
+    if (frame.kind != SubchannelFrame::kPosition) return true;
+    const int64_t sector = int64_t{frame.absolute} - 150;
+    return sector >= lsn - kNeighbourhood && sector <= lsn + kNeighbourhood;
+  }
+
   // One read's frame, by the first way that gives one that holds.
   std::optional<SubchannelFrame> ReadFrame(int32_t lsn) {
     const bool rawFirst = formattedGood_ == 0 && rawGood_ > 0;
@@ -77,9 +83,15 @@ class Searcher {
         ++refused;
         continue;
       }
-      // Some drives give formatted Q in binary; raw Q is the disc's own, always BCD.
+      // Some drives give formatted Q in binary; raw Q is the disc's own, always BCD. A binary
+      // frame whose digits all look decimal reads as BCD too, but its time is not the
+      // sector's.
       auto frame = ParseFormattedQ(q);
-      if (!frame && !raw) frame = ParseFormattedQ(q, true);
+      if (!raw && (!frame || !Near(*frame, lsn))) {
+        if (auto binary = ParseFormattedQ(q, true); binary && (!frame || Near(*binary, lsn))) {
+          frame = binary;
+        }
+      }
       if (frame) {
         ++(raw ? rawGood_ : formattedGood_);
         findings_.usable = true;
