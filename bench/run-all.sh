@@ -9,7 +9,8 @@
 # MP3 and Ogg by decoding them to the right length. Then --jobs 2 against --jobs 1
 # (bench/jobs.sh); what verified rips cost (bench/verify.sh); last, what a MusicBrainz
 # lookup costs (bench/lookup.sh); what proving a cue sheet over FLAC costs (bench/images.sh);
-# what reading the emulated drive securely costs against a plain rip (bench/drive.sh).
+# what reading the emulated drive securely costs against a plain rip, and what its index
+# search reads (bench/drive.sh).
 #
 # Times are medians of alternating runs; ratio is obrin/reference (wall clock), cpu_ratio the
 # same for user + system time, which a busy machine disturbs less. Peak memory is the largest
@@ -40,5 +41,5 @@ bash "$(dirname "$0")/lookup.sh" "$@" | sed -n '/^MusicBrainz lookup/,/^--disc-i
 echo
 bash "$(dirname "$0")/images.sh" "$@" | sed -n '/^cue sheet over FLAC/,/^--list/p' || bench_failed=1
 echo
-bash "$(dirname "$0")/drive.sh" "$@" | sed -n '/^drive reading/,/^  extra/p' || bench_failed=1
+bash "$(dirname "$0")/drive.sh" "$@" | sed -n '/^drive reading/,/^index search/p' || bench_failed=1
 bench_finish
