@@ -7,10 +7,16 @@
 //  - a position has track 1..99 or 0xAA and index 0..99, and written back (BCD or binary)
 //    gives the bytes it came from;
 //  - an MCN is 13 digits, an ISRC five of A-Z and 0-9 then seven digits;
-//  - raw P-W parses exactly as its deinterleaved Q does as formatted Q.
+//  - raw P-W parses exactly as its deinterleaved Q does as formatted Q;
+//  - the index search over a drive that serves the input's frames (CRCs made to hold, in
+//    turn, whatever was asked) ends within a bounded number of reads, with pregaps within the
+//    stretch before each track and later indexes rising inside their track.
+#include <chrono>
 #include <cstring>
 #include <optional>
+#include <vector>
 
+#include "disc/q_search.h"
 #include "disc/q_subchannel.h"
 #include "fuzz_support.h"
 
@@ -64,6 +70,43 @@ void FixCrc(uint8_t* q) {
   q[11] = static_cast<uint8_t>(crc);
 }
 
+void Search(const uint8_t* data, size_t size) {
+  if (size < 2 + 10) return;
+  // Up to eight tracks of the lengths the first bytes give, from 0 on.
+  std::vector<QSearchTrack> tracks;
+  uint32_t at = 0;
+  const int count = 1 + data[0] % 8;
+  for (int t = 0; t < count; ++t) {
+    const uint32_t length = 2 + (data[1] >> (t % 8) & 1) * 300 + static_cast<uint32_t>(t) * 37;
+    tracks.push_back({static_cast<uint8_t>(t + 1), at, at + length, true});
+    at += length;
+  }
+  const size_t frames = (size - 2) / 10;
+  size_t next = 0;
+  const QSectorReader read = [&](int32_t, bool, uint8_t q[16]) {
+    std::memset(q, 0, 16);
+    std::memcpy(q, data + 2 + 10 * (next++ % frames), 10);
+    FixCrc(q);
+    return true;
+  };
+  const QIndexFindings found = FindIndexesInQ(tracks, read, {std::chrono::seconds(5), 24});
+  // Each position costs at most its attempts (two ways each); a track one search back from its
+  // index 1 and one forward for each of at most 98 later indexes, each a doubling or a
+  // halving a bit of its length and a few stalls.
+  FUZZ_CHECK(found.sectorsRead <= uint64_t{tracks.size()} * 100 * 40 * 24 * 2);
+  FUZZ_CHECK(found.pregaps.size() == tracks.size() && found.indexes.size() == tracks.size());
+  for (size_t t = 0; t < tracks.size(); ++t) {
+    FUZZ_CHECK(found.pregaps[t] <=
+               (t == 0 ? tracks[0].start : tracks[t].start - tracks[t - 1].start));
+    uint32_t after = tracks[t].start;
+    uint8_t number = 1;
+    for (const TrackIndexMark& mark : found.indexes[t]) {
+      FUZZ_CHECK(mark.sector > after && mark.sector < tracks[t].end && mark.number > number);
+      after = mark.sector, number = mark.number;
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -93,5 +136,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
   }
+  Search(data, size);
   return 0;
 }
