@@ -251,6 +251,26 @@ TEST(MusicBrainzRelease, ReplacesWhatAnEarlierOneNamed) {
   ApplyMusicBrainzRelease(
       {"Game", "Band", "", "", "", {{"[data track]", ""}, {"A", ""}, {"B", ""}}}, disc, tracks);
   EXPECT_EQ(tracks[0].title + "|" + tracks[1].title, "A|B");
+  // A hidden track before track 1 takes the medium's pregap track, and the others their own.
+  TrackRecord hidden;
+  hidden.hidden = true, hidden.index = -1, hidden.title = kHiddenTrackTitle;
+  tracks.insert(tracks.begin(), hidden);
+  MusicBrainzRelease release{"Hid", "Band", "", "", "", {{"One", ""}, {"Two", ""}}};
+  ApplyMusicBrainzRelease(release, disc, tracks);
+  EXPECT_EQ(tracks[0].title + "|" + tracks[1].title + "|" + tracks[2].title,
+            "Hidden Track|One|Two");
+  release.hiddenTrack = MusicBrainzTrack{"Intro", "Other"};
+  ApplyMusicBrainzRelease(release, disc, tracks);
+  EXPECT_EQ(tracks[0].title + "|" + disc.ArtistOf(tracks[0]) + "|" + tracks[1].title,
+            "Intro|Other|One");
+  // Read from a reply: the medium's "pregap" object.
+  const auto parsed = ParseMusicBrainzReply(
+      R"({"releases":[{"title":"Hid","media":[{"pregap":{"position":0,"title":"Intro"},)"
+      R"("tracks":[{"title":"One"},{"title":"Two"}]}]}]})",
+      "", 2);
+  ASSERT_TRUE(parsed && parsed->size() == 1);
+  ASSERT_TRUE((*parsed)[0].hiddenTrack);
+  EXPECT_EQ((*parsed)[0].hiddenTrack->title, "Intro");
 }
 
 TEST_F(Lookup, CtrlCWhileTheServerHangsEndsTheRun) {

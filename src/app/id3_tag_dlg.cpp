@@ -106,7 +106,7 @@ void CId3TagDlg::StartLookUp() {
   if (drive >= ripSettings.drives.size()) return;
   const MusicBrainzToc toc = MusicBrainzTocOf(ripSettings.drives[drive].toc);
   const std::string server = ripSettings.musicBrainzServer;
-  const size_t tracks = ripSettings.tracks.size();
+  const size_t tracks = AudioTrackCount(ripSettings.tracks);
   lookUpThread_ = std::thread([this, toc, server, tracks] {
     MusicBrainzLookup lookup =
         LookUpMusicBrainz(server, toc, tracks, [this] { return closing_.load(); });

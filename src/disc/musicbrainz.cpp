@@ -79,10 +79,7 @@ MusicBrainzRelease ReleaseOf(const Json& release, const std::string& discId, siz
   result.country = Text(release, "country");
   result.barcode = Text(release, "barcode");
   const Json* medium = MediumOf(release, discId, audioTracks);
-  const Json* tracks = medium ? ArrayOf(*medium, "tracks") : nullptr;
-  if (!tracks) return result;
-  for (const Json& track : *tracks) {
-    if (!track.is_object()) continue;
+  const auto entryOf = [&](const Json& track) {
     MusicBrainzTrack entry;
     entry.title = Text(track, "title");
     if (entry.title.empty()) {
@@ -93,7 +90,19 @@ MusicBrainzRelease ReleaseOf(const Json& release, const std::string& discId, siz
     }
     entry.artist = CreditText(track);
     if (entry.artist == result.artist) entry.artist.clear();
-    result.tracks.push_back(std::move(entry));
+    return entry;
+  };
+  // The hidden track before track 1, where the medium lists it.
+  if (medium) {
+    if (const auto pregap = medium->find("pregap");
+        pregap != medium->end() && pregap->is_object()) {
+      result.hiddenTrack = entryOf(*pregap);
+    }
+  }
+  const Json* tracks = medium ? ArrayOf(*medium, "tracks") : nullptr;
+  if (!tracks) return result;
+  for (const Json& track : *tracks) {
+    if (track.is_object()) result.tracks.push_back(entryOf(track));
   }
   return result;
 }
@@ -215,12 +224,21 @@ void ApplyMusicBrainzRelease(const MusicBrainzRelease& release, DiscInfo& disc, 
   // A mixed-mode disc's medium lists its data track 1 too: there a track's place in the TOC
   // finds it. Otherwise (a medium entered without it) the list's order does.
   const bool byTocPosition =
-      release.tracks.size() > tracks.size() &&
+      release.tracks.size() > AudioTrackCount(tracks) &&
       std::all_of(tracks.begin(), tracks.end(), [&](const TrackRecord& track) {
-        return track.tocPosition >= 1 && track.tocPosition <= release.tracks.size();
+        return track.hidden ||
+               (track.tocPosition >= 1 && track.tocPosition <= release.tracks.size());
       });
+  size_t position = 0;  // in the list, the hidden track not counted
   for (size_t i = 0; i < tracks.size(); ++i) {
-    const size_t at = byTocPosition ? tracks[i].tocPosition - 1 : i;
+    if (tracks[i].hidden) {
+      const auto& listed = release.hiddenTrack;
+      if (listed && !listed->title.empty()) tracks[i].title = listed->title;
+      tracks[i].artist = listed ? listed->artist : std::string();
+      continue;
+    }
+    const size_t at = byTocPosition ? tracks[i].tocPosition - 1 : position;
+    ++position;
     // A track the medium does not list keeps its title but no artist of an earlier release.
     const MusicBrainzTrack* listed = at < release.tracks.size() ? &release.tracks[at] : nullptr;
     if (listed && !listed->title.empty()) tracks[i].title = listed->title;

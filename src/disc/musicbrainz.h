@@ -26,6 +26,7 @@ struct MusicBrainzRelease {
   std::string country;
   std::string barcode;
   std::vector<MusicBrainzTrack> tracks;  // of the medium that holds this disc; may be empty
+  std::optional<MusicBrainzTrack> hiddenTrack{};  // the medium's "pregap": a hidden track 0
 };
 
 struct MusicBrainzLookup {
