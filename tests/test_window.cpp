@@ -279,6 +279,34 @@ TEST_F(WindowTest, RowsAfterReloadAndProgressAndStaleProgressDropped) {
   EXPECT_EQ(Cell(1, 5), QLatin1String("Accurately ripped (confidence 4, v2)"));
 }
 
+// Music before track 1's index 1 is a first row of its own, "Hidden Track", and progress
+// reaches the rows of the records behind it; silence there adds no row.
+TEST_F(WindowTest, AHiddenTrackBeforeTrackOneIsTheFirstRowOnlyWhenItHoldsAudio) {
+  LoadDisc("4500,3000", Wav);
+  std::string bin = ReadFile(dir_ / "disc.bin");
+  for (const bool music : {true, false}) {
+    SCOPED_TRACE(music);
+    if (!music) std::fill(bin.begin(), bin.begin() + 150 * 2352, '\0');
+    WriteFile(dir_ / "hidden.bin", bin);
+    WriteFile(dir_ / "hidden.cue",
+              "FILE \"hidden.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:02:00\n"
+              "  TRACK 02 AUDIO\n    INDEX 01 01:00:00\n");
+    SetCdImages({dir_ / "hidden.cue"});
+    frame_ = std::make_unique<CMainFrame>();
+    frame_->timer1().stop();
+    frame_->ReloadDisc();
+    ASSERT_EQ(Rows(), music ? 3 : 2);
+    EXPECT_EQ(Cell(0, 0), music ? QLatin1String("Hidden Track") : QLatin1String("Track 01"));
+    EXPECT_EQ(Cell(Rows() - 1, 0), QLatin1String("Track 02"));
+    GuiRipHost& host = frame_->ripHost();
+    host.BeginJob(frame_->listGeneration());
+    ripSettings.tracks.back().status = 42;
+    host.PostProgress(ripSettings.tracks.back());
+    QCoreApplication::sendPostedEvents(frame_.get());
+    EXPECT_EQ(Cell(Rows() - 1, 3), QLatin1String("42%"));
+  }
+}
+
 TEST_F(WindowTest, RipRefusedWithoutATickedTrackOrADisc) {
   OpenFrame("300", Wav);
   frame_->listView()->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
