@@ -407,6 +407,12 @@ struct DriveMemo {
   // Reads meant to empty the cache skip these: reading them again would push nothing out.
   std::deque<int32_t> recent;
   std::unordered_set<int32_t> recentSet;
+  // What the disc's Q and codes gave (pregaps, indexes, MCN, ISRCs, the notes on them), for
+  // the disc of `layoutToc`.
+  TocBuffer layoutToc{};
+  std::optional<QIndexFindings> layoutQ;
+  std::optional<DiscCdText> layoutCodes;
+  std::vector<std::string> layoutNotes;
 
   void Noted(int32_t lsn, uint32_t count, uint32_t readAhead = kModelReadAhead) {
     if (cacheSectors == 0) return;
@@ -598,6 +604,15 @@ class CdioSession : public CdSession {
   // The disc's indexes as its Q sub-channel gives them, searched once.
   const QIndexFindings& SearchedQ() {
     if (qFindings_) return *qFindings_;
+    // A reload of the same disc (a format or settings change) asks the drive nothing again.
+    if (memo_) {
+      std::lock_guard lock(memo_->mutex);
+      if (memo_->layoutQ && std::memcmp(&memo_->layoutToc, &toc_, sizeof toc_) == 0) {
+        qFindings_ = memo_->layoutQ;
+        layoutNotes_ = memo_->layoutNotes;
+        return *qFindings_;
+      }
+    }
     std::vector<QSearchTrack> tracks;
     const int count =
         toc_.lastTrack >= toc_.firstTrack ? std::min(toc_.lastTrack - toc_.firstTrack + 1, 99) : 0;
@@ -619,6 +634,13 @@ class CdioSession : public CdSession {
       layoutNotes_.push_back(
           "the search for pregaps and indexes in the Q sub-channel took too long: some may be "
           "missing");
+    }
+    if (memo_) {
+      std::lock_guard lock(memo_->mutex);
+      memo_->layoutToc = toc_;
+      memo_->layoutQ = qFindings_;
+      memo_->layoutNotes = layoutNotes_;
+      memo_->layoutCodes.reset();
     }
     return *qFindings_;
   }
@@ -643,12 +665,32 @@ class CdioSession : public CdSession {
         text.tracks.push_back(fields(static_cast<track_t>(t)));
       }
     }
-    if (realDrive_) ReadSubchannelCodes(text, first);
+    if (realDrive_) ReadCodesOnce(text, first);
     const auto empty = [](const CdTextFields& f) {
       return f.title.empty() && f.performer.empty() && f.songwriter.empty() && f.code.empty();
     };
     return !empty(text.disc) || std::any_of(text.tracks.begin(), text.tracks.end(),
                                             [&](const CdTextFields& f) { return !empty(f); });
+  }
+
+  // The codes of a disc whose layout was searched before (the same TOC) are those found then.
+  void ReadCodesOnce(DiscCdText& text, track_t first) {
+    if (memo_) {
+      std::lock_guard lock(memo_->mutex);
+      if (memo_->layoutCodes && std::memcmp(&memo_->layoutToc, &toc_, sizeof toc_) == 0) {
+        text = *memo_->layoutCodes;
+        layoutNotes_ = memo_->layoutNotes;
+        return;
+      }
+    }
+    ReadSubchannelCodes(text, first);
+    if (memo_) {
+      std::lock_guard lock(memo_->mutex);
+      if (std::memcmp(&memo_->layoutToc, &toc_, sizeof toc_) != 0) memo_->layoutQ.reset();
+      memo_->layoutToc = toc_;
+      memo_->layoutCodes = text;
+      memo_->layoutNotes = layoutNotes_;
+    }
   }
 
   // A drive's MCN and ISRCs from its Q sub-channel, where CD-Text gave none: only codes of
