@@ -205,7 +205,8 @@ TEST(CdAccess, TocFilesGiveTheDiscsPositionsTextsAndAudio) {
   CommandResult r = RunCommand({"obrin-rip", "--image", dir / "hidden.toc", "--disc-info"});
   EXPECT_EQ(r.out,
             "freedb: 11000b03\nMusicBrainz: ayJ3ozL4Mhu5oURuXsr3Flt0SKU-\n"
-            "AccurateRip: 003-000009e1-00001eb8-11000b03\nAlbum: Caf\xC3\xA9 \"Bar\"\n"
+            "AccurateRip: 003-000009e1-00001eb8-11000b03\nCTDB: "
+            "o0nyIZ8JGbAnF6R0iFXmVxaEXK4-\nAlbum: Caf\xC3\xA9 \"Bar\"\n"
             "Track 01: Jos\xC3\xA9\nTrack 02: Track 02\nTrack 03: Track 03\n"
             "Track 01 index 00: 00:00:00\nTrack 03 index 00: 00:11:02\n")
       << r.err;

@@ -323,7 +323,7 @@ TEST_F(CueImages, AnUnextractedDataTrackIsPlacedAndNotRead) {
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(r.out,
               "freedb: 1200a103\nMusicBrainz: oIxAFnZ_C25sWs9A.fnCzdfHRbo-\n"
-              "AccurateRip: 002-00003059-00008fe0-1200a103\n");
+              "AccurateRip: 002-00003059-00008fe0-1200a103\nCTDB: yVt7oL5_pwAKc2bZAG4z9CJIIzg-\n");
     EXPECT_EQ(r.err, "obrin-rip: track 3 is a data track (" + std::string(mode) +
                          ") that was not extracted: it is not read\n");
     const CdHandle handle = OpenLast(dir_ / "eac.cue");

@@ -636,9 +636,12 @@ class DriveReading : public EmulatedDrive {
     EmulatedDrive::SetUp();
     std::filesystem::create_directories(std::filesystem::path(config_.iniPath()).parent_path());
     std::string ini = FreshSettingsFile(dir_ / "out/");
-    const size_t at = ini.find(kDefaultAccurateRipServer);
-    WriteFile(config_.iniPath(),
-              ini.replace(at, std::strlen(kDefaultAccurateRipServer), database_.Url()));
+    for (const char* server : {kDefaultAccurateRipServer, kCtdbDefaultServer}) {
+      const size_t at = ini.find(server);
+      ASSERT_NE(at, std::string::npos) << server;
+      ini.replace(at, std::strlen(server), database_.Url());
+    }
+    WriteFile(config_.iniPath(), ini);
   }
   HttpTestServer database_{[](const std::string&) { return HttpTestReply{404, ""}; }};
   std::vector<std::string> Plain(const std::vector<std::string>& extra) {
@@ -842,7 +845,8 @@ TEST_F(DriveReading, CodesAndPreEmphasisReachTheListingCueSheetAndLog) {
                "track 2 1500 preemphasis"});
     const CommandResult info = ObrinRip({"--disc-info"}, env);
     EXPECT_EQ(info.out.substr(info.out.find("AccurateRip:")),
-              std::string("AccurateRip: 003-00001af4-000056b9-0d002803\n") +
+              std::string("AccurateRip: 003-00001af4-000056b9-0d002803\n"
+                          "CTDB: rCHVM06oMRb5nzoSDB3xiFFU.pA-\n") +
                   (good ? "Catalog: 0724384960528\nISRC 01: USABC1200001\n" : "") +
                   "ISRC 02: GBAYE9900001\n" + (good ? "ISRC 03: USABC1200003\n" : ""))
         << info.err;

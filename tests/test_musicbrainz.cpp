@@ -83,7 +83,7 @@ class Lookup : public ::testing::Test {
 
 const std::string kIds =
     "freedb: 0a000b03\nMusicBrainz: eVKOMoWw5AO_pDBAt79bU1lhYPQ-\n"
-    "AccurateRip: 003-0000073e-000017fc-0a000b03\n";
+    "AccurateRip: 003-0000073e-000017fc-0a000b03\nCTDB: eF1e65.SntFZK7BprncAvCb6NEs-\n";
 
 TEST_F(Lookup, RepliesAndWhatTheDiscGetsFromThem) {
   const Json single = {

@@ -66,13 +66,19 @@ TEST(CliOptions, BadValuesAreRefused) {
 
 class ObrinRip : public ::testing::Test {
  protected:
-  // Points [AccurateRip] Server of the settings file (written first when missing) at `url`.
-  void UseDatabase(const std::string& url) {
+  // Points [AccurateRip] Server of the settings file (written first when missing) at `url`,
+  // [CTDB] Server at `ctdb` (by default a server that knows no disc).
+  void UseDatabase(const std::string& url, const std::string& ctdb = "") {
     if (!FileExists(config_.iniPath())) RunCommand({"obrin-rip", "--list"});
     std::string ini = ReadFile(config_.iniPath());
-    const size_t at = ini.find("\nServer=") + 8;
-    WriteFile(config_.iniPath(), ini.replace(at, ini.find('\n', at) - at, url));
+    for (const auto& [section, server] :
+         {std::pair{"[AccurateRip]", url}, {"[CTDB]", ctdb.empty() ? noCtdb_.Url() : ctdb}}) {
+      const size_t at = ini.find("\nServer=", ini.find(section)) + 8;
+      ini.replace(at, ini.find('\n', at) - at, server);
+    }
+    WriteFile(config_.iniPath(), ini);
   }
+  HttpTestServer noCtdb_{[](const std::string&) { return HttpTestReply{404, ""}; }};
   ScopedConfigHome config_;  // children inherit it
   TempDir dir_;
   const std::string out_ = dir_ / "out";
@@ -117,7 +123,7 @@ TEST_F(ObrinRip, ExitStatusesListRowsAndSummaryLines) {
   MakeDisc({dir_ / "wav.cue", "--lengths", "300,377,200", "--seed", "5"});
   run("--disc-info --image " + dir_ / "wav.cue", 0,
       "freedb: 0a000b03\nMusicBrainz: eVKOMoWw5AO_pDBAt79bU1lhYPQ-\n"
-      "AccurateRip: 003-0000073e-000017fc-0a000b03\n",
+      "AccurateRip: 003-0000073e-000017fc-0a000b03\nCTDB: eF1e65.SntFZK7BprncAvCb6NEs-\n",
       "");
   const std::string named = out_ + "/Album-A000B03L/02_Band_(Other).wav";
   run("--format wav --tracks 2 --artist Band --template $n_$a_($g)" + to + dir_ / "wav.cue", 0,
@@ -178,11 +184,11 @@ TEST_F(ObrinRip, VerifyComparesEachTrackWithTheDatabase) {
                   "t$n", "--album", "checked", "--output", out_, "--verify"});
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_EQ(r.out, "Track 01\tCompleted\t" + out_ +
-                       "/checked/t01.wav\tAccurately ripped (confidence 7, v2)\n"
+                       "/checked/t01.wav\tAccurately ripped (confidence 7, v2)\tNot in CTDB\n"
                        "Track 02\tCompleted\t" +
                        out_ +
-                       "/checked/t02.wav\tNot accurate (database confidence 3)\n"
-                       "AccurateRip: 1 of 2 tracks accurately ripped\n");
+                       "/checked/t02.wav\tNot accurate (database confidence 3)\tNot in CTDB\n"
+                       "AccurateRip: 1 of 2 tracks accurately ripped; CTDB: Not in CTDB\n");
   EXPECT_EQ(server.Paths(),
             std::vector<std::string>{"/accuraterip/e/3/7/dBAR-003-0000073e-000017fc-0a000b03.bin"});
   // --secure reads track 2 again (the database does not confirm it): the same files, the
@@ -192,11 +198,11 @@ TEST_F(ObrinRip, VerifyComparesEachTrackWithTheDatabase) {
                   "t$n", "--album", "secure", "--output", out_, "--secure", "--log"});
   EXPECT_EQ(secure.exitStatus, 0) << secure.err;
   EXPECT_EQ(secure.out, "Track 01\tCompleted\t" + out_ +
-                            "/secure/t01.ogg\tAccurately ripped (confidence 7, v2)\n"
+                            "/secure/t01.ogg\tAccurately ripped (confidence 7, v2)\tNot in CTDB\n"
                             "Track 02\tCompleted\t" +
                             out_ +
-                            "/secure/t02.ogg\tNot accurate (database confidence 3)\n"
-                            "AccurateRip: 1 of 2 tracks accurately ripped\n");
+                            "/secure/t02.ogg\tNot accurate (database confidence 3)\tNot in CTDB\n"
+                            "AccurateRip: 1 of 2 tracks accurately ripped; CTDB: Not in CTDB\n");
   EXPECT_EQ(server.Paths().size(), 1u);
   // The log, as a YAML 1.1 parser (PyYAML) reads it, and the cue sheet.
   const std::string log = out_ + "/secure/secure.log";
@@ -212,7 +218,7 @@ TEST_F(ObrinRip, VerifyComparesEachTrackWithTheDatabase) {
        log});
   EXPECT_EQ(yaml.out,
             "Obrin 2.0 (obrin-rip)|0A000B03|dBAR-003-0000073e-000017fc-0a000b03|0|True|"
-            "AccurateRip: 1 of 2 tracks accurately ripped\n"
+            "AccurateRip: 1 of 2 tracks accurately ripped; CTDB: Not in CTDB\n"
             "1|t01.ogg|Completed|False|8|Accurately ripped (confidence 7, v2)\n"
             "2|t02.ogg|Completed|True|8|Not accurate (database confidence 3)\n")
       << yaml.err << ReadFile(log);
@@ -250,9 +256,9 @@ TEST_F(ObrinRip, CheckProvesARipWithoutWritingAudio) {
                   "--verify", "--secure", "--log", "--output", out_ + "/none"});
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_EQ(r.out,
-            "Track 01\tCompleted\t-\tAccurately ripped (confidence 7, v2)\n"
-            "Track 02\tCompleted\t-\tNot accurate (database confidence 3)\n"
-            "AccurateRip: 1 of 2 tracks accurately ripped\n");
+            "Track 01\tCompleted\t-\tAccurately ripped (confidence 7, v2)\tNot in CTDB\n"
+            "Track 02\tCompleted\t-\tNot accurate (database confidence 3)\tNot in CTDB\n"
+            "AccurateRip: 1 of 2 tracks accurately ripped; CTDB: Not in CTDB\n");
   EXPECT_FALSE(std::filesystem::exists(out_ + "/none"));
   EXPECT_FALSE(std::filesystem::exists(dir_ / "c.log"));
   const CommandResult yaml =

@@ -15,7 +15,8 @@
 // - the offset finder's sums by correction other than the track's read at that correction
 // - secure reading: a read the database confirms read again, a second read not taken, more
 //   than five reads, a file not holding audio that two reads agree on, "Reads differ" not
-//   ending the track ERROR, the bar jumping back
+//   ending the track ERROR, the bar jumping back; a track the CUETools database confirms
+//   read again, its neighbours' edges not read for the shifted CRCs or reaching its file
 // - a WAV header (RIFF size, byte rate, block align) other than the data of each format; the
 //   disc's own format not the drive's audio bit for bit, the others not as long (a WAV cut
 //   short by a read error or failed write: the fault table of test_fault_injection).
@@ -28,6 +29,7 @@
 
 #include "capture/capture.h"
 #include "capture/checksums.h"
+#include "capture/ctdb_crc.h"
 #include "capture/offset_finder.h"
 #include "config/settings.h"
 #include "encoders/wav_writer.h"
@@ -306,6 +308,53 @@ TEST_F(RipEngine, SecureReadingReadsUntilTwoReadsAgree) {
   }
 }
 
+// Secure reading of the middle track of three (30, 40, 30 sectors) against a CUETools
+// database whose entry holds its CRC (zlib's over its audio: the disc's counted span takes it
+// whole) or another: a track it confirms is read once, one it does not twice. Either way the
+// read takes in its neighbours' edges (from sector 25, the track's start less 2939 samples,
+// to sector 75), and the file holds the track's own audio alone.
+TEST_F(RipEngine, SecureReadingTakesTheCtdbsConfirmationAndReadsTheNeighboursEdges) {
+  const std::string good = FakeDrive::ExpectedAudio(30, 40);
+  const auto crc = static_cast<uint32_t>(
+      crc32(0, reinterpret_cast<const Bytef*>(good.data()), static_cast<uInt>(good.size())));
+  for (const bool confirmed : {true, false}) {
+    SCOPED_TRACE(confirmed);
+    char reply[512];
+    std::snprintf(reply, sizeof reply,
+                  "<ctdb xmlns=\"http://db.cuetools.net/ns/mmd-1.0#\"><entry id=\"1\" "
+                  "crc32=\"1\" confidence=\"3\" trackcrcs=\"1 %08x 2\" toc=\"0:30:70:100\"/>"
+                  "</ctdb>",
+                  static_cast<unsigned>(confirmed ? crc : crc ^ 1));
+    const CtdbLookup lookup = ReadCtdbReply(reply, "0:30:70:100");
+    ASSERT_EQ(lookup.kind, CtdbLookup::kFound);
+    drive_ = std::make_shared<FakeDrive>();
+    host_ = std::make_unique<RecordingHost>();
+    UseDisc({30, 40, 30}, Mp3);
+    ripSettings.ripping = 1;
+    buffer_ = AllocTrackBuffer(26);
+    TrackRecord& track = ripSettings.tracks[1];
+    job_ = CaptureJob{&track, buffer_.get(), pcm()};
+    job_.secure = true;
+    job_.ctdb = &lookup;
+    CaptureTrackToPcm(*host_, job_);
+    size_t passes = 0, sectors = 0;
+    for (const FakeReadCall& read : drive_->Reads()) {
+      passes += read.start == 25;
+      sectors += read.count;
+    }
+    EXPECT_EQ(passes, confirmed ? 1u : 2u);
+    EXPECT_EQ(sectors, 50 * passes);
+    EXPECT_TRUE(ReadFile(pcm()) == good);
+    EXPECT_EQ(track.checksums.copyCrc, crc);
+    EXPECT_EQ(track.checksums.ctdbCrc, crc);
+    EXPECT_EQ(track.checksums.ctdbByShift.size(), 2u * kCtdbShiftLimit + 1);
+    EXPECT_EQ(track.ctdb,
+              confirmed ? "Accurately ripped (3/3)" : "Not accurate (database confidence 3)");
+    EXPECT_EQ(track.checksums.tested, !confirmed);
+    EXPECT_TRUE(host_->errors().empty());
+  }
+}
+
 // Reads that never agree end the track ERROR, but its file keeps the last read in every
 // format that goes through a capture file (a database that does not know the disc).
 TEST_F(RipEngine, ReadsThatNeverAgreeKeepTheLastReadInTheFile) {
@@ -316,7 +365,7 @@ TEST_F(RipEngine, ReadsThatNeverAgreeKeepTheLastReadInTheFile) {
     host_ = std::make_unique<RecordingHost>();
     UseDisc({30}, format);
     ripSettings.secureRip = 1;
-    ripSettings.accurateRipServer = database.Url();
+    ripSettings.accurateRipServer = ripSettings.ctdbServer = database.Url();
     drive_->GarbleAttempts(0, 1, INT_MAX);
     StartRipJob(*host_);
     ASSERT_TRUE(host_->WaitFinished());

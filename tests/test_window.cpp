@@ -44,6 +44,8 @@
 #include <QShortcut>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTimer>
 #include <QtTest/QTest>
 
@@ -277,6 +279,13 @@ TEST_F(WindowTest, RowsAfterReloadAndProgressAndStaleProgressDropped) {
   host.PostProgress(ripSettings.tracks[1]);
   QCoreApplication::sendPostedEvents(frame_.get());
   EXPECT_EQ(Cell(1, 5), QLatin1String("Accurately ripped (confidence 4, v2)"));
+  // With the CUETools database's verdict after it, in a column that fits both.
+  ripSettings.tracks[1].ctdb = "Accurately ripped (199/200), offset -2939";
+  host.PostProgress(ripSettings.tracks[1]);
+  QCoreApplication::sendPostedEvents(frame_.get());
+  EXPECT_EQ(Cell(1, 5), QLatin1String("Accurately ripped (confidence 4, v2); CTDB: Accurately "
+                                      "ripped (199/200), offset -2939"));
+  EXPECT_GE(view.columnWidth(5), view.WidthFor(5, Cell(1, 5)));
 }
 
 // Music before track 1's index 1 is a first row of its own, "Hidden Track", and progress
@@ -984,6 +993,44 @@ TEST(WindowStartUp, CommandLine) {
   EXPECT_EQ(RunCommand({"obrin", "--bogus"}).exitStatus, 2);
   EXPECT_EQ(RunCommand({"obrin", "--version"}).exitStatus, 0);
   EXPECT_EQ(RunCommand({"obrin", "-platform", "offscreen", "--help"}).exitStatus, 0);
+}
+
+// Every text the list can show in a fitted column is drawn whole: the room the style leaves
+// for a cell's text (its text rectangle less the margins it draws within) holds the text in
+// the list's font, at the desktop's sizes.
+TEST_F(WindowTest, FittedColumnsDrawTheirTextsWhole) {
+  OpenFrame("4500,3000", Flac);
+  CObrinView& view = *frame_->listView();
+  const QFont font = view.font();
+  for (const double scale : {1.0, 1.5, 2.0}) {
+    SCOPED_TRACE(scale);
+    QFont scaled = font;
+    scaled.setPointSizeF(font.pointSizeF() * scale);
+    view.setFont(scaled);
+    frame_->ReloadDisc();
+    const auto whole = [&](int row, int column, const QString& text) {
+      QStyleOptionViewItem option;
+      option.initFrom(&view);
+      option.font = view.font();
+      option.fontMetrics = QFontMetrics(view.font());
+      option.rect = view.visualRect(view.model()->index(row, column));
+      option.rect.setWidth(view.columnWidth(column));
+      option.text = text;
+      option.features = QStyleOptionViewItem::HasDisplay;
+      if (column == 0) option.features |= QStyleOptionViewItem::HasCheckIndicator;
+      const QRect room = view.style()->subElementRect(QStyle::SE_ItemViewItemText, &option, &view);
+      const int margin =
+          view.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &view) + 1;
+      return option.fontMetrics.horizontalAdvance(text) <= room.width() - 2 * margin;
+    };
+    for (const char* status : {"Completed", "Stopped", "ERROR", "Pending", "100%"}) {
+      EXPECT_TRUE(whole(0, 3, QString::fromLatin1(status))) << status;
+    }
+    EXPECT_TRUE(whole(0, 0, QStringLiteral("Hidden Track")));
+    EXPECT_TRUE(whole(0, 1, QStringLiteral("00:00")));
+    EXPECT_TRUE(whole(0, 2, Cell(0, 2))) << Cell(0, 2).toStdString();
+  }
+  view.setFont(font);
 }
 
 }  // namespace

@@ -347,7 +347,7 @@ void CMainFrame::FillTrackRow(const TrackRecord& record, int row, bool update) {
   }
   for (int c = 0; c < 5; ++c) item->setText(c, QString::fromLocal8Bit(texts[size_t(c)].c_str()));
   if (listView_->VerifyColumnShown()) {
-    item->setText(5, QString::fromUtf8(record.accurateRip.c_str()));
+    item->setText(5, QString::fromUtf8(TrackVerificationText(record).c_str()));
   }
   if (record.selected) item->setSelected(true);
 }

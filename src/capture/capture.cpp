@@ -10,12 +10,34 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "capture/checksums.h"
+#include "capture/ctdb_crc.h"
 #include "capture/writer_thread.h"
 #include "config/settings.h"
+
+// The CUETools database's CRCs of a track, as the read loop kept them.
+CtdbCrcs CtdbCrcsOf(const TrackChecksumValues& sums) {
+  CtdbCrcs crcs;
+  crcs.limit = static_cast<int32_t>(sums.ctdbByShift.size() / 2);
+  crcs.byShift = sums.ctdbByShift;
+  crcs.samples = sums.ctdbSamples;
+  return crcs;
+}
+
+// The track's number among the disc's audio tracks, from 1; 0 for the hidden track.
+uint32_t AudioTrackNumber(const TrackRecord& track) {
+  if (track.hidden) return 0;
+  uint32_t number = 0;
+  for (const TrackRecord& t : ripSettings.tracks) {
+    number += !t.hidden;
+    if (&t == &track) return number;
+  }
+  return 0;
+}
 
 namespace {
 
@@ -118,6 +140,48 @@ class ChecksumSink : public PcmSink {
   const bool sumHere_;
   PipelinedSink next_;
 };
+
+// A track read with its neighbours' edges for the CUETools database's shifted CRCs: every
+// byte of the window goes to the sliding CRC, the track's own alone to `next` (its file and
+// its other sums). Once the track's last byte is handed over, `next` is drained, so that the
+// reads of the edge after it, which take the loop's buffers by turns, never overwrite a
+// piece `next` is still writing.
+class CtdbWindowSink : public PcmSink {
+ public:
+  CtdbWindowSink(SlidingCtdbCrc* crc, int64_t trackFrom, int64_t trackBytes, PcmSink& next)
+      : crc_(crc), from_(trackFrom), to_(trackFrom + trackBytes), next_(next) {}
+  bool Write(const uint8_t* data, size_t size) override {
+    if (crc_ && !kChecksumsSkipped) crc_->Add(data, size);
+    const int64_t at = at_;
+    at_ += static_cast<int64_t>(size);
+    const int64_t begin = std::max(at, from_), end = std::min(at_, to_);
+    if (begin < end && !next_.Write(data + (begin - at), static_cast<size_t>(end - begin))) {
+      return false;
+    }
+    if (at_ >= to_ && !drained_) {
+      drained_ = true;
+      drainedOk_ = next_.Drain();
+      return drainedOk_;
+    }
+    return true;
+  }
+  bool Drain() override { return drained_ ? drainedOk_ : next_.Drain(); }
+
+ private:
+  SlidingCtdbCrc* crc_;
+  const int64_t from_, to_;
+  int64_t at_ = 0;
+  PcmSink& next_;
+  bool drained_ = false, drainedOk_ = true;
+};
+
+// Zeros for the parts of a CRC window off the disc's audio, which no counted range reaches.
+void AddSilence(SlidingCtdbCrc& crc, int64_t samples) {
+  static const uint8_t kZeros[4096] = {};
+  for (int64_t bytes = 4 * samples; bytes > 0; bytes -= sizeof kZeros) {
+    crc.Add(kZeros, static_cast<size_t>(std::min<int64_t>(bytes, sizeof kZeros)));
+  }
+}
 
 // The drive a track is read from, for the rip's log: its identity, and when reading securely
 // its audio cache (measured once per disc, and told to this handle's error-correcting reads).
@@ -223,21 +287,30 @@ bool Rewind(FILE* file) {
          ftruncate(fileno(file), 0) == 0;
 }
 
-// The reads after the first that secure reading asks for, once the first got the whole
-// track and the database did not confirm it. The second only proves the first; from the
-// third on each replaces the file, so that when a read agrees with an earlier one the file
-// holds audio that two reads gave.
-// A secure read goes on after a whole first read the database does not confirm.
-bool WantsAnotherRead(const CaptureJob& job) {
+// Whether either database holds the audio of the track's last read.
+bool DatabaseConfirms(const CaptureJob& job) {
   const TrackRecord& track = *job.track;
-  return job.secure && track.checksums.complete &&
-         !(job.accurateRip &&
-           JudgeTrack(*job.accurateRip, job.audioTracks, track.tocPosition,
-                      track.checksums.accurateRipV1, track.checksums.accurateRipV2)
-                   .kind == AccurateRipVerdict::kAccurate);
+  const TrackChecksumValues& sums = track.checksums;
+  if (job.accurateRip && JudgeTrack(*job.accurateRip, job.audioTracks, track.tocPosition,
+                                    sums.accurateRipV1, sums.accurateRipV2)
+                                 .kind == AccurateRipVerdict::kAccurate) {
+    return true;
+  }
+  return job.ctdb && !sums.ctdbByShift.empty() &&
+         JudgeCtdbTrack(*job.ctdb, AudioTrackNumber(track), CtdbCrcsOf(sums)).kind ==
+             CtdbVerdict::kAccurate;
 }
 
-// Sectors whose C2 pointers stayed set end the track in error unless the database confirms
+// The reads after the first that secure reading asks for, once the first got the whole
+// track and neither database confirmed it. The second only proves the first; from the
+// third on each replaces the file, so that when a read agrees with an earlier one the file
+// holds audio that two reads gave.
+// A secure read goes on after a whole first read neither database confirms.
+bool WantsAnotherRead(const CaptureJob& job) {
+  return job.secure && job.track->checksums.complete && !DatabaseConfirms(job);
+}
+
+// Sectors whose C2 pointers stayed set end the track in error unless a database confirms
 // the audio; the file keeps what was read.
 void JudgeSuspicious(RipHost& host, CaptureJob& job, FILE* file) {
   TrackRecord& track = *job.track;
@@ -245,12 +318,7 @@ void JudgeSuspicious(RipHost& host, CaptureJob& job, FILE* file) {
       track.status == kStatusError) {
     return;
   }
-  if (job.accurateRip && track.checksums.complete &&
-      JudgeTrack(*job.accurateRip, job.audioTracks, track.tocPosition,
-                 track.checksums.accurateRipV1, track.checksums.accurateRipV2)
-              .kind == AccurateRipVerdict::kAccurate) {
-    return;
-  }
+  if (track.checksums.complete && DatabaseConfirms(job)) return;
   host.ShowErrorBox(kSuspiciousText);
   track.status = kStatusError;
   job.captureFailed = true;
@@ -457,10 +525,11 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
   // sector, or past its last audio track where only a shifted read reaches, are silence.
   const int64_t audioEnd =
       tracks.empty() ? 0 : int64_t{tracks.back().startSector} + tracks.back().lengthSectors;
-  const ReadSpanExtent extent{
-      int64_t{track.startSector} * kSectorBytes + int64_t{ripSettings.readOffset} * 4,
-      int64_t{track.lengthSectors} * kSectorBytes,
-      std::max(audioEnd, int64_t{track.startSector} + int64_t{track.lengthSectors})};
+  const int64_t trackFirstByte =
+      int64_t{track.startSector} * kSectorBytes + int64_t{ripSettings.readOffset} * 4;
+  const int64_t trackBytes = int64_t{track.lengthSectors} * kSectorBytes;
+  const int64_t silentFrom =
+      std::max(audioEnd, int64_t{track.startSector} + int64_t{track.lengthSectors});
   job.readsDrive = LearnDrive(handle, job.secure);
   job.useC2 = job.secure && job.readsDrive && ripSettings.driveRead.c2Reported;
   track.checksums.suspicious.clear();
@@ -473,8 +542,39 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
   const bool deemphasis =
       ripSettings.deemphasis && track.preEmphasis && dynamic_cast<ProofSink*>(&sink) == nullptr;
   ChecksumSink summed(checksums, deemphasis ? static_cast<PcmSink&>(deemphasised) : sink);
+  // The CUETools database counts the disc from the first audio track's start, as read. When
+  // it holds the disc, the track is read with up to kCtdbShiftLimit samples of its
+  // neighbours on either side, as far as the disc's audio goes (on the disc as read and as
+  // it lies); what lies beyond is never counted and stands as zeros.
+  const TrackRecord* first = FirstAudioTrack(tracks);
+  int64_t before = 0, after = 0, limit = 0;
+  std::optional<SlidingCtdbCrc> window;
+  if (job.ctdb && first && !track.hidden) {
+    limit = job.ctdb->kind == CtdbLookup::kFound ? kCtdbShiftLimit : 0;
+    const int64_t perSector = kSectorBytes / 4;
+    const int64_t discFirst = int64_t{first->startSector} * perSector;
+    const int64_t trackFirst = int64_t{track.startSector} * perSector;
+    const int64_t trackSamples = trackBytes / 4;
+    const int64_t audioSamples = audioEnd * perSector;
+    const int64_t readFirst = trackFirstByte / 4, readEnd = readFirst + trackSamples;
+    before = std::clamp<int64_t>(std::min(trackFirst - discFirst, readFirst), 0, limit);
+    after = std::clamp<int64_t>(
+        std::min(audioSamples - (trackFirst + trackSamples), audioSamples - readEnd), 0, limit);
+    window.emplace(static_cast<uint64_t>(audioSamples - discFirst),
+                   static_cast<uint64_t>(trackFirst - discFirst),
+                   static_cast<uint64_t>(trackSamples), static_cast<int32_t>(limit));
+    AddSilence(*window, limit - before);
+  }
+  CtdbWindowSink windowed(window ? &*window : nullptr, 4 * before, trackBytes, summed);
+  const ReadSpanExtent extent{trackFirstByte - 4 * before, trackBytes + 4 * (before + after),
+                              silentFrom};
   const ReadLoopResult result =
-      ReadSpan(mainWindow, job, handle, summed, extent, progressScale, progressFrom);
+      ReadSpan(mainWindow, job, handle, window ? static_cast<PcmSink&>(windowed) : summed, extent,
+               progressScale, progressFrom);
+  // Sectors of the neighbours' edges are no part of the track.
+  std::erase_if(track.checksums.suspicious, [&](uint32_t sector) {
+    return sector < track.startSector || sector >= track.startSector + track.lengthSectors;
+  });
   const TrackChecksumValues values = checksums.Values();
   track.checksums.copyCrc = values.copyCrc;
   track.checksums.accurateRipV1 = values.accurateRipV1;
@@ -485,11 +585,25 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
           ? -1
           : static_cast<int32_t>(std::min<int64_t>(result.edgeSilence, INT32_MAX));
   track.checksums.edgeAtEnd = result.edgeAtEnd;
-  // The database holds nothing of a hidden track before track 1.
+  track.checksums.ctdbCrc = 0;
+  track.checksums.ctdbByShift.clear();
+  track.checksums.ctdbSamples = 0;
+  if (window && result.whole) {
+    AddSilence(*window, limit - after);
+    const CtdbCrcs crcs = window->Crcs();
+    track.checksums.ctdbCrc = crcs.At(0).value_or(0);
+    track.checksums.ctdbByShift = crcs.byShift;
+    track.checksums.ctdbSamples = crcs.samples;
+  }
+  // The databases hold nothing of a hidden track before track 1.
   if (job.accurateRip && track.checksums.complete && !track.hidden) {
     track.accurateRip = AccurateRipResultText(
         JudgeTrack(*job.accurateRip, job.audioTracks, track.tocPosition,
                    track.checksums.accurateRipV1, track.checksums.accurateRipV2));
+  }
+  if (job.ctdb && !track.checksums.ctdbByShift.empty()) {
+    track.ctdb = CtdbResultText(
+        JudgeCtdbTrack(*job.ctdb, AudioTrackNumber(track), CtdbCrcsOf(track.checksums)));
   }
   return result;
 }

@@ -14,6 +14,7 @@
 #include "config/disc_model.h"
 #include "disc/accuraterip.h"
 #include "disc/cdaccess.h"
+#include "disc/ctdb.h"
 
 constexpr uint32_t kSectorsPerRead = 26;
 constexpr int kReadAttempts = 3;
@@ -32,8 +33,11 @@ struct CaptureJob {
   // read whole gets the database's verdict on its checksums.
   const AccurateRipLookup* accurateRip = nullptr;
   uint32_t audioTracks = 0;
-  // Secure reading: a track the database does not confirm is read again until two reads
-  // agree (at most kSecureReads reads).
+  // The disc's CUETools database entries when the job verifies. A disc the database holds
+  // has each track read with its neighbours' edges, for the CRCs at every shift.
+  const CtdbLookup* ctdb = nullptr;
+  // Secure reading: a track neither database confirms is read again until two reads agree
+  // (at most kSecureReads reads).
   bool secure = false;
   // Set by the stage: no two reads agreed, but targetPath holds the whole last read, which
   // the track's file keeps (it ends "ERROR", as a track with a read error does).
@@ -45,6 +49,12 @@ struct CaptureJob {
   // them and reads flagged sectors again.
   bool useC2 = false;
 };
+
+// The CUETools database's CRCs of a track as its last read left them in its checksums.
+CtdbCrcs CtdbCrcsOf(const TrackChecksumValues& sums);
+// The track's number among the disc's audio tracks of ripSettings.tracks, from 1; 0 for the
+// hidden track before track 1, which no database knows.
+uint32_t AudioTrackNumber(const TrackRecord& track);
 
 // Re-reads of a block's sectors whose C2 error pointers are set, each after the drive's
 // cache was emptied, before the sectors still flagged count as suspicious.

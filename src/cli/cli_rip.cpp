@@ -26,6 +26,7 @@
 #include "disc/track_row_text.h"
 #include "platform/profile.h"
 #include "rip/rip_job.h"
+#include "rip/rip_log.h"
 #include "rip/rip_status.h"
 
 namespace {
@@ -244,8 +245,9 @@ int RunCliLookup(RipSettings& settings, int release, FILE* releaseList) {
   const TocBuffer& toc = settings.drives[static_cast<size_t>(settings.driveIndex)].toc;
   MusicBrainzLookup lookup;
   const int stopStatus = RunInterruptible(settings, host, [&] {
-    lookup = LookUpMusicBrainz(settings.musicBrainzServer, MusicBrainzTocOf(toc),
-                               settings.tracks.size(), [&] { return settings.ripping == 0; });
+    lookup =
+        LookUpMusicBrainz(settings.musicBrainzServer, MusicBrainzTocOf(toc),
+                          AudioTrackCount(settings.tracks), [&] { return settings.ripping == 0; });
     host.PostFinished();
   });
   if (stopStatus != 0) return stopStatus;
@@ -349,7 +351,7 @@ int RunCliRip(RipSettings& settings, const CliOptions& options) {
   view.Finish();
 
   bool allCompleted = true;
-  int ripped = 0, accurate = 0;
+  int ripped = 0, accurate = 0, ctdbAccurate = 0;
   for (const TrackRecord& track : settings.tracks) {
     if (!track.checked) continue;
     const int32_t status = track.status;
@@ -364,13 +366,19 @@ int RunCliRip(RipSettings& settings, const CliOptions& options) {
     if (settings.verifyAccurateRip) {
       // A track not read to its end has no sums to compare.
       std::printf("\t%s", track.accurateRip.empty() ? "-" : track.accurateRip.c_str());
-      ++ripped;
+      if (settings.ctdbOutcome.asked) {
+        std::printf("\t%s", track.ctdb.empty() ? "-" : track.ctdb.c_str());
+      }
+      // No database knows a hidden track: it is not one of those they could confirm.
+      ripped += !track.hidden;
       accurate += track.accurateRip.starts_with("Accurately ripped");
+      ctdbAccurate += !track.hidden && track.ctdb.starts_with("Accurately ripped");
     }
     std::putchar('\n');
   }
   if (settings.verifyAccurateRip) {
-    std::printf("AccurateRip: %d of %d tracks accurately ripped\n", accurate, ripped);
+    std::printf("AccurateRip: %d of %d tracks accurately ripped%s\n", accurate, ripped,
+                CtdbSummary(settings.ctdbOutcome, ctdbAccurate, ripped).c_str());
   }
   const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout) && !std::ferror(stderr);
   if (stopStatus != 0) return stopStatus;

@@ -15,8 +15,10 @@
 #include "config/settings.h"
 #include "disc/cd_device.h"
 #include "disc/cdaccess.h"
+#include "disc/ctdb.h"
 #include "disc/disc_ids.h"
 #include "disc/drive_commands.h"
+#include "disc/drive_section.h"
 #include "disc/track_list.h"
 #include "disc/track_row_text.h"
 #include "platform/profile.h"
@@ -28,16 +30,6 @@ int UsageError(const std::string& message) {
   std::fprintf(stderr, "obrin-rip: %s\nTry 'obrin-rip --help' for more information.\n",
                message.c_str());
   return 2;
-}
-
-// The settings section of the selected drive's model; empty for an image.
-std::string SelectedDriveSection(const RipSettings& settings) {
-  const CdHandle handle =
-      GetCDHandle(&settings.drives[static_cast<size_t>(settings.driveIndex)].openRequest);
-  DriveFacts facts;
-  const bool drive = GetDriveFacts(handle, &facts) == 1;
-  CloseCDHandle(handle);
-  return drive ? DriveSettingsSection(facts.vendor, facts.model) : std::string();
 }
 
 int Run(int argc, char** argv) {
@@ -61,10 +53,10 @@ int Run(int argc, char** argv) {
   }
   if (options.readOffset) settings.readOffset = *options.readOffset;
   if (options.secure) settings.secureRip = 1;
-  settings.deemphasis = options.deemphasis;
+  if (options.deemphasis) settings.deemphasis = 1;
   settings.ripHiddenTrack = !options.noHtoa;
   if (options.log) settings.writeLog = 1;
-  // Secure reading asks the database first: what it confirms is read once.
+  // Secure reading asks the databases first: what either confirms is read once.
   if (options.verify || settings.secureRip) settings.verifyAccurateRip = 1;
   settings.outputFormat = options.format;
   if (options.outputFolder) settings.outputFolderOverride = *options.outputFolder;
@@ -141,9 +133,10 @@ int Run(int argc, char** argv) {
   }
   if (options.discInfo) {
     const DriveRecord& drive = settings.drives[static_cast<size_t>(settings.driveIndex)];
-    std::printf("freedb: %08x\nMusicBrainz: %s\nAccurateRip: %s\n",
+    std::printf("freedb: %08x\nMusicBrainz: %s\nAccurateRip: %s\nCTDB: %s\n",
                 static_cast<unsigned>(drive.discId), MusicBrainzDiscId(drive.toc).c_str(),
-                AccurateRipIdText(AccurateRipIdOf(drive.toc)).c_str());
+                AccurateRipIdText(AccurateRipIdOf(drive.toc)).c_str(),
+                CtdbTocId(drive.toc).c_str());
     std::fflush(stdout);
   }
   if (options.lookup) {

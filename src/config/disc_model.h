@@ -57,6 +57,13 @@ struct TrackChecksumValues {
   // Sectors of the disc whose C2 error pointers stayed set through every re-read (secure
   // reading on a drive that gives them), in order.
   std::vector<uint32_t> suspicious{};
+  // The CUETools database's CRC of the track as read (shift 0), and of the track moved by
+  // every shift from -limit to +limit samples (2 * limit + 1 values, -limit first; limit 0
+  // when its neighbours' edges were not read), with the samples each covers: the disc's CRC
+  // is made from its tracks'.
+  uint32_t ctdbCrc = 0;
+  std::vector<uint32_t> ctdbByShift{};
+  uint64_t ctdbSamples = 0;
 };
 
 // An index of a track past its index 1 (2..99), where the disc marks one.
@@ -96,6 +103,8 @@ struct TrackRecord {
   // What the AccurateRip database says of the audio read ("Accurately ripped (...)", ...);
   // empty when the rip did not verify it. Written by the worker like `checksums`.
   std::string accurateRip{};
+  // What the CUETools database says of it ("Accurately ripped (8/10)", ...), the same way.
+  std::string ctdb{};
 };
 
 inline constexpr char kHiddenTrackTitle[] = "Hidden Track";
@@ -149,6 +158,19 @@ struct DriveReadFacts {
   bool c2Reported = false;            // the drive says it gives C2 error pointers
   bool c2Used = false;                // secure reads came with them
   bool c2Refused = false;             // it said so, then refused them
+};
+
+// What the CUETools database said of a disc, for the log and obrin-rip's summary.
+struct CtdbDiscOutcome {
+  bool asked = false;  // the job looked the disc up
+  bool found = false;  // the database holds the disc's own layout
+  // Not found: what the lookup came to ("Not in CTDB", "CTDB unreachable: ...").
+  std::string answer;
+  uint64_t confidence = 0;  // found: the rips of the disc's layout the database holds
+  // The whole disc's verdict; empty unless every audio track was read whole in the job.
+  std::string disc;
+  // Entries of other layouts a fuzzy lookup returned: "ID TOC (confidence C)".
+  std::vector<std::string> otherEntries;
 };
 
 // Disc-level tag fields: typed in by the tag editor, kept in memory only. What the disc says

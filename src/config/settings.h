@@ -75,8 +75,14 @@ Block SettingsBlockOf(const TrackRecord& track) {
 // Where the AccurateRip database is asked when [AccurateRip] Server does not say.
 inline constexpr char kDefaultAccurateRipServer[] = "http://www.accuraterip.com";
 
+// Where the CUETools database is asked when [CTDB] Server does not say.
+inline constexpr char kCtdbDefaultServer[] = "http://db.cuetools.net";
+
 // Where MusicBrainz is asked when [MusicBrainz] Server does not say.
 inline constexpr char kDefaultMusicBrainzServer[] = "https://musicbrainz.org";
+
+// The file names of a settings file without [Output] Template.
+inline constexpr char kDefaultFileNameTemplate[] = "$a-$t";
 
 // The largest read offset correction either way, in samples.
 inline constexpr int32_t kReadOffsetLimit = 3000;
@@ -85,7 +91,7 @@ struct RipSettings : DiscInfo {
   int32_t outputFormat = Mp3;
   int32_t driveIndex = 0;
   std::string outputPath;  // ends with "/" when it came from the defaults
-  std::string fileNameTemplate = "$a-$t";
+  std::string fileNameTemplate = kDefaultFileNameTemplate;  // [Output] Template
   FormatSettings formats;
   int32_t id3Enabled = 0;
   TrackList tracks;
@@ -95,15 +101,16 @@ struct RipSettings : DiscInfo {
   // [Drive] ReadOffset (obrin-rip --offset for one run): the drive's read offset correction
   // in samples, kReadOffsetLimit at most either way.
   int32_t readOffset = 0;
-  // [AccurateRip] Verify (obrin-rip --verify): compare each track with the AccurateRip
-  // database at [AccurateRip] Server.
+  // [AccurateRip] Verify (obrin-rip --verify): compare each track with the databases, the
+  // AccurateRip one at [AccurateRip] Server and the CUETools one at [CTDB] Server.
   int32_t verifyAccurateRip = 0;
-  // [AccurateRip] Secure (obrin-rip --secure): a track the database does not confirm is read
+  // [AccurateRip] Secure (obrin-rip --secure): a track neither database confirms is read
   // again until two reads agree.
   int32_t secureRip = 0;
   // [Output] WriteLog (obrin-rip --log): a rip log and a cue sheet beside the tracks.
   int32_t writeLog = 0;
   std::string accurateRipServer = kDefaultAccurateRipServer;
+  std::string ctdbServer = kCtdbDefaultServer;
   // [MusicBrainz] Server: asked only when the user asks for a lookup.
   std::string musicBrainzServer = kDefaultMusicBrainzServer;
   // What LoadSettings refused in the file, one sentence each, for the host to show.
@@ -114,9 +121,10 @@ struct RipSettings : DiscInfo {
   // written but the log, which goes to `checkLogPath` (beside the image) when set.
   bool checkOnly = false;
   std::string checkLogPath;
-  // obrin-rip --deemphasis: tracks the disc marks as pre-emphasised are de-emphasised (the
-  // 50/15 us shelf) before they are written; their cue sheet entry then has no FLAGS PRE.
-  bool deemphasis = false;
+  // [Output] Deemphasis (obrin-rip --deemphasis): tracks the disc marks as pre-emphasised
+  // are de-emphasised (the 50/15 us shelf) before they are written; their cue sheet entry
+  // then has no FLAGS PRE.
+  int32_t deemphasis = 0;
   // obrin-rip --no-htoa: the audio before track 1 (a hidden track) is not listed or ripped.
   bool ripHiddenTrack = true;
   // What reading the disc's layout found worth saying (for the log and obrin-rip's
@@ -124,6 +132,9 @@ struct RipSettings : DiscInfo {
   std::vector<std::string> discNotes;
   // The running job's dealings with the drive (worker only, reset as a job starts).
   DriveReadFacts driveRead;
+  // What the CUETools database said of the disc in the last job that verified (worker only
+  // while a job runs, reset as it starts).
+  CtdbDiscOutcome ctdbOutcome;
 };
 
 // The one record of the process, shared by the hosts.
@@ -172,7 +183,7 @@ void LoadDefaultSettings(RipSettings& settings);
 // A number key holding anything but a number of its range keeps its default and is named in
 // settings.settingsProblems.
 void LoadSettings(RipSettings& settings);
-// Writes all 21 keys and those of the later sections ([Drive], [AccurateRip]) from `settings`;
-// [Output] Path is left as the file has it when the folder holds a line break or NUL, which a
-// settings file cannot store.
+// Writes all 21 keys and those of the later sections ([Drive], [AccurateRip], [CTDB]) from
+// `settings`; [Output] Path is left as the file has it when the folder holds a line break or NUL,
+// which a settings file cannot store.
 void SaveSettings(const RipSettings& settings);

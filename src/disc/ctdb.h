@@ -16,7 +16,6 @@
 #include "config/cd_layouts.h"
 #include "platform/http_get.h"
 
-inline constexpr char kCtdbDefaultServer[] = "http://db.cuetools.net";
 // Replies longer than this are not read (a disc's entries take a few KiB).
 inline constexpr std::size_t kCtdbMaxReplyBytes = std::size_t{1} << 20;
 

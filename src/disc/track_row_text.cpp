@@ -148,3 +148,8 @@ std::vector<std::string> FormatTextChoices(int32_t format) {
   }
   return texts;
 }
+
+std::string TrackVerificationText(const TrackRecord& track) {
+  if (track.ctdb.empty()) return track.accurateRip;
+  return track.accurateRip + (track.accurateRip.empty() ? "CTDB: " : "; CTDB: ") + track.ctdb;
+}

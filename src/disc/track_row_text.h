@@ -18,3 +18,7 @@ std::vector<std::string> FormatTextChoices(int32_t format);
 
 // `outputFolder` is the settings file's [Output] Path as read at this moment.
 std::array<std::string, 5> TrackRowTexts(const TrackRecord& track, const std::string& outputFolder);
+
+// The sixth column of a verified rip: the AccurateRip verdict, then "; CTDB: " and the
+// CUETools database's when there is one.
+std::string TrackVerificationText(const TrackRecord& track);

@@ -85,6 +85,7 @@ class EncodeSlots {
 // comes after ripFinished.
 uint32_t EndJob(RipHost& mainWindow, JobState& state) {
   if (state.libraryLoaded) ReleaseEncoderLibrary();
+  FinishVerification(state);
   // After every encode: the log tells how each track ended.
   if (ripSettings.writeLog && !state.logged.empty() &&
       !WriteRipLog(ripSettings, state.logged, program_invocation_short_name)) {

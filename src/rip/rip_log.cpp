@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "disc/ctdb.h"
 #include "disc/disc_ids.h"
 #include "disc/output_naming.h"
 #include "disc/track_row_text.h"
@@ -90,6 +91,17 @@ std::string TrackLines(const TrackRecord& track, bool deemphasised) {
 
 }  // namespace
 
+std::string CtdbSummary(const CtdbDiscOutcome& outcome, int accurate, int judged) {
+  if (!outcome.asked) return "";
+  // "CTDB: unreachable: ...", not "CTDB: CTDB unreachable: ...".
+  if (!outcome.found) {
+    const bool named = outcome.answer.starts_with("CTDB ");
+    return "; CTDB: " + outcome.answer.substr(named ? 5 : 0);
+  }
+  return "; CTDB: " + std::to_string(accurate) + " of " + std::to_string(judged) + " (confidence " +
+         std::to_string(outcome.confidence) + ")";
+}
+
 std::string RipLogText(const RipSettings& settings, const std::vector<LoggedTrack>& tracks,
                        const std::string& folder, const std::string& program) {
   const DriveRecord* drive = SelectedDrive(settings);
@@ -98,6 +110,7 @@ std::string RipLogText(const RipSettings& settings, const std::vector<LoggedTrac
   std::string log = "Log created by: " + Quoted("Obrin 2.0 (" + program + ")") +
                     "\nDisc:\n  freedb id: " + Quoted(Hex(drive ? drive->discId : 0)) +
                     "\n  AccurateRip id: " + Quoted("dBAR-" + AccurateRipIdText(id)) +
+                    "\n  CTDB id: " + Quoted(drive ? CtdbTocId(drive->toc) : "") +
                     "\n  Read offset: " + std::to_string(settings.readOffset) + "\n";
   const DriveReadFacts& read = settings.driveRead;
   if (read.drive) log += "  Drive: " + Quoted(read.identity) + "\n";
@@ -112,13 +125,22 @@ std::string RipLogText(const RipSettings& settings, const std::vector<LoggedTrac
            : read.c2Refused ? "  C2: not used (the drive refused it)\n"
                             : "  C2: not used (the drive gives none)\n";
   }
+  const CtdbDiscOutcome& ctdb = settings.ctdbOutcome;
+  if (verified && !ctdb.disc.empty()) log += "  CTDB: " + Quoted(ctdb.disc) + "\n";
+  if (verified && !ctdb.otherEntries.empty()) {
+    log += "  CTDB other entries: [";
+    for (size_t i = 0; i < ctdb.otherEntries.size(); ++i) {
+      log += (i ? ", " : "") + Quoted(ctdb.otherEntries[i]);
+    }
+    log += "]\n";
+  }
   if (!settings.knownCatalog.empty()) log += "  Catalog: " + Quoted(settings.knownCatalog) + "\n";
   if (!settings.discNotes.empty()) {
     log += "  Notes:\n";
     for (const std::string& note : settings.discNotes) log += "    - " + Quoted(note) + "\n";
   }
   log += "Tracks:\n";
-  int accurate = 0, completed = 0;
+  int accurate = 0, ctdbAccurate = 0, completed = 0;
   for (const LoggedTrack& logged : tracks) {
     const TrackRecord& track = *logged.track;
     const TrackChecksumValues& sums = track.checksums;
@@ -146,6 +168,7 @@ std::string RipLogText(const RipSettings& settings, const std::vector<LoggedTrac
       if (sums.tested) log += "    Test CRC: " + Quoted(Hex(sums.copyCrc)) + "\n";
       log += "    AccurateRip v1: " + Quoted(Hex(sums.accurateRipV1)) +
              "\n    AccurateRip v2: " + Quoted(Hex(sums.accurateRipV2)) + "\n";
+      if (!sums.ctdbByShift.empty()) log += "    CTDB CRC: " + Quoted(Hex(sums.ctdbCrc)) + "\n";
     }
     if (sums.edgeSilence > 0) {
       log += "    Overread: not possible, " + std::to_string(sums.edgeSilence) +
@@ -181,7 +204,9 @@ std::string RipLogText(const RipSettings& settings, const std::vector<LoggedTrac
     if (verified && !track.accurateRip.empty()) {
       log += "    AccurateRip: " + Quoted(track.accurateRip) + "\n";
     }
+    if (verified && !track.ctdb.empty()) log += "    CTDB: " + Quoted(track.ctdb) + "\n";
     accurate += track.accurateRip.starts_with("Accurately ripped");
+    ctdbAccurate += !track.hidden && track.ctdb.starts_with("Accurately ripped");
     completed += track.status == kStatusCompleted;
   }
   const int count = static_cast<int>(tracks.size());
@@ -189,10 +214,11 @@ std::string RipLogText(const RipSettings& settings, const std::vector<LoggedTrac
   const int judged = static_cast<int>(std::count_if(
       tracks.begin(), tracks.end(), [](const LoggedTrack& t) { return !t.track->hidden; }));
   log += "Summary: " +
-         Quoted(verified ? "AccurateRip: " + std::to_string(accurate) + " of " +
-                               std::to_string(judged) + " tracks accurately ripped"
-                         : std::to_string(completed) + " of " + std::to_string(count) +
-                               " tracks completed") +
+         Quoted(verified
+                    ? "AccurateRip: " + std::to_string(accurate) + " of " + std::to_string(judged) +
+                          " tracks accurately ripped" + CtdbSummary(ctdb, ctdbAccurate, judged)
+                    : std::to_string(completed) + " of " + std::to_string(count) +
+                          " tracks completed") +
          "\n";
   return log;
 }

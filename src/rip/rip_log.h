@@ -15,6 +15,12 @@ struct LoggedTrack {
   std::string outputName;  // the file the track was written to (or was to be)
 };
 
+// The summary's words on the CUETools database after the AccurateRip count:
+// "; CTDB: 10 of 10 (confidence 12)" (`accurate` of the `judged` tracks it confirms), or what
+// the lookup came to ("; CTDB: Not in CTDB", "; CTDB: unreachable: REASON"); empty when the job
+// did not ask it.
+std::string CtdbSummary(const CtdbDiscOutcome& outcome, int accurate, int judged);
+
 // The log's text; file names are given relative to `folder` (the log's own).
 std::string RipLogText(const RipSettings& settings, const std::vector<LoggedTrack>& tracks,
                        const std::string& folder, const std::string& program);

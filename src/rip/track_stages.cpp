@@ -19,6 +19,7 @@
 #include <new>
 
 #include "capture/capture.h"
+#include "capture/ctdb_crc.h"
 #include "config/settings.h"
 #include "disc/cd_device.h"
 #include "disc/output_naming.h"
@@ -116,6 +117,7 @@ void ShareVerification(const JobState& state, CaptureJob& job) {
   if (!state.accurateRip) return;
   job.accurateRip = &*state.accurateRip;
   job.audioTracks = AudioTrackCount(ripSettings.tracks);
+  if (state.ctdb) job.ctdb = &*state.ctdb;
 }
 
 }  // namespace
@@ -123,6 +125,7 @@ void ShareVerification(const JobState& state, CaptureJob& job) {
 void PrepareVerification(JobState& state) {
   RipSettings& settings = ripSettings;
   settings.driveRead = {};
+  settings.ctdbOutcome = {};
   // A drive still becoming ready when a track's read opens it is waited for until Stop.
   static std::once_flag waits;
   std::call_once(
@@ -130,9 +133,43 @@ void PrepareVerification(JobState& state) {
   if (!settings.verifyAccurateRip && !settings.secureRip) return;
   const size_t drive = static_cast<size_t>(settings.driveIndex);
   if (drive >= settings.drives.size()) return;
+  const auto stopped = [] { return ripSettings.ripping == 0; };
+  const TocBuffer& toc = settings.drives[drive].toc;
   state.accurateRip =
-      LookUpAccurateRip(settings.accurateRipServer, AccurateRipIdOf(settings.drives[drive].toc), {},
-                        [] { return ripSettings.ripping == 0; });
+      LookUpAccurateRip(settings.accurateRipServer, AccurateRipIdOf(toc), {}, stopped);
+  if (stopped()) return;
+  state.ctdb = LookUpCtdb(settings.ctdbServer, toc, {}, stopped);
+}
+
+void FinishVerification(const JobState& state) {
+  CtdbDiscOutcome& outcome = ripSettings.ctdbOutcome;
+  if (!state.ctdb) return;
+  const CtdbLookup& lookup = *state.ctdb;
+  outcome.asked = true;
+  outcome.found = lookup.kind == CtdbLookup::kFound;
+  for (const CtdbEntry& entry : lookup.entries) {
+    if (entry.sameLayout) {
+      outcome.confidence += entry.confidence;
+    } else {
+      outcome.otherEntries.push_back(entry.id + " " + entry.toc + " (confidence " +
+                                     std::to_string(entry.confidence) + ")");
+    }
+  }
+  if (!outcome.found) {
+    outcome.answer = CtdbResultText(JudgeCtdbTrack(lookup, 0, {}));
+    return;
+  }
+  // The disc's CRC runs over every audio track: each must have been read whole in this job.
+  std::vector<CtdbCrcs> tracks;
+  for (const TrackRecord& track : ripSettings.tracks) {
+    if (track.hidden) continue;
+    const bool read = std::any_of(state.logged.begin(), state.logged.end(),
+                                  [&](const LoggedTrack& t) { return t.track == &track; });
+    if (!read || !track.checksums.complete || track.checksums.ctdbByShift.empty()) return;
+    tracks.push_back(CtdbCrcsOf(track.checksums));
+  }
+  if (!tracks.empty())
+    outcome.disc = CtdbResultText(JudgeCtdbDisc(lookup, CombineCtdbCrcs(tracks)));
 }
 
 void LowerThreadPriority() {
@@ -150,6 +187,7 @@ TrackPlan BeginTrack(RipHost& host, JobState& state, TrackRecord& track, size_t 
   track.status = kStatusPending;
   track.checksums = {};
   track.accurateRip.clear();
+  track.ctdb.clear();
   settings.currentTrack = static_cast<int32_t>(position);
   if (settings.checkOnly) {
     // Nothing is written, not even a folder: no file name, no encoder, whatever the format.

@@ -21,6 +21,7 @@
 #include "capture/rip_host.h"
 #include "config/disc_model.h"
 #include "disc/accuraterip.h"
+#include "disc/ctdb.h"
 #include "rip/rip_log.h"
 
 // What one job knows across its tracks. The worker owns it; encode threads touch only the
@@ -44,14 +45,20 @@ struct JobState {
   // The disc's AccurateRip entries, asked for once before the first track when the job
   // verifies; the worker's only (the captures read it).
   std::optional<AccurateRipLookup> accurateRip;
+  // The disc's CUETools database entries, asked for beside them.
+  std::optional<CtdbLookup> ctdb;
   // Every ticked track the walk began, with its file, for the rip log. Worker only.
   std::vector<LoggedTrack> logged;
 };
 
 // When the settings ask for verification or secure reading: looks the disc up in the
-// AccurateRip database before anything is read (a stop ends the lookup at once). Worker
-// thread.
+// AccurateRip and CUETools databases before anything is read (a stop ends the lookups at
+// once). Worker thread.
 void PrepareVerification(JobState& state);
+
+// After the last track: what the CUETools database says of the disc (ripSettings.ctdbOutcome),
+// its whole CRC judged when every audio track was read whole in this job. Worker thread.
+void FinishVerification(const JobState& state);
 
 // How a track is to be written.
 enum class TrackRoute {

@@ -4,8 +4,11 @@
 
 #include <QHeaderView>
 #include <QStyle>
+#include <QStyleOptionViewItem>
 
 #include <algorithm>
+
+#include "config/disc_model.h"
 
 namespace {
 struct Column {
@@ -47,25 +50,30 @@ int CObrinView::WidthFor(int column, const QString& text, bool heading) const {
     const int margin = style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header());
     return header()->fontMetrics().horizontalAdvance(text) + 2 * margin + 2;
   }
-  // As an item view draws a cell: the text between margins, the first column's check box
-  // before it.
-  const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
-  int width = fontMetrics().horizontalAdvance(text) + 2 * margin;
-  if (column == 0)
-    width += style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, this) + 2 * margin;
-  return width;
+  // As the item view lays out a cell for painting: the style's own size of an item with this
+  // text in the view's font (its margins, the first column's check box and their spacing),
+  // so that no text it fits is drawn elided.
+  QStyleOptionViewItem option;
+  initViewItemOption(&option);
+  option.text = text;
+  option.features |= QStyleOptionViewItem::HasDisplay;
+  if (column == 0) option.features |= QStyleOptionViewItem::HasCheckIndicator;
+  const QSize size = style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), this);
+  return size.width() + (column == 0 && rootIsDecorated() ? indentation() : 0);
 }
 
 void CObrinView::FitColumns(const QStringList& formatTexts) {
   const QStringList fixed[] = {
-      {QStringLiteral("Track 00")},
+      {QStringLiteral("Track 00"), QString::fromLatin1(kHiddenTrackTitle)},
       {QStringLiteral("00:00")},
       formatTexts,
       {QStringLiteral("Completed"), QStringLiteral("Stopped"), QStringLiteral("ERROR"),
        QStringLiteral("Pending"), QStringLiteral("100%")},
       {},
-      {QStringLiteral("Accurately ripped (confidence 200, v2)"),
-       QStringLiteral("Not accurate (database confidence 200)")},
+      {QStringLiteral("Accurately ripped (confidence 200, v2); CTDB: Accurately ripped "
+                      "(200/200), offset -2939"),
+       QStringLiteral("Not accurate (database confidence 200); CTDB: Not accurate (database "
+                      "confidence 200)")},
   };
   for (int c = 0; c < columnCount(); ++c) {
     int width = std::max(kColumns[c].width,

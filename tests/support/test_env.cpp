@@ -83,7 +83,8 @@ std::string MakeDiscAt(const std::string& path, const std::vector<std::string>& 
 
 std::string FreshSettingsFile(const std::string& outputFolder) {
   return "[Output]\nPath=" + outputFolder +
-         "\nWriteLog=FALSE\n[WAV Setting]\nsamplerate=Same as input\nsamplebits=16 "
+         "\nWriteLog=FALSE\nDeemphasis=FALSE\nTemplate=$a-$t\n[WAV Setting]\nsamplerate=Same as "
+         "input\nsamplebits=16 "
          "bits\nchannels=Stereo\n"
          "[MP3 Setting]\nsamplerate=Same as input\nchannels=Stereo\nbitrate=128 kbps\n"
          "mpegquality=Very high\nvbr=TRUE\nvbrmax=192 kbps\nvbrquality=2\n"
@@ -93,7 +94,7 @@ std::string FreshSettingsFile(const std::string& outputFolder) {
          "Setting]\nlevel=5\n[Drive]\nReadOffset=0\n[AccurateRip]"
          "\nVerify=FALSE\n"
          "Secure=FALSE\nServer=" +
-         std::string(kDefaultAccurateRipServer) +
+         std::string(kDefaultAccurateRipServer) + "\n[CTDB]\nServer=" + kCtdbDefaultServer +
          "\n[MusicBrainz]\nServer=" + kDefaultMusicBrainzServer + "\n";
 }
 
