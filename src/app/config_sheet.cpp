@@ -2,6 +2,8 @@
 // Copyright 2026 The Obrin developers
 #include "app/config_sheet.h"
 
+#include "app/ripping_page.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -396,13 +398,16 @@ CConfigSheet::CConfigSheet(QWidget* parent) : QDialog(parent) {
   wav_ = new CPage2Wav(ripSettings.formats.wav);
   ogg_ = new CPage3Ogg(ripSettings.formats.ogg);
   flac_ = new CPage4Flac(ripSettings.formats.flac);
+  ripping_ = new CPage5Ripping(ripSettings);
   tabs_->addTab(mp3_, QStringLiteral(" MP3 Setting "));
   tabs_->addTab(wav_, QStringLiteral(" WAV Setting "));
   tabs_->addTab(ogg_, QStringLiteral(" OGG Setting "));
   tabs_->addTab(flac_, QStringLiteral(" FLAC Setting "));
+  tabs_->addTab(ripping_, QStringLiteral(" Ripping "));
   tabs_->setAccessibleName(QStringLiteral("Configuration"));
   for (CConfigPage* page : {static_cast<CConfigPage*>(mp3_), static_cast<CConfigPage*>(wav_),
-                            static_cast<CConfigPage*>(ogg_), static_cast<CConfigPage*>(flac_)}) {
+                            static_cast<CConfigPage*>(ogg_), static_cast<CConfigPage*>(flac_),
+                            static_cast<CConfigPage*>(ripping_)}) {
     page->sheet = this;
   }
 
@@ -455,7 +460,12 @@ void CConfigSheet::ApplyPages() {
     flac_->DoDataExchange(true);
     formats.flac = flac_->values;
   }
+  if (ripping_->pageInitialized) {
+    ripping_->DoDataExchange(true);
+    ripping_->Store(ripSettings);
+  }
   SaveSettings(ripSettings);
+  if (ripping_->pageInitialized) ripping_->StoreDriveOffset();
   apply_->setEnabled(false);
 }
 

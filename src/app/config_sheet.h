@@ -2,14 +2,16 @@
 // Copyright 2026 The Obrin developers
 #pragma once
 // CConfigSheet ("Configuration"): one page per output format over copies of
-// ripSettings.formats. Only pages the user opened are stored back, by Apply (stores and saves,
-// any number of times) and OK (the same, then closes); Cancel stores nothing. A page is
-// initialised the first time its tab is shown; the MP3 page always is, as the first tab.
+// ripSettings.formats, and the Ripping page (app/ripping_page.h). Only pages the user opened are
+// stored back, by Apply (stores and saves, any number of times) and OK (the same, then closes);
+// Cancel stores nothing. A page is initialised the first time its tab is shown; the MP3 page always
+// is, as the first tab.
 #include <QDialog>
 
 #include "config/settings.h"
 
 class CConfigSheet;
+class CPage5Ripping;
 class QCheckBox;
 class QComboBox;
 class QDialogButtonBox;
@@ -118,7 +120,8 @@ class CPage4Flac : public CConfigPage {
 class CConfigSheet : public QDialog {
   Q_OBJECT
  public:
-  // Pages from ripSettings.formats; opens on the page of ripSettings.outputFormat.
+  // Pages from ripSettings.formats, then the Ripping page; opens on the page of
+  // ripSettings.outputFormat.
   explicit CConfigSheet(QWidget* parent = nullptr);
 
   void EnableApply();
@@ -130,6 +133,7 @@ class CConfigSheet : public QDialog {
   CPage2Wav* wavPage() const { return wav_; }
   CPage3Ogg* oggPage() const { return ogg_; }
   CPage4Flac* flacPage() const { return flac_; }
+  CPage5Ripping* rippingPage() const { return ripping_; }
   QTabWidget* tabs() const { return tabs_; }
   QPushButton* applyButton() const { return apply_; }
 
@@ -140,5 +144,6 @@ class CConfigSheet : public QDialog {
   CPage2Wav* wav_;
   CPage3Ogg* ogg_;
   CPage4Flac* flac_;
+  CPage5Ripping* ripping_;
   QPushButton* apply_;
 };
