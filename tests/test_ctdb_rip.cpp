@@ -165,4 +165,20 @@ TEST_F(CtdbRip, EachTrackAndTheDiscAgainstTheirPressing) {
   }
 }
 
+// A rip that does not verify still logs each track's CTDB CRC (at shift 0), taken from the
+// copy CRC's own pass, and asks no database.
+TEST_F(CtdbRip, ARipThatDoesNotVerifyLogsTheCrcsWithoutAsking) {
+  const size_t asked = ctdb_.Paths().size();
+  ASSERT_EQ(Rip("u", {"--log"}).exitStatus, 0);
+  EXPECT_EQ(ctdb_.Paths().size(), asked);
+  const CommandResult yaml =
+      RunCommand({"/usr/bin/python3", "-c",
+                  "import sys, yaml\n"
+                  "d = yaml.safe_load(open(sys.argv[1], encoding='utf-8'))\n"
+                  "for n, t in sorted(d['Tracks'].items()):\n"
+                  "    print(n, t['CTDB CRC'].lower() == sys.argv[1 + n], 'CTDB' in t, sep='|')\n",
+                  out_ + "/u/u.log", crcs_[0], crcs_[1], crcs_[2]});
+  EXPECT_EQ(yaml.out, "1|True|False\n2|True|False\n3|True|False\n") << yaml.err;
+}
+
 }  // namespace

@@ -565,6 +565,26 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
                    static_cast<uint64_t>(trackSamples), static_cast<int32_t>(limit));
     AddSilence(*window, limit - before);
   }
+  // Without the database's entries at hand (a rip that does not verify) the track's CRC at
+  // shift 0 alone, for the log: the copy CRC's pass notes where the counted samples begin
+  // and end, so it costs no pass of its own.
+  bool marked = false;
+  uint64_t markedSamples = 0;
+  if (!window && first && !track.hidden) {
+    const int64_t perSector = kSectorBytes / 4;
+    const int64_t discFirst = int64_t{first->startSector} * perSector;
+    const int64_t trackFirst = int64_t{track.startSector} * perSector - discFirst;
+    const CtdbSpan span = CtdbCountedSpan(
+        static_cast<uint64_t>(std::max<int64_t>(audioEnd * perSector - discFirst, 0)));
+    const int64_t from = std::max<int64_t>(static_cast<int64_t>(span.begin) - trackFirst, 0);
+    const int64_t to =
+        std::min<int64_t>(static_cast<int64_t>(span.end) - trackFirst, trackBytes / 4);
+    if (trackFirst >= 0 && from < to) {
+      checksums.MarkCrcRange(static_cast<uint64_t>(from), static_cast<uint64_t>(to));
+      marked = true;
+      markedSamples = static_cast<uint64_t>(to - from);
+    }
+  }
   CtdbWindowSink windowed(window ? &*window : nullptr, 4 * before, trackBytes, summed);
   const ReadSpanExtent extent{trackFirstByte - 4 * before, trackBytes + 4 * (before + after),
                               silentFrom};
@@ -594,6 +614,10 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
     track.checksums.ctdbCrc = crcs.At(0).value_or(0);
     track.checksums.ctdbByShift = crcs.byShift;
     track.checksums.ctdbSamples = crcs.samples;
+  } else if (marked && result.whole) {
+    track.checksums.ctdbCrc = checksums.MarkedCrc();
+    track.checksums.ctdbByShift = {track.checksums.ctdbCrc};
+    track.checksums.ctdbSamples = markedSamples;
   }
   // The databases hold nothing of a hidden track before track 1.
   if (job.accurateRip && track.checksums.complete && !track.hidden) {

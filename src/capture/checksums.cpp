@@ -4,6 +4,7 @@
 
 #include <endian.h>
 #include <isa-l/crc.h>
+#include <zlib.h>
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 TrackChecksums::TrackChecksums(uint64_t samples, bool firstAudioTrack, bool lastAudioTrack)
     : crc_(0),
@@ -18,8 +20,32 @@ TrackChecksums::TrackChecksums(uint64_t samples, bool firstAudioTrack, bool last
       lastCounted_(static_cast<int64_t>(samples) - (lastAudioTrack ? kAccurateRipEdgeSamples : 0)) {
 }
 
+void TrackChecksums::MarkCrcRange(uint64_t from, uint64_t to) {
+  markFrom_ = 4 * from;
+  markTo_ = 4 * std::max(from, to);
+}
+
+uint32_t TrackChecksums::MarkedCrc() const {
+  // The CRC of the bytes between two points of one running CRC: zlib's combine of the one at
+  // the start, carried over the range, with the one at its end.
+  return static_cast<uint32_t>(
+      crc32_combine(crcAtFrom_, crcAtTo_, static_cast<z_off_t>(markTo_ - markFrom_)));
+}
+
 void TrackChecksums::Add(const uint8_t* data, size_t size) {
-  crc_ = CopyCrc32(crc_, data, size);
+  // The running CRC is noted where a marked range begins and ends, the piece cut there.
+  size_t done = 0;
+  for (const auto& [mark, kept] :
+       {std::pair{markFrom_, &crcAtFrom_}, std::pair{markTo_, &crcAtTo_}}) {
+    if (markTo_ == markFrom_) break;
+    if (mark < bytes_ + done || mark > bytes_ + size) continue;
+    const size_t upTo = static_cast<size_t>(mark - bytes_);
+    crc_ = CopyCrc32(crc_, data + done, upTo - done);
+    done = upTo;
+    *kept = crc_;
+  }
+  crc_ = CopyCrc32(crc_, data + done, size - done);
+  bytes_ += size;
   samples_.Add(data, size,
                [this](const uint8_t* samples, size_t count) { AddSamples(samples, count); });
 }

@@ -77,8 +77,16 @@ class TrackChecksums {
   // whether the whole track arrived).
   TrackChecksumValues Values() const;
 
+  // The CRC of the samples [from, to) of the track alone, as the copy CRC's pass goes by
+  // (no pass of its own): set before the first Add, read once the whole track was added.
+  void MarkCrcRange(uint64_t from, uint64_t to);
+  uint32_t MarkedCrc() const;
+
  private:
   uint32_t crc_;
+  uint64_t bytes_ = 0;                    // added so far
+  uint64_t markFrom_ = 0, markTo_ = 0;    // in bytes; equal: no range asked for
+  uint32_t crcAtFrom_ = 0, crcAtTo_ = 0;  // the running copy CRC there
   uint32_t v1_ = 0;
   uint32_t v2_ = 0;
   uint64_t next_ = 1;  // the multiplier of the next whole sample: its position from 1
