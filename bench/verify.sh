@@ -6,6 +6,9 @@
 # (OBRIN_NO_CHECKSUMS=1, a benchmark-only switch). (2) obrin-rip --find-offset (one read of
 # three tracks with 3000 samples to spare each side, every correction from -3000 to +3000
 # tried) against a WAV rip of the same three tracks, the database a server on 127.0.0.1.
+# (3) A WAV rip verified against both databases, the CUETools one holding the disc (so every
+# track is read with its neighbours' edges and its CRC worked out at every shift), against
+# the rip of (1) with every sum skipped: the database's sums should cost at most 3 %.
 #
 # Usage: bench/verify.sh [--quick] [BUILD_DIR]   (--quick: a 3-track disc of 20 seconds)
 # Environment: RUNS (default 15 here), BENCH_DIR (see bench/lib.sh).
@@ -79,15 +82,38 @@ if ((tracks != 3)); then  # the entry must carry every track of the disc
   for ((track = 4; track <= tracks; track++)); do printf '\x09\x00\x00\x00\x00\x00\x00\x00\x00'; done >>"$bench_work/reply.bin"
   printf "\\x$(printf %02x "$tracks")" | dd of="$bench_work/reply.bin" bs=1 count=1 conv=notrunc status=none
 fi
-python3 - "$bench_work/reply.bin" "$bench_work/port" <<'PY' &
+# The CUETools database's entry of the disc: its TOC and CRCs from a plain rip of every track.
+"$bench_bin/obrin-rip" --image "$cue" --format wav --template 't$n' --album whole \
+  --output "$bench_work/plain" >/dev/null 2>&1 || bench_fail "the whole plain rip"
+python3 - "$cue" "$bench_work/ctdb.xml" "$bench_work"/plain/whole/t*.wav <<'PY' || bench_fail "the CTDB reply"
+import sys, zlib
+d = [open(f, 'rb').read()[44:] for f in sys.argv[3:]]
+s = b''.join(d)
+n, e = len(s) // 4, 5880
+b, end = e, e + (n // e - 2) * e
+crcs, at, starts = [], 0, []
+for x in d:
+    starts.append(at // 588)
+    lo, hi = max(at, b), min(at + len(x) // 4, end)
+    crcs.append('%08x' % zlib.crc32(s[4 * lo:4 * hi]))
+    at += len(x) // 4
+toc = ':'.join(str(v) for v in starts + [n // 588])
+open(sys.argv[2], 'w').write(
+    '<?xml version="1.0" encoding="utf-8"?><ctdb xmlns="http://db.cuetools.net/ns/mmd-1.0#">'
+    '<entry id="bench" crc32="%08x" confidence="5" npar="8" stride="5880" hasparity="true" '
+    'trackcrcs="%s" toc="%s"/></ctdb>' % (zlib.crc32(s[4 * b:4 * end]), ' '.join(crcs), toc))
+PY
+python3 - "$bench_work/reply.bin" "$bench_work/port" "$bench_work/ctdb.xml" <<'PY' &
 import http.server, sys
 reply = open(sys.argv[1], 'rb').read()
+ctdb = open(sys.argv[3], 'rb').read()
 class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
+        body = ctdb if self.path.startswith('/lookup2.php') else reply
         self.send_response(200)
-        self.send_header('Content-Length', str(len(reply)))
+        self.send_header('Content-Length', str(len(body)))
         self.end_headers()
-        self.wfile.write(reply)
+        self.wfile.write(body)
     def log_message(self, *args):
         pass
 server = http.server.HTTPServer(('127.0.0.1', 0), Handler)
@@ -109,4 +135,13 @@ read -r found ripped foundBest rippedBest < <(median_pair \
 printf '%-44s %9s %9s %7s\n' "--find-offset / WAV rip of its 3 tracks" "$found" "$ripped" \
   "$(bench_div "$found" "$ripped" %.3f)" \
   "  fastest runs" "$foundBest" "$rippedBest" "$(bench_div "$foundBest" "$rippedBest" %.3f)"
+verified=("$bench_bin/obrin-rip" --image "$cue" --format wav --verify --output "$bench_work/out")
+"${verified[@]}" >"$bench_work/verified" 2>&1 || true  # AccurateRip's sums do not match: status 0 or 1
+grep -q "CTDB: $(tr , '\n' <<<"$lengths" | wc -l) of" "$bench_work/verified" ||
+  bench_fail "the verified rip did not match the CTDB entry: $(tail -n 1 "$bench_work/verified")"
+read -r checked skipped checkedBest skippedBest < <(median_pair \
+  "env XDG_CACHE_HOME=$bench_work/cache ${verified[*]}" "env OBRIN_NO_CHECKSUMS=1 ${rip[*]}")
+printf '%-44s %9s %9s %7s\n' "WAV rip verified (CTDB) / sums skipped" "$checked" "$skipped" \
+  "$(bench_div "$checked" "$skipped" %.3f)" \
+  "  fastest runs" "$checkedBest" "$skippedBest" "$(bench_div "$checkedBest" "$skippedBest" %.3f)"
 bench_finish

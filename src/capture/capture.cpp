@@ -549,8 +549,8 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
   const TrackRecord* first = FirstAudioTrack(tracks);
   int64_t before = 0, after = 0, limit = 0;
   std::optional<SlidingCtdbCrc> window;
-  if (job.ctdb && first && !track.hidden) {
-    limit = job.ctdb->kind == CtdbLookup::kFound ? kCtdbShiftLimit : 0;
+  if (job.ctdb && job.ctdb->kind == CtdbLookup::kFound && first && !track.hidden) {
+    limit = kCtdbShiftLimit;
     const int64_t perSector = kSectorBytes / 4;
     const int64_t discFirst = int64_t{first->startSector} * perSector;
     const int64_t trackFirst = int64_t{track.startSector} * perSector;
@@ -565,8 +565,8 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
                    static_cast<uint64_t>(trackSamples), static_cast<int32_t>(limit));
     AddSilence(*window, limit - before);
   }
-  // Without the database's entries at hand (a rip that does not verify) the track's CRC at
-  // shift 0 alone, for the log: the copy CRC's pass notes where the counted samples begin
+  // Without the database's entries at hand (a rip that does not verify, a disc it does not
+  // hold) the track's CRC at shift 0 alone, for the log and the verdict: the copy CRC's pass notes where the counted samples begin
   // and end, so it costs no pass of its own.
   bool marked = false;
   uint64_t markedSamples = 0;
