@@ -925,11 +925,18 @@ void RipThroughTheRipButton(bool fromDrive) {
   TempDir dir;
   const std::string out = dir / "out/";
   ASSERT_EQ(mkdir((config.path() + "/obrin").c_str(), 0700), 0);
-  WriteFile(config.iniPath(), FreshSettingsFile(out));
+  // From the drive the rip is logged, and its model's own read offset is the rip's.
+  std::string ini = FreshSettingsFile(out);
+  if (fromDrive) {
+    ini.replace(ini.find("WriteLog=FALSE"), 14, "WriteLog=TRUE");
+    ini += "[Drive PLEXTOR PX-716A]\nReadOffset=48\n";
+  }
+  WriteFile(config.iniPath(), ini);
   WriteFile(config.path() + "/obrin/profile.ini", "[Tip]\nStartUp=1\n");  // no tip at start-up
   MakeDiscAt(dir / "disc.cue", {"--lengths", "300,200"});
   WriteFile(dir / "drive.txt", "image " + dir / "disc.bin" +
-                                   "\ntrack 1 0\ntrack 2 300\nvendor PLEXTOR\nmodel PX-716A\n");
+                                   "\ntrack 1 0\ntrack 2 300\nvendor PLEXTOR\nmodel PX-716A\n"
+                                   "offset-correction +48\n");
   FakeXdgOpen xdgOpen(dir);
   // The splash goes after the first disc load: its 1750 ms outlast timer 1's 1200 ms.
   WriteFile(dir / "run.sh", R"sh(set -eu
@@ -967,6 +974,12 @@ while [ ! -s "$OPENED" ]; do n=$((n + 1)); [ $n -lt 1200 ] || exit 4; sleep 0.1;
   if (fromDrive) {
     EXPECT_NE(ReadFile(dir / "drive.txt.log").find("mmc READ_CD 0 "), std::string::npos);
     EXPECT_NE(ReadFile(dir / "drive.txt.log").find("mmc INQUIRY"), std::string::npos);
+    std::string log;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(out)) {
+      if (entry.path().extension() == ".log") log = ReadFile(entry.path().string());
+    }
+    EXPECT_NE(log.find("  Read offset: 48\n"), std::string::npos) << log;
+    EXPECT_NE(ReadFile(config.iniPath()).find("[Drive]\nReadOffset=0\n"), std::string::npos);
   }
 }
 

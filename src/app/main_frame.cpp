@@ -16,6 +16,7 @@
 #include "app/message_box.h"
 #include "app/rip_busy_dlg.h"
 #include "config/settings.h"
+#include "disc/drive_section.h"
 #include "disc/track_row_text.h"
 #include "platform/device_watch.h"
 #include "playback/mci.h"
@@ -464,6 +465,7 @@ void CMainFrame::OnRip() {
   if (ripButtonIsStop_) {
     QApplication::setOverrideCursor(ImageCursor(IDC_WAIT, QPoint(8, 8), Qt::WaitCursor));
     StopRipJob();
+    RestoreReadOffset();
     QApplication::restoreOverrideCursor();
     // The tracks the stop ended show it now, not at the next progress message.
     for (const TrackRecord& record : ripSettings.tracks) {
@@ -495,6 +497,10 @@ void CMainFrame::OnRip() {
   CollectRowStates();
   driveCombo_->setEnabled(false);
   ripHost_.BeginJob(listGeneration_);
+  // A drive model's own read offset is this rip's; what [Drive] ReadOffset says comes back
+  // after it, so that no later save writes the model's into the default.
+  if (!savedReadOffset_) savedReadOffset_ = ripSettings.readOffset;
+  ripSettings.readOffset = DriveReadOffset(ripSettings);
   StartRipJob(ripHost_);
 }
 
@@ -525,10 +531,17 @@ void CMainFrame::OnRipProgress(const RipProgressEvent& event) {
   FillTrackRow(*record, RowOf(*record), true);
 }
 
+void CMainFrame::RestoreReadOffset() {
+  if (ripSettings.ripping || !savedReadOffset_) return;
+  ripSettings.readOffset = *savedReadOffset_;
+  savedReadOffset_.reset();
+}
+
 void CMainFrame::OnRipFinished() {
   JoinRipJob();
   if (closing_) return;
   ripSettings.ripping = 0;
+  RestoreReadOffset();
   driveCombo_->setEnabled(true);
   SetRipLook(false);
   FocusSink();

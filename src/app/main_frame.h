@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -147,6 +148,9 @@ class CMainFrame : public QMainWindow, public TrackListHost {
   bool noDiscShown_ = false;
   bool playRequested_ = false;
   bool closing_ = false;
+  // [Drive] ReadOffset while a rip uses a drive model's own offset.
+  std::optional<int32_t> savedReadOffset_;
+  void RestoreReadOffset();
   uint64_t listGeneration_ = 0;
   bool playDeviceOpen_ = false;
   int playTrack_ = 1;

@@ -53,20 +53,6 @@ void Exchange(bool save, QCheckBox* box, int32_t& member) {
   }
 }
 
-// The section's ReadOffset when it holds a whole number of the range, as obrin-rip takes it.
-bool ReadSectionOffset(const std::string& section, int32_t& offset) {
-  const std::string value = GetProfileString(section, "ReadOffset", "", SettingsFilePath());
-  const char* begin = value.data() + (value.starts_with("+") ? 1 : 0);
-  int32_t parsed = 0;
-  const auto [end, error] = std::from_chars(begin, value.data() + value.size(), parsed);
-  if (value.empty() || error != std::errc() || end != value.data() + value.size() ||
-      parsed < -kReadOffsetLimit || parsed > kReadOffsetLimit) {
-    return false;
-  }
-  offset = parsed;
-  return true;
-}
-
 QString SignedText(int32_t offset) {
   return offset > 0 ? QStringLiteral("+%1").arg(offset) : QString::number(offset);
 }
@@ -122,7 +108,7 @@ CPage5Ripping::CPage5Ripping(const RipSettings& settings, QWidget* parent)
   values.fileNameTemplate = settings.fileNameTemplate;
   values.readOffset = settings.readOffset;
   // A model without its own offset yet starts from the default every drive gets.
-  if (!driveSection_.empty()) ReadSectionOffset(driveSection_, values.readOffset);
+  values.readOffset = SectionReadOffset(driveSection_).value_or(values.readOffset);
 
   verify_ = MakeCheck("Verify with AccurateRip and CTDB", this);
   secure_ = MakeCheck("Secure reading", this);

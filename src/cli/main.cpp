@@ -97,19 +97,7 @@ int Run(int argc, char** argv) {
   }
   // A drive model's own read offset ([Drive VENDOR MODEL] ReadOffset) is used in preference
   // to the default; --offset wins over both.
-  if (!options.readOffset) {
-    const std::string section = SelectedDriveSection(settings);
-    if (!section.empty()) {
-      const std::string value = GetProfileString(section, "ReadOffset", "", SettingsFilePath());
-      int offset = 0;
-      const auto [end, error] = std::from_chars(value.data() + (value.starts_with("+") ? 1 : 0),
-                                                value.data() + value.size(), offset);
-      if (!value.empty() && error == std::errc() && end == value.data() + value.size() &&
-          offset >= -kReadOffsetLimit && offset <= kReadOffsetLimit) {
-        settings.readOffset = offset;
-      }
-    }
-  }
+  if (!options.readOffset) settings.readOffset = DriveReadOffset(settings);
   // Pre-emphasised audio is written as the disc holds it: say so, once per track.
   for (const TrackRecord& track : settings.tracks) {
     if (track.preEmphasis && !options.listDrives) {
