@@ -102,9 +102,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     FUZZ_CHECK(toc.entries[e].trackNumber == toc.firstTrack + e);
     FUZZ_CHECK(TocEntryAddress(toc.entries[e]) <= TocEntryAddress(toc.entries[e + 1]));
   }
-  FUZZ_CHECK(settings.tracks.size() <= static_cast<std::size_t>(count));
-  for (const TrackRecord& track : settings.tracks)
+  // One record per audio track of the TOC, and at most one more before them: the hidden
+  // track, the stretch before the first track's index 1.
+  FUZZ_CHECK(AudioTrackCount(settings.tracks) <= static_cast<std::size_t>(count));
+  for (const TrackRecord& track : settings.tracks) {
     FUZZ_CHECK(uint64_t{track.startSector} + track.lengthSectors <= leadOut);
+    FUZZ_CHECK(!track.hidden || (&track == &settings.tracks.front() && track.startSector == 0 &&
+                                 track.lengthSectors == TocEntryAddress(toc.entries[0])));
+  }
 
   CdHandle handle = GetCDHandle(&settings.drives[image].openRequest);
   FUZZ_CHECK(handle != kNoCdHandle);
