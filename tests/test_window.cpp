@@ -190,7 +190,8 @@ TEST_F(WindowTest, AcceleratorsNameTheirCommandsAndEscapeDoesNothing) {
   }
   EXPECT_EQ(commands, (std::map<QString, int>{{"Ctrl+E", ID_EDIT_ID3},
                                               {"Ctrl+O", ID_OUTPUT_PATH},
-                                              {"Ctrl+S", ID_CONFIGURATION}}));
+                                              {"Ctrl+S", ID_CONFIGURATION},
+                                              {"Ctrl+T", ID_TRACK_TITLES}}));
   QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
   QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier);
   QObject* frame = frame_.get();  // the filter is public on QObject

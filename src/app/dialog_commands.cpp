@@ -7,6 +7,7 @@
 #include "app/main_frame.h"
 #include "app/output_path_dlg.h"
 #include "app/tip_of_day_dlg.h"
+#include "app/track_titles_dlg.h"
 #include "config/settings.h"
 
 void CMainFrame::OnConfiguration() {
@@ -41,6 +42,25 @@ void CMainFrame::OnEditId3() {
   if (dialog.exec() == QDialog::Accepted) {
     for (const TrackRecord& record : ripSettings.tracks) FillTrackRow(record, RowOf(record), true);
   }
+}
+
+void CMainFrame::OnTrackTitles() {
+  if (ripSettings.ripping) {
+    ShowRipBusy();
+    return;
+  }
+  CTrackTitlesDlg dialog(this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  // Kept for the disc the list was built from, so that a rebuild of it keeps what was typed.
+  const std::string disc = LoadedDiscIdentity();
+  if (disc != typedDisc_) typedTexts_.clear();
+  typedDisc_ = disc;
+  for (const auto& [position, text] : dialog.typed()) {
+    TypedTrackText& kept = typedTexts_[position];
+    if (text.title) kept.title = text.title;
+    if (text.artist) kept.artist = text.artist;
+  }
+  for (const TrackRecord& record : ripSettings.tracks) FillTrackRow(record, RowOf(record), true);
 }
 
 void CMainFrame::OnTipOfDay() {

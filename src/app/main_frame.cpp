@@ -55,6 +55,7 @@ const std::map<int, Handler>& CommandTable() {
       {IDC_OUTPUT_FOLDER, &CMainFrame::OnOutputPath},
       {ID_EDIT_ID3, &CMainFrame::OnEditId3},
       {IDC_EDIT, &CMainFrame::OnEditId3},
+      {ID_TRACK_TITLES, &CMainFrame::OnTrackTitles},
       {ID_TIP_OF_DAY, &CMainFrame::OnTipOfDay},
       {IDC_PLAY, &CMainFrame::Play},
       {IDC_STOP_PLAY, &CMainFrame::StopPlayback},
@@ -72,7 +73,8 @@ struct Accelerator {
 };
 constexpr Accelerator kAccelerators[] = {{Qt::CTRL | Qt::Key_E, ID_EDIT_ID3},
                                          {Qt::CTRL | Qt::Key_O, ID_OUTPUT_PATH},
-                                         {Qt::CTRL | Qt::Key_S, ID_CONFIGURATION}};
+                                         {Qt::CTRL | Qt::Key_S, ID_CONFIGURATION},
+                                         {Qt::CTRL | Qt::Key_T, ID_TRACK_TITLES}};
 
 constexpr int kTimer1Ms = 1200;
 constexpr int kArrivalMs = 2000;
@@ -279,6 +281,7 @@ void CMainFrame::BuildMainPopup() {
                         {nullptr, 0, 0},
                         {" Output path...", ID_OUTPUT_PATH, 0},
                         {" Edit ID3 tag...", ID_EDIT_ID3, 0},
+                        {" Track titles...", ID_TRACK_TITLES, 0},
                         {nullptr, 0, 0},
                         {" Visit Homepage", ID_HOME_PAGE, 0},
                         {" Send E-mail To Us", ID_SEND_MAIL, 0},
@@ -375,6 +378,12 @@ void CMainFrame::ReloadDisc() {
   ++listGeneration_;  // progress still queued for the old records must not reach them
   ripSettings.currentTrack = -1;
   if (BuildTrackList(ripSettings, ripSettings.driveIndex, this) != 0) return;
+  if (LoadedDiscIdentity() == typedDisc_) {
+    ApplyTypedTrackTexts(typedTexts_, ripSettings.tracks);
+  } else {
+    typedDisc_.clear();
+    typedTexts_.clear();
+  }
   ripSettings.currentTrack = 0;
   RebuildTrackRows();
   CheckAllRows();

@@ -15,6 +15,7 @@
 
 #include "app/bars.h"
 #include "app/gui_rip_host.h"
+#include "app/track_titles_dlg.h"
 #include "disc/track_list.h"
 
 class CBitmapButton;
@@ -61,6 +62,7 @@ class CMainFrame : public QMainWindow, public TrackListHost {
   void OnConfiguration();
   void OnOutputPath();
   void OnEditId3();
+  void OnTrackTitles();
   void OnTipOfDay();
 
   // Playback of the selected track on the CD drive, eject, the help file.
@@ -158,4 +160,8 @@ class CMainFrame : public QMainWindow, public TrackListHost {
   std::vector<std::string> driveLetters_;
   bool waitCursorShown_ = false;
   std::unique_ptr<DeviceWatcher> deviceWatcher_;
+  // The titles and artists typed for the disc that LoadedDiscIdentity() names: a list rebuilt
+  // from it (a settings or format change) gets them back, another disc's does not.
+  std::string typedDisc_;
+  TypedTrackTexts typedTexts_;
 };

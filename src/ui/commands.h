@@ -18,6 +18,7 @@ enum CommandId : int {
   ID_APP_ABOUT = 61214,
   ID_HOME_PAGE = 61215,
   ID_SEND_MAIL = 61216,
+  ID_TRACK_TITLES = 61217,
 };
 
 // Bar controls. The buttons that have no menu command send their own id as the command.
