@@ -2,22 +2,16 @@
 // Copyright 2026 The Obrin developers
 #include "disc/accuraterip.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
-#include <filesystem>
-#include <fstream>
 
-#include "platform/atomic_file.h"
 #include "platform/base_dirs.h"
+#include "platform/cached_get.h"
 
 namespace {
-
-constexpr std::time_t kCacheSeconds = 7 * 24 * 3600;
 
 uint32_t Word(std::string_view bytes, size_t at) {
   return uint32_t{static_cast<uint8_t>(bytes[at])} |
@@ -37,18 +31,6 @@ AccurateRipLookup FromBytes(std::string_view bytes) {
   lookup.kind = AccurateRipLookup::kFound;
   lookup.entries = std::move(*entries);
   return lookup;
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-// Through a temporary file and a rename: a reader never sees half a reply.
-void KeepInCache(const std::string& path, const std::string& bytes) {
-  std::error_code error;
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
-  ReplaceFileAtomically(path, bytes);
 }
 
 }  // namespace
@@ -81,38 +63,26 @@ AccurateRipLookup LookUpAccurateRip(const std::string& server, const AccurateRip
                                     const HttpLimits& limits,
                                     const std::function<bool()>& cancelled) {
   const std::string path = AccurateRipPath(id);
-  const std::string cached = AccurateRipCacheFolder() + path.substr(path.rfind('/') + 1);
-  struct stat st;
-  if (stat(cached.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-      std::time(nullptr) - st.st_mtime < kCacheSeconds) {
-    AccurateRipLookup lookup = FromBytes(ReadWholeFile(cached));
-    if (lookup.kind != AccurateRipLookup::kUnreadable) return lookup;
-  }
   std::string url = server;
   while (!url.empty() && url.back() == '/') url.pop_back();
-  const HttpReply reply = HttpGet(url + "/" + path, limits, cancelled);
+  const CachedReply reply = CachedHttpGet(
+      url + "/" + path, AccurateRipCacheFolder() + path.substr(path.rfind('/') + 1),
+      [](std::string_view body) { return FromBytes(body).kind != AccurateRipLookup::kUnreadable; },
+      limits, cancelled);
   AccurateRipLookup lookup;
-  switch (reply.outcome) {
-    case HttpReply::kOk:
-      lookup = FromBytes(reply.body);
-      if (lookup.kind != AccurateRipLookup::kUnreadable) KeepInCache(cached, reply.body);
+  switch (reply.kind) {
+    case CachedReply::kBody:
+      return FromBytes(reply.body);
+    case CachedReply::kNotFound:
       break;
-    case HttpReply::kHttpError:
-      if (reply.status == 404) {
-        KeepInCache(cached, "");
-      } else {
-        lookup.kind = AccurateRipLookup::kUnreachable;
-        lookup.reason = "HTTP status " + std::to_string(reply.status);
-      }
+    case CachedReply::kFailed:
+      lookup.kind = AccurateRipLookup::kUnreachable;
+      lookup.reason = reply.reason;
       break;
-    case HttpReply::kTooLarge:
+    case CachedReply::kTooLarge:
       lookup.kind = AccurateRipLookup::kUnreadable;
       break;
-    case HttpReply::kFailed:
-      lookup.kind = AccurateRipLookup::kUnreachable;
-      lookup.reason = reply.error;
-      break;
-    case HttpReply::kCancelled:
+    case CachedReply::kCancelled:
       lookup.kind = AccurateRipLookup::kCancelled;
       break;
   }

@@ -4,7 +4,6 @@
 
 #include <expat.h>
 #include <openssl/sha.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -12,17 +11,13 @@
 #include <cctype>
 #include <charconv>
 #include <cstdio>
-#include <ctime>
-#include <filesystem>
-#include <fstream>
 #include <map>
 
-#include "platform/atomic_file.h"
 #include "platform/base_dirs.h"
+#include "platform/cached_get.h"
 
 namespace {
 
-constexpr std::time_t kCacheSeconds = 7 * 24 * 3600;
 // Expat's names with namespace processing: the namespace, this separator, the local name.
 constexpr char kNamespace[] = "http://db.cuetools.net/ns/mmd-1.0#";
 constexpr char kNameSeparator = ' ';  // never in a URI
@@ -215,18 +210,6 @@ void OnDoctype(void* user, const XML_Char*, const XML_Char*, const XML_Char*, in
   static_cast<ReplyParse*>(user)->Refuse();
 }
 
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-// Through a temporary file and a rename: a reader never sees half a reply.
-void KeepInCache(const std::string& path, const std::string& bytes) {
-  std::error_code error;
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), error);
-  ReplaceFileAtomically(path, bytes);
-}
-
 // The verdict of the entries of the disc's layout on `crcs`, each entry holding the CRC that
 // `held` picks from it (nullopt: none for this part of the disc).
 template <typename Held>
@@ -356,42 +339,29 @@ CtdbLookup LookUpCtdb(const std::string& server, const TocBuffer& toc, const Htt
                       const std::function<bool()>& cancelled) {
   const std::string id = CtdbTocId(toc), tocString = CtdbTocString(toc);
   if (id.empty()) return {};  // no audio: nothing to verify
-  const std::string cached = CtdbCacheFolder() + id + ".xml";
-  struct stat st;
-  if (stat(cached.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-      std::time(nullptr) - st.st_mtime < kCacheSeconds) {
-    const std::string bytes = ReadWholeFile(cached);
-    if (bytes.empty()) return {};  // a 404 kept
-    CtdbLookup lookup = ReadCtdbReply(bytes, tocString);
-    if (lookup.kind != CtdbLookup::kUnreadable) return lookup;
-  }
   std::string url = server;
   while (!url.empty() && url.back() == '/') url.pop_back();
-  const HttpReply reply =
-      HttpGet(url + "/lookup2.php?version=3&ctdb=1&fuzzy=1&metadata=none&toc=" + tocString, limits,
-              cancelled);
+  const CachedReply reply = CachedHttpGet(
+      url + "/lookup2.php?version=3&ctdb=1&fuzzy=1&metadata=none&toc=" + tocString,
+      CtdbCacheFolder() + id + ".xml",
+      [&](std::string_view body) {
+        return ReadCtdbReply(body, tocString).kind != CtdbLookup::kUnreadable;
+      },
+      limits, cancelled);
   CtdbLookup lookup;
-  switch (reply.outcome) {
-    case HttpReply::kOk:
-      lookup = ReadCtdbReply(reply.body, tocString);
-      if (lookup.kind != CtdbLookup::kUnreadable) KeepInCache(cached, reply.body);
+  switch (reply.kind) {
+    case CachedReply::kBody:
+      return ReadCtdbReply(reply.body, tocString);
+    case CachedReply::kNotFound:
       break;
-    case HttpReply::kHttpError:
-      if (reply.status == 404) {
-        KeepInCache(cached, "");
-      } else {
-        lookup.kind = CtdbLookup::kUnreachable;
-        lookup.reason = "HTTP status " + std::to_string(reply.status);
-      }
+    case CachedReply::kFailed:
+      lookup.kind = CtdbLookup::kUnreachable;
+      lookup.reason = reply.reason;
       break;
-    case HttpReply::kTooLarge:
+    case CachedReply::kTooLarge:
       lookup.kind = CtdbLookup::kUnreadable;
       break;
-    case HttpReply::kFailed:
-      lookup.kind = CtdbLookup::kUnreachable;
-      lookup.reason = reply.error;
-      break;
-    case HttpReply::kCancelled:
+    case CachedReply::kCancelled:
       lookup.kind = CtdbLookup::kCancelled;
       break;
   }
