@@ -29,19 +29,11 @@
 #include "app/ripping_page.h"
 #include "disc/cd_device.h"
 #include "support/http_server.h"
+#include "support/named_control.h"
 #include "support/recording_host.h"
 #include "support/test_env.h"
 
 namespace {
-
-template <typename W>
-W* Named(QObject* root, const char* name) {
-  for (W* w : root->findChildren<W*>()) {
-    if (w->accessibleName() == QLatin1String(name)) return w;
-  }
-  ADD_FAILURE() << "no control named " << name;
-  return nullptr;
-}
 
 constexpr int kRippingTab = 4;
 

@@ -28,6 +28,7 @@
 #include "disc/cd_device.h"
 #include "disc/output_naming.h"
 #include "rip/rip_status.h"
+#include "support/named_control.h"
 #include "support/recording_host.h"
 #include "support/test_env.h"
 #include "ui/commands.h"
@@ -35,15 +36,6 @@
 #include "widgets/popup_menu.h"
 
 namespace {
-
-template <typename W>
-W* Named(QObject* root, const char* name) {
-  for (W* w : root->findChildren<W*>()) {
-    if (w->accessibleName() == QLatin1String(name)) return w;
-  }
-  ADD_FAILURE() << "no control named " << name;
-  return nullptr;
-}
 
 // Message boxes are answered with OK and kept as "caption: text". OpenFrame makes a disc image
 // of tracks `lengths` (sectors) the only drive and a frame over it with timer 1 stopped.

@@ -63,6 +63,7 @@
 #include "playback/mci.h"
 #include "rip/rip_status.h"
 #include "support/http_server.h"
+#include "support/named_control.h"
 #include "support/recording_host.h"
 #include "support/test_env.h"
 #include "ui/commands.h"
@@ -87,15 +88,6 @@ class FakeXdgOpen {
  private:
   const std::string savedPath_;
 };
-
-template <typename W>
-W* Named(QObject* root, const char* name) {
-  for (W* w : root->findChildren<W*>()) {
-    if (w->accessibleName() == QLatin1String(name)) return w;
-  }
-  ADD_FAILURE() << "no control named " << name;
-  return nullptr;
-}
 
 // Message boxes are answered with OK, after `answer_` ran, and kept as "caption: text" in
 // boxes_. LoadDisc makes a disc image of tracks `lengths` (sectors) the only drive; OpenFrame
