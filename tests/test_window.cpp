@@ -47,6 +47,7 @@
 #include <QStyle>
 #include <QStyleOptionViewItem>
 #include <QTimer>
+#include <QUrl>
 #include <QtTest/QTest>
 
 #include "app/about_dlg.h"
@@ -61,6 +62,7 @@
 #include "app/tip_of_day_dlg.h"
 #include "disc/cd_device.h"
 #include "playback/mci.h"
+#include "rip/rip_log.h"
 #include "rip/rip_status.h"
 #include "support/http_server.h"
 #include "support/named_control.h"
@@ -1037,6 +1039,35 @@ TEST_F(WindowTest, FittedColumnsDrawTheirTextsWhole) {
     EXPECT_TRUE(whole(0, 2, Cell(0, 2))) << Cell(0, 2).toStdString();
   }
   view.setFont(font);
+}
+
+// The state bar gives the disc at a glance, then what a rip came to and a link to its log.
+TEST_F(WindowTest, TheStateBarShowsTheDiscThenWhatARipCameTo) {
+  OpenFrame("4500,3000", Wav);
+  CDialogBar& bar = *frame_->stateBar();
+  QLabel* status = Named<QLabel>(&bar, "Status");
+  ASSERT_NE(status, nullptr);
+  ripSettings.discArtist = "Ann";
+  ripSettings.discAlbum = "Best";
+  frame_->ReloadDisc();
+  EXPECT_EQ(status->text(), QString::fromUtf8("Ann \u2013 Best   1:40"));
+  ripSettings.writeLog = 1;
+  frame_->OnRip();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !frame_->ripButtonIsStop(); }, 60000));
+  const QString log = QString::fromStdString(RipLogPath(ripSettings));
+  ASSERT_TRUE(std::filesystem::is_regular_file(log.toStdString())) << log.toStdString();
+  EXPECT_TRUE(status->text().startsWith(QStringLiteral("2 of 2 tracks completed")))
+      << status->text().toStdString();
+  EXPECT_TRUE(status->text().contains(QStringLiteral("Log: "))) << status->text().toStdString();
+  QSignalSpy clicked(&bar, &CDialogBar::logClicked);
+  emit status->linkActivated(QUrl::fromLocalFile(log).toString());
+  ASSERT_EQ(clicked.count(), 1);
+  EXPECT_EQ(clicked.first().first().toString(), log);
+  ripSettings.writeLog = 0;
+  ripSettings.discArtist.clear();
+  ripSettings.discAlbum.clear();
+  frame_->ReloadDisc();
+  EXPECT_EQ(status->text(), QStringLiteral("1:40"));
 }
 
 }  // namespace

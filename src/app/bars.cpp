@@ -2,7 +2,12 @@
 // Copyright 2026 The Obrin developers
 #include "app/bars.h"
 
+#include <QLabel>
 #include <QPainter>
+#include <QResizeEvent>
+#include <QUrl>
+
+#include <algorithm>
 
 #include "ui/commands.h"
 #include "widgets/resources.h"
@@ -52,6 +57,16 @@ CDialogBar::CDialogBar(BarId id, QWidget* parent) : QWidget(parent), id_(id) {
                                          : kStateBarHeight;
   setFixedHeight(height);
   setAttribute(Qt::WA_OpaquePaintEvent);
+  if (id == BarId::kState) {
+    // A label, not painted text: screen readers read what the bar says, and the log's path
+    // is a link.
+    state_ = new QLabel(QStringLiteral("Ready"), this);
+    state_->setAccessibleName(QStringLiteral("Status"));
+    state_->setTextFormat(Qt::PlainText);
+    state_->setStyleSheet(QStringLiteral("color: #cbd5e1;"));
+    connect(state_, &QLabel::linkActivated, this,
+            [this](const QString& link) { emit logClicked(QUrl(link).toLocalFile()); });
+  }
 }
 
 void CDialogBar::paintEvent(QPaintEvent*) {
@@ -72,10 +87,32 @@ void CDialogBar::paintEvent(QPaintEvent*) {
     case BarId::kState: {
       DrawImage(painter, IDB_STATE_BACK, QRectF(0, 0, w, h));
       DrawImage(painter, IDB_STATE_GRIP, QRectF(QPointF(w - 19, 0), ImageSize(IDB_STATE_GRIP)));
-      painter.setPen(QColor(0xcb, 0xd5, 0xe1));
-      const QFontMetrics metrics(font());
-      painter.drawText(QPointF(6, 6 + metrics.ascent()), QStringLiteral("Ready"));
       break;
     }
   }
+}
+
+void CDialogBar::SetStateText(const QString& text, const QString& logPath) {
+  if (!state_) return;
+  if (logPath.isEmpty()) {
+    state_->setTextFormat(Qt::PlainText);
+    state_->setText(text);
+  } else {
+    state_->setTextFormat(Qt::RichText);
+    state_->setText(text.toHtmlEscaped() +
+                    QStringLiteral("&nbsp;&nbsp;&nbsp;Log: <a style=\"color:#93c5fd\" href=\"") +
+                    QUrl::fromLocalFile(logPath).toString(QUrl::FullyEncoded).toHtmlEscaped() +
+                    QStringLiteral("\">") + logPath.toHtmlEscaped() + QStringLiteral("</a>"));
+  }
+  state_->setToolTip(state_->text() == text ? QString() : logPath);
+}
+
+QString CDialogBar::StateText() const {
+  return state_ ? state_->text() : QString();
+}
+
+void CDialogBar::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  // Left of the state bar's buttons and grip.
+  if (state_) state_->setGeometry(6, 0, std::max(0, width() - 90), height());
 }

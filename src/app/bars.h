@@ -23,15 +23,26 @@ struct BarControlSpec {
 const std::vector<BarControlSpec>& BarControls();
 QRect BarControlRect(const BarControlSpec& spec, int outerWidth);
 
+class QLabel;
+
 class CDialogBar : public QWidget {
   Q_OBJECT
  public:
   CDialogBar(BarId id, QWidget* parent);
   BarId id() const { return id_; }
+  // The state bar's text ("Ready" until told otherwise) and, when not empty, a "Log: PATH"
+  // link after it; a click on the link emits logClicked(path).
+  void SetStateText(const QString& text, const QString& logPath = QString());
+  QString StateText() const;
+
+ signals:
+  void logClicked(const QString& path);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   BarId id_;
+  QLabel* state_ = nullptr;  // the state bar's
 };

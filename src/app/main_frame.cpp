@@ -2,6 +2,8 @@
 // Copyright 2026 The Obrin developers
 #include "app/main_frame.h"
 
+#include <sys/stat.h>
+
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
@@ -21,6 +23,7 @@
 #include "platform/device_watch.h"
 #include "playback/mci.h"
 #include "rip/rip_job.h"
+#include "rip/rip_log.h"
 #include "rip/rip_status.h"
 #include "ui/commands.h"
 #include "ui/obrin_view.h"
@@ -139,6 +142,7 @@ void CMainFrame::CreateBars() {
   mainBar_ = new CDialogBar(BarId::kMain, client);
   subBar_ = new CDialogBar(BarId::kSub, client);
   stateBar_ = new CDialogBar(BarId::kState, client);
+  connect(stateBar_, &CDialogBar::logClicked, this, [](const QString& path) { ShellOpen(path); });
   listView_ = new CObrinView(client);
   layout->addWidget(mainBar_);
   layout->addWidget(subBar_);
@@ -377,7 +381,10 @@ void CMainFrame::ReloadDisc() {
   ripSettings.tracks.clear();
   ++listGeneration_;  // progress still queued for the old records must not reach them
   ripSettings.currentTrack = -1;
-  if (BuildTrackList(ripSettings, ripSettings.driveIndex, this) != 0) return;
+  if (BuildTrackList(ripSettings, ripSettings.driveIndex, this) != 0) {
+    stateBar_->SetStateText(QStringLiteral("Ready"));
+    return;
+  }
   if (LoadedDiscIdentity() == typedDisc_) {
     ApplyTypedTrackTexts(typedTexts_, ripSettings.tracks);
   } else {
@@ -387,6 +394,7 @@ void CMainFrame::ReloadDisc() {
   ripSettings.currentTrack = 0;
   RebuildTrackRows();
   CheckAllRows();
+  ShowDiscGlance();
 }
 
 void CMainFrame::CheckAllRows() {
@@ -540,6 +548,28 @@ void CMainFrame::OnRipProgress(const RipProgressEvent& event) {
   FillTrackRow(*record, RowOf(*record), true);
 }
 
+void CMainFrame::ShowDiscGlance() {
+  const std::string& artist = ripSettings.Artist();
+  const std::string& album = ripSettings.Album();
+  std::string text = artist.empty() || album.empty() ? artist + album : artist + " \u2013 " + album;
+  uint64_t sectors = 0;
+  for (const TrackRecord& track : ripSettings.tracks) sectors += track.lengthSectors;
+  const uint64_t seconds = sectors / kSectorsPerSecond;
+  char length[32];
+  if (seconds >= 3600) {
+    std::snprintf(length, sizeof length, "%llu:%02llu:%02llu",
+                  static_cast<unsigned long long>(seconds / 3600),
+                  static_cast<unsigned long long>(seconds / 60 % 60),
+                  static_cast<unsigned long long>(seconds % 60));
+  } else {
+    std::snprintf(length, sizeof length, "%llu:%02llu",
+                  static_cast<unsigned long long>(seconds / 60),
+                  static_cast<unsigned long long>(seconds % 60));
+  }
+  text += (text.empty() ? "" : "   ") + std::string(length);
+  stateBar_->SetStateText(QString::fromStdString(text));
+}
+
 void CMainFrame::RestoreReadOffset() {
   if (ripSettings.ripping || !savedReadOffset_) return;
   ripSettings.readOffset = *savedReadOffset_;
@@ -551,6 +581,16 @@ void CMainFrame::OnRipFinished() {
   if (closing_) return;
   ripSettings.ripping = 0;
   RestoreReadOffset();
+  // What the rip came to, as obrin-rip closes with, and where its log is.
+  std::vector<const TrackRecord*> ripped;
+  for (const TrackRecord& record : ripSettings.tracks) {
+    if (record.checked) ripped.push_back(&record);
+  }
+  const std::string log = RipLogPath(ripSettings);
+  struct stat st;
+  const bool logged = ripSettings.writeLog && stat(log.c_str(), &st) == 0;
+  stateBar_->SetStateText(QString::fromStdString(RipSummaryText(ripSettings, ripped)),
+                          logged ? QString::fromStdString(log) : QString());
   driveCombo_->setEnabled(true);
   SetRipLook(false);
   FocusSink();

@@ -92,6 +92,9 @@ class CMainFrame : public QMainWindow, public TrackListHost {
   bool noCdDrives = false;
 
   CObrinView* listView() const { return listView_; }
+  CDialogBar* stateBar() const { return stateBar_; }
+  // The disc at a glance in the state bar: "ARTIST – ALBUM" and its length.
+  void ShowDiscGlance();
   CNewMenu* mainPopup() const { return mainPopup_; }
   CNewMenu* formatPopup() const { return formatPopup_; }
   QComboBox* driveCombo() const { return driveCombo_; }

@@ -267,6 +267,27 @@ std::string RipCueText(const RipSettings& settings, const std::vector<LoggedTrac
   return cue;
 }
 
+std::string RipSummaryText(const RipSettings& settings,
+                           const std::vector<const TrackRecord*>& tracks) {
+  int accurate = 0, ctdbAccurate = 0, completed = 0, judged = 0;
+  for (const TrackRecord* track : tracks) {
+    accurate += track->accurateRip.starts_with("Accurately ripped");
+    ctdbAccurate += !track->hidden && track->ctdb.starts_with("Accurately ripped");
+    completed += track->status == kStatusCompleted;
+    judged += !track->hidden;
+  }
+  if (settings.verifyAccurateRip || settings.secureRip) {
+    return "AccurateRip: " + std::to_string(accurate) + " of " + std::to_string(judged) +
+           " tracks accurately ripped" + CtdbSummary(settings.ctdbOutcome, ctdbAccurate, judged);
+  }
+  return std::to_string(completed) + " of " + std::to_string(tracks.size()) + " tracks completed";
+}
+
+std::string RipLogPath(const RipSettings& settings) {
+  const std::string folder = JoinFolder(CurrentOutputFolder(settings), AlbumFolderName(settings));
+  return JoinFolder(folder, AlbumFolderName(settings)) + ".log";
+}
+
 bool WriteRipLog(const RipSettings& settings, const std::vector<LoggedTrack>& tracks,
                  const std::string& program) {
   if (!settings.checkLogPath.empty()) {

@@ -21,6 +21,15 @@ struct LoggedTrack {
 // did not ask it.
 std::string CtdbSummary(const CtdbDiscOutcome& outcome, int accurate, int judged);
 
+// What a job over `tracks` came to, in the words obrin-rip and the log close with: with
+// verification "AccurateRip: 9 of 10 tracks accurately ripped; CTDB: ...", else "3 of 3
+// tracks completed".
+std::string RipSummaryText(const RipSettings& settings,
+                           const std::vector<const TrackRecord*>& tracks);
+
+// Where WriteRipLog puts the log of a rip with `settings` (not of a check).
+std::string RipLogPath(const RipSettings& settings);
+
 // The log's text; file names are given relative to `folder` (the log's own).
 std::string RipLogText(const RipSettings& settings, const std::vector<LoggedTrack>& tracks,
                        const std::string& folder, const std::string& program);
