@@ -85,9 +85,12 @@ fi
 # The CUETools database's entry of the disc: its TOC and CRCs from a plain rip of every track.
 "$bench_bin/obrin-rip" --image "$cue" --format wav --template 't$n' --album whole \
   --output "$bench_work/plain" >/dev/null 2>&1 || bench_fail "the whole plain rip"
-python3 - "$cue" "$bench_work/ctdb.xml" "$bench_work"/plain/whole/t*.wav <<'PY' || bench_fail "the CTDB reply"
+# The replies' XML namespace, as the program's own source names it.
+namespace=$(sed -n 's/.*kCtdbNamespace\[\] = "\(.*\)";/\1/p' "$(dirname "$0")/../src/disc/ctdb.h")
+[[ -n $namespace ]] || bench_fail "the CTDB namespace in src/disc/ctdb.h"
+python3 - "$cue" "$bench_work/ctdb.xml" "$namespace" "$bench_work"/plain/whole/t*.wav <<'PY' || bench_fail "the CTDB reply"
 import sys, zlib
-d = [open(f, 'rb').read()[44:] for f in sys.argv[3:]]
+d = [open(f, 'rb').read()[44:] for f in sys.argv[4:]]
 s = b''.join(d)
 n, e = len(s) // 4, 5880
 b, end = e, e + (n // e - 2) * e
@@ -99,9 +102,9 @@ for x in d:
     at += len(x) // 4
 toc = ':'.join(str(v) for v in starts + [n // 588])
 open(sys.argv[2], 'w').write(
-    '<?xml version="1.0" encoding="utf-8"?><ctdb xmlns="http://db.cuetools.net/ns/mmd-1.0#">'
+    '<?xml version="1.0" encoding="utf-8"?><ctdb xmlns="%s">'
     '<entry id="bench" crc32="%08x" confidence="5" npar="8" stride="5880" hasparity="true" '
-    'trackcrcs="%s" toc="%s"/></ctdb>' % (zlib.crc32(s[4 * b:4 * end]), ' '.join(crcs), toc))
+    'trackcrcs="%s" toc="%s"/></ctdb>' % (sys.argv[3], zlib.crc32(s[4 * b:4 * end]), ' '.join(crcs), toc))
 PY
 python3 - "$bench_work/reply.bin" "$bench_work/port" "$bench_work/ctdb.xml" <<'PY' &
 import http.server, sys

@@ -24,7 +24,7 @@ std::string Hex(uint32_t value) {
 }
 
 std::string Written(const std::vector<CtdbEntry>& entries) {
-  std::string xml = "<ctdb xmlns=\"http://db.cuetools.net/ns/mmd-1.0#\">";
+  std::string xml = "<ctdb xmlns=\"" + std::string(kCtdbNamespace) + "\">";
   for (const CtdbEntry& e : entries) {
     std::string crcs;
     for (uint32_t c : e.trackCrcs) crcs += (crcs.empty() ? "" : " ") + Hex(c);

@@ -9,6 +9,7 @@
 
 #include "config/settings.h"
 #include "disc/cd_device.h"
+#include "disc/ctdb.h"
 #include "disc/q_subchannel.h"
 #include "fuzz_support.h"
 
@@ -57,8 +58,10 @@ int main(int argc, char** argv) {
   // disc's, none, and a cut one.
   const auto ctdb = [](const std::string& entries) {
     return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<ctdb "
-           "xmlns=\"http://db.cuetools.net/ns/mmd-1.0#\" "
-           "xmlns:ext=\"http://musicbrainz.org/ns/ext#-2.0\">\n" +
+           "xmlns=\"" +
+           std::string(kCtdbNamespace) +
+           "\" "
+           "xmlns:ext=\"urn:obrin-test:ext\">\n" +
            entries + "</ctdb>\n";
   };
   const std::string fuzzy = ctdb(

@@ -53,8 +53,10 @@ std::string Entry(const std::string& id, const std::string& toc, uint32_t crc, u
 
 std::string Reply(const std::string& entries) {
   return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<ctdb "
-         "xmlns=\"http://db.cuetools.net/ns/mmd-1.0#\" "
-         "xmlns:ext=\"http://musicbrainz.org/ns/ext#-2.0\">" +
+         "xmlns=\"" +
+         std::string(kCtdbNamespace) +
+         "\" "
+         "xmlns:ext=\"urn:obrin-test:ext\">" +
          entries + "</ctdb>";
 }
 
@@ -146,7 +148,8 @@ TEST(CtdbReply, AnythingElseIsNotUnderstood) {
   const std::string laughs =
       "<?xml version=\"1.0\"?><!DOCTYPE ctdb [<!ENTITY a \"aaaaaaaaaa\">"
       "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\"><!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;\">]>"
-      "<ctdb xmlns=\"http://db.cuetools.net/ns/mmd-1.0#\"><entry id=\"&c;\"/></ctdb>";
+      "<ctdb xmlns=\"" +
+      std::string(kCtdbNamespace) + "\"><entry id=\"&c;\"/></ctdb>";
   // The good entry with `from` made `to`, in a reply.
   const auto edited = [&good](const std::string& from, const std::string& to) {
     std::string entry = good;
@@ -157,7 +160,7 @@ TEST(CtdbReply, AnythingElseIsNotUnderstood) {
       "not xml at all",
       "",
       "<ctdb>" + good + "</ctdb>",  // no namespace
-      "<lookup xmlns=\"http://db.cuetools.net/ns/mmd-1.0#\">" + good + "</lookup>",
+      "<lookup xmlns=\"" + std::string(kCtdbNamespace) + "\">" + good + "</lookup>",
       Reply(good) + "<ctdb/>",
       Reply(Entry("1", "0:100:200", 0xABCD, 2, {1})),       // one CRC for two tracks
       Reply(Entry("1", "0:100:-200:300", 0xABCD, 2, {1})),  // two audio tracks
@@ -190,7 +193,7 @@ TEST(CtdbReply, AnythingElseIsNotUnderstood) {
               "CTDB reply not understood");
   }
   // What is understood: no entries; upper-case hex, short hex and entities in values.
-  const auto empty = ParseCtdbReply("<ctdb xmlns=\"http://db.cuetools.net/ns/mmd-1.0#\"/>");
+  const auto empty = ParseCtdbReply("<ctdb xmlns=\"" + std::string(kCtdbNamespace) + "\"/>");
   ASSERT_TRUE(empty);
   EXPECT_TRUE(empty->empty());
   const auto upper =

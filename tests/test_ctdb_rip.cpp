@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "disc/ctdb.h"
 #include "support/http_server.h"
 #include "support/test_env.h"
 
@@ -98,9 +99,9 @@ TEST_F(CtdbRip, EachTrackAndTheDiscAgainstTheirPressing) {
   const std::string toc = "0:900:1600:2400";
   const std::string found =
       "<?xml version=\"1.0\" encoding=\"utf-8\"?><ctdb "
-      "xmlns=\"http://db.cuetools.net/ns/mmd-1.0#\">" +
-      Entry("AAA", toc, 8, 0) + Entry("BBB", toc, 2, 1) + Entry("CCC", "0:900:1600:2401", 5, 0) +
-      "</ctdb>";
+      "xmlns=\"" +
+      std::string(kCtdbNamespace) + "\">" + Entry("AAA", toc, 8, 0) + Entry("BBB", toc, 2, 1) +
+      Entry("CCC", "0:900:1600:2401", 5, 0) + "</ctdb>";
   const struct {
     HttpTestReply reply;
     const char* offset;

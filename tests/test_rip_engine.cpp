@@ -32,6 +32,7 @@
 #include "capture/ctdb_crc.h"
 #include "capture/offset_finder.h"
 #include "config/settings.h"
+#include "disc/ctdb.h"
 #include "encoders/wav_writer.h"
 #include "rip/rip_job.h"
 #include "support/decode.h"
@@ -319,12 +320,13 @@ TEST_F(RipEngine, SecureReadingTakesTheCtdbsConfirmationAndReadsTheNeighboursEdg
       crc32(0, reinterpret_cast<const Bytef*>(good.data()), static_cast<uInt>(good.size())));
   for (const bool confirmed : {true, false}) {
     SCOPED_TRACE(confirmed);
-    char reply[512];
-    std::snprintf(reply, sizeof reply,
-                  "<ctdb xmlns=\"http://db.cuetools.net/ns/mmd-1.0#\"><entry id=\"1\" "
-                  "crc32=\"1\" confidence=\"3\" trackcrcs=\"1 %08x 2\" toc=\"0:30:70:100\"/>"
-                  "</ctdb>",
+    char entry[160];
+    std::snprintf(entry, sizeof entry,
+                  "<entry id=\"1\" crc32=\"1\" confidence=\"3\" trackcrcs=\"1 %08x 2\" "
+                  "toc=\"0:30:70:100\"/>",
                   static_cast<unsigned>(confirmed ? crc : crc ^ 1));
+    const std::string reply =
+        "<ctdb xmlns=\"" + std::string(kCtdbNamespace) + "\">" + entry + "</ctdb>";
     const CtdbLookup lookup = ReadCtdbReply(reply, "0:30:70:100");
     ASSERT_EQ(lookup.kind, CtdbLookup::kFound);
     drive_ = std::make_shared<FakeDrive>();

@@ -19,7 +19,6 @@
 namespace {
 
 // Expat's names with namespace processing: the namespace, this separator, the local name.
-constexpr char kNamespace[] = "http://db.cuetools.net/ns/mmd-1.0#";
 constexpr char kNameSeparator = ' ';  // never in a URI
 
 // A TOC string read back: the tracks' starts and kinds, and the lead-out.
@@ -188,7 +187,7 @@ std::optional<CtdbEntry> ReadEntry(const XML_Char** attributes) {
 
 void OnStart(void* user, const XML_Char* name, const XML_Char** attributes) {
   auto& parse = *static_cast<ReplyParse*>(user);
-  const std::string prefix = std::string(kNamespace) + kNameSeparator;
+  const std::string prefix = std::string(kCtdbNamespace) + kNameSeparator;
   ++parse.depth;
   if (parse.depth == 1) {
     if (name != prefix + "ctdb") parse.Refuse();

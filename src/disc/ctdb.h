@@ -43,6 +43,9 @@ struct CtdbEntry {
   bool sameLayout = false;
 };
 
+// The namespace of the database's replies: a name their elements carry, never an address asked.
+inline constexpr char kCtdbNamespace[] = "http://db.cuetools.net/ns/mmd-1.0#";
+
 // The entries of a reply (<ctdb xmlns="http://db.cuetools.net/ns/mmd-1.0#"> with <entry>
 // elements); nullopt for anything else: another root, a missing or malformed attribute, track
 // CRCs not one per audio track of the entry's TOC, XML that is not well-formed, a document
