@@ -28,6 +28,7 @@
 #include "app/message_box.h"
 #include "app/ripping_page.h"
 #include "disc/cd_device.h"
+#include "support/gui/window_test.h"
 #include "support/http_server.h"
 #include "support/named_control.h"
 #include "support/recording_host.h"
@@ -36,36 +37,18 @@
 namespace {
 
 constexpr int kRippingTab = 4;
+constexpr const char* kChecks[] = {
+    "Verify with AccurateRip and CTDB", "Secure reading", "Write log and cue sheet",
+    "Look up the disc in MusicBrainz when it is loaded", "De-emphasis"};
 
-// Message boxes are answered with OK and kept as their text in boxes_. LoadDisc makes a disc
-// image of tracks `lengths` (sectors) the only drive.
-class RippingPageTest : public ::testing::Test {
+// A disc image of one track the only drive, the settings saved.
+class RippingPageTest : public WindowTest {
  protected:
-  RippingPageTest() {
-    SetMessageBoxHandler([this](const MessageBoxRequest& r) {
-      boxes_.push_back(r.text.toStdString());
-      return QMessageBox::Ok;
-    });
-  }
-  ~RippingPageTest() override {
-    SetMessageBoxHandler({});
-    SetCdImages({});
-  }
-  void LoadDisc(const std::vector<std::string>& mkdiscArgs) {
-    cue_ = MakeDiscAt(dir_ / "disc.cue", mkdiscArgs);
-    SetCdImages({cue_});
-    out_ = dir_ / "out";
-    PrepareRipSettings(out_, Wav);
+  void SetUp() override { Load({"--lengths", "300"}); }
+  void Load(const std::vector<std::string>& mkdiscArgs) {
+    LoadMadeDisc(mkdiscArgs, Wav);
     SaveSettings(ripSettings);
   }
-  void SetUp() override { LoadDisc({"--lengths", "300"}); }
-  std::string Ini() const { return ReadFile(config_.iniPath()); }
-  bool IniHas(const std::string& text) const { return Ini().find(text) != std::string::npos; }
-
-  ScopedConfigHome config_;
-  TempDir dir_;
-  std::string cue_, out_;
-  std::vector<std::string> boxes_;
 };
 
 TEST_F(RippingPageTest, FollowsTheFormatPagesWhichTheSheetStillOpensOn) {
@@ -80,10 +63,7 @@ TEST_F(RippingPageTest, FollowsTheFormatPagesWhichTheSheetStillOpensOn) {
   }
   CConfigSheet sheet;
   CPage5Ripping* page = sheet.rippingPage();
-  for (const char* name : {"Verify with AccurateRip and CTDB", "Secure reading",
-                           "Write log and cue sheet", "De-emphasis"}) {
-    EXPECT_NE(Named<QCheckBox>(page, name), nullptr);
-  }
+  for (const char* name : kChecks) EXPECT_NE(Named<QCheckBox>(page, name), nullptr);
   EXPECT_NE(Named<QSpinBox>(page, "Read offset"), nullptr);
   EXPECT_NE(Named<QPushButton>(page, "Find offset"), nullptr);
   EXPECT_NE(Named<QLineEdit>(page, "File names"), nullptr);
@@ -100,7 +80,7 @@ TEST_F(RippingPageTest, CancelStoresNoneApplyAndOkStoreEveryKey) {
     SCOPED_TRACE(how);
     const bool stores = std::string(how) != "cancel";
     ripSettings.verifyAccurateRip = ripSettings.secureRip = ripSettings.writeLog = 0;
-    ripSettings.deemphasis = 0;
+    ripSettings.deemphasis = ripSettings.lookUpOnLoad = 0;
     ripSettings.readOffset = 6;
     ripSettings.fileNameTemplate = kDefaultFileNameTemplate;
     SaveSettings(ripSettings);
@@ -110,10 +90,7 @@ TEST_F(RippingPageTest, CancelStoresNoneApplyAndOkStoreEveryKey) {
     CPage5Ripping* page = sheet.rippingPage();
     EXPECT_EQ(Named<QSpinBox>(page, "Read offset")->value(), 6);
     EXPECT_EQ(Named<QLineEdit>(page, "File names")->text(), QLatin1String("$a-$t"));
-    for (const char* name : {"Verify with AccurateRip and CTDB", "Secure reading",
-                             "Write log and cue sheet", "De-emphasis"}) {
-      Named<QCheckBox>(page, name)->click();
-    }
+    for (const char* name : kChecks) Named<QCheckBox>(page, name)->click();
     EXPECT_TRUE(sheet.applyButton()->isEnabled());
     Named<QSpinBox>(page, "Read offset")->setValue(-48);
     QLineEdit* names = Named<QLineEdit>(page, "File names");
@@ -124,12 +101,14 @@ TEST_F(RippingPageTest, CancelStoresNoneApplyAndOkStoreEveryKey) {
     if (std::string(how) == "ok") sheet.accept();
 
     const std::vector<int32_t> flags = {ripSettings.verifyAccurateRip, ripSettings.secureRip,
-                                        ripSettings.writeLog, ripSettings.deemphasis};
-    EXPECT_EQ(flags, std::vector<int32_t>(4, stores ? 1 : 0));
+                                        ripSettings.writeLog, ripSettings.lookUpOnLoad,
+                                        ripSettings.deemphasis};
+    EXPECT_EQ(flags, std::vector<int32_t>(5, stores ? 1 : 0));
     EXPECT_EQ(ripSettings.readOffset, stores ? -48 : 6);
     EXPECT_EQ(ripSettings.fileNameTemplate, stores ? "$n $l" : "$a-$t");
     const char* flag = stores ? "TRUE" : "FALSE";
-    for (const std::string key : {"WriteLog=", "Deemphasis=", "Verify=", "Secure="}) {
+    for (const std::string key :
+         {"WriteLog=", "Deemphasis=", "Verify=", "Secure=", "LookUpOnLoad="}) {
       EXPECT_TRUE(IniHas("\n" + key + flag + "\n")) << key << Ini();
     }
     EXPECT_TRUE(IniHas(stores ? "[Drive]\nReadOffset=-48\n" : "[Drive]\nReadOffset=6\n"));
@@ -180,7 +159,7 @@ TEST_F(RippingPageTest, ReadOffsetBoxRefusesBeyondTheLimitAndAnImageStoresInDriv
 class FindOffsetTest : public RippingPageTest {
  protected:
   void SetUp() override {
-    LoadDisc({"--lengths", "900,700,800", "--seed", "8"});
+    Load({"--lengths", "900,700,800", "--seed", "8"});
     for (const char* offset : {"+667", "+12"}) {
       const std::string ripped = dir_ / offset;
       ASSERT_EQ(RunCommand({"obrin-rip", "--image", cue_, "--format", "wav", "--offset", offset,
@@ -218,11 +197,11 @@ TEST_F(FindOffsetTest, FillsOnlyASingleMatchAndSaysWhenNoneOrSeveralMatch) {
     std::vector<std::string> boxes;
   } rows[] = {
       {{200, Dbar(0)}, 667, {}},
-      {{200, Dbar(1)}, 12, {"No offset matched"}},
-      {{404, ""}, 12, {"Not in database"}},
+      {{200, Dbar(1)}, 12, {"Obrin: No offset matched"}},
+      {{404, ""}, 12, {"Obrin: Not in database"}},
       {{200, Dbar(0) + Dbar(0, 1)},
        12,
-       {"Read offsets +12, +667 match the database; try another disc to tell them apart"}},
+       {"Obrin: Read offsets +12, +667 match the database; try another disc to tell them apart"}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.reply.body.size());
@@ -263,7 +242,7 @@ TEST_F(FindOffsetTest, CancelStopsTheSearchAndARipRefusesIt) {
   find->click();
   ripSettings.ripping = 0;
   EXPECT_EQ(boxes_,
-            std::vector<std::string>{"The read offset cannot be searched for during a rip"});
+            std::vector<std::string>{"Obrin: The read offset cannot be searched for during a rip"});
   EXPECT_EQ(asked, 0);
 
   boxes_.clear();
@@ -324,10 +303,3 @@ TEST_F(RippingPageTest, TemplateAndDeemphasisReachObrinRipWhoseFlagsStillWin) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

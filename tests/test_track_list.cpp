@@ -208,6 +208,10 @@ TEST(OutputNaming, TemplatePlaceholders) {
     track.index = index;
     EXPECT_EQ(ExpandFileNameTemplate(track, settings), expected) << pattern;
   }
+  // Placeholders that all expand to nothing still leave a file name: the extension's.
+  settings.fileNameTemplate = "$x$q";
+  track.format = Wav;
+  EXPECT_EQ(OutputPathOf(track, settings, "/o"), "/o/$t-x:*/.wav");
 }
 
 }  // namespace

@@ -28,6 +28,7 @@
 #include "disc/cd_device.h"
 #include "disc/output_naming.h"
 #include "rip/rip_status.h"
+#include "support/gui/window_test.h"
 #include "support/named_control.h"
 #include "support/recording_host.h"
 #include "support/test_env.h"
@@ -37,47 +38,13 @@
 
 namespace {
 
-// Message boxes are answered with OK and kept as "caption: text". OpenFrame makes a disc image
-// of tracks `lengths` (sectors) the only drive and a frame over it with timer 1 stopped.
-class TrackTitlesTest : public ::testing::Test {
+// Typed fills the dialog's cells (title, artist; null keeps one) and closes it with `button`.
+class TrackTitlesTest : public WindowTest {
  protected:
-  TrackTitlesTest() {
-    SetMessageBoxHandler([this](const MessageBoxRequest& r) {
-      boxes_.push_back((r.caption + ": " + r.text).toStdString());
-      return QMessageBox::Ok;
-    });
-  }
-  ~TrackTitlesTest() override {
-    frame_.reset();
-    SetMessageBoxHandler({});
-    SetCdImages({});
-  }
-  void OpenFrame(const std::string& lengths, int32_t format = Mp3) {
-    SetCdImages({MakeDiscAt(dir_ / "disc.cue", {"--lengths", lengths})});
-    PrepareRipSettings(out_, format);
-    frame_ = std::make_unique<CMainFrame>();
-    frame_->timer1().stop();
-    frame_->ReloadDisc();
-  }
-  // Runs `open`; the modal dialog it opens is handed to `act`, then closed with the button
-  // named `button`. Returns the dialog's class name, empty when none opened.
   std::string WithDialog(const std::function<void()>& open,
                          const std::function<void(CTrackTitlesDlg&)>& act,
                          const char* button = "OK") {
-    std::string opened;
-    QTimer::singleShot(0, [&] {
-      QWidget* modal = QApplication::activeModalWidget();
-      if (!modal) return;
-      opened = modal->metaObject()->className();
-      if (auto* dialog = qobject_cast<CTrackTitlesDlg*>(modal)) {
-        if (act) act(*dialog);
-        if (QPushButton* b = Named<QPushButton>(dialog, button)) b->click();
-      }
-      if (modal->isVisible()) static_cast<QDialog*>(modal)->reject();
-    });
-    open();
-    QCoreApplication::processEvents();
-    return opened;
+    return WindowTest::WithDialog<CTrackTitlesDlg>(open, act, button);
   }
   std::string Typed(const std::vector<std::pair<const char*, const char*>>& cells,
                     const char* button = "OK") {
@@ -93,13 +60,6 @@ class TrackTitlesTest : public ::testing::Test {
                       },
                       button);
   }
-  QString Cell(int row, int column) const { return frame_->listView()->RowText(row, column); }
-
-  ScopedConfigHome config_;
-  TempDir dir_;
-  const std::string out_ = dir_ / "out/";
-  std::vector<std::string> boxes_;
-  std::unique_ptr<CMainFrame> frame_;
 };
 
 TEST_F(TrackTitlesTest, PopupItemAndCtrlTOpenTheDialogRefusedDuringARip) {
@@ -221,12 +181,13 @@ TEST_F(TrackTitlesTest, TypedTitlesLastOverAReloadOfTheSameDiscOnly) {
   EXPECT_EQ(Cell(0, 0), QLatin1String("Track 01"));
 }
 
-TEST_F(TrackTitlesTest, ARipNamesItsFileSafelyAfterTheTypedTitle) {
-  OpenFrame("150", Wav);
+// The typed title names the file (safely) and, with the typed artist, its tags.
+TEST_F(TrackTitlesTest, ARipNamesItsFileSafelyAndTagsItAfterTheTypedTexts) {
+  OpenFrame("150", Flac);
   Typed(
       {{"a/b\x01"
         "c",
-        nullptr}});
+        "Guest"}});
   ASSERT_EQ(ripSettings.tracks[0].title,
             "a/b\x01"
             "c");
@@ -237,15 +198,13 @@ TEST_F(TrackTitlesTest, ARipNamesItsFileSafelyAfterTheTypedTitle) {
   frame_->OnRip();
   ASSERT_TRUE(QTest::qWaitFor([&] { return !frame_->ripButtonIsStop(); }, 60000));
   EXPECT_EQ(ripSettings.tracks[0].status, kStatusCompleted);
-  EXPECT_TRUE(std::filesystem::is_regular_file(file)) << expected;
+  ASSERT_TRUE(std::filesystem::is_regular_file(file)) << expected;
+  const CommandResult tags =
+      RunCommand({"/usr/bin/metaflac", "--show-tag=TITLE", "--show-tag=ARTIST", expected});
+  EXPECT_EQ(tags.out,
+            "TITLE=a/b\x01"
+            "c\nARTIST=Guest\n");
   EXPECT_TRUE(boxes_.empty());
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -64,6 +64,7 @@
 #include "playback/mci.h"
 #include "rip/rip_log.h"
 #include "rip/rip_status.h"
+#include "support/gui/window_test.h"
 #include "support/http_server.h"
 #include "support/named_control.h"
 #include "support/recording_host.h"
@@ -89,49 +90,6 @@ class FakeXdgOpen {
 
  private:
   const std::string savedPath_;
-};
-
-// Message boxes are answered with OK, after `answer_` ran, and kept as "caption: text" in
-// boxes_. LoadDisc makes a disc image of tracks `lengths` (sectors) the only drive; OpenFrame
-// adds a frame over it with timer 1 stopped.
-class WindowTest : public ::testing::Test {
- protected:
-  WindowTest() {
-    SetMessageBoxHandler([this](const MessageBoxRequest& r) {
-      boxes_.push_back((r.caption + ": " + r.text).toStdString());
-      if (answer_) answer_(r);
-      return QMessageBox::Ok;
-    });
-  }
-  ~WindowTest() override {
-    frame_.reset();
-    SetMessageBoxHandler({});
-    SetFolderPicker({});
-    SetCdImages({});
-  }
-  void LoadDisc(const std::string& lengths, int32_t format, const std::string& outFolder = "") {
-    cue_ = MakeDiscAt(dir_ / "disc.cue", {"--lengths", lengths});
-    SetCdImages({cue_});
-    out_ = outFolder.empty() ? dir_ / "out/" : outFolder;
-    PrepareRipSettings(out_, format);
-  }
-  void OpenFrame(const std::string& lengths, int32_t format = Mp3,
-                 const std::string& outFolder = "") {
-    LoadDisc(lengths, format, outFolder);
-    frame_ = std::make_unique<CMainFrame>();
-    frame_->timer1().stop();
-    frame_->ReloadDisc();
-  }
-  QString Cell(int row, int column) const { return frame_->listView()->RowText(row, column); }
-  int Rows() const { return frame_->listView()->topLevelItemCount(); }
-  std::string Ini() const { return ReadFile(config_.iniPath()); }
-
-  ScopedConfigHome config_;
-  TempDir dir_;
-  std::string cue_, out_;
-  std::vector<std::string> boxes_;
-  std::function<void(const MessageBoxRequest&)> answer_;
-  std::unique_ptr<CMainFrame> frame_;
 };
 
 TEST_F(WindowTest, BarControlsFollowTheOuterWidth) {
@@ -622,6 +580,44 @@ TEST_F(WindowTest, LookUpFillsTheEditorAndOkTakesTheTitles) {
   CId3TagDlg::SetReleaseChooser({});
 }
 
+// Unasked, a loaded disc makes no request; asked, one per disc, whose names outlast a rebuild
+// of the list; a disc MusicBrainz does not know says so in the state bar, without a box.
+TEST_F(WindowTest, TheDiscIsLookedUpAsItLoadsOnlyWhenAskedAndOncePerDisc) {
+  const std::string reply =
+      R"({"releases":[{"title":"Second","artist-credit":[{"name":"Ann"}],"media":[{"discs":)"
+      R"([{"id":"eVKOMoWw5AO_pDBAt79bU1lhYPQ-"}],"tracks":[{"title":"S1"},{"title":"S2"},)"
+      R"({"title":"S3"}]}]}]})";
+  HttpTestServer server([&](const std::string& path) {
+    return path.find("eVKOMoWw5AO_pDBAt79bU1lhYPQ-") != std::string::npos
+               ? HttpTestReply{200, reply}
+               : HttpTestReply{404, ""};
+  });
+  LoadDisc("300,377,200", Wav);
+  ripSettings.musicBrainzServer = server.Url();
+  frame_ = std::make_unique<CMainFrame>();
+  frame_->timer1().stop();
+  frame_->ReloadDisc();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(server.Paths().empty());
+  EXPECT_EQ(Cell(0, 0), QLatin1String("Track 01"));
+
+  ripSettings.lookUpOnLoad = 1;
+  frame_->ReloadDisc();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(0, 0) == QLatin1String("S1"); }, 10000));
+  EXPECT_EQ(frame_->stateBar()->StateText(), QString::fromUtf8("Ann \u2013 Second   0:11"));
+  frame_->OnCommand(ID_FORMAT_MP3);  // the same disc again: named without asking
+  EXPECT_EQ(QStringList({Cell(0, 0), Cell(1, 0), Cell(2, 0)}), QStringList({"S1", "S2", "S3"}));
+  EXPECT_EQ(server.Paths().size(), 1u);
+
+  SetCdImages({MakeDiscAt(dir_ / "other.cue", {"--lengths", "450"})});
+  frame_->ReloadDisc();
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return frame_->stateBar()->StateText().contains("Disc not found in MusicBrainz"); },
+      10000));
+  EXPECT_EQ(Cell(0, 0), QLatin1String("Track 01"));
+  EXPECT_TRUE(boxes_.empty());
+}
+
 TEST_F(DialogTest, TipsReadFromTheFileAndTheProfilesPlace) {
   const std::string tips = dir_ / "tips.txt", piece(999, 'x');
   struct Row {
@@ -1063,6 +1059,43 @@ TEST_F(WindowTest, TheStateBarShowsTheDiscThenWhatARipCameTo) {
   emit status->linkActivated(QUrl::fromLocalFile(log).toString());
   ASSERT_EQ(clicked.count(), 1);
   EXPECT_EQ(clicked.first().first().toString(), log);
+
+  // Verified against a database that holds these very tracks (their sums, as
+  // accuraterip-checksum gives them, at confidence 5): the verdict, per track and in all.
+  std::string dbar(1, '\2');
+  dbar.append(12, '\0');
+  std::vector<std::string> wavs;
+  for (const auto& entry : std::filesystem::directory_iterator(
+           std::filesystem::path(log.toStdString()).parent_path())) {
+    if (entry.path().extension() == ".wav") wavs.push_back(entry.path());
+  }
+  std::sort(wavs.begin(), wavs.end());
+  ASSERT_EQ(wavs.size(), 2u);
+  for (int track = 1; track <= 2; ++track) {
+    const std::string& wav = wavs[static_cast<size_t>(track) - 1];
+    const CommandResult r = RunCommand(
+        {"/usr/bin/accuraterip-checksum", "--accuraterip-v1", wav, std::to_string(track), "2"});
+    ASSERT_EQ(r.exitStatus, 0) << wav;
+    const auto sum = static_cast<uint32_t>(std::stoul(r.out, nullptr, 16));
+    dbar += '\5';
+    dbar.append(reinterpret_cast<const char*>(&sum), 4).append(4, '\0');
+  }
+  HttpTestServer server([&](const std::string& path) {
+    return path.find(".bin") != std::string::npos ? HttpTestReply{200, dbar}
+                                                  : HttpTestReply{404, ""};
+  });
+  ripSettings.accurateRipServer = ripSettings.ctdbServer = server.Url();
+  ripSettings.verifyAccurateRip = 1;
+  frame_->ReloadDisc();
+  frame_->OnRip();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !frame_->ripButtonIsStop(); }, 60000));
+  EXPECT_TRUE(
+      status->text().startsWith(QStringLiteral("AccurateRip: 2 of 2 tracks accurately ripped")))
+      << status->text().toStdString();
+  EXPECT_TRUE(status->text().contains(QStringLiteral("Log: "))) << status->text().toStdString();
+  EXPECT_TRUE(Cell(0, 5).startsWith(QStringLiteral("Accurately ripped (confidence 5")))
+      << Cell(0, 5).toStdString();
+  ripSettings.verifyAccurateRip = 0;
   ripSettings.writeLog = 0;
   ripSettings.discArtist.clear();
   ripSettings.discAlbum.clear();
@@ -1071,10 +1104,3 @@ TEST_F(WindowTest, TheStateBarShowsTheDiscThenWhatARipCameTo) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

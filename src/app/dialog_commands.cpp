@@ -40,6 +40,7 @@ void CMainFrame::OnEditId3() {
   CId3TagDlg dialog(this);
   // A lookup may have named the tracks.
   if (dialog.exec() == QDialog::Accepted) {
+    if (dialog.chosenRelease()) discLookUp_.Remember(LoadedDiscIdentity(), *dialog.chosenRelease());
     for (const TrackRecord& record : ripSettings.tracks) FillTrackRow(record, RowOf(record), true);
     ShowDiscGlance();  // the artist and album typed there
   }

@@ -44,6 +44,8 @@ class CId3TagDlg : public QDialog {
   static void SetReleaseChooser(ReleaseChooser chooser);
 
   void accept() override;  // stores the five fields, then closes
+  // The release a lookup chose, which OK has applied.
+  const std::optional<MusicBrainzRelease>& chosenRelease() const { return release_; }
 
  signals:
   void lookUpFinished();  // after the answer (and any box or choice it led to) was taken

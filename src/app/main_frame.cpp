@@ -385,7 +385,16 @@ void CMainFrame::ReloadDisc() {
     stateBar_->SetStateText(QStringLiteral("Ready"));
     return;
   }
-  if (LoadedDiscIdentity() == typedDisc_) {
+  const std::string disc = LoadedDiscIdentity();
+  if (const MusicBrainzRelease* release = discLookUp_.ReleaseFor(disc)) {
+    ApplyMusicBrainzRelease(*release, ripSettings, ripSettings.tracks);
+  } else if (ripSettings.lookUpOnLoad) {
+    const auto drive = static_cast<size_t>(ripSettings.driveIndex);
+    discLookUp_.Ask(disc, ripSettings.musicBrainzServer,
+                    MusicBrainzTocOf(ripSettings.drives[drive].toc),
+                    AudioTrackCount(ripSettings.tracks));
+  }
+  if (disc == typedDisc_) {
     ApplyTypedTrackTexts(typedTexts_, ripSettings.tracks);
   } else {
     typedDisc_.clear();
@@ -394,6 +403,21 @@ void CMainFrame::ReloadDisc() {
   ripSettings.currentTrack = 0;
   RebuildTrackRows();
   CheckAllRows();
+  ShowDiscGlance();
+}
+
+void CMainFrame::TakeDiscLookUp(const std::string& disc, const MusicBrainzLookup& lookup) {
+  // Names that come while a rip runs wait for the next load: the worker holds the records.
+  if (closing_ || ripSettings.ripping || disc != LoadedDiscIdentity()) return;
+  if (lookup.kind != MusicBrainzLookup::kFound) {
+    ShowDiscGlance();
+    stateBar_->SetStateText(stateBar_->StateText() + QStringLiteral("   ") +
+                            QString::fromStdString(MusicBrainzLookupText(lookup)));
+    return;
+  }
+  ApplyMusicBrainzRelease(lookup.releases.front(), ripSettings, ripSettings.tracks);
+  if (disc == typedDisc_) ApplyTypedTrackTexts(typedTexts_, ripSettings.tracks);
+  for (const TrackRecord& record : ripSettings.tracks) FillTrackRow(record, RowOf(record), true);
   ShowDiscGlance();
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/bars.h"
+#include "app/disc_lookup.h"
 #include "app/gui_rip_host.h"
 #include "app/track_titles_dlg.h"
 #include "disc/track_list.h"
@@ -167,4 +168,9 @@ class CMainFrame : public QMainWindow, public TrackListHost {
   // from it (a settings or format change) gets them back, another disc's does not.
   std::string typedDisc_;
   TypedTrackTexts typedTexts_;
+  // [MusicBrainz] LookUpOnLoad: the disc named as it is loaded.
+  void TakeDiscLookUp(const std::string& disc, const MusicBrainzLookup& lookup);
+  DiscLookUp discLookUp_{this, [this](const std::string& disc, const MusicBrainzLookup& lookup) {
+                           TakeDiscLookUp(disc, lookup);
+                         }};
 };

@@ -104,6 +104,7 @@ CPage5Ripping::CPage5Ripping(const RipSettings& settings, QWidget* parent)
   values.verify = settings.verifyAccurateRip;
   values.secure = settings.secureRip;
   values.writeLog = settings.writeLog;
+  values.lookUpOnLoad = settings.lookUpOnLoad;
   values.deemphasis = settings.deemphasis;
   values.fileNameTemplate = settings.fileNameTemplate;
   values.readOffset = settings.readOffset;
@@ -113,6 +114,7 @@ CPage5Ripping::CPage5Ripping(const RipSettings& settings, QWidget* parent)
   verify_ = MakeCheck("Verify with AccurateRip and CTDB", this);
   secure_ = MakeCheck("Secure reading", this);
   writeLog_ = MakeCheck("Write log and cue sheet", this);
+  lookUpOnLoad_ = MakeCheck("Look up the disc in MusicBrainz when it is loaded", this);
   deemphasis_ = MakeCheck("De-emphasis", this);
 
   readOffset_ = new QSpinBox(this);
@@ -141,11 +143,12 @@ CPage5Ripping::CPage5Ripping(const RipSettings& settings, QWidget* parent)
   layout->addWidget(verify_);
   layout->addWidget(secure_);
   layout->addWidget(writeLog_);
+  layout->addWidget(lookUpOnLoad_);
   layout->addWidget(deemphasis_);
   layout->addLayout(form);
   layout->addStretch(1);
 
-  for (QCheckBox* box : {verify_, secure_, writeLog_, deemphasis_}) {
+  for (QCheckBox* box : {verify_, secure_, writeLog_, lookUpOnLoad_, deemphasis_}) {
     connect(box, &QCheckBox::clicked, this, &CPage5Ripping::EnableApply);
   }
   connect(readOffset_, &QSpinBox::valueChanged, this, &CPage5Ripping::EnableApply);
@@ -157,6 +160,7 @@ void CPage5Ripping::DoDataExchange(bool save) {
   Exchange(save, verify_, values.verify);
   Exchange(save, secure_, values.secure);
   Exchange(save, writeLog_, values.writeLog);
+  Exchange(save, lookUpOnLoad_, values.lookUpOnLoad);
   Exchange(save, deemphasis_, values.deemphasis);
   if (save) {
     values.readOffset = readOffset_->value();
@@ -178,6 +182,7 @@ void CPage5Ripping::Store(RipSettings& settings) const {
   settings.verifyAccurateRip = values.verify;
   settings.secureRip = values.secure;
   settings.writeLog = values.writeLog;
+  settings.lookUpOnLoad = values.lookUpOnLoad;
   settings.deemphasis = values.deemphasis;
   settings.fileNameTemplate = values.fileNameTemplate;
   if (driveSection_.empty()) settings.readOffset = values.readOffset;

@@ -133,6 +133,8 @@ constexpr ExtraKey kExtraKeys[] = {
      kCtdbDefaultServer},
     {"MusicBrainz", "Server", ExtraKey::kText, nullptr, &RipSettings::musicBrainzServer, 0, 0,
      kDefaultMusicBrainzServer},
+    {"MusicBrainz", "LookUpOnLoad", ExtraKey::kFlag, &RipSettings::lookUpOnLoad, nullptr, 0, 1,
+     "FALSE"},
 };
 
 // "-667", "+667", "667": an optional sign and decimal digits, nothing else.

@@ -113,6 +113,9 @@ struct RipSettings : DiscInfo {
   std::string ctdbServer = kCtdbDefaultServer;
   // [MusicBrainz] Server: asked only when the user asks for a lookup.
   std::string musicBrainzServer = kDefaultMusicBrainzServer;
+  // [MusicBrainz] LookUpOnLoad: the window asks MusicBrainz for each disc as it is loaded
+  // (off unless the user turns it on: no request unasked).
+  int32_t lookUpOnLoad = 0;
   // What LoadSettings refused in the file, one sentence each, for the host to show.
   std::vector<std::string> settingsProblems;
   // obrin-rip --output: replaces the output folder for one run; never saved. Empty: none.

@@ -95,7 +95,7 @@ std::string FreshSettingsFile(const std::string& outputFolder) {
          "\nVerify=FALSE\n"
          "Secure=FALSE\nServer=" +
          std::string(kDefaultAccurateRipServer) + "\n[CTDB]\nServer=" + kCtdbDefaultServer +
-         "\n[MusicBrainz]\nServer=" + kDefaultMusicBrainzServer + "\n";
+         "\n[MusicBrainz]\nServer=" + kDefaultMusicBrainzServer + "\nLookUpOnLoad=FALSE\n";
 }
 
 std::string ReadFile(const std::string& path) {
