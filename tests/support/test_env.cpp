@@ -95,7 +95,8 @@ std::string FreshSettingsFile(const std::string& outputFolder) {
          "\nVerify=FALSE\n"
          "Secure=FALSE\nServer=" +
          std::string(kDefaultAccurateRipServer) + "\n[CTDB]\nServer=" + kCtdbDefaultServer +
-         "\n[MusicBrainz]\nServer=" + kDefaultMusicBrainzServer + "\n";
+         "\n[MusicBrainz]\nServer=" + kDefaultMusicBrainzServer +
+         "\n[CoverArt]\nFetch=FALSE\nServer=" + kDefaultCoverArtServer + "\nEmbedSize=500\n";
 }
 
 std::string ReadFile(const std::string& path) {
