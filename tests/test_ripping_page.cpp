@@ -100,7 +100,7 @@ TEST_F(RippingPageTest, CancelStoresNoneApplyAndOkStoreEveryKey) {
     SCOPED_TRACE(how);
     const bool stores = std::string(how) != "cancel";
     ripSettings.verifyAccurateRip = ripSettings.secureRip = ripSettings.writeLog = 0;
-    ripSettings.deemphasis = 0;
+    ripSettings.deemphasis = ripSettings.fetchCoverArt = 0;
     ripSettings.readOffset = 6;
     ripSettings.fileNameTemplate = kDefaultFileNameTemplate;
     SaveSettings(ripSettings);
@@ -111,7 +111,7 @@ TEST_F(RippingPageTest, CancelStoresNoneApplyAndOkStoreEveryKey) {
     EXPECT_EQ(Named<QSpinBox>(page, "Read offset")->value(), 6);
     EXPECT_EQ(Named<QLineEdit>(page, "File names")->text(), QLatin1String("$a-$t"));
     for (const char* name : {"Verify with AccurateRip and CTDB", "Secure reading",
-                             "Write log and cue sheet", "De-emphasis"}) {
+                             "Write log and cue sheet", "De-emphasis", "Fetch cover art"}) {
       Named<QCheckBox>(page, name)->click();
     }
     EXPECT_TRUE(sheet.applyButton()->isEnabled());
@@ -124,12 +124,13 @@ TEST_F(RippingPageTest, CancelStoresNoneApplyAndOkStoreEveryKey) {
     if (std::string(how) == "ok") sheet.accept();
 
     const std::vector<int32_t> flags = {ripSettings.verifyAccurateRip, ripSettings.secureRip,
-                                        ripSettings.writeLog, ripSettings.deemphasis};
-    EXPECT_EQ(flags, std::vector<int32_t>(4, stores ? 1 : 0));
+                                        ripSettings.writeLog, ripSettings.deemphasis,
+                                        ripSettings.fetchCoverArt};
+    EXPECT_EQ(flags, std::vector<int32_t>(5, stores ? 1 : 0));
     EXPECT_EQ(ripSettings.readOffset, stores ? -48 : 6);
     EXPECT_EQ(ripSettings.fileNameTemplate, stores ? "$n $l" : "$a-$t");
     const char* flag = stores ? "TRUE" : "FALSE";
-    for (const std::string key : {"WriteLog=", "Deemphasis=", "Verify=", "Secure="}) {
+    for (const std::string key : {"WriteLog=", "Deemphasis=", "Verify=", "Secure=", "Fetch="}) {
       EXPECT_TRUE(IniHas("\n" + key + flag + "\n")) << key << Ini();
     }
     EXPECT_TRUE(IniHas(stores ? "[Drive]\nReadOffset=-48\n" : "[Drive]\nReadOffset=6\n"));
