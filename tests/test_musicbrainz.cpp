@@ -28,9 +28,11 @@ using Json = nlohmann::json;
 // The disc: lengths 300, 377 and 200 sectors.
 constexpr char kDiscId[] = "eVKOMoWw5AO_pDBAt79bU1lhYPQ-";
 constexpr char kIdPath[] =
-    "/ws/2/discid/eVKOMoWw5AO_pDBAt79bU1lhYPQ-?inc=artist-credits+recordings&fmt=json";
+    "/ws/2/discid/"
+    "eVKOMoWw5AO_pDBAt79bU1lhYPQ-?inc=artist-credits+recordings+release-groups+labels&fmt=json";
 constexpr char kTocPath[] =
-    "/ws/2/discid/-?toc=1+3+1027+150+450+827&inc=artist-credits+recordings&fmt=json";
+    "/ws/2/discid/"
+    "-?toc=1+3+1027+150+450+827&inc=artist-credits+recordings+release-groups+labels&fmt=json";
 
 Json Credit(const std::string& name, const std::string& join = "") {
   return {{"name", name}, {"joinphrase", join}, {"artist", {{"name", name + " (sort)"}}}};

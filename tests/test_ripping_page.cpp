@@ -37,9 +37,12 @@
 namespace {
 
 constexpr int kRippingTab = 4;
-constexpr const char* kChecks[] = {
-    "Verify with AccurateRip and CTDB", "Secure reading", "Write log and cue sheet",
-    "Look up the disc in MusicBrainz when it is loaded", "De-emphasis"};
+constexpr const char* kChecks[] = {"Verify with AccurateRip and CTDB",
+                                   "Secure reading",
+                                   "Write log and cue sheet",
+                                   "Look up the disc in MusicBrainz when it is loaded",
+                                   "Fetch cover art",
+                                   "De-emphasis"};
 
 // A disc image of one track the only drive, the settings saved.
 class RippingPageTest : public WindowTest {
@@ -80,7 +83,7 @@ TEST_F(RippingPageTest, CancelStoresNoneApplyAndOkStoreEveryKey) {
     SCOPED_TRACE(how);
     const bool stores = std::string(how) != "cancel";
     ripSettings.verifyAccurateRip = ripSettings.secureRip = ripSettings.writeLog = 0;
-    ripSettings.deemphasis = ripSettings.lookUpOnLoad = 0;
+    ripSettings.deemphasis = ripSettings.lookUpOnLoad = ripSettings.fetchCoverArt = 0;
     ripSettings.readOffset = 6;
     ripSettings.fileNameTemplate = kDefaultFileNameTemplate;
     SaveSettings(ripSettings);
@@ -101,14 +104,14 @@ TEST_F(RippingPageTest, CancelStoresNoneApplyAndOkStoreEveryKey) {
     if (std::string(how) == "ok") sheet.accept();
 
     const std::vector<int32_t> flags = {ripSettings.verifyAccurateRip, ripSettings.secureRip,
-                                        ripSettings.writeLog, ripSettings.lookUpOnLoad,
-                                        ripSettings.deemphasis};
-    EXPECT_EQ(flags, std::vector<int32_t>(5, stores ? 1 : 0));
+                                        ripSettings.writeLog,          ripSettings.lookUpOnLoad,
+                                        ripSettings.fetchCoverArt,     ripSettings.deemphasis};
+    EXPECT_EQ(flags, std::vector<int32_t>(6, stores ? 1 : 0));
     EXPECT_EQ(ripSettings.readOffset, stores ? -48 : 6);
     EXPECT_EQ(ripSettings.fileNameTemplate, stores ? "$n $l" : "$a-$t");
     const char* flag = stores ? "TRUE" : "FALSE";
     for (const std::string key :
-         {"WriteLog=", "Deemphasis=", "Verify=", "Secure=", "LookUpOnLoad="}) {
+         {"WriteLog=", "Deemphasis=", "Verify=", "Secure=", "LookUpOnLoad=", "Fetch="}) {
       EXPECT_TRUE(IniHas("\n" + key + flag + "\n")) << key << Ini();
     }
     EXPECT_TRUE(IniHas(stores ? "[Drive]\nReadOffset=-48\n" : "[Drive]\nReadOffset=6\n"));

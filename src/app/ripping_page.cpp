@@ -106,6 +106,7 @@ CPage5Ripping::CPage5Ripping(const RipSettings& settings, QWidget* parent)
   values.writeLog = settings.writeLog;
   values.lookUpOnLoad = settings.lookUpOnLoad;
   values.deemphasis = settings.deemphasis;
+  values.fetchCoverArt = settings.fetchCoverArt;
   values.fileNameTemplate = settings.fileNameTemplate;
   values.readOffset = settings.readOffset;
   // A model without its own offset yet starts from the default every drive gets.
@@ -115,6 +116,7 @@ CPage5Ripping::CPage5Ripping(const RipSettings& settings, QWidget* parent)
   secure_ = MakeCheck("Secure reading", this);
   writeLog_ = MakeCheck("Write log and cue sheet", this);
   lookUpOnLoad_ = MakeCheck("Look up the disc in MusicBrainz when it is loaded", this);
+  coverArt_ = MakeCheck("Fetch cover art", this);
   deemphasis_ = MakeCheck("De-emphasis", this);
 
   readOffset_ = new QSpinBox(this);
@@ -144,11 +146,12 @@ CPage5Ripping::CPage5Ripping(const RipSettings& settings, QWidget* parent)
   layout->addWidget(secure_);
   layout->addWidget(writeLog_);
   layout->addWidget(lookUpOnLoad_);
+  layout->addWidget(coverArt_);
   layout->addWidget(deemphasis_);
   layout->addLayout(form);
   layout->addStretch(1);
 
-  for (QCheckBox* box : {verify_, secure_, writeLog_, lookUpOnLoad_, deemphasis_}) {
+  for (QCheckBox* box : {verify_, secure_, writeLog_, lookUpOnLoad_, coverArt_, deemphasis_}) {
     connect(box, &QCheckBox::clicked, this, &CPage5Ripping::EnableApply);
   }
   connect(readOffset_, &QSpinBox::valueChanged, this, &CPage5Ripping::EnableApply);
@@ -162,6 +165,7 @@ void CPage5Ripping::DoDataExchange(bool save) {
   Exchange(save, writeLog_, values.writeLog);
   Exchange(save, lookUpOnLoad_, values.lookUpOnLoad);
   Exchange(save, deemphasis_, values.deemphasis);
+  Exchange(save, coverArt_, values.fetchCoverArt);
   if (save) {
     values.readOffset = readOffset_->value();
     // An empty template would name every file by its extension alone.
@@ -184,6 +188,7 @@ void CPage5Ripping::Store(RipSettings& settings) const {
   settings.writeLog = values.writeLog;
   settings.lookUpOnLoad = values.lookUpOnLoad;
   settings.deemphasis = values.deemphasis;
+  settings.fetchCoverArt = values.fetchCoverArt;
   settings.fileNameTemplate = values.fileNameTemplate;
   if (driveSection_.empty()) settings.readOffset = values.readOffset;
 }

@@ -21,6 +21,7 @@ struct RippingValues {
   int32_t writeLog = 0;
   int32_t lookUpOnLoad = 0;
   int32_t deemphasis = 0;
+  int32_t fetchCoverArt = 0;  // [CoverArt] Fetch
   int32_t readOffset = 0;
   std::string fileNameTemplate = kDefaultFileNameTemplate;
 };
@@ -46,7 +47,7 @@ class CPage5Ripping : public CConfigPage {
  private:
   void OnFindOffset();
   std::string driveSection_;
-  QCheckBox *verify_, *secure_, *writeLog_, *lookUpOnLoad_, *deemphasis_;
+  QCheckBox *verify_, *secure_, *writeLog_, *lookUpOnLoad_, *coverArt_, *deemphasis_;
   QSpinBox* readOffset_;
   QLineEdit* template_;
   QPushButton* findOffset_;

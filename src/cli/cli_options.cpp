@@ -24,6 +24,10 @@ const char* const kCliUsage =
     "  --lookup          ask MusicBrainz ([MusicBrainz] Server) for the album, artist, year\n"
     "                    and titles (with --list, --disc-info or a rip)\n"
     "  --release N       the release to take when several match (default 1)\n"
+    "  --cover-art       fetch the release's front cover from the Cover Art Archive\n"
+    "                    ([CoverArt] Server; also on with [CoverArt] Fetch=TRUE): saved as\n"
+    "                    cover.jpg or cover.png in the album folder, embedded in every file\n"
+    "  --cover FILE      embed this JPEG or PNG picture as the front cover instead\n"
     "  --find-offset     find the drive's read offset from one read of a disc the\n"
     "                    AccurateRip database knows; prints the offsets that match\n"
     "\n"
@@ -243,6 +247,16 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
         result.error = "invalid release number '" + v + "' (a number from 1)";
         return result;
       }
+    } else if (arg == "--cover-art") {
+      if (!flag()) return result;
+      o.coverArt = true;
+    } else if (arg == "--cover") {
+      if (!value(v)) return result;
+      if (v.empty()) {
+        result.error = "--cover needs a picture file";
+        return result;
+      }
+      o.coverFile = v;
     } else if (arg == "--find-offset") {
       if (!flag()) return result;
       o.findOffset = true;

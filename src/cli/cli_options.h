@@ -32,6 +32,8 @@ struct CliOptions {
   bool lookup = false;            // --lookup: ask MusicBrainz for the disc's names
   bool check = false;             // --check: read and checksum the tracks, write no audio
   int release = 1;                // --release N: which of the matching releases, from 1
+  bool coverArt = false;          // --cover-art: as [CoverArt] Fetch = "TRUE"
+  std::optional<std::string> coverFile;  // --cover FILE: the user's own front cover
 };
 
 struct CliParseResult {

@@ -56,6 +56,8 @@ int Run(int argc, char** argv) {
   if (options.deemphasis) settings.deemphasis = 1;
   settings.ripHiddenTrack = !options.noHtoa;
   if (options.log) settings.writeLog = 1;
+  if (options.coverArt) settings.fetchCoverArt = 1;
+  if (options.coverFile) settings.coverFile = *options.coverFile;
   // Secure reading asks the databases first: what either confirms is read once.
   if (options.verify || settings.secureRip) settings.verifyAccurateRip = 1;
   settings.outputFormat = options.format;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "config/cd_layouts.h"
+#include "config/release_tags.h"
 #include "platform/shared_int.h"
 
 // Texts a disc carries as CD-Text (or a cue sheet's or TOC file's texts), as UTF-8 without
@@ -185,6 +186,7 @@ struct DiscInfo {
   std::string knownAlbum{};
   std::string knownYear{};
   std::string knownCatalog{};  // the disc's catalogue number (UPC/EAN), where it gives one
+  ReleaseTags release{};       // the MusicBrainz release that named the disc, if one did
   const std::string& Artist() const { return discArtist.empty() ? knownArtist : discArtist; }
   const std::string& Album() const { return discAlbum.empty() ? knownAlbum : discAlbum; }
   const std::string& Year() const { return discYear.empty() ? knownYear : discYear; }

@@ -135,6 +135,11 @@ constexpr ExtraKey kExtraKeys[] = {
      kDefaultMusicBrainzServer},
     {"MusicBrainz", "LookUpOnLoad", ExtraKey::kFlag, &RipSettings::lookUpOnLoad, nullptr, 0, 1,
      "FALSE"},
+    {"CoverArt", "Fetch", ExtraKey::kFlag, &RipSettings::fetchCoverArt, nullptr, 0, 1, "FALSE"},
+    {"CoverArt", "Server", ExtraKey::kText, nullptr, &RipSettings::coverArtServer, 0, 0,
+     kDefaultCoverArtServer},
+    {"CoverArt", "EmbedSize", ExtraKey::kNumber, &RipSettings::coverEmbedSize, nullptr, 0, 16384,
+     "500"},
 };
 
 // "-667", "+667", "667": an optional sign and decimal digits, nothing else.

@@ -81,6 +81,9 @@ inline constexpr char kCtdbDefaultServer[] = "http://db.cuetools.net";
 // Where MusicBrainz is asked when [MusicBrainz] Server does not say.
 inline constexpr char kDefaultMusicBrainzServer[] = "https://musicbrainz.org";
 
+// Where the Cover Art Archive is asked when [CoverArt] Server does not say.
+inline constexpr char kDefaultCoverArtServer[] = "https://coverartarchive.org";
+
 // The file names of a settings file without [Output] Template.
 inline constexpr char kDefaultFileNameTemplate[] = "$a-$t";
 
@@ -116,6 +119,17 @@ struct RipSettings : DiscInfo {
   // [MusicBrainz] LookUpOnLoad: the window asks MusicBrainz for each disc as it is loaded
   // (off unless the user turns it on: no request unasked).
   int32_t lookUpOnLoad = 0;
+  // [CoverArt] Fetch (obrin-rip --cover-art): a rip of a disc named by a MusicBrainz release
+  // fetches its front cover from [CoverArt] Server, saves it beside the tracks and embeds a
+  // copy at most [CoverArt] EmbedSize pixels wide (0: the original) in every file.
+  int32_t fetchCoverArt = 0;
+  std::string coverArtServer = kDefaultCoverArtServer;
+  int32_t coverEmbedSize = 500;
+  // obrin-rip --cover FILE: the user's own picture instead, no network; never saved.
+  std::string coverFile;
+  // The running job's cover and what became of it, for the log (worker only, set as it starts).
+  CoverArtPtr coverArt;
+  std::string coverNote;
   // What LoadSettings refused in the file, one sentence each, for the host to show.
   std::vector<std::string> settingsProblems;
   // obrin-rip --output: replaces the output folder for one run; never saved. Empty: none.

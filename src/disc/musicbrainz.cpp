@@ -18,7 +18,7 @@ using Json = nlohmann::json;
 
 constexpr size_t kMaxReplyBytes = size_t{4} << 20;
 constexpr auto kRequestSpacing = std::chrono::seconds(1);
-constexpr char kIncludes[] = "inc=artist-credits+recordings&fmt=json";
+constexpr char kIncludes[] = "inc=artist-credits+recordings+release-groups+labels&fmt=json";
 
 // A string member, or empty when it is missing, null or of another type.
 std::string Text(const Json& object, const char* key) {
@@ -37,6 +37,26 @@ std::string CreditText(const Json& object) {
     if (joinphrase != part.end() && joinphrase->is_string()) names += *joinphrase;
   }
   return CleanCdText(names);
+}
+
+// The MBID of each artist of the credit, in order.
+std::vector<std::string> CreditIds(const Json& object) {
+  std::vector<std::string> ids;
+  const auto credit = object.find("artist-credit");
+  if (credit == object.end() || !credit->is_array()) return ids;
+  for (const Json& part : *credit) {
+    if (!part.is_object()) continue;
+    const auto artist = part.find("artist");
+    if (artist == part.end() || !artist->is_object()) continue;
+    std::string id = Text(*artist, "id");
+    if (!id.empty()) ids.push_back(std::move(id));
+  }
+  return ids;
+}
+
+const Json* ObjectOf(const Json& object, const char* key) {
+  const auto it = object.find(key);
+  return it != object.end() && it->is_object() ? &*it : nullptr;
 }
 
 const Json* ArrayOf(const Json& object, const char* key) {
@@ -79,15 +99,49 @@ MusicBrainzRelease ReleaseOf(const Json& release, const std::string& discId, siz
   result.country = Text(release, "country");
   result.barcode = Text(release, "barcode");
   const Json* medium = MediumOf(release, discId, audioTracks);
+  ReleaseTags& tags = result.tags;
+  tags.releaseId = Text(release, "id");
+  tags.albumArtist = result.artist;
+  tags.albumArtistIds = CreditIds(release);
+  tags.date = date;
+  tags.country = result.country;
+  tags.barcode = result.barcode;
+  if (const Json* group = ObjectOf(release, "release-group")) {
+    tags.releaseGroupId = Text(*group, "id");
+    tags.originalDate = Text(*group, "first-release-date");
+  }
+  // The first label that names itself, with its catalogue number.
+  if (const Json* labels = ArrayOf(release, "label-info")) {
+    for (const Json& info : *labels) {
+      if (!info.is_object()) continue;
+      const Json* label = ObjectOf(info, "label");
+      const std::string name = label ? Text(*label, "name") : "";
+      if (tags.label.empty() && !name.empty()) tags.label = name;
+      if (tags.catalogNumber.empty()) tags.catalogNumber = Text(info, "catalog-number");
+    }
+  }
+  if (const Json* media = ArrayOf(release, "media")) {
+    tags.discTotal = static_cast<int32_t>(std::min<size_t>(media->size(), 999));
+  }
+  if (medium) {
+    tags.media = Text(*medium, "format");
+    const auto position = medium->find("position");
+    if (position != medium->end() && position->is_number_unsigned()) {
+      tags.discNumber = static_cast<int32_t>(std::min<uint64_t>(position->get<uint64_t>(), 999));
+    }
+  }
+  if (tags.discNumber == 0 || tags.discNumber > tags.discTotal)
+    tags.discNumber = tags.discTotal = 0;
   const auto entryOf = [&](const Json& track) {
     MusicBrainzTrack entry;
     entry.title = Text(track, "title");
-    if (entry.title.empty()) {
-      if (const auto recording = track.find("recording");
-          recording != track.end() && recording->is_object()) {
-        entry.title = Text(*recording, "title");
-      }
+    entry.ids.trackId = Text(track, "id");
+    if (const Json* recording = ObjectOf(track, "recording")) {
+      if (entry.title.empty()) entry.title = Text(*recording, "title");
+      entry.ids.recordingId = Text(*recording, "id");
     }
+    entry.ids.artistIds = CreditIds(track);
+    if (entry.ids.artistIds.empty()) entry.ids.artistIds = tags.albumArtistIds;
     entry.artist = CreditText(track);
     if (entry.artist == result.artist) entry.artist.clear();
     return entry;
@@ -221,6 +275,8 @@ void ApplyMusicBrainzRelease(const MusicBrainzRelease& release, DiscInfo& disc, 
   disc.knownAlbum = release.title;
   disc.knownArtist = release.artist;
   disc.knownYear = release.year;
+  disc.release = release.tags;
+  disc.release.tracks.clear();
   // A mixed-mode disc's medium lists its data track 1 too: there a track's place in the TOC
   // finds it. Otherwise (a medium entered without it) the list's order does.
   const bool byTocPosition =
@@ -235,6 +291,7 @@ void ApplyMusicBrainzRelease(const MusicBrainzRelease& release, DiscInfo& disc, 
       const auto& listed = release.hiddenTrack;
       if (listed && !listed->title.empty()) tracks[i].title = listed->title;
       tracks[i].artist = listed ? listed->artist : std::string();
+      if (listed) disc.release.tracks[tracks[i].index] = listed->ids;
       continue;
     }
     const size_t at = byTocPosition ? tracks[i].tocPosition - 1 : position;
@@ -243,5 +300,6 @@ void ApplyMusicBrainzRelease(const MusicBrainzRelease& release, DiscInfo& disc, 
     const MusicBrainzTrack* listed = at < release.tracks.size() ? &release.tracks[at] : nullptr;
     if (listed && !listed->title.empty()) tracks[i].title = listed->title;
     tracks[i].artist = listed ? listed->artist : std::string();
+    if (listed) disc.release.tracks[tracks[i].index] = listed->ids;
   }
 }

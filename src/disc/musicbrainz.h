@@ -12,11 +12,13 @@
 #include <vector>
 
 #include "config/disc_model.h"
+#include "config/release_tags.h"
 #include "disc/disc_ids.h"
 
 struct MusicBrainzTrack {
-  std::string title;   // as the release's medium lists it
-  std::string artist;  // its own artist credit; empty when it is the release's
+  std::string title;       // as the release's medium lists it
+  std::string artist;      // its own artist credit; empty when it is the release's
+  ReleaseTrackTags ids{};  // its artists' ids are the release's when it has no credit of its own
 };
 
 struct MusicBrainzRelease {
@@ -27,6 +29,9 @@ struct MusicBrainzRelease {
   std::string barcode;
   std::vector<MusicBrainzTrack> tracks;  // of the medium that holds this disc; may be empty
   std::optional<MusicBrainzTrack> hiddenTrack{};  // the medium's "pregap": a hidden track 0
+  // The identifiers and album fields its files carry (`tracks` of `tags` left empty: they
+  // are the tracks' own `ids`).
+  ReleaseTags tags{};
 };
 
 struct MusicBrainzLookup {
@@ -57,5 +62,6 @@ std::string MusicBrainzReleaseText(const MusicBrainzRelease& release);
 std::string MusicBrainzLookupText(const MusicBrainzLookup& lookup);
 
 // The release's names for the disc and its tracks (in list order), where the user has typed
-// none: they replace what the disc's CD-Text said.
+// none: they replace what the disc's CD-Text said. Its identifiers and album fields go to
+// `disc.release`, each track's under its list index.
 void ApplyMusicBrainzRelease(const MusicBrainzRelease& release, DiscInfo& disc, TrackList& tracks);

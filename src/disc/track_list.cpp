@@ -132,6 +132,7 @@ int BuildTrackList(RipSettings& settings, int drivePosition, TrackListHost* host
   settings.knownAlbum = cdText.disc.title;
   settings.knownYear.clear();
   settings.knownCatalog = cdText.disc.code;
+  settings.release = {};  // a lookup's, of the disc that was in before
   if (tocRead) {
     drive.discId = 0;
     const int n = drive.toc.length;

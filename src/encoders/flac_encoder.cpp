@@ -11,6 +11,7 @@
 
 #include "capture/checksums.h"
 #include "config/settings.h"
+#include "encoders/cover_embed.h"
 #include "encoders/tag_fields.h"
 
 namespace {
@@ -119,6 +120,11 @@ class FlacFileSink : public PcmSink {
           !FLAC__metadata_object_seektable_template_sort(seekTable, /*compact=*/true)) {
         return false;
       }
+    }
+    if (const CoverArtPtr cover = ripSettings.coverArt) {
+      FLAC__StreamMetadata* picture = NewFlacPictureBlock(cover->embedded);
+      if (!picture) return false;
+      metadata_.push_back(picture);
     }
     FLAC__StreamMetadata* padding = FLAC__metadata_object_new(FLAC__METADATA_TYPE_PADDING);
     if (!padding) return false;

@@ -12,6 +12,8 @@
 #include <string>
 
 #include "config/genres.h"
+#include "encoders/cover_embed.h"
+#include "encoders/release_fields.h"
 
 namespace {
 
@@ -82,7 +84,7 @@ bool WriteId3v2Tag(const std::string& path, const TrackRecord& track, const RipS
   put("TIT2", track.title);
   put("TPE1", settings.ArtistOf(track));
   put("TALB", settings.Album());
-  put("TDRC", settings.Year());
+  put("TDRC", ReleaseDateOf(settings));
   put("TCON", GenreName(settings.discGenre));
   put("TRCK",
       std::to_string(track.index + 1) + "/" + std::to_string(AudioTrackCount(settings.tracks)));
@@ -97,6 +99,8 @@ bool WriteId3v2Tag(const std::string& path, const TrackRecord& track, const RipS
     frame->setText(TagLib::String(settings.knownCatalog, TagLib::String::UTF8));
     tag->addFrame(frame);
   }
+  PutReleaseFrames(*tag, track, settings);
+  if (const CoverArtPtr cover = settings.coverArt) PutCoverFrame(*tag, cover->embedded);
   // The ID3v2 tag alone, nothing stripped, nothing copied into the ID3v1 tag, which is
   // Obrin's own.
   return file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v4,

@@ -22,7 +22,8 @@ Id3v1Tag BuildId3v1Tag(const TrackRecord& track, const DiscInfo& disc);
 bool WriteId3v1Tag(FILE* file, const TrackRecord& track, const DiscInfo& disc);
 
 // Puts an ID3v2.4 tag at the front of the MP3 file at `path`: TIT2, TPE1, TALB, TDRC, TCON (the
-// genre's name) and TRCK ("n/N", N the disc's audio tracks), in UTF-8. The file's ID3v1 tag
+// genre's name) and TRCK ("n/N", N the disc's audio tracks), in UTF-8; a release's frames
+// (PutReleaseFrames) and the rip's cover (APIC) where there are those. The file's ID3v1 tag
 // and everything after the front stay as they are. False when the file could not be read or
 // written.
 bool WriteId3v2Tag(const std::string& path, const TrackRecord& track, const RipSettings& settings);

@@ -188,7 +188,10 @@ void EncodePcmToMp3(RipHost& mainWindow, Mp3Job& job) {
   }
   // After the LAME frame went in at the front: the tag goes before it. A file that would
   // claim a tag it lacks is an error.
-  if (output && ripSettings.id3Enabled && track.status == kStatusCompleted &&
+  // A cover or a release's identifiers are written even without --id3: they live only there.
+  const bool tagged =
+      ripSettings.id3Enabled || ripSettings.coverArt || !ripSettings.release.releaseId.empty();
+  if (output && tagged && track.status == kStatusCompleted &&
       !WriteId3v2Tag(job.outputPath, track, ripSettings)) {
     mainWindow.ShowErrorBox("Cannot write ID3v2 tag");
     track.status = kStatusError;

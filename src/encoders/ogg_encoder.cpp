@@ -14,6 +14,7 @@
 #include "capture/output_files.h"
 #include "config/genres.h"
 #include "config/settings.h"
+#include "encoders/cover_embed.h"
 #include "encoders/pcm_convert.h"
 #include "encoders/tag_fields.h"
 
@@ -65,6 +66,10 @@ void AddComments(vorbis_comment& vc, const TrackRecord& track, const RipSettings
   vorbis_comment_add_tag(&vc, "ENCODER", kEncoderName);
   for (const auto& [name, value] : VorbisCommentsOf(track, settings, false)) {
     vorbis_comment_add_tag(&vc, name.c_str(), value.c_str());
+  }
+  if (const CoverArtPtr cover = settings.coverArt) {
+    vorbis_comment_add_tag(&vc, "METADATA_BLOCK_PICTURE",
+                           Base64(FlacPictureStructure(cover->embedded)).c_str());
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include "config/genres.h"
 #include "disc/disc_ids.h"
+#include "encoders/release_fields.h"
 
 TagFields VorbisCommentsOf(const TrackRecord& track, const RipSettings& settings, bool flac) {
   TagFields fields;
@@ -15,7 +16,7 @@ TagFields VorbisCommentsOf(const TrackRecord& track, const RipSettings& settings
   add("TITLE", track.title);
   add("ARTIST", settings.ArtistOf(track));
   add("ALBUM", settings.Album());
-  add("DATE", settings.Year());
+  add("DATE", ReleaseDateOf(settings));
   if (flac || settings.discGenre != 0) add("GENRE", GenreName(settings.discGenre));
   add("TRACKNUMBER", std::to_string(track.index + 1));
   add("TRACKTOTAL", std::to_string(AudioTrackCount(settings.tracks)));
@@ -29,5 +30,6 @@ TagFields VorbisCommentsOf(const TrackRecord& track, const RipSettings& settings
     if (record.discId != 0) add("DISCID", freedb);
     add("MUSICBRAINZ_DISCID", MusicBrainzDiscId(record.toc));
   }
+  AppendReleaseComments(fields, track, settings);
   return fields;
 }

@@ -14,5 +14,6 @@ using TagFields = std::vector<std::pair<std::string, std::string>>;
 // TITLE, ARTIST, ALBUM, DATE, GENRE (the genre's name), TRACKNUMBER and TRACKTOTAL (the disc's
 // audio tracks, ticked or not), leaving out empty ones. `flac` adds the disc's identifiers
 // (DISCID, the freedb id; MUSICBRAINZ_DISCID) and writes genre 0; the Ogg stage has always
-// read genre 0 ("Blues") as "no genre chosen".
+// read genre 0 ("Blues") as "no genre chosen". A disc named by a MusicBrainz release adds its
+// identifiers and album fields (AppendReleaseComments) and dates the files by its date.
 TagFields VorbisCommentsOf(const TrackRecord& track, const RipSettings& settings, bool flac);

@@ -18,6 +18,7 @@
 #include "config/settings.h"
 #include "disc/output_naming.h"
 #include "encoders/encoder_binding.h"
+#include "rip/cover_stage.h"
 #include "rip/rip_status.h"
 #include "rip/track_stages.h"
 
@@ -109,6 +110,7 @@ uint32_t RipJob(RipHost& mainWindow) {
   RipSettings& settings = ripSettings;
   JobState state;
   PrepareVerification(state);
+  PrepareCoverArt(mainWindow);
   for (size_t position = 0; position < settings.tracks.size(); ++position) {
     TrackRecord& track = settings.tracks[position];
     if (!track.checked) continue;
@@ -139,6 +141,7 @@ uint32_t PipelinedRipJob(RipHost& mainWindow, unsigned encodeJobs) {
   RipSettings& settings = ripSettings;
   JobState state;
   PrepareVerification(state);
+  PrepareCoverArt(mainWindow);
   // An encoder starts only where there is room for it beside those already running (which
   // may still be setting up); where there is not, it waits for one to end, then tries alone.
   std::mutex codecMutex;

@@ -139,6 +139,11 @@ std::string RipLogText(const RipSettings& settings, const std::vector<LoggedTrac
     log += "  Notes:\n";
     for (const std::string& note : settings.discNotes) log += "    - " + Quoted(note) + "\n";
   }
+  if (settings.coverNote == "none") {
+    log += "  Cover: none\n";
+  } else if (!settings.coverNote.empty()) {
+    log += "  Cover: " + Quoted(settings.coverNote) + "\n";
+  }
   log += "Tracks:\n";
   int accurate = 0, ctdbAccurate = 0, completed = 0;
   for (const LoggedTrack& logged : tracks) {

@@ -88,8 +88,9 @@ void HttpTestServer::Serve() {
       close(client);
       return;
     }
-    SendAll(client, "HTTP/1.1 " + std::to_string(reply.status) +
-                        " Test\r\nContent-Length: " + std::to_string(reply.body.size()) +
+    SendAll(client, "HTTP/1.1 " + std::to_string(reply.status) + " Test\r\n" +
+                        (reply.location.empty() ? "" : "Location: " + reply.location + "\r\n") +
+                        "Content-Length: " + std::to_string(reply.body.size()) +
                         "\r\nConnection: close\r\n\r\n" + reply.body.substr(0, reply.cutAt));
     close(client);
   }

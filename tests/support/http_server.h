@@ -19,6 +19,7 @@ struct HttpTestReply {
   size_t cutAt = std::string::npos;
   // Sends nothing until the server is destroyed: a server that hangs past any time-out.
   bool hang = false;
+  std::string location{};  // a Location header, for a redirect
 };
 
 class HttpTestServer {

@@ -95,7 +95,10 @@ std::string FreshSettingsFile(const std::string& outputFolder) {
          "\nVerify=FALSE\n"
          "Secure=FALSE\nServer=" +
          std::string(kDefaultAccurateRipServer) + "\n[CTDB]\nServer=" + kCtdbDefaultServer +
-         "\n[MusicBrainz]\nServer=" + kDefaultMusicBrainzServer + "\nLookUpOnLoad=FALSE\n";
+         "\n[MusicBrainz]\nServer=" + kDefaultMusicBrainzServer +
+         "\nLookUpOnLoad=FALSE\n"
+         "[CoverArt]\nFetch=FALSE\nServer=" +
+         kDefaultCoverArtServer + "\nEmbedSize=500\n";
 }
 
 std::string ReadFile(const std::string& path) {
