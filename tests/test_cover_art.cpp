@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "encoders/release_fields.h"
 #include "support/http_server.h"
 #include "support/test_env.h"
 
@@ -207,8 +208,8 @@ TEST_F(CoverArt, FetchedSavedEmbeddedAndTagged) {
         std::string("TPOS 2/2"), std::string("TDRC 1999-05-01"), std::string("TDOR 1998"),
         std::string("TXXX:BARCODE 5012345678900"), std::string("TXXX:CATALOGNUMBER CAT 1"),
         std::string("TPUB Lbl"), std::string("TMED CD"),
-        "UFID:http://musicbrainz.org UFID(owner='http://musicbrainz.org', data=b'" +
-            std::string(kRecording) + "')"}) {
+        "UFID:" + std::string(kMusicBrainzUfidOwner) + " UFID(owner='" + kMusicBrainzUfidOwner +
+            "', data=b'" + std::string(kRecording) + "')"}) {
     EXPECT_NE(id3.find(line), std::string::npos) << line << "\n" << id3;
   }
 }

@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr char kUfidOwner[] = "http://musicbrainz.org";
-
 const ReleaseTrackTags* TrackTagsOf(const TrackRecord& track, const ReleaseTags& release) {
   const auto it = release.tracks.find(track.index);
   return it == release.tracks.end() ? nullptr : &it->second;
@@ -87,7 +85,7 @@ void PutReleaseFrames(TagLib::ID3v2::Tag& tag, const TrackRecord& track,
   // The recording's UFID, Obrin's or an earlier one of the same owner.
   for (TagLib::ID3v2::Frame* frame : tag.frameList("UFID")) {
     auto* ufid = dynamic_cast<TagLib::ID3v2::UniqueFileIdentifierFrame*>(frame);
-    if (ufid && ufid->owner() == kUfidOwner) {
+    if (ufid && ufid->owner() == kMusicBrainzUfidOwner) {
       tag.removeFrame(frame);
       break;
     }
@@ -105,7 +103,7 @@ void PutReleaseFrames(TagLib::ID3v2::Tag& tag, const TrackRecord& track,
   putUser("CATALOGNUMBER", {release.catalogNumber});
   if (!ids.recordingId.empty()) {
     tag.addFrame(new TagLib::ID3v2::UniqueFileIdentifierFrame(
-        kUfidOwner,
+        kMusicBrainzUfidOwner,
         TagLib::ByteVector(ids.recordingId.data(), static_cast<unsigned>(ids.recordingId.size()))));
   }
   putText("TPE2", settings.Artist());

@@ -11,6 +11,10 @@ namespace TagLib::ID3v2 {
 class Tag;
 }
 
+// The owner of the UFID frame that holds a recording's MusicBrainz id: an identifier music
+// libraries match, never contacted.
+inline constexpr char kMusicBrainzUfidOwner[] = "http://musicbrainz.org";
+
 // The release date as given (not just its year), unless the user typed a year.
 std::string ReleaseDateOf(const RipSettings& settings);
 
@@ -23,7 +27,7 @@ void AppendReleaseComments(TagFields& fields, const TrackRecord& track,
 
 // TXXX "MusicBrainz Album Id", "... Release Group Id", "... Release Track Id", "... Artist Id",
 // "... Album Artist Id", "CATALOGNUMBER" and "BARCODE" (when the disc gives none), UFID
-// "http://musicbrainz.org" (the recording), TPE2, TPOS ("1/2"), TDOR, TPUB, TMED; TDRC is the
+// kMusicBrainzUfidOwner (the recording), TPE2, TPOS ("1/2"), TDOR, TPUB, TMED; TDRC is the
 // caller's, from ReleaseDateOf. Earlier frames of these names are replaced.
 void PutReleaseFrames(TagLib::ID3v2::Tag& tag, const TrackRecord& track,
                       const RipSettings& settings);
