@@ -17,6 +17,7 @@ packages=(
   # tests (whipper brings accuraterip-checksum, their AccurateRip oracle; PyYAML reads logs)
   libgtest-dev libgmock-dev libmpg123-dev whipper python3-yaml xvfb xauth xdotool valgrind libclang-rt-14-dev util-linux
   sox  # the de-emphasis oracle
+  python3-mutagen  # reads the MP3 files' ID3v2 frames back
   locales  # the sources from which a test generates de_DE.UTF-8
   # the Debian package and its checks (make package, scripts/check-package.sh)
   dpkg-dev file lintian desktop-file-utils appstream man-db
