@@ -36,10 +36,13 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDropEvent>
 #include <QHeaderView>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QShortcut>
 #include <QSignalSpy>
@@ -620,6 +623,38 @@ TEST_F(WindowTest, LookUpFillsTheEditorAndOkTakesTheTitles) {
   lookUp(dialog);
   EXPECT_EQ(boxes_.back(), "ID3 Tag Editor: Disc not found in MusicBrainz");
   CId3TagDlg::SetReleaseChooser({});
+}
+
+// A picture picked or dropped is checked at once and becomes the rips' cover on OK only.
+TEST_F(DialogTest, CoverPickedOrDroppedTakenOnOk) {
+  const std::string png = dir_ / "front.png", page = dir_ / "portal.png";
+  ASSERT_TRUE(QImage(4, 3, QImage::Format_RGB32).save(QString::fromStdString(png), "PNG"));
+  WriteFile(page, "<html>Log in</html>");
+  ripSettings.coverFile.clear();
+  std::string picked;
+  CId3TagDlg::SetCoverPicker([&](QWidget*) { return QString::fromStdString(picked); });
+  for (const std::string& path : {page, png}) {
+    CId3TagDlg dialog(frame_.get());
+    picked = path;
+    dialog.coverButton()->click();
+    dialog.reject();
+  }
+  EXPECT_EQ(boxes_.back(),
+            "ID3 Tag Editor: Cover art not taken: refused: not a JPEG or PNG picture");
+  EXPECT_EQ(ripSettings.coverFile, "");
+  CId3TagDlg dialog(frame_.get());
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(png))});
+  QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&dialog, &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&dialog, &drop);
+  EXPECT_EQ(dialog.coverLabel()->text(), QStringLiteral("Cover: front.png"));
+  dialog.accept();
+  EXPECT_EQ(ripSettings.coverFile, png);
+  ripSettings.coverFile.clear();
+  CId3TagDlg::SetCoverPicker({});
 }
 
 TEST_F(DialogTest, TipsReadFromTheFileAndTheProfilesPlace) {
