@@ -3,6 +3,8 @@
 // fuzz_seeds CORPUS_ROOT [IMAGE.cue|IMAGE.toc|IMAGE.nrg ...]: writes the starting corpora
 // CORPUS_ROOT/<target>/<name>: the Obrin.ini a first run writes, the image texts, and
 // hand-written edited files.
+#include <zlib.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -15,6 +17,27 @@
 
 using namespace std::string_literals;
 static std::string gRoot;
+
+static std::string Big32(uint32_t v) {
+  return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+          static_cast<char>(v)};
+}
+
+// A PNG's chunks with their CRCs; the IDAT need not inflate for the header reader.
+static std::string PngOf(uint32_t width, uint32_t height, char colorType) {
+  std::string png = "\x89PNG\r\n\x1a\n";
+  const auto chunk = [&](const std::string& type, const std::string& body) {
+    const std::string typed = type + body;
+    png += Big32(static_cast<uint32_t>(body.size())) + typed +
+           Big32(static_cast<uint32_t>(
+               crc32(0, reinterpret_cast<const Bytef*>(typed.data()), typed.size())));
+  };
+  chunk("IHDR", Big32(width) + Big32(height) + '\x08' + colorType + std::string(3, '\0'));
+  if (colorType == 3) chunk("PLTE", std::string(6, '\x40'));
+  chunk("IDAT", "\x78\x9c\x63\x00\x00\x00\x01\x00\x01");
+  chunk("IEND", "");
+  return png;
+}
 
 static void Seed(const std::string& target, const std::string& name, const std::string& bytes) {
   fuzz::WriteBytes(fuzz::MakeFolder(gRoot + "/" + target) + "/" + name, bytes);
@@ -76,6 +99,26 @@ int main(int argc, char** argv) {
        ctdb("  <entry id=\"9\" crc32=\"FFFFFFFF\" confidence=\"1\" trackcrcs=\"1 2\" "
             "toc=\"-0:15000:26413:40024\"/>\n"));
   Seed("fuzz_ctdb", "none", ctdb(""));
+  // Pictures: PNGs of each kind, a baseline JPEG's segments, one claiming 50000 pixels a side.
+  Seed("fuzz_picture", "rgb.png", PngOf(500, 500, 2));
+  Seed("fuzz_picture", "indexed.png", PngOf(3, 2, 3));
+  Seed("fuzz_picture", "huge.png", PngOf(50000, 50000, 6));
+  Seed("fuzz_picture", "baseline.jpg",
+       "\xFF\xD8\xFF\xE0\0\x10JFIF\0\x01\x01\0\0\x01\0\x01\0\0"
+       "\xFF\xC0\0\x11\x08\x01\xF4\x01\xF4\x03\x01\x22\0\x02\x11\x01\x03\x11\x01"
+       "\xFF\xDA\0\x0C\x03\x01\0\x02\x11\x03\x11\0\x3F\0\x12\xFF\0\xFF\xD0\x34\xFF\xD9"s);
+  Seed("fuzz_picture", "portal.html", "<html><body>Log in</body></html>");
+  // MusicBrainz: a release as the disc id lookup gives it, the disc its second medium.
+  Seed(
+      "fuzz_release", "release.json",
+      R"({"releases":[{"id":"11111111-2222-3333-4444-555555555555","title":"A",)"
+      R"("artist-credit":[{"name":"B","joinphrase":"","artist":{"id":"c"}}],"date":"1999-05-01",)"
+      R"("release-group":{"id":"g","first-release-date":"1998"},"label-info":[{"catalog-numbe)"
+      R"(r":"C1","label":{"name":"L"}}],"media":[{"position":1,"track-count":9},{"position":2,)"
+      R"("format":"CD","discs":[{"id":"eVKOMoWw5AO_pDBAt79bU1lhYPQ-"}],"pregap":{"id":"p",)"
+      R"("title":"H"},"tracks":[{"id":"t1","title":"X","recording":{"id":"r1"}},{"id":"t2",)"
+      R"("recording":{"title":"Y","id":"r2"},"artist-credit":[{"name":"D","artist":{"id":"d"}}]}]}]}]})");
+  Seed("fuzz_release", "no-id.json", R"({"releases":[{"title":"A","media":[{"track-count":3}]}]})");
   Seed("fuzz_ctdb", "cut", fuzzy.substr(0, 300));
   Seed("fuzz_image", "toc-silence",
        "\5CD_DA\nTRACK AUDIO\nSILENCE 00:00:02\nFILE \"disc.bin\" 0 00:00:10\n"

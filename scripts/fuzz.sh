@@ -21,7 +21,7 @@ if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
   exit 2
 fi
 build=${OBRIN_FUZZ_BUILD:-build-fuzz}
-targets=${OBRIN_FUZZ_TARGETS:-fuzz_profile fuzz_image fuzz_dbar fuzz_ctdb fuzz_q}
+targets=${OBRIN_FUZZ_TARGETS:-fuzz_profile fuzz_image fuzz_dbar fuzz_ctdb fuzz_q fuzz_picture fuzz_release}
 jobs=${JOBS:-2}
 
 echo "== fuzz: configuring and building $build (clang, address,undefined)"

@@ -36,10 +36,13 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDropEvent>
 #include <QHeaderView>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QShortcut>
 #include <QSignalSpy>
@@ -616,6 +619,45 @@ TEST_F(WindowTest, TheDiscIsLookedUpAsItLoadsOnlyWhenAskedAndOncePerDisc) {
       10000));
   EXPECT_EQ(Cell(0, 0), QLatin1String("Track 01"));
   EXPECT_TRUE(boxes_.empty());
+}
+
+// A picture picked or dropped in the tag editor is checked at once and becomes the rips' cover
+// on OK only, for the disc it was picked for: a rebuilt list keeps it, another disc does not.
+TEST_F(WindowTest, CoverPickedOrDroppedTakenOnOkForThatDiscOnly) {
+  OpenFrame("300");
+  const std::string png = dir_ / "front.png", page = dir_ / "portal.png";
+  ASSERT_TRUE(QImage(4, 3, QImage::Format_RGB32).save(QString::fromStdString(png), "PNG"));
+  WriteFile(page, "<html>Log in</html>");
+  std::string picked;
+  CId3TagDlg::SetCoverPicker([&](QWidget*) { return QString::fromStdString(picked); });
+  const auto edit = [&] { frame_->OnCommand(ID_EDIT_ID3); };
+  for (const std::string& path : {page, png}) {
+    picked = path;
+    WithDialog<CId3TagDlg>(
+        edit, [](CId3TagDlg& d) { d.coverButton()->click(); }, "Cancel");
+  }
+  EXPECT_EQ(boxes_.back(),
+            "ID3 Tag Editor: Cover art not taken: refused: not a JPEG or PNG picture");
+  EXPECT_EQ(ripSettings.coverFile, "");
+  QString shown;
+  WithDialog<CId3TagDlg>(edit, [&](CId3TagDlg& dialog) {
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(png))});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&dialog, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&dialog, &drop);
+    shown = dialog.coverLabel()->text();
+  });
+  CId3TagDlg::SetCoverPicker({});
+  EXPECT_EQ(shown, QStringLiteral("Cover: front.png"));
+  EXPECT_EQ(ripSettings.coverFile, png);
+  frame_->OnCommand(ID_FORMAT_WAV);
+  EXPECT_EQ(ripSettings.coverFile, png);
+  SetCdImages({MakeDiscAt(dir_ / "other.cue", {"--lengths", "450"})});
+  frame_->ReloadDisc();
+  EXPECT_EQ(ripSettings.coverFile, "");
 }
 
 TEST_F(DialogTest, TipsReadFromTheFileAndTheProfilesPlace) {

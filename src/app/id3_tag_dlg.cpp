@@ -5,16 +5,23 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include "app/message_box.h"
 #include "config/genres.h"
 #include "config/settings.h"
+#include "disc/cover_art.h"
 #include "disc/disc_ids.h"
 
 namespace {
@@ -35,7 +42,35 @@ CId3TagDlg::ReleaseChooser& Chooser() {
   return chooser;
 }
 
+CId3TagDlg::CoverPicker& Picker() {
+  static CId3TagDlg::CoverPicker picker;
+  return picker;
+}
+
+// The one local file a drag carries, else empty.
+QString DraggedFile(const QMimeData* data) {
+  if (!data || !data->hasUrls() || data->urls().size() != 1) return {};
+  const QUrl url = data->urls().front();
+  return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+QString CoverText(const std::string& path) {
+  return path.empty()
+             ? QStringLiteral("Cover: from the lookup, when fetched")
+             : QStringLiteral("Cover: ") + QFileInfo(QString::fromStdString(path)).fileName();
+}
+
+// A label reads out as it shows.
+void ShowCover(QLabel* label, const std::string& path) {
+  label->setText(CoverText(path));
+  label->setAccessibleName(label->text());
+}
+
 }  // namespace
+
+void CId3TagDlg::SetCoverPicker(CoverPicker picker) {
+  Picker() = std::move(picker);
+}
 
 void CId3TagDlg::SetReleaseChooser(ReleaseChooser chooser) {
   Chooser() = std::move(chooser);
@@ -77,6 +112,11 @@ CId3TagDlg::CId3TagDlg(QWidget* parent) : QDialog(parent) {
   form->addRow(QStringLiteral("Genre"), genre_);
   form->addRow(QStringLiteral("Year"), year_);
   form->addRow(enable_);
+  coverFile_ = ripSettings.coverFile;
+  coverText_ = new QLabel(group);
+  ShowCover(coverText_, coverFile_);
+  form->addRow(coverText_);
+  setAcceptDrops(true);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   buttons->button(QDialogButtonBox::Ok)->setDefault(true);
@@ -86,6 +126,16 @@ CId3TagDlg::CId3TagDlg(QWidget* parent) : QDialog(parent) {
   lookUp_->setToolTip(QStringLiteral("Ask MusicBrainz for the disc's names"));
   lookUp_->setEnabled(!ripSettings.tracks.empty());
   connect(lookUp_, &QPushButton::clicked, this, &CId3TagDlg::StartLookUp);
+  cover_ = buttons->addButton(QStringLiteral("Cover..."), QDialogButtonBox::ActionRole);
+  cover_->setAccessibleName(QStringLiteral("Cover..."));
+  cover_->setToolTip(QStringLiteral("Embed a picture of your own as the front cover"));
+  connect(cover_, &QPushButton::clicked, this, [this] {
+    const QString path =
+        Picker() ? Picker()(this)
+                 : QFileDialog::getOpenFileName(this, QStringLiteral("Cover"), QString(),
+                                                QStringLiteral("Pictures (*.jpg *.jpeg *.png)"));
+    if (!path.isEmpty()) TakeCover(path);
+  });
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   auto* layout = new QVBoxLayout(this);
@@ -152,7 +202,32 @@ void CId3TagDlg::TakeLookUp(const MusicBrainzLookup& lookup) {
   emit lookUpFinished();
 }
 
+void CId3TagDlg::TakeCover(const QString& path) {
+  const std::string file = path.toStdString();
+  const CoverArtFetch read = ReadCoverFile(file);
+  if (read.kind != CoverArtFetch::kFound) {
+    ShowMessageBox(this,
+                   {QStringLiteral("Cover art not taken: ") + QString::fromStdString(read.reason),
+                    windowTitle(), QMessageBox::Warning});
+    return;
+  }
+  coverFile_ = file;
+  ShowCover(coverText_, coverFile_);
+}
+
+void CId3TagDlg::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DraggedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void CId3TagDlg::dropEvent(QDropEvent* event) {
+  const QString path = DraggedFile(event->mimeData());
+  if (path.isEmpty()) return;
+  event->acceptProposedAction();
+  TakeCover(path);
+}
+
 void CId3TagDlg::accept() {
+  ripSettings.coverFile = coverFile_;
   if (release_) ApplyMusicBrainzRelease(*release_, ripSettings, ripSettings.tracks);
   ripSettings.id3Enabled = enable_->isChecked() ? 1 : 0;
   // A genre the list does not hold stays as it was until the user picks one.

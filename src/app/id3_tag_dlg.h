@@ -5,6 +5,8 @@
 // five fields of ripSettings for the rest of the run; nothing of it reaches the settings file.
 // "Look up" asks MusicBrainz for the disc (on a thread of its own: the window stays usable)
 // and fills album, artist and year; OK also takes the release's track titles into the list.
+// "Cover..." (or a picture dropped on the dialog) picks the user's own front cover for the
+// next rips (ripSettings.coverFile, as obrin-rip --cover): checked at once, taken on OK.
 #include <QDialog>
 #include <QStringList>
 #include <array>
@@ -16,6 +18,7 @@
 #include "disc/musicbrainz.h"
 
 class QCheckBox;
+class QLabel;
 class QPushButton;
 class QComboBox;
 class QLineEdit;
@@ -42,10 +45,22 @@ class CId3TagDlg : public QDialog {
   // real choice dialog).
   using ReleaseChooser = std::function<int(QWidget* parent, const QStringList& releases)>;
   static void SetReleaseChooser(ReleaseChooser chooser);
+  // Picks a picture file for "Cover...": its path, or empty. Replaceable as the chooser is.
+  using CoverPicker = std::function<QString(QWidget* parent)>;
+  static void SetCoverPicker(CoverPicker picker);
 
-  void accept() override;  // stores the five fields, then closes
+  QPushButton* coverButton() const { return cover_; }
+  QLabel* coverLabel() const { return coverText_; }
+  // Takes `path` as the cover when it is a JPEG or PNG picture; else says why not.
+  void TakeCover(const QString& path);
+
+  void accept() override;  // stores the five fields (and a chosen cover), then closes
   // The release a lookup chose, which OK has applied.
   const std::optional<MusicBrainzRelease>& chosenRelease() const { return release_; }
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  signals:
   void lookUpFinished();  // after the answer (and any box or choice it led to) was taken
@@ -60,6 +75,9 @@ class CId3TagDlg : public QDialog {
   QComboBox* genre_;
   QCheckBox* enable_;
   QPushButton* lookUp_;
+  QPushButton* cover_;
+  QLabel* coverText_;
+  std::string coverFile_;  // the picture chosen, stored on OK
   std::thread lookUpThread_;
   std::atomic<bool> closing_{false};
   std::optional<MusicBrainzRelease> release_;  // the one chosen, taken in on OK

@@ -30,6 +30,10 @@ void PrepareCoverArt(RipHost& mainWindow) {
     return;
   }
   settings.coverNote = CoverArtText(fetch);
+  // The user's own file was not fetched: it was not taken.
+  if (fetch.kind == CoverArtFetch::kFailed && !settings.coverFile.empty()) {
+    settings.coverNote = "not taken: " + fetch.reason;
+  }
   if (fetch.kind == CoverArtFetch::kFailed) {
     mainWindow.ShowErrorBox("Cover art " + settings.coverNote);
     return;
