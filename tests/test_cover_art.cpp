@@ -261,4 +261,41 @@ TEST_F(CoverArt, NoneTheGroupsOrRefused) {
   }
 }
 
+// The user's own picture needs no lookup and no network; one that is not a picture stops the
+// rip before the disc is read; --cover-art without a lookup says it has nothing to fetch.
+TEST_F(CoverArt, OwnPictureOrNone) {
+  const std::string own = dir_ / "own.jpg", page = dir_ / "page.png";
+  WriteFile(own, Jpeg(40, 30));
+  WriteFile(page, "<html>Log in</html>");
+  const std::vector<std::string> rip = {"obrin-rip", "--image", cue_,       "--format", "flac",
+                                        "--tracks",  "1",       "--output", out_};
+  const auto with = [&](std::vector<std::string> more) {
+    std::vector<std::string> args = rip;
+    args.insert(args.end(), more.begin(), more.end());
+    return RunCommand(args);
+  };
+  CommandResult r = with({"--cover", page});
+  EXPECT_EQ(r.exitStatus, 2);
+  EXPECT_NE(r.err.find("obrin-rip: --cover: " + page + ": refused: not a JPEG or PNG picture\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(std::filesystem::exists(out_));
+  EXPECT_EQ(with({"--cover", dir_ / "missing.png"}).exitStatus, 2);
+
+  r = with({"--cover-art"});
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_NE(r.err.find("without --lookup there is none"), std::string::npos) << r.err;
+
+  std::filesystem::remove_all(out_);
+  r = with({"--cover", own});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  const size_t tab = r.out.rfind('\t') + 1;  // the listing ends "Completed\tPATH\n"
+  const std::filesystem::path flac = r.out.substr(tab, r.out.find('\n', tab) - tab);
+  const std::string list =
+      Shell("metaflac --list --block-type=PICTURE '" + flac.string() + "'").out;
+  EXPECT_NE(list.find("MIME type: image/jpeg"), std::string::npos) << list;
+  EXPECT_NE(list.find("width: 40"), std::string::npos) << list;
+  EXPECT_EQ(ReadFile(flac.parent_path() / "cover.jpg"), ReadFile(own));
+}
+
 }  // namespace

@@ -41,6 +41,7 @@ void CMainFrame::OnEditId3() {
   // A lookup may have named the tracks.
   if (dialog.exec() == QDialog::Accepted) {
     if (dialog.chosenRelease()) discLookUp_.Remember(LoadedDiscIdentity(), *dialog.chosenRelease());
+    coverDisc_ = ripSettings.coverFile.empty() ? std::string() : LoadedDiscIdentity();
     for (const TrackRecord& record : ripSettings.tracks) FillTrackRow(record, RowOf(record), true);
     ShowDiscGlance();  // the artist and album typed there
   }

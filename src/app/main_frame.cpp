@@ -400,6 +400,10 @@ void CMainFrame::ReloadDisc() {
     typedDisc_.clear();
     typedTexts_.clear();
   }
+  if (disc != coverDisc_) {
+    coverDisc_.clear();
+    ripSettings.coverFile.clear();
+  }
   ripSettings.currentTrack = 0;
   RebuildTrackRows();
   CheckAllRows();

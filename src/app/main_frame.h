@@ -168,6 +168,8 @@ class CMainFrame : public QMainWindow, public TrackListHost {
   // from it (a settings or format change) gets them back, another disc's does not.
   std::string typedDisc_;
   TypedTrackTexts typedTexts_;
+  // The disc a cover picked in the tag editor was picked for: another disc's rips go without it.
+  std::string coverDisc_;
   // [MusicBrainz] LookUpOnLoad: the disc named as it is loaded.
   void TakeDiscLookUp(const std::string& disc, const MusicBrainzLookup& lookup);
   DiscLookUp discLookUp_{this, [this](const std::string& disc, const MusicBrainzLookup& lookup) {

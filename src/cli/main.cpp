@@ -15,6 +15,7 @@
 #include "config/settings.h"
 #include "disc/cd_device.h"
 #include "disc/cdaccess.h"
+#include "disc/cover_art.h"
 #include "disc/ctdb.h"
 #include "disc/disc_ids.h"
 #include "disc/drive_commands.h"
@@ -57,7 +58,22 @@ int Run(int argc, char** argv) {
   settings.ripHiddenTrack = !options.noHtoa;
   if (options.log) settings.writeLog = 1;
   if (options.coverArt) settings.fetchCoverArt = 1;
-  if (options.coverFile) settings.coverFile = *options.coverFile;
+  if (options.coverFile) {
+    // Checked before the disc is read: a mistyped picture should not cost a rip without it.
+    const CoverArtFetch own = ReadCoverFile(*options.coverFile);
+    if (own.kind != CoverArtFetch::kFound) {
+      const std::string& file = *options.coverFile;
+      return UsageError("--cover: " + (own.reason.find(file) != std::string::npos
+                                           ? own.reason
+                                           : file + ": " + own.reason));
+    }
+    settings.coverFile = *options.coverFile;
+  } else if (options.coverArt && !options.lookup) {
+    std::fputs(
+        "obrin-rip: --cover-art fetches the cover of the release a lookup names; "
+        "without --lookup there is none\n",
+        stderr);
+  }
   // Secure reading asks the databases first: what either confirms is read once.
   if (options.verify || settings.secureRip) settings.verifyAccurateRip = 1;
   settings.outputFormat = options.format;
