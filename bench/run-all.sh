@@ -8,7 +8,7 @@
 # obrin writes is checked: WAV byte for byte against the image, FLAC decoded to those bytes,
 # MP3 and Ogg by decoding them to the right length. Then --jobs 2 against --jobs 1
 # (bench/jobs.sh); what verified rips cost (bench/verify.sh); last, what a MusicBrainz
-# lookup costs (bench/lookup.sh); what proving a cue sheet over FLAC costs (bench/images.sh);
+# lookup costs (bench/lookup.sh), and the cover after it (bench/cover.sh); what proving a cue sheet over FLAC costs (bench/images.sh);
 # what reading the emulated drive securely costs against a plain rip, and what its index
 # search reads (bench/drive.sh).
 #
@@ -38,6 +38,8 @@ echo
 bash "$(dirname "$0")/verify.sh" "$@" | sed -n '/^verified rips/,/^$/{/^$/!p}' || bench_failed=1
 echo
 bash "$(dirname "$0")/lookup.sh" "$@" | sed -n '/^MusicBrainz lookup/,/^--disc-info/p' || bench_failed=1
+echo
+bash "$(dirname "$0")/cover.sh" "$@" | sed -n '/^cover art/,/^--lookup/p' || bench_failed=1
 echo
 bash "$(dirname "$0")/images.sh" "$@" | sed -n '/^cue sheet over FLAC/,/^--list/p' || bench_failed=1
 echo
