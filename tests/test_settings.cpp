@@ -31,7 +31,7 @@
 
 namespace {
 
-using Words = std::array<int32_t, 21>;
+using Words = std::array<int32_t, 24>;
 
 class SettingsTest : public ::testing::Test {
  protected:
@@ -129,13 +129,13 @@ TEST_F(SettingsTest, ReadOffsetIsAWholeNumberWithinThreeThousandSamples) {
 }
 
 TEST_F(SettingsTest, EveryTableEntrySurvivesSaveAndLoadWithTheFileTexts) {
-  // Table sizes word by word through the block (wav, ogg, mp3, flac); 0 marks the Ogg mode
-  // flags.
-  constexpr int32_t kCounts[21] = {4, 2,  2, 4, 3,  0, 0,  0,  5,  5, 5,
-                                   5, 21, 4, 3, 14, 2, 10, 14, 23, 9};
+  // Table sizes word by word through the block (wav, ogg, mp3, flac, opus); 0 marks the Ogg
+  // mode flags.
+  constexpr int32_t kCounts[24] = {4,  2, 2, 4,  3, 0,  0,  0,  5, 5,   5, 5,
+                                   21, 4, 3, 14, 2, 10, 14, 23, 9, 481, 3, 11};
   for (int32_t round = 0; round < 23; ++round) {  // round i puts each member on entry i
     Words words{};
-    for (int i = 0; i < 21; ++i) words[i] = kCounts[i] ? round % kCounts[i] : 0;
+    for (int i = 0; i < 24; ++i) words[i] = kCounts[i] ? round % kCounts[i] : 0;
     words[5 + round % 3] = 1;  // exactly one Ogg mode, as the page keeps it
     RipSettings saved;
     saved.formats = std::bit_cast<FormatSettings>(words);
@@ -150,6 +150,8 @@ TEST_F(SettingsTest, EveryTableEntrySurvivesSaveAndLoadWithTheFileTexts) {
     EXPECT_TRUE(round != 4 || Get("OGG Setting", "cbr") == "350 kbps");
     EXPECT_TRUE(round != 0 || Get("WAV Setting", "samplebits") == "8 bits");
     EXPECT_TRUE(round != 8 || Get("FLAC Setting", "level") == "8");
+    EXPECT_TRUE(round != 22 || (Get("OPUS Setting", "bitrate") == "54 kbps" &&
+                                Get("OPUS Setting", "mode") == "Constrained VBR"));
   }
 }
 
