@@ -87,17 +87,22 @@ TEST_F(SettingsTest, UnknownTextsKeepTheDefaultUntilSavedAndEmptyOnesAreWrittenB
   WriteFile(home.iniPath(),  // values are matched exactly; blanks are the profile's to trim
             "[MP3 Setting]\nchannels=stereo\nvbr=true\nvbrquality=10\nbitrate=\n"
             "mpegquality=Voice (new)\n[OGG Setting]\nvbr=21\nchannels= 5.1 \n"
-            "[FLAC Setting]\nlevel=9\n");
+            "[FLAC Setting]\nlevel=9\n[OPUS Setting]\nbitrate=513 kbps\nmode=vbr\ncomplexity=11\n");
   RipSettings s = Loaded();
   const Mp3Settings& mp3 = s.formats.mp3;
+  const OpusSettings& opus = s.formats.opus;
   EXPECT_EQ((std::array{mp3.channels, mp3.vbrEnabled, mp3.vbrQuality, mp3.bitrate, mp3.preset,
-                        s.formats.ogg.vbrQuality, s.formats.ogg.channels, s.formats.flac.level}),
-            (std::array{1, 0, 2, 8, 5, 9, 2, 5}));
+                        s.formats.ogg.vbrQuality, s.formats.ogg.channels, s.formats.flac.level,
+                        opus.bitrate, opus.mode, opus.complexity}),
+            (std::array{1, 0, 2, 8, 5, 9, 2, 5, 128, 0, 10}));
   EXPECT_EQ(Get("MP3 Setting", "channels"), "stereo") << "loading must not rewrite it";
   EXPECT_EQ(Get("MP3 Setting", "bitrate"), "128 kbps") << "an empty value is filled in";
   SaveSettings(s);
   EXPECT_EQ(Get("MP3 Setting", "channels"), "Stereo");
   EXPECT_EQ(Get("OGG Setting", "vbr") + Get("FLAC Setting", "level"), "95");
+  EXPECT_EQ(Get("OPUS Setting", "bitrate") + "|" + Get("OPUS Setting", "mode") + "|" +
+                Get("OPUS Setting", "complexity"),
+            "160 kbps|VBR|10");
 }
 
 TEST_F(SettingsTest, ReadOffsetIsAWholeNumberWithinThreeThousandSamples) {
