@@ -35,7 +35,7 @@
 
 namespace {
 
-constexpr int kRippingTab = 4;
+constexpr int kRippingTab = 5;
 
 // Message boxes are answered with OK and kept as their text in boxes_. LoadDisc makes a disc
 // image of tracks `lengths` (sectors) the only drive.
@@ -69,11 +69,11 @@ class RippingPageTest : public ::testing::Test {
 };
 
 TEST_F(RippingPageTest, FollowsTheFormatPagesWhichTheSheetStillOpensOn) {
-  for (const auto& [format, tab] : {std::pair{Mp3, 0}, {Wav, 1}, {Ogg, 2}, {Flac, 3}}) {
+  for (const auto& [format, tab] : {std::pair{Mp3, 0}, {Wav, 1}, {Ogg, 2}, {Flac, 3}, {Opus, 4}}) {
     ripSettings.outputFormat = format;
     CConfigSheet sheet;
     EXPECT_EQ(sheet.tabs()->currentIndex(), tab);
-    ASSERT_EQ(sheet.tabs()->count(), 5);
+    ASSERT_EQ(sheet.tabs()->count(), 6);
     EXPECT_EQ(sheet.tabs()->widget(kRippingTab), sheet.rippingPage());
     EXPECT_EQ(sheet.tabs()->tabText(kRippingTab), QLatin1String(" Ripping "));
     EXPECT_FALSE(sheet.rippingPage()->pageInitialized);
@@ -81,7 +81,7 @@ TEST_F(RippingPageTest, FollowsTheFormatPagesWhichTheSheetStillOpensOn) {
   CConfigSheet sheet;
   CPage5Ripping* page = sheet.rippingPage();
   for (const char* name : {"Verify with AccurateRip and CTDB", "Secure reading",
-                           "Write log and cue sheet", "De-emphasis"}) {
+                           "Write log and cue sheet", "De-emphasis", "ReplayGain"}) {
     EXPECT_NE(Named<QCheckBox>(page, name), nullptr);
   }
   EXPECT_NE(Named<QSpinBox>(page, "Read offset"), nullptr);
@@ -100,7 +100,7 @@ TEST_F(RippingPageTest, CancelStoresNoneApplyAndOkStoreEveryKey) {
     SCOPED_TRACE(how);
     const bool stores = std::string(how) != "cancel";
     ripSettings.verifyAccurateRip = ripSettings.secureRip = ripSettings.writeLog = 0;
-    ripSettings.deemphasis = 0;
+    ripSettings.deemphasis = ripSettings.replayGain = 0;
     ripSettings.readOffset = 6;
     ripSettings.fileNameTemplate = kDefaultFileNameTemplate;
     SaveSettings(ripSettings);
@@ -111,7 +111,7 @@ TEST_F(RippingPageTest, CancelStoresNoneApplyAndOkStoreEveryKey) {
     EXPECT_EQ(Named<QSpinBox>(page, "Read offset")->value(), 6);
     EXPECT_EQ(Named<QLineEdit>(page, "File names")->text(), QLatin1String("$a-$t"));
     for (const char* name : {"Verify with AccurateRip and CTDB", "Secure reading",
-                             "Write log and cue sheet", "De-emphasis"}) {
+                             "Write log and cue sheet", "De-emphasis", "ReplayGain"}) {
       Named<QCheckBox>(page, name)->click();
     }
     EXPECT_TRUE(sheet.applyButton()->isEnabled());
@@ -124,12 +124,13 @@ TEST_F(RippingPageTest, CancelStoresNoneApplyAndOkStoreEveryKey) {
     if (std::string(how) == "ok") sheet.accept();
 
     const std::vector<int32_t> flags = {ripSettings.verifyAccurateRip, ripSettings.secureRip,
-                                        ripSettings.writeLog, ripSettings.deemphasis};
-    EXPECT_EQ(flags, std::vector<int32_t>(4, stores ? 1 : 0));
+                                        ripSettings.writeLog, ripSettings.deemphasis,
+                                        ripSettings.replayGain};
+    EXPECT_EQ(flags, std::vector<int32_t>(5, stores ? 1 : 0));
     EXPECT_EQ(ripSettings.readOffset, stores ? -48 : 6);
     EXPECT_EQ(ripSettings.fileNameTemplate, stores ? "$n $l" : "$a-$t");
     const char* flag = stores ? "TRUE" : "FALSE";
-    for (const std::string key : {"WriteLog=", "Deemphasis=", "Verify=", "Secure="}) {
+    for (const std::string key : {"WriteLog=", "Deemphasis=", "Verify=", "Secure=", "Enabled="}) {
       EXPECT_TRUE(IniHas("\n" + key + flag + "\n")) << key << Ini();
     }
     EXPECT_TRUE(IniHas(stores ? "[Drive]\nReadOffset=-48\n" : "[Drive]\nReadOffset=6\n"));

@@ -105,6 +105,7 @@ CPage5Ripping::CPage5Ripping(const RipSettings& settings, QWidget* parent)
   values.secure = settings.secureRip;
   values.writeLog = settings.writeLog;
   values.deemphasis = settings.deemphasis;
+  values.replayGain = settings.replayGain;
   values.fileNameTemplate = settings.fileNameTemplate;
   values.readOffset = settings.readOffset;
   // A model without its own offset yet starts from the default every drive gets.
@@ -114,6 +115,7 @@ CPage5Ripping::CPage5Ripping(const RipSettings& settings, QWidget* parent)
   secure_ = MakeCheck("Secure reading", this);
   writeLog_ = MakeCheck("Write log and cue sheet", this);
   deemphasis_ = MakeCheck("De-emphasis", this);
+  replayGain_ = MakeCheck("ReplayGain", this);
 
   readOffset_ = new QSpinBox(this);
   readOffset_->setRange(-kReadOffsetLimit, kReadOffsetLimit);
@@ -142,10 +144,11 @@ CPage5Ripping::CPage5Ripping(const RipSettings& settings, QWidget* parent)
   layout->addWidget(secure_);
   layout->addWidget(writeLog_);
   layout->addWidget(deemphasis_);
+  layout->addWidget(replayGain_);
   layout->addLayout(form);
   layout->addStretch(1);
 
-  for (QCheckBox* box : {verify_, secure_, writeLog_, deemphasis_}) {
+  for (QCheckBox* box : {verify_, secure_, writeLog_, deemphasis_, replayGain_}) {
     connect(box, &QCheckBox::clicked, this, &CPage5Ripping::EnableApply);
   }
   connect(readOffset_, &QSpinBox::valueChanged, this, &CPage5Ripping::EnableApply);
@@ -158,6 +161,7 @@ void CPage5Ripping::DoDataExchange(bool save) {
   Exchange(save, secure_, values.secure);
   Exchange(save, writeLog_, values.writeLog);
   Exchange(save, deemphasis_, values.deemphasis);
+  Exchange(save, replayGain_, values.replayGain);
   if (save) {
     values.readOffset = readOffset_->value();
     // An empty template would name every file by its extension alone.
@@ -179,6 +183,7 @@ void CPage5Ripping::Store(RipSettings& settings) const {
   settings.secureRip = values.secure;
   settings.writeLog = values.writeLog;
   settings.deemphasis = values.deemphasis;
+  settings.replayGain = values.replayGain;
   settings.fileNameTemplate = values.fileNameTemplate;
   if (driveSection_.empty()) settings.readOffset = values.readOffset;
 }

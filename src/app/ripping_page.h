@@ -20,6 +20,7 @@ struct RippingValues {
   int32_t secure = 0;
   int32_t writeLog = 0;
   int32_t deemphasis = 0;
+  int32_t replayGain = 0;
   int32_t readOffset = 0;
   std::string fileNameTemplate = kDefaultFileNameTemplate;
 };
@@ -45,7 +46,7 @@ class CPage5Ripping : public CConfigPage {
  private:
   void OnFindOffset();
   std::string driveSection_;
-  QCheckBox *verify_, *secure_, *writeLog_, *deemphasis_;
+  QCheckBox *verify_, *secure_, *writeLog_, *deemphasis_, *replayGain_;
   QSpinBox* readOffset_;
   QLineEdit* template_;
   QPushButton* findOffset_;
