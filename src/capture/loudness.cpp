@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <map>
 #include <mutex>
-
-#include "capture/writer_thread.h"
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -133,20 +135,109 @@ LoudnessMeter* LoudnessMeterOf(const TrackRecord& track) {
   return found == meters.end() ? nullptr : found->second;
 }
 
+// The meter's own thread. It takes the audio in batches of several seconds, copied, so that
+// it is woken a few hundred times a disc rather than for every piece, and it and the reading
+// thread wait for each other by sleeping: spinning would take a core from the encoder (or,
+// with true peaks, from the meter itself) on a machine of two.
+class MeteredSink::Thread {
+ public:
+  explicit Thread(LoudnessMeter& meter) : meter_(meter) {
+    for (Batch& batch : batches_) batch.bytes.resize(kBatchBytes);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~Thread() {
+    Finish();
+    {
+      std::lock_guard lock(mutex_);
+      quit_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+
+  void Add(const uint8_t* data, size_t size) {
+    while (size > 0) {
+      Batch& batch = batches_[posted_ % kBatches];
+      const size_t take = std::min(size, kBatchBytes - batch.size);
+      std::memcpy(batch.bytes.data() + batch.size, data, take);
+      batch.size += take;
+      data += take;
+      size -= take;
+      if (batch.size == kBatchBytes) Post();
+    }
+  }
+
+  // Until everything added is measured.
+  void Finish() {
+    if (batches_[posted_ % kBatches].size > 0) Post();
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return done_ == posted_; });
+  }
+
+ private:
+  static constexpr size_t kBatches = 3;
+  static constexpr size_t kBatchBytes = size_t{1} << 20;  // about 6 seconds of audio
+  struct Batch {
+    std::vector<uint8_t> bytes;
+    size_t size = 0;
+  };
+
+  // Hands the batch being filled over, then waits until the next one is free.
+  void Post() {
+    std::unique_lock lock(mutex_);
+    ++posted_;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return posted_ - done_ < kBatches; });
+    batches_[posted_ % kBatches].size = 0;
+  }
+
+  void Run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return quit_ || done_ < posted_; });
+      if (done_ == posted_) return;
+      Batch& batch = batches_[done_ % kBatches];
+      lock.unlock();
+      meter_.Write(batch.bytes.data(), batch.size);
+      lock.lock();
+      ++done_;
+      changed_.notify_all();
+    }
+  }
+
+  LoudnessMeter& meter_;
+  Batch batches_[kBatches];
+  uint64_t posted_ = 0;  // batches handed over; the reading thread's to change
+  uint64_t done_ = 0;    // batches measured; the meter thread's
+  bool quit_ = false;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::thread thread_;
+};
+
 MeteredSink::MeteredSink(LoudnessMeter* meter, PcmSink& next, bool ownThread)
     : meter_(meter && meter->ok() ? meter : nullptr), next_(next) {
-  if (!meter_) return;
-  if (ownThread) pipeline_ = std::make_unique<PipelinedSink>(*meter_);
-  metering_ = pipeline_ ? pipeline_.get() : meter_;
+  if (!meter_ || !ownThread) return;
+  try {
+    thread_ = std::make_unique<Thread>(*meter_);
+  } catch (const std::exception&) {
+    // No thread or memory to be had: the meter works on the caller's thread.
+  }
 }
 
+MeteredSink::~MeteredSink() = default;
+
 bool MeteredSink::Write(const uint8_t* data, size_t size) {
-  if (metering_) metering_->Write(data, size);
+  if (thread_) {
+    thread_->Add(data, size);
+  } else if (meter_) {
+    meter_->Write(data, size);
+  }
   return next_.Write(data, size);
 }
 
 bool MeteredSink::Drain() {
   const bool ok = next_.Drain();
-  if (metering_) metering_->Drain();
+  if (thread_) thread_->Finish();
   return ok;
 }

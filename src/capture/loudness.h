@@ -54,16 +54,20 @@ void SetLoudnessMeter(const TrackRecord& track, LoudnessMeter* meter);
 LoudnessMeter* LoudnessMeterOf(const TrackRecord& track);
 
 // Hands each piece to `next` and, when `meter` is given, to the meter: on a thread of its own
-// with `ownThread` (the pieces then kept as PcmSink says), else at once on the caller's.
+// with `ownThread` (which takes copies, so the pieces need not stay), else at once on the
+// caller's. Drain returns once the meter has measured everything.
 class MeteredSink : public PcmSink {
  public:
   MeteredSink(LoudnessMeter* meter, PcmSink& next, bool ownThread);
+  ~MeteredSink() override;
+  MeteredSink(const MeteredSink&) = delete;
+  MeteredSink& operator=(const MeteredSink&) = delete;
   bool Write(const uint8_t* data, size_t size) override;
   bool Drain() override;
 
  private:
+  class Thread;
   LoudnessMeter* meter_;
   PcmSink& next_;
-  std::unique_ptr<PcmSink> pipeline_;
-  PcmSink* metering_ = nullptr;  // the meter, or the pipeline in front of it
+  std::unique_ptr<Thread> thread_;
 };

@@ -49,7 +49,7 @@ class OpusFileSink : public PcmSink {
                                       opus.mode == kOpusConstrainedVbr ? 1 : 0)) == OPE_OK &&
         ope_encoder_ctl(encoder_, OPUS_SET_COMPLEXITY(std::clamp(opus.complexity, 0, 10))) ==
             OPE_OK &&
-        ope_encoder_ctl(encoder_, OPUS_SET_SIGNAL(OPUS_SIGNAL_MUSIC)) == OPE_OK;
+        ope_encoder_ctl(encoder_, OPUS_SET_LSB_DEPTH(16)) == OPE_OK;
     ready_ = ok;
   }
   ~OpusFileSink() override {
