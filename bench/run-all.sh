@@ -33,6 +33,8 @@ if ((!bench_quick)); then
   for format in wav mp3 ogg flac opus; do bench_full "$format"; done
 fi
 echo
+bash "$(dirname "$0")/replaygain.sh" "$@" | sed -n '/^ReplayGain (/,/^$/{/^$/!p}' || bench_failed=1
+echo
 bench_jobs_header
 bench_jobs_rows
 echo
