@@ -19,6 +19,7 @@
 #        info frame differs
 #   ogg  oggenc -q 4.5  (VBR quality 0.45), reading a WAV of the same audio
 #   flac flac -5 (level 5), reading a WAV of the same audio; its file's size is compared too
+#   opus opusenc --bitrate 160 (VBR, complexity 10), reading a WAV of the same audio
 # obrin-rip's time includes reading the image (for MP3 and Ogg into its temporary PCM file,
 # then encoding that; FLAC is encoded as it is read); the references start from a file that
 # is already there.
@@ -60,7 +61,7 @@ bench_init() {
   if ((bench_quick)); then bench_runs=${RUNS:-1}; else bench_runs=${RUNS:-3}; fi
 
   local tool
-  for tool in lame oggenc oggdec flac dd cmp /usr/bin/time; do
+  for tool in lame oggenc oggdec flac opusenc opusdec dd cmp /usr/bin/time; do
     command -v "$tool" >/dev/null || {
       echo "$(basename "$0"): $tool is needed (bash scripts/install-deps.sh)" >&2
       exit 2
@@ -172,7 +173,7 @@ bench_ripped_files() { find "$1" -type f -name "*.$2" | sort; }
 
 # Checks FILE (FORMAT wav|mp3|ogg|flac) against SECTORS sectors of disc NAME from sector START:
 # WAV must hold those very bytes behind its header, FLAC pass `flac -t` and decode to them,
-# MP3 and Ogg must decode to that length.
+# MP3 and Ogg must decode to that length, Opus to exactly that length at 44.1 kHz.
 bench_verify_track() {
   local format=$1 file=$2 name=$3 start=$4 sectors=$5
   local samples=$((sectors * BENCH_SAMPLES_PER_SECTOR)) decoded
@@ -190,6 +191,11 @@ bench_verify_track() {
       ;;
     ogg)
       decoded=$(($(oggdec --quiet --raw -o - "$file" | wc -c) / 4))
+      ((decoded == samples))
+      ;;
+    opus)
+      # Behind the 44-byte header of the WAV written to a pipe.
+      decoded=$((($(opusdec --quiet --rate 44100 --force-wav "$file" - 2>/dev/null | wc -c) - 44) / 4))
       ((decoded == samples))
       ;;
     flac)
@@ -236,6 +242,7 @@ bench_reference_command() {
       ;;
     ogg) echo oggenc --quiet -q 4.5 -o "$out" "$bench_work/$name.wav" ;;
     flac) echo flac --silent --force -5 -o "$out" "$bench_work/$name.wav" ;;
+    opus) echo opusenc --quiet --bitrate 160 "$bench_work/$name.wav" "$out" ;;
   esac
 }
 

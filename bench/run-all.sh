@@ -2,11 +2,12 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Copyright 2026 The Obrin developers
 # Every benchmark in one table: obrin-rip against the reference tool on the same audio in the
-# same run for WAV (dd copying the bytes out of the image), MP3 (lame), Ogg Vorbis (oggenc)
-# and FLAC (flac -5, whose file size is compared too), each at Obrin's default settings, on
-# 1- and 20-minute tracks; then a full 74-minute disc ripped to each format. Every file
+# same run for WAV (dd copying the bytes out of the image), MP3 (lame), Ogg Vorbis (oggenc),
+# FLAC (flac -5, whose file size is compared too) and Opus (opusenc --bitrate 160), each at
+# Obrin's default settings, on 1- and 20-minute tracks; then a full 74-minute disc ripped to each format. Every file
 # obrin writes is checked: WAV byte for byte against the image, FLAC decoded to those bytes,
-# MP3 and Ogg by decoding them to the right length. Then --jobs 2 against --jobs 1
+# MP3, Ogg and Opus by decoding them to the right length. What ReplayGain costs
+# (bench/replaygain.sh) follows the format rows. Then --jobs 2 against --jobs 1
 # (bench/jobs.sh); what verified rips cost (bench/verify.sh); last, what a MusicBrainz
 # lookup costs (bench/lookup.sh), and the cover after it (bench/cover.sh); what proving a cue sheet over FLAC costs (bench/images.sh);
 # what reading the emulated drive securely costs against a plain rip, and what its index
@@ -25,12 +26,14 @@ set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 bench_init "$@"
 bench_compare_header
-bench_compare_formats wav mp3 ogg flac
+bench_compare_formats wav mp3 ogg flac opus
 if ((!bench_quick)); then
   echo
   bench_full_header
-  for format in wav mp3 ogg flac; do bench_full "$format"; done
+  for format in wav mp3 ogg flac opus; do bench_full "$format"; done
 fi
+echo
+bash "$(dirname "$0")/replaygain.sh" "$@" | sed -n '/^ReplayGain (/,/^$/{/^$/!p}' || bench_failed=1
 echo
 bench_jobs_header
 bench_jobs_rows

@@ -22,8 +22,10 @@ namespace {
 std::string gIni;
 const std::string kFallback = "\x01missing\x02";  // no settings file holds it by accident
 using Words = std::array<int32_t, sizeof(FormatSettings) / sizeof(int32_t)>;
-// Table sizes of the format block's words (wav, ogg, mp3, flac); the Ogg mode flags are 0/1.
-constexpr int32_t kCounts[] = {4, 2, 2, 4, 3, 2, 2, 2, 5, 5, 5, 5, 21, 4, 3, 14, 2, 10, 14, 23, 9};
+// Table sizes of the format block's words (wav, ogg, mp3, flac, opus); the Ogg mode flags are
+// 0/1.
+constexpr int32_t kCounts[] = {4,  2, 2, 4,  3, 2,  2,  2,  5, 5,   5, 5,
+                               21, 4, 3, 14, 2, 10, 14, 23, 9, 481, 3, 11};
 static_assert(std::size(kCounts) == std::tuple_size_v<Words>);
 
 std::string_view Trim(std::string_view s) {

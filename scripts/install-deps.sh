@@ -13,11 +13,12 @@ packages=(
   qt6-base-dev qt6-svg-dev libcdio-dev libcdio-paranoia-dev libmp3lame-dev
   libvorbis-dev libogg-dev libsoxr-dev libasound2-dev libudev-dev zlib1g-dev libisal-dev
   libcurl4-openssl-dev libdiscid-dev nlohmann-json3-dev libflac-dev libtag1-dev libcue-dev libexpat1-dev libssl-dev
+  libebur128-dev libopusenc-dev libopus-dev
   fp-utils
   # tests (whipper brings accuraterip-checksum, their AccurateRip oracle; PyYAML reads logs)
   libgtest-dev libgmock-dev libmpg123-dev whipper python3-yaml xvfb xauth xdotool valgrind libclang-rt-14-dev util-linux
   sox  # the de-emphasis oracle
-  python3-mutagen  # reads the MP3 files' ID3v2 frames back
+  loudgain opus-tools python3-mutagen  # the loudness, Opus and tag oracles
   locales  # the sources from which a test generates de_DE.UTF-8
   # the Debian package and its checks (make package, scripts/check-package.sh)
   dpkg-dev file lintian desktop-file-utils appstream man-db

@@ -36,13 +36,14 @@
 
 namespace {
 
-constexpr int kRippingTab = 4;
+constexpr int kRippingTab = 5;
 constexpr const char* kChecks[] = {"Verify with AccurateRip and CTDB",
                                    "Secure reading",
                                    "Write log and cue sheet",
                                    "Look up the disc in MusicBrainz when it is loaded",
                                    "Fetch cover art",
-                                   "De-emphasis"};
+                                   "De-emphasis",
+                                   "ReplayGain"};
 
 // A disc image of one track the only drive, the settings saved.
 class RippingPageTest : public WindowTest {
@@ -55,11 +56,11 @@ class RippingPageTest : public WindowTest {
 };
 
 TEST_F(RippingPageTest, FollowsTheFormatPagesWhichTheSheetStillOpensOn) {
-  for (const auto& [format, tab] : {std::pair{Mp3, 0}, {Wav, 1}, {Ogg, 2}, {Flac, 3}}) {
+  for (const auto& [format, tab] : {std::pair{Mp3, 0}, {Wav, 1}, {Ogg, 2}, {Flac, 3}, {Opus, 4}}) {
     ripSettings.outputFormat = format;
     CConfigSheet sheet;
     EXPECT_EQ(sheet.tabs()->currentIndex(), tab);
-    ASSERT_EQ(sheet.tabs()->count(), 5);
+    ASSERT_EQ(sheet.tabs()->count(), 6);
     EXPECT_EQ(sheet.tabs()->widget(kRippingTab), sheet.rippingPage());
     EXPECT_EQ(sheet.tabs()->tabText(kRippingTab), QLatin1String(" Ripping "));
     EXPECT_FALSE(sheet.rippingPage()->pageInitialized);
@@ -83,7 +84,8 @@ TEST_F(RippingPageTest, CancelStoresNoneApplyAndOkStoreEveryKey) {
     SCOPED_TRACE(how);
     const bool stores = std::string(how) != "cancel";
     ripSettings.verifyAccurateRip = ripSettings.secureRip = ripSettings.writeLog = 0;
-    ripSettings.deemphasis = ripSettings.lookUpOnLoad = ripSettings.fetchCoverArt = 0;
+    ripSettings.deemphasis = ripSettings.lookUpOnLoad = ripSettings.fetchCoverArt =
+        ripSettings.replayGain = 0;
     ripSettings.readOffset = 6;
     ripSettings.fileNameTemplate = kDefaultFileNameTemplate;
     SaveSettings(ripSettings);
@@ -105,13 +107,14 @@ TEST_F(RippingPageTest, CancelStoresNoneApplyAndOkStoreEveryKey) {
 
     const std::vector<int32_t> flags = {ripSettings.verifyAccurateRip, ripSettings.secureRip,
                                         ripSettings.writeLog,          ripSettings.lookUpOnLoad,
-                                        ripSettings.fetchCoverArt,     ripSettings.deemphasis};
-    EXPECT_EQ(flags, std::vector<int32_t>(6, stores ? 1 : 0));
+                                        ripSettings.fetchCoverArt,     ripSettings.deemphasis,
+                                        ripSettings.replayGain};
+    EXPECT_EQ(flags, std::vector<int32_t>(7, stores ? 1 : 0));
     EXPECT_EQ(ripSettings.readOffset, stores ? -48 : 6);
     EXPECT_EQ(ripSettings.fileNameTemplate, stores ? "$n $l" : "$a-$t");
     const char* flag = stores ? "TRUE" : "FALSE";
-    for (const std::string key :
-         {"WriteLog=", "Deemphasis=", "Verify=", "Secure=", "LookUpOnLoad=", "Fetch="}) {
+    for (const std::string key : {"WriteLog=", "Deemphasis=", "Verify=", "Secure=", "LookUpOnLoad=",
+                                  "Fetch=", "Enabled="}) {
       EXPECT_TRUE(IniHas("\n" + key + flag + "\n")) << key << Ini();
     }
     EXPECT_TRUE(IniHas(stores ? "[Drive]\nReadOffset=-48\n" : "[Drive]\nReadOffset=6\n"));

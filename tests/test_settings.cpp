@@ -31,7 +31,7 @@
 
 namespace {
 
-using Words = std::array<int32_t, 21>;
+using Words = std::array<int32_t, 24>;
 
 class SettingsTest : public ::testing::Test {
  protected:
@@ -87,17 +87,22 @@ TEST_F(SettingsTest, UnknownTextsKeepTheDefaultUntilSavedAndEmptyOnesAreWrittenB
   WriteFile(home.iniPath(),  // values are matched exactly; blanks are the profile's to trim
             "[MP3 Setting]\nchannels=stereo\nvbr=true\nvbrquality=10\nbitrate=\n"
             "mpegquality=Voice (new)\n[OGG Setting]\nvbr=21\nchannels= 5.1 \n"
-            "[FLAC Setting]\nlevel=9\n");
+            "[FLAC Setting]\nlevel=9\n[OPUS Setting]\nbitrate=513 kbps\nmode=vbr\ncomplexity=11\n");
   RipSettings s = Loaded();
   const Mp3Settings& mp3 = s.formats.mp3;
+  const OpusSettings& opus = s.formats.opus;
   EXPECT_EQ((std::array{mp3.channels, mp3.vbrEnabled, mp3.vbrQuality, mp3.bitrate, mp3.preset,
-                        s.formats.ogg.vbrQuality, s.formats.ogg.channels, s.formats.flac.level}),
-            (std::array{1, 0, 2, 8, 5, 9, 2, 5}));
+                        s.formats.ogg.vbrQuality, s.formats.ogg.channels, s.formats.flac.level,
+                        opus.bitrate, opus.mode, opus.complexity}),
+            (std::array{1, 0, 2, 8, 5, 9, 2, 5, 128, 0, 10}));
   EXPECT_EQ(Get("MP3 Setting", "channels"), "stereo") << "loading must not rewrite it";
   EXPECT_EQ(Get("MP3 Setting", "bitrate"), "128 kbps") << "an empty value is filled in";
   SaveSettings(s);
   EXPECT_EQ(Get("MP3 Setting", "channels"), "Stereo");
   EXPECT_EQ(Get("OGG Setting", "vbr") + Get("FLAC Setting", "level"), "95");
+  EXPECT_EQ(Get("OPUS Setting", "bitrate") + "|" + Get("OPUS Setting", "mode") + "|" +
+                Get("OPUS Setting", "complexity"),
+            "160 kbps|VBR|10");
 }
 
 TEST_F(SettingsTest, ReadOffsetIsAWholeNumberWithinThreeThousandSamples) {
@@ -129,13 +134,13 @@ TEST_F(SettingsTest, ReadOffsetIsAWholeNumberWithinThreeThousandSamples) {
 }
 
 TEST_F(SettingsTest, EveryTableEntrySurvivesSaveAndLoadWithTheFileTexts) {
-  // Table sizes word by word through the block (wav, ogg, mp3, flac); 0 marks the Ogg mode
-  // flags.
-  constexpr int32_t kCounts[21] = {4, 2,  2, 4, 3,  0, 0,  0,  5,  5, 5,
-                                   5, 21, 4, 3, 14, 2, 10, 14, 23, 9};
+  // Table sizes word by word through the block (wav, ogg, mp3, flac, opus); 0 marks the Ogg
+  // mode flags.
+  constexpr int32_t kCounts[24] = {4,  2, 2, 4,  3, 0,  0,  0,  5, 5,   5, 5,
+                                   21, 4, 3, 14, 2, 10, 14, 23, 9, 481, 3, 11};
   for (int32_t round = 0; round < 23; ++round) {  // round i puts each member on entry i
     Words words{};
-    for (int i = 0; i < 21; ++i) words[i] = kCounts[i] ? round % kCounts[i] : 0;
+    for (int i = 0; i < 24; ++i) words[i] = kCounts[i] ? round % kCounts[i] : 0;
     words[5 + round % 3] = 1;  // exactly one Ogg mode, as the page keeps it
     RipSettings saved;
     saved.formats = std::bit_cast<FormatSettings>(words);
@@ -150,6 +155,8 @@ TEST_F(SettingsTest, EveryTableEntrySurvivesSaveAndLoadWithTheFileTexts) {
     EXPECT_TRUE(round != 4 || Get("OGG Setting", "cbr") == "350 kbps");
     EXPECT_TRUE(round != 0 || Get("WAV Setting", "samplebits") == "8 bits");
     EXPECT_TRUE(round != 8 || Get("FLAC Setting", "level") == "8");
+    EXPECT_TRUE(round != 22 || (Get("OPUS Setting", "bitrate") == "54 kbps" &&
+                                Get("OPUS Setting", "mode") == "Constrained VBR"));
   }
 }
 

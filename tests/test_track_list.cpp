@@ -165,16 +165,18 @@ TEST(TrackRowText, FormatTextFollowsTheTrackCopyOfTheSettingsInAnyLocale) {
   }
   const std::tuple<int32_t, FormatSettings, std::string> cases[] = {
       {Wav, {}, "WAV - default sample rate"},
-      {Wav, {{.sampleRate = 3}, {}, {}, {}}, "WAV 48000 Hz"},
-      {Ogg, {{}, {.vbrQuality = 20}, {}, {}}, "OGG VBR Q1.00 (477 kbps)"},
+      {Wav, {{.sampleRate = 3}, {}, {}, {}, {}}, "WAV 48000 Hz"},
+      {Ogg, {{}, {.vbrQuality = 20}, {}, {}, {}}, "OGG VBR Q1.00 (477 kbps)"},
       // BBR wins over VBR; with neither it is the constant bitrate, whatever useCbr holds.
-      {Ogg, {{}, {.useBbr = 1, .bbrNominal = 2, .bbrMax = 4}, {}, {}}, "OGG 192-350 kbps BBR"},
-      {Ogg, {{}, {.useCbr = 0, .useVbr = 0, .cbrBitrate = 1}, {}, {}}, "OGG 160 kbps"},
-      {Mp3, {{}, {}, {.bitrate = 13, .vbrEnabled = 0}, {}}, "MP3 320 kbps"},
-      {Mp3, {{}, {}, {.vbrQuality = 9, .vbrMaxBitrate = 13}, {}}, "MP3 128-320 kbps VBR Q10"},
+      {Ogg, {{}, {.useBbr = 1, .bbrNominal = 2, .bbrMax = 4}, {}, {}, {}}, "OGG 192-350 kbps BBR"},
+      {Ogg, {{}, {.useCbr = 0, .useVbr = 0, .cbrBitrate = 1}, {}, {}, {}}, "OGG 160 kbps"},
+      {Mp3, {{}, {}, {.bitrate = 13, .vbrEnabled = 0}, {}, {}}, "MP3 320 kbps"},
+      {Mp3, {{}, {}, {.vbrQuality = 9, .vbrMaxBitrate = 13}, {}, {}}, "MP3 128-320 kbps VBR Q10"},
       // Broken indexes do not read outside the tables.
-      {Mp3, {{}, {}, {.bitrate = 99, .vbrMaxBitrate = -1}, {}}, "MP3 0-0 kbps VBR Q3"},
-      {Flac, {{}, {}, {}, {.level = 8}}, "FLAC level 8"},
+      {Mp3, {{}, {}, {.bitrate = 99, .vbrMaxBitrate = -1}, {}, {}}, "MP3 0-0 kbps VBR Q3"},
+      {Flac, {{}, {}, {}, {.level = 8}, {}}, "FLAC level 8"},
+      {Opus, {}, "OPUS 160 kbps VBR"},
+      {Opus, {{}, {}, {}, {}, {.bitrate = 480, .mode = 2}}, "OPUS 512 kbps CBR"},
       {7, {}, ""},
   };
   for (const auto& [format, formats, text] : cases) {

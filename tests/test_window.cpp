@@ -164,6 +164,7 @@ TEST_F(WindowTest, FormatCommandsMoveTheRadioMarkAndTheFormatColumn) {
   const Row rows[] = {{ID_FORMAT_WAV, "CD to Wav", "WAV - default sample rate"},
                       {ID_FORMAT_OGG, "CD to Ogg", "OGG VBR Q0.45 (141 kbps)"},
                       {ID_FORMAT_FLAC, "CD to Flac", "FLAC level 5"},
+                      {ID_FORMAT_OPUS, "CD to Opus", "OPUS 160 kbps VBR"},
                       {ID_FORMAT_MP3, "CD to Mp3", "MP3 128-192 kbps VBR Q3"}};
   for (const Row& row : rows) {
     ASSERT_TRUE(frame_->OnCommand(row.command));
@@ -177,7 +178,7 @@ TEST_F(WindowTest, FormatCommandsMoveTheRadioMarkAndTheFormatColumn) {
   }
   QStringList items;
   for (QAction* a : frame_->formatPopup()->actions()) items << a->text();
-  EXPECT_EQ(items.join('|'), QLatin1String("CD to Mp3|CD to Wav|CD to Ogg|CD to Flac"));
+  EXPECT_EQ(items.join('|'), QLatin1String("CD to Mp3|CD to Wav|CD to Ogg|CD to Flac|CD to Opus"));
 }
 
 TEST_F(WindowTest, RowsAfterReloadAndProgressAndStaleProgressDropped) {
@@ -419,6 +420,31 @@ TEST_F(DialogTest, FlacPageOpensForFlacAndStoresTheLevel) {
   sheet.accept();
   EXPECT_EQ(ripSettings.formats.flac.level, 3);
   EXPECT_NE(Ini().find("[FLAC Setting]\nlevel=3\n"), std::string::npos) << Ini();
+}
+
+// Opus's page likewise, its three lists stored as the file's texts.
+TEST_F(DialogTest, OpusPageOpensForOpusAndStoresItsKeys) {
+  ripSettings.outputFormat = Opus;
+  ripSettings.formats.opus = {.bitrate = 0, .mode = kOpusCbr, .complexity = 3};
+  CConfigSheet sheet;
+  EXPECT_EQ(sheet.tabs()->currentIndex(), 4);
+  EXPECT_EQ(sheet.tabs()->tabText(4), QLatin1String(" OPUS Setting "));
+  auto* bitrate = Named<QComboBox>(sheet.opusPage(), "Bitrate");
+  auto* mode = Named<QComboBox>(sheet.opusPage(), "Mode");
+  auto* complexity = Named<QComboBox>(sheet.opusPage(), "Complexity");
+  ASSERT_TRUE(bitrate && mode && complexity);
+  EXPECT_EQ(bitrate->count() + mode->count() + complexity->count(), 481 + 3 + 11);
+  EXPECT_EQ(bitrate->currentText() + "|" + mode->currentText() + "|" + complexity->currentText(),
+            QLatin1String("32 kbps|CBR|3"));
+  Named<QPushButton>(sheet.opusPage(), "Default")->click();
+  EXPECT_EQ(bitrate->currentText() + "|" + mode->currentText() + "|" + complexity->currentText(),
+            QLatin1String("160 kbps (default)|VBR|10 (default)"));
+  mode->setCurrentIndex(kOpusConstrainedVbr);
+  bitrate->setCurrentIndex(512 - kOpusMinKbps);
+  sheet.accept();
+  EXPECT_NE(Ini().find("[OPUS Setting]\nbitrate=512 kbps\nmode=Constrained VBR\ncomplexity=10\n"),
+            std::string::npos)
+      << Ini();
 }
 
 TEST_F(DialogTest, DefaultThenCancelOrApplyThenCancel) {

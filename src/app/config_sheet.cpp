@@ -279,6 +279,53 @@ void CPage4Flac::OnDefault() {
   EnableApply();
 }
 
+// ---- CPage6Opus ----
+
+CPage6Opus::CPage6Opus(const OpusSettings& initial, QWidget* parent)
+    : CConfigPage(parent), values(initial) {
+  auto* group = new QGroupBox(QStringLiteral("Opus setting"), this);
+  const OpusSettings defaults;
+  QStringList bitrates, complexities;
+  for (int kbps = kOpusMinKbps; kbps <= kOpusMaxKbps; ++kbps) {
+    bitrates << (kbps - kOpusMinKbps == defaults.bitrate
+                     ? QStringLiteral("%1 kbps (default)").arg(kbps)
+                     : QStringLiteral("%1 kbps").arg(kbps));
+  }
+  for (int level = 0; level <= 10; ++level) {
+    complexities << (level == defaults.complexity ? QStringLiteral("%1 (default)").arg(level)
+                                                  : QString::number(level));
+  }
+  bitrate_ = AddList(bitrates, QStringLiteral("Bitrate"));
+  mode_ = AddList(Texts(OpusModeNames), QStringLiteral("Mode"));
+  complexity_ = AddList(complexities, QStringLiteral("Complexity"));
+  QPushButton* defaultButton = AddDefaultButton();
+  auto* form = new QFormLayout(group);
+  form->addRow(QStringLiteral("Bitrate"), bitrate_);
+  form->addRow(QStringLiteral("Mode"), mode_);
+  form->addRow(QStringLiteral("Complexity"), complexity_);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(group);
+  layout->addStretch(1);
+  layout->addLayout(Foot(nullptr, defaultButton, this));
+  connect(defaultButton, &QPushButton::clicked, this, &CPage6Opus::OnDefault);
+}
+
+void CPage6Opus::DoDataExchange(bool save) {
+  Exchange(save, bitrate_, values.bitrate);
+  Exchange(save, mode_, values.mode);
+  Exchange(save, complexity_, values.complexity);
+}
+
+void CPage6Opus::OnInitDialog() {
+  DoDataExchange(false);
+}
+
+void CPage6Opus::OnDefault() {
+  values = OpusSettings{};
+  DoDataExchange(false);
+  EnableApply();
+}
+
 // ---- CPage3Ogg ----
 
 CPage3Ogg::CPage3Ogg(const OggSettings& initial, QWidget* parent)
@@ -398,16 +445,19 @@ CConfigSheet::CConfigSheet(QWidget* parent) : QDialog(parent) {
   wav_ = new CPage2Wav(ripSettings.formats.wav);
   ogg_ = new CPage3Ogg(ripSettings.formats.ogg);
   flac_ = new CPage4Flac(ripSettings.formats.flac);
+  opus_ = new CPage6Opus(ripSettings.formats.opus);
   ripping_ = new CPage5Ripping(ripSettings);
   tabs_->addTab(mp3_, QStringLiteral(" MP3 Setting "));
   tabs_->addTab(wav_, QStringLiteral(" WAV Setting "));
   tabs_->addTab(ogg_, QStringLiteral(" OGG Setting "));
   tabs_->addTab(flac_, QStringLiteral(" FLAC Setting "));
+  tabs_->addTab(opus_, QStringLiteral(" OPUS Setting "));
   tabs_->addTab(ripping_, QStringLiteral(" Ripping "));
   tabs_->setAccessibleName(QStringLiteral("Configuration"));
-  for (CConfigPage* page : {static_cast<CConfigPage*>(mp3_), static_cast<CConfigPage*>(wav_),
-                            static_cast<CConfigPage*>(ogg_), static_cast<CConfigPage*>(flac_),
-                            static_cast<CConfigPage*>(ripping_)}) {
+  for (CConfigPage* page :
+       {static_cast<CConfigPage*>(mp3_), static_cast<CConfigPage*>(wav_),
+        static_cast<CConfigPage*>(ogg_), static_cast<CConfigPage*>(flac_),
+        static_cast<CConfigPage*>(opus_), static_cast<CConfigPage*>(ripping_)}) {
     page->sheet = this;
   }
 
@@ -429,6 +479,7 @@ CConfigSheet::CConfigSheet(QWidget* parent) : QDialog(parent) {
   const int first = ripSettings.outputFormat == Wav    ? 1
                     : ripSettings.outputFormat == Ogg  ? 2
                     : ripSettings.outputFormat == Flac ? 3
+                    : ripSettings.outputFormat == Opus ? 4
                                                        : 0;
   tabs_->setCurrentIndex(first);
 }
@@ -459,6 +510,10 @@ void CConfigSheet::ApplyPages() {
   if (flac_->pageInitialized) {
     flac_->DoDataExchange(true);
     formats.flac = flac_->values;
+  }
+  if (opus_->pageInitialized) {
+    opus_->DoDataExchange(true);
+    formats.opus = opus_->values;
   }
   if (ripping_->pageInitialized) {
     ripping_->DoDataExchange(true);

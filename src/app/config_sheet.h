@@ -117,6 +117,21 @@ class CPage4Flac : public CConfigPage {
   QComboBox* level_;
 };
 
+class CPage6Opus : public CConfigPage {
+  Q_OBJECT
+ public:
+  explicit CPage6Opus(const OpusSettings& values, QWidget* parent = nullptr);
+  void DoDataExchange(bool save) override;
+  OpusSettings values;
+
+ protected:
+  void OnInitDialog() override;
+
+ private:
+  void OnDefault();
+  QComboBox *bitrate_, *mode_, *complexity_;
+};
+
 class CConfigSheet : public QDialog {
   Q_OBJECT
  public:
@@ -133,6 +148,7 @@ class CConfigSheet : public QDialog {
   CPage2Wav* wavPage() const { return wav_; }
   CPage3Ogg* oggPage() const { return ogg_; }
   CPage4Flac* flacPage() const { return flac_; }
+  CPage6Opus* opusPage() const { return opus_; }
   CPage5Ripping* rippingPage() const { return ripping_; }
   QTabWidget* tabs() const { return tabs_; }
   QPushButton* applyButton() const { return apply_; }
@@ -144,6 +160,7 @@ class CConfigSheet : public QDialog {
   CPage2Wav* wav_;
   CPage3Ogg* ogg_;
   CPage4Flac* flac_;
+  CPage6Opus* opus_;
   CPage5Ripping* ripping_;
   QPushButton* apply_;
 };

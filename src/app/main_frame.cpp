@@ -48,6 +48,7 @@ const std::map<int, Handler>& CommandTable() {
       {ID_FORMAT_WAV, &CMainFrame::OnFormatWav},
       {ID_FORMAT_OGG, &CMainFrame::OnFormatOgg},
       {ID_FORMAT_FLAC, &CMainFrame::OnFormatFlac},
+      {ID_FORMAT_OPUS, &CMainFrame::OnFormatOpus},
       {ID_APP_ABOUT, &CMainFrame::OnAbout},
       {ID_APP_EXIT, &CMainFrame::OnExit},
       {ID_HOME_PAGE, &CMainFrame::OnHomePage},
@@ -256,7 +257,8 @@ void CMainFrame::BuildFormatPopup() {
   const std::pair<const char*, int> items[] = {{"CD to Mp3", ID_FORMAT_MP3},
                                                {"CD to Wav", ID_FORMAT_WAV},
                                                {"CD to Ogg", ID_FORMAT_OGG},
-                                               {"CD to Flac", ID_FORMAT_FLAC}};
+                                               {"CD to Flac", ID_FORMAT_FLAC},
+                                               {"CD to Opus", ID_FORMAT_OPUS}};
   for (const auto& [text, command] : items) {
     QAction* action = formatPopup_->AddCommand(QString::fromLatin1(text), command);
     action->setCheckable(true);
@@ -266,6 +268,7 @@ void CMainFrame::BuildFormatPopup() {
     const int checked = ripSettings.outputFormat == Mp3    ? ID_FORMAT_MP3
                         : ripSettings.outputFormat == Wav  ? ID_FORMAT_WAV
                         : ripSettings.outputFormat == Flac ? ID_FORMAT_FLAC
+                        : ripSettings.outputFormat == Opus ? ID_FORMAT_OPUS
                                                            : ID_FORMAT_OGG;
     for (QAction* action : formatPopup_->actions())
       action->setChecked(CommandOf(action) == checked);

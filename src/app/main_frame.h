@@ -55,6 +55,7 @@ class CMainFrame : public QMainWindow, public TrackListHost {
   void OnFormatWav() { SetOutputFormat(Wav); }
   void OnFormatOgg() { SetOutputFormat(Ogg); }
   void OnFormatFlac() { SetOutputFormat(Flac); }
+  void OnFormatOpus() { SetOutputFormat(Opus); }
   void OnAbout();
   void OnExit();
   void OnHomePage();

@@ -107,6 +107,7 @@ CPage5Ripping::CPage5Ripping(const RipSettings& settings, QWidget* parent)
   values.lookUpOnLoad = settings.lookUpOnLoad;
   values.deemphasis = settings.deemphasis;
   values.fetchCoverArt = settings.fetchCoverArt;
+  values.replayGain = settings.replayGain;
   values.fileNameTemplate = settings.fileNameTemplate;
   values.readOffset = settings.readOffset;
   // A model without its own offset yet starts from the default every drive gets.
@@ -118,6 +119,7 @@ CPage5Ripping::CPage5Ripping(const RipSettings& settings, QWidget* parent)
   lookUpOnLoad_ = MakeCheck("Look up the disc in MusicBrainz when it is loaded", this);
   coverArt_ = MakeCheck("Fetch cover art", this);
   deemphasis_ = MakeCheck("De-emphasis", this);
+  replayGain_ = MakeCheck("ReplayGain", this);
 
   readOffset_ = new QSpinBox(this);
   readOffset_->setRange(-kReadOffsetLimit, kReadOffsetLimit);
@@ -148,10 +150,12 @@ CPage5Ripping::CPage5Ripping(const RipSettings& settings, QWidget* parent)
   layout->addWidget(lookUpOnLoad_);
   layout->addWidget(coverArt_);
   layout->addWidget(deemphasis_);
+  layout->addWidget(replayGain_);
   layout->addLayout(form);
   layout->addStretch(1);
 
-  for (QCheckBox* box : {verify_, secure_, writeLog_, lookUpOnLoad_, coverArt_, deemphasis_}) {
+  for (QCheckBox* box :
+       {verify_, secure_, writeLog_, lookUpOnLoad_, coverArt_, deemphasis_, replayGain_}) {
     connect(box, &QCheckBox::clicked, this, &CPage5Ripping::EnableApply);
   }
   connect(readOffset_, &QSpinBox::valueChanged, this, &CPage5Ripping::EnableApply);
@@ -166,6 +170,7 @@ void CPage5Ripping::DoDataExchange(bool save) {
   Exchange(save, lookUpOnLoad_, values.lookUpOnLoad);
   Exchange(save, deemphasis_, values.deemphasis);
   Exchange(save, coverArt_, values.fetchCoverArt);
+  Exchange(save, replayGain_, values.replayGain);
   if (save) {
     values.readOffset = readOffset_->value();
     // An empty template would name every file by its extension alone.
@@ -189,6 +194,7 @@ void CPage5Ripping::Store(RipSettings& settings) const {
   settings.lookUpOnLoad = values.lookUpOnLoad;
   settings.deemphasis = values.deemphasis;
   settings.fetchCoverArt = values.fetchCoverArt;
+  settings.replayGain = values.replayGain;
   settings.fileNameTemplate = values.fileNameTemplate;
   if (driveSection_.empty()) settings.readOffset = values.readOffset;
 }

@@ -22,6 +22,7 @@ struct RippingValues {
   int32_t lookUpOnLoad = 0;
   int32_t deemphasis = 0;
   int32_t fetchCoverArt = 0;  // [CoverArt] Fetch
+  int32_t replayGain = 0;
   int32_t readOffset = 0;
   std::string fileNameTemplate = kDefaultFileNameTemplate;
 };
@@ -47,7 +48,7 @@ class CPage5Ripping : public CConfigPage {
  private:
   void OnFindOffset();
   std::string driveSection_;
-  QCheckBox *verify_, *secure_, *writeLog_, *lookUpOnLoad_, *coverArt_, *deemphasis_;
+  QCheckBox *verify_, *secure_, *writeLog_, *lookUpOnLoad_, *coverArt_, *deemphasis_, *replayGain_;
   QSpinBox* readOffset_;
   QLineEdit* template_;
   QPushButton* findOffset_;

@@ -16,6 +16,7 @@
 
 #include "capture/checksums.h"
 #include "capture/ctdb_crc.h"
+#include "capture/loudness.h"
 #include "capture/writer_thread.h"
 #include "config/settings.h"
 
@@ -538,10 +539,17 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
                            &track == FirstAudioTrack(tracks),
                            !tracks.empty() && &tracks.back() == &track);
   // The sums are the disc's audio; what is written may be de-emphasised.
-  DeemphasisSink deemphasised(sink);
-  const bool deemphasis =
-      ripSettings.deemphasis && track.preEmphasis && dynamic_cast<ProofSink*>(&sink) == nullptr;
+  const bool proof = dynamic_cast<ProofSink*>(&sink) != nullptr;
+  const bool deemphasis = ripSettings.deemphasis && track.preEmphasis && !proof;
+  // The loudness is that of what the file gets: a read that only proves another changes
+  // nothing there, and each read that writes starts the measurement anew. De-emphasised
+  // audio exists only on the writing thread, so it is measured there.
+  LoudnessMeter* meter = proof ? nullptr : LoudnessMeterOf(track);
+  if (meter) meter->Reset();
+  MeteredSink meteredAfter(deemphasis ? meter : nullptr, sink, false);
+  DeemphasisSink deemphasised(meteredAfter);
   ChecksumSink summed(checksums, deemphasis ? static_cast<PcmSink&>(deemphasised) : sink);
+  MeteredSink metered(deemphasis ? nullptr : meter, summed, true);
   // The CUETools database counts the disc from the first audio track's start, as read. When
   // it holds the disc, the track is read with up to kCtdbShiftLimit samples of its
   // neighbours on either side, as far as the disc's audio goes (on the disc as read and as
@@ -585,11 +593,11 @@ ReadLoopResult RunReadLoop(RipHost& mainWindow, CaptureJob& job, CdHandle handle
       markedSamples = static_cast<uint64_t>(to - from);
     }
   }
-  CtdbWindowSink windowed(window ? &*window : nullptr, 4 * before, trackBytes, summed);
+  CtdbWindowSink windowed(window ? &*window : nullptr, 4 * before, trackBytes, metered);
   const ReadSpanExtent extent{trackFirstByte - 4 * before, trackBytes + 4 * (before + after),
                               silentFrom};
   const ReadLoopResult result =
-      ReadSpan(mainWindow, job, handle, window ? static_cast<PcmSink&>(windowed) : summed, extent,
+      ReadSpan(mainWindow, job, handle, window ? static_cast<PcmSink&>(windowed) : metered, extent,
                progressScale, progressFrom);
   // Sectors of the neighbours' edges are no part of the track.
   std::erase_if(track.checksums.suspicious, [&](uint32_t sector) {

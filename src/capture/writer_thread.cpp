@@ -48,13 +48,20 @@ void WriterThread::End() {
 
 void WriterThread::WaitUntilDone(uint64_t count) {
   // Writing a piece to the page cache takes tens of microseconds: the reading thread, which
-  // needs a buffer back, waits by spinning, then by giving its core away.
+  // needs a buffer back, waits by spinning, then by sleeping. An encoder slower than the
+  // read (Opus) would otherwise have it yield in a loop, which on two cores takes one away
+  // from the encoder in system calls.
   for (unsigned spins = 0; done_.load(std::memory_order_acquire) < count; ++spins) {
     if (spins < 1000) {
       Relax();
-    } else {
-      std::this_thread::yield();
+      continue;
     }
+    std::unique_lock lock(mutex_);
+    // Sequentially consistent with the writer's count and check, as Wake is with Run's.
+    waiting_.store(true);
+    written_.wait(lock, [&] { return done_.load() >= count; });
+    waiting_.store(false);
+    return;
   }
 }
 
@@ -82,7 +89,11 @@ void WriterThread::Run() {
     if (!failed_.load(std::memory_order_relaxed) && !sink_.Write(piece.data, piece.size)) {
       failed_.store(true, std::memory_order_release);
     }
-    done_.store(++next, std::memory_order_release);
+    done_.store(++next);
+    if (waiting_.load()) {
+      std::lock_guard lock(mutex_);
+      written_.notify_one();
+    }
   }
 }
 

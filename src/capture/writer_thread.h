@@ -51,8 +51,11 @@ class WriterThread {
   // The thread sleeps only when no piece came for a while (a drive, not an image); only then
   // does handing a piece over cost a wake-up.
   std::atomic<bool> sleeping_{false};
+  // The reading thread sleeps only when a piece took long to write.
+  std::atomic<bool> waiting_{false};
   std::mutex mutex_;
   std::condition_variable wake_;
+  std::condition_variable written_;
   std::thread thread_;  // last: it starts once the rest is there
 };
 

@@ -13,7 +13,7 @@
 
 const char* const kCliUsage =
     "Usage: obrin-rip [OPTION]...\n"
-    "Rip the audio tracks of a CD or disc image to WAV, MP3, Ogg Vorbis or FLAC files.\n"
+    "Rip the audio tracks of a CD or disc image to WAV, MP3, Ogg Vorbis, FLAC or Opus files.\n"
     "\n"
     "Disc:\n"
     "  --image FILE      use a disc image (cue/bin, cdrdao toc, nrg) as a drive; repeatable\n"
@@ -32,7 +32,7 @@ const char* const kCliUsage =
     "                    AccurateRip database knows; prints the offsets that match\n"
     "\n"
     "Ripping (the default action):\n"
-    "  --format FMT      wav, ogg, mp3 or flac (default mp3)\n"
+    "  --format FMT      wav, ogg, mp3, flac or opus (default mp3)\n"
     "  --tracks LIST     tracks to rip by list position, e.g. 1,3-5 (default all); 0 is\n"
     "                    the hidden track before track 1, where the disc has one\n"
     "  --output DIR      output folder for this run (the settings file is not changed)\n"
@@ -54,6 +54,9 @@ const char* const kCliUsage =
     "                    agree (at most five reads); implies --verify\n"
     "  --deemphasis      take the pre-emphasis (the 50/15 us shelf) out of the tracks the\n"
     "                    disc marks as pre-emphasised, before they are written\n"
+    "  --replaygain      tag each file with its ReplayGain 2.0 (R128 gains in Opus), and\n"
+    "                    with the album's after a whole disc (also on with\n"
+    "                    [ReplayGain] Enabled=TRUE; TruePeak=TRUE for true peaks)\n"
     "  --no-htoa         leave out the hidden track before track 1 (audio in its pregap)\n"
     "  --check           read every ticked track as a rip would and give its checksums\n"
     "                    (and, with --verify, its verdict) without writing any audio file;\n"
@@ -171,8 +174,10 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
         o.format = 2;
       } else if (v == "flac") {
         o.format = 3;
+      } else if (v == "opus") {
+        o.format = 4;
       } else {
-        result.error = "unknown format '" + v + "' (wav, ogg, mp3 or flac)";
+        result.error = "unknown format '" + v + "' (wav, ogg, mp3, flac or opus)";
         return result;
       }
     } else if (arg == "--tracks") {
@@ -269,6 +274,9 @@ CliParseResult ParseCliOptions(const std::vector<std::string>& args) {
     } else if (arg == "--deemphasis") {
       if (!flag()) return result;
       o.deemphasis = true;
+    } else if (arg == "--replaygain") {
+      if (!flag()) return result;
+      o.replayGain = true;
     } else if (arg == "--no-htoa") {
       if (!flag()) return result;
       o.noHtoa = true;

@@ -25,6 +25,7 @@ struct CliOptions {
   bool verify = false;            // --verify: as [AccurateRip] Verify = "TRUE"
   bool secure = false;            // --secure: as [AccurateRip] Secure = "TRUE"
   bool deemphasis = false;        // --deemphasis: pre-emphasised tracks de-emphasised
+  bool replayGain = false;        // --replaygain: as [ReplayGain] Enabled = "TRUE"
   bool noHtoa = false;            // --no-htoa: the hidden track before track 1 is left out
   bool log = false;               // --log: as [Output] WriteLog = "TRUE"
   bool findOffset = false;        // --find-offset: search the read offset, rip nothing

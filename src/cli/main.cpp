@@ -55,6 +55,7 @@ int Run(int argc, char** argv) {
   if (options.readOffset) settings.readOffset = *options.readOffset;
   if (options.secure) settings.secureRip = 1;
   if (options.deemphasis) settings.deemphasis = 1;
+  if (options.replayGain) settings.replayGain = 1;
   settings.ripHiddenTrack = !options.noHtoa;
   if (options.log) settings.writeLog = 1;
   if (options.coverArt) settings.fetchCoverArt = 1;

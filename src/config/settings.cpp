@@ -48,6 +48,11 @@ constexpr Choices kPresets{Mp3PresetNames.size(),
 constexpr Choices kMp3VbrQuality{10, Digits};
 constexpr Choices kOggVbrQuality{21, Digits};
 constexpr Choices kFlacLevels{9, Digits};
+constexpr Choices kOpusBitrates{kOpusMaxKbps - kOpusMinKbps + 1,
+                                [](int32_t i) { return Kbps(kOpusMinKbps + i); }};
+constexpr Choices kOpusModes{OpusModeNames.size(),
+                             [](int32_t i) { return std::string(OpusModeNames[i]); }};
+constexpr Choices kOpusComplexities{11, Digits};
 
 enum class KeyKind {
   Path,        // [Output] Path, taken as stored
@@ -98,8 +103,12 @@ constexpr SettingsKey kSettingsKeys[] = {
     {"OGG Setting", "vbr", KeyKind::Choice, FIELD(ogg.vbrQuality), kOggVbrQuality, "9"},
     {"OGG Setting", "usevbr", KeyKind::OggVbrFlag, FIELD(ogg.useVbr), {}, "TRUE"},
     {"FLAC Setting", "level", KeyKind::Choice, FIELD(flac.level), kFlacLevels, "5"},
+    {"OPUS Setting", "bitrate", KeyKind::Choice, FIELD(opus.bitrate), kOpusBitrates, "160 kbps"},
+    {"OPUS Setting", "mode", KeyKind::Choice, FIELD(opus.mode), kOpusModes, "VBR"},
+    {"OPUS Setting", "complexity", KeyKind::Choice, FIELD(opus.complexity), kOpusComplexities,
+     "10"},
 };
-static_assert(std::size(kSettingsKeys) == 22);
+static_assert(std::size(kSettingsKeys) == 25);
 
 #undef FIELD
 
@@ -140,6 +149,9 @@ constexpr ExtraKey kExtraKeys[] = {
      kDefaultCoverArtServer},
     {"CoverArt", "EmbedSize", ExtraKey::kNumber, &RipSettings::coverEmbedSize, nullptr, 0, 16384,
      "500"},
+    {"ReplayGain", "Enabled", ExtraKey::kFlag, &RipSettings::replayGain, nullptr, 0, 1, "FALSE"},
+    {"ReplayGain", "TruePeak", ExtraKey::kFlag, &RipSettings::replayGainTruePeak, nullptr, 0, 1,
+     "FALSE"},
 };
 
 // "-667", "+667", "667": an optional sign and decimal digits, nothing else.

@@ -16,7 +16,7 @@
 #include "config/disc_model.h"
 #include "platform/shared_int.h"
 
-enum OutputFormat : int32_t { Wav = 0, Ogg = 1, Mp3 = 2, Flac = 3 };
+enum OutputFormat : int32_t { Wav = 0, Ogg = 1, Mp3 = 2, Flac = 3, Opus = 4 };
 
 struct WavSettings {
   int32_t sampleRate = 0;     // SampleRateChoice index
@@ -51,20 +51,33 @@ struct FlacSettings {
   int32_t level = 5;  // libFLAC's compression level, 0..8
 };
 
+// libopus's rate control of OpusSettings::mode, in the order of OpusModeNames.
+enum OpusMode : int32_t { kOpusVbr = 0, kOpusConstrainedVbr = 1, kOpusCbr = 2 };
+inline constexpr std::array<const char*, 3> OpusModeNames = {"VBR", "Constrained VBR", "CBR"};
+inline constexpr int32_t kOpusMinKbps = 32, kOpusMaxKbps = 512;
+
+struct OpusSettings {
+  int32_t bitrate = 160 - kOpusMinKbps;  // kbps above kOpusMinKbps, up to kOpusMaxKbps
+  int32_t mode = kOpusVbr;
+  int32_t complexity = 10;  // 0..10
+};
+
 struct FormatSettings {
   WavSettings wav;
   OggSettings ogg;
   Mp3Settings mp3;
   FlacSettings flac;
+  OpusSettings opus;
 };
 static_assert(sizeof(WavSettings) == 3 * 4);
 static_assert(sizeof(OggSettings) == 10 * 4);
 static_assert(sizeof(Mp3Settings) == 7 * 4);
 static_assert(sizeof(FlacSettings) == 1 * 4);
-static_assert(sizeof(FormatSettings) == 21 * 4);
+static_assert(sizeof(OpusSettings) == 3 * 4);
+static_assert(sizeof(FormatSettings) == 24 * 4);
 
 // A track's copy of its format's settings block, read as that format's layout
-// (WavSettings, OggSettings, Mp3Settings or FlacSettings).
+// (WavSettings, OggSettings, Mp3Settings, FlacSettings or OpusSettings).
 template <typename Block>
 Block SettingsBlockOf(const TrackRecord& track) {
   std::array<uint32_t, sizeof(Block) / sizeof(uint32_t)> words;
@@ -89,6 +102,11 @@ inline constexpr char kDefaultFileNameTemplate[] = "$a-$t";
 
 // The largest read offset correction either way, in samples.
 inline constexpr int32_t kReadOffsetLimit = 3000;
+
+struct ReplayGainOutcome {
+  std::string albumGain, albumPeak;  // ReplayGain texts ("4.59 dB", "0.100006")
+  std::string albumNote;             // why the album has none
+};
 
 struct RipSettings : DiscInfo {
   int32_t outputFormat = Mp3;
@@ -142,6 +160,13 @@ struct RipSettings : DiscInfo {
   // are de-emphasised (the 50/15 us shelf) before they are written; their cue sheet entry
   // then has no FLAGS PRE.
   int32_t deemphasis = 0;
+  // [ReplayGain] Enabled (obrin-rip --replaygain): each file is tagged with its track's
+  // ReplayGain 2.0 (and, after a whole disc, the album's); TruePeak: peaks as true peaks.
+  int32_t replayGain = 0;
+  int32_t replayGainTruePeak = 0;
+  // The album's ReplayGain in the last job that measured, for its log: gain and peak, or
+  // why there is none (worker only while a job runs, reset as it starts).
+  ReplayGainOutcome replayGainOutcome;
   // obrin-rip --no-htoa: the audio before track 1 (a hidden track) is not listed or ripped.
   bool ripHiddenTrack = true;
   // What reading the disc's layout found worth saying (for the log and obrin-rip's
@@ -200,7 +225,7 @@ void LoadDefaultSettings(RipSettings& settings);
 // A number key holding anything but a number of its range keeps its default and is named in
 // settings.settingsProblems.
 void LoadSettings(RipSettings& settings);
-// Writes all 21 keys and those of the later sections ([Drive], [AccurateRip], [CTDB]) from
+// Writes all 25 keys and those of the later sections ([Drive], [AccurateRip], [CTDB]) from
 // `settings`; [Output] Path is left as the file has it when the folder holds a line break or NUL,
 // which a settings file cannot store.
 void SaveSettings(const RipSettings& settings);

@@ -15,26 +15,27 @@ struct FormatFacts {
   const char* listWord;   // ends with a blank; the settings text follows directly
 };
 
-inline constexpr std::array<FormatFacts, 4> FormatFactsTable = {{
+inline constexpr std::array<FormatFacts, 5> FormatFactsTable = {{
     {Wav, ".wav", "WAV "},
     {Ogg, ".ogg", "OGG "},
     {Mp3, ".mp3", "MP3 "},
     {Flac, ".flac", "FLAC "},
+    {Opus, ".opus", "OPUS "},
 }};
 
-// The row of `format`; nullptr for any value but Wav, Ogg, Mp3 and Flac (such a track is
+// The row of `format`; nullptr for any value but Wav, Ogg, Mp3, Flac and Opus (such a track is
 // skipped).
 constexpr const FormatFacts* FindFormatFacts(uint32_t format) {
   return format < FormatFactsTable.size() ? &FormatFactsTable[format] : nullptr;
 }
 
-// ".wav", ".ogg", ".mp3" or ".flac"; nullptr for other values.
+// ".wav", ".ogg", ".mp3", ".flac" or ".opus"; nullptr for other values.
 constexpr const char* FormatExtension(uint32_t format) {
   const FormatFacts* facts = FindFormatFacts(format);
   return facts ? facts->extension : nullptr;
 }
 
-// "WAV ", "OGG ", "MP3 " or "FLAC "; nullptr for other values.
+// "WAV ", "OGG ", "MP3 ", "FLAC " or "OPUS "; nullptr for other values.
 constexpr const char* FormatListWord(uint32_t format) {
   const FormatFacts* facts = FindFormatFacts(format);
   return facts ? facts->listWord : nullptr;

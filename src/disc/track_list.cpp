@@ -83,6 +83,8 @@ std::array<uint32_t, 10> FormatSettingsWords(const FormatSettings& formats, int3
       return WordsOf(formats.mp3);
     case Flac:
       return WordsOf(formats.flac);
+    case Opus:
+      return WordsOf(formats.opus);
     default:
       return {};
   }

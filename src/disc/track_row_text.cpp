@@ -66,6 +66,12 @@ std::string SettingsText(const TrackRecord& track) {
     }
     case Flac:
       return Format("level %d", SettingsBlockOf<FlacSettings>(track).level);
+    case Opus: {
+      const auto opus = SettingsBlockOf<OpusSettings>(track);
+      const bool known = opus.mode >= 0 && static_cast<size_t>(opus.mode) < OpusModeNames.size();
+      return Format("%d kbps %s", kOpusMinKbps + opus.bitrate,
+                    known ? OpusModeNames[static_cast<size_t>(opus.mode)] : "");
+    }
     default: {
       const auto mp3 = SettingsBlockOf<Mp3Settings>(track);
       if (mp3.vbrEnabled) {
@@ -135,6 +141,12 @@ std::vector<std::string> FormatTextChoices(int32_t format) {
     case Flac:
       for (int32_t level = 0; level <= 8; ++level)
         add([&](FormatSettings& f) { f.flac.level = level; });
+      break;
+    case Opus:
+      for (int32_t kbps = 0; kbps <= kOpusMaxKbps - kOpusMinKbps; ++kbps) {
+        for (int32_t mode = kOpusVbr; mode <= kOpusCbr; ++mode)
+          add([&](FormatSettings& f) { f.opus = {.bitrate = kbps, .mode = mode}; });
+      }
       break;
     default:
       break;

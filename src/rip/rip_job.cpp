@@ -87,6 +87,7 @@ class EncodeSlots {
 uint32_t EndJob(RipHost& mainWindow, JobState& state) {
   if (state.libraryLoaded) ReleaseEncoderLibrary();
   FinishVerification(state);
+  state.replayGain.Finish(mainWindow, state.logged);
   // After every encode: the log tells how each track ended.
   if (ripSettings.writeLog && !state.logged.empty() &&
       !WriteRipLog(ripSettings, state.logged, program_invocation_short_name)) {

@@ -135,6 +135,13 @@ std::string RipLogText(const RipSettings& settings, const std::vector<LoggedTrac
     log += "]\n";
   }
   if (!settings.knownCatalog.empty()) log += "  Catalog: " + Quoted(settings.knownCatalog) + "\n";
+  const ReplayGainOutcome& gain = settings.replayGainOutcome;
+  if (!gain.albumGain.empty()) {
+    log += "  ReplayGain album gain: " + Quoted(gain.albumGain) +
+           "\n  ReplayGain album peak: " + Quoted(gain.albumPeak) + "\n";
+  } else if (!gain.albumNote.empty()) {
+    log += "  ReplayGain album: " + Quoted("none: " + gain.albumNote) + "\n";
+  }
   if (!settings.discNotes.empty()) {
     log += "  Notes:\n";
     for (const std::string& note : settings.discNotes) log += "    - " + Quoted(note) + "\n";
@@ -210,6 +217,10 @@ std::string RipLogText(const RipSettings& settings, const std::vector<LoggedTrac
       log += "    AccurateRip: " + Quoted(track.accurateRip) + "\n";
     }
     if (verified && !track.ctdb.empty()) log += "    CTDB: " + Quoted(track.ctdb) + "\n";
+    if (!logged.gain.empty()) {
+      log += "    ReplayGain track gain: " + Quoted(logged.gain) +
+             "\n    ReplayGain track peak: " + Quoted(logged.peak) + "\n";
+    }
     accurate += track.accurateRip.starts_with("Accurately ripped");
     ctdbAccurate += !track.hidden && track.ctdb.starts_with("Accurately ripped");
     completed += track.status == kStatusCompleted;

@@ -13,6 +13,7 @@
 struct LoggedTrack {
   const TrackRecord* track = nullptr;
   std::string outputName;  // the file the track was written to (or was to be)
+  std::string gain, peak;  // its ReplayGain texts when it was measured
 };
 
 // The summary's words on the CUETools database after the AccurateRip count:

@@ -27,6 +27,7 @@
 #include "encoders/flac_encoder.h"
 #include "encoders/mp3_encoder.h"
 #include "encoders/ogg_encoder.h"
+#include "encoders/opus_encoder.h"
 #include "encoders/wav_writer.h"
 #include "rip/rip_job.h"
 #include "rip/rip_status.h"
@@ -191,12 +192,13 @@ TrackPlan BeginTrack(RipHost& host, JobState& state, TrackRecord& track, size_t 
   settings.currentTrack = static_cast<int32_t>(position);
   if (settings.checkOnly) {
     // Nothing is written, not even a folder: no file name, no encoder, whatever the format.
-    state.logged.push_back({&track, plan.outputName});
+    state.logged.push_back({&track, plan.outputName, {}, {}});
     plan.route = TrackRoute::kDirect;
     return plan;
   }
   plan.outputName = ComposeOutputPath(track, settings, CurrentOutputFolder(settings));
-  state.logged.push_back({&track, plan.outputName});
+  state.logged.push_back({&track, plan.outputName, {}, {}});
+  state.replayGain.Begin(track);
   switch (track.format) {
     case Wav:
       // Secure reading may read a track again into the file: only a capture file can.
@@ -210,6 +212,7 @@ TrackPlan BeginTrack(RipHost& host, JobState& state, TrackRecord& track, size_t 
       }
       break;
     case Flac:
+    case Opus:
       // Fed while the sectors arrive; secure reading needs a capture file to read again into.
       if (!settings.secureRip) {
         plan.route = TrackRoute::kDirect;
@@ -261,6 +264,8 @@ bool RipDirect(RipHost& host, JobState& state, TrackRecord& track, const std::st
   if (!MayCreateOutput(host, track, outputName, state)) return true;
   if (track.format == Flac) {
     RipTrackToFlac(host, job);
+  } else if (track.format == Opus) {
+    RipTrackToOpus(host, job);
   } else {
     RipTrackToWav(host, job);
   }
@@ -331,6 +336,11 @@ bool EncodeStage(RipHost& host, JobState& state, TrackRecord& track, const std::
     case Flac: {
       FlacJob job{&track, captured.pcmPath, outputName, captured.captureFailed};
       EncodePcmToFlac(host, job);
+      return true;
+    }
+    case Opus: {
+      OpusJob job{&track, captured.pcmPath, outputName, captured.captureFailed};
+      EncodePcmToOpus(host, job);
       return true;
     }
     default: {

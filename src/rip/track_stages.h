@@ -22,6 +22,7 @@
 #include "config/disc_model.h"
 #include "disc/accuraterip.h"
 #include "disc/ctdb.h"
+#include "rip/replay_gain.h"
 #include "rip/rip_log.h"
 
 // What one job knows across its tracks. The worker owns it; encode threads touch only the
@@ -49,6 +50,7 @@ struct JobState {
   std::optional<CtdbLookup> ctdb;
   // Every ticked track the walk began, with its file, for the rip log. Worker only.
   std::vector<LoggedTrack> logged;
+  ReplayGainJob replayGain;
 };
 
 // When the settings ask for verification or secure reading: looks the disc up in the

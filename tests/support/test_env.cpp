@@ -91,14 +91,17 @@ std::string FreshSettingsFile(const std::string& outputFolder) {
          "[OGG Setting]\nsamplerate=Same as input\nchannels=Stereo\ncbr=128 kbps\n"
          "usecbr=FALSE\nbbrnom=128 kbps\nbbrmin=128 kbps\nbbrmax=256 kbps\n"
          "usebbr=FALSE\nvbr=9\nusevbr=TRUE\n[FLAC "
-         "Setting]\nlevel=5\n[Drive]\nReadOffset=0\n[AccurateRip]"
+         "Setting]\nlevel=5\n[OPUS Setting]\nbitrate=160 "
+         "kbps\nmode=VBR\ncomplexity=10\n[Drive]\nReadOffset=0\n[AccurateRip]"
          "\nVerify=FALSE\n"
          "Secure=FALSE\nServer=" +
          std::string(kDefaultAccurateRipServer) + "\n[CTDB]\nServer=" + kCtdbDefaultServer +
          "\n[MusicBrainz]\nServer=" + kDefaultMusicBrainzServer +
          "\nLookUpOnLoad=FALSE\n"
          "[CoverArt]\nFetch=FALSE\nServer=" +
-         kDefaultCoverArtServer + "\nEmbedSize=500\n";
+         kDefaultCoverArtServer +
+         "\nEmbedSize=500\n"
+         "[ReplayGain]\nEnabled=FALSE\nTruePeak=FALSE\n";
 }
 
 std::string ReadFile(const std::string& path) {

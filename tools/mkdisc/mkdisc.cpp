@@ -59,6 +59,9 @@ const char kHelp[] =
     "                       (default), or one per track with each pregap at the end of the\n"
     "                       file before, at the start of its own, or left out (PREGAP);\n"
     "                       per-track files are named OUTPUT-NN.EXT\n"
+    "  --sines L1,L2,...    track K is a 1 kHz sine at peak level LK dBFS in both channels\n"
+    "                       (e.g. -20), or digital silence for 'silence'; the tracks\n"
+    "                       after the list's end are music as usual\n"
     "  --help               this text\n"
     "Track lengths of 0: a .cue image may hold an empty track at any position.\n"
     "A .toc image may hold one anywhere but last: libcdio reads a zero length on the\n"
@@ -164,6 +167,22 @@ uint32_t PhaseIncrement(double hz) {
 
 double MidiHz(int note) {
   return 440.0 * std::pow(2.0, (note - 69) / 12.0);
+}
+
+// Sectors `from`.. of a track that is a 1 kHz sine of peak `dbfs` (NaN: silence), the same
+// in both channels: the loudness meters' textbook signal.
+void RenderSine(double dbfs, uint32_t from, uint32_t sectors, uint8_t* out) {
+  const double amplitude = std::isnan(dbfs) ? 0 : std::pow(10.0, dbfs / 20) * 32768;
+  for (uint64_t n = uint64_t{from} * kFramesPerSector; sectors > 0; --sectors) {
+    for (uint32_t f = 0; f < kFramesPerSector; ++f, ++n, out += 4) {
+      const double x = amplitude * std::sin(2 * M_PI * 1000 * static_cast<double>(n) / kSampleRate);
+      const auto sample = static_cast<int16_t>(std::lround(std::clamp(x, -32768.0, 32767.0)));
+      for (int c = 0; c < 2; ++c) {
+        out[2 * c] = static_cast<uint8_t>(static_cast<uint16_t>(sample) & 0xFF);
+        out[2 * c + 1] = static_cast<uint8_t>(static_cast<uint16_t>(sample) >> 8);
+      }
+    }
+  }
 }
 
 // Generates one track's audio as a continuous stream, sector after sector.
@@ -371,6 +390,7 @@ struct Options {
   std::vector<uint32_t> pregaps;  // per track; empty: none
   std::string source = "bin";
   std::string layout = "single";
+  std::vector<double> sines;  // per track from the first, dBFS; NaN: silence
 
   uint32_t Pregap(size_t track) const { return track < pregaps.size() ? pregaps[track] : 0; }
   // Where track t's index 1 lies.
@@ -417,7 +437,7 @@ int ParseArguments(int argc, char** argv, Options& options) {
       } else if (arg == "--lengths" || arg == "--data-track" || arg == "--seed" ||
                  arg == "--short" || arg == "--title" || arg == "--performer" ||
                  arg == "--track-title" || arg == "--track-performer" || arg == "--pregaps" ||
-                 arg == "--source" || arg == "--layout") {
+                 arg == "--source" || arg == "--layout" || arg == "--sines") {
         if (i + 1 >= argc) return UsageError(arg + " needs a value");
         value = argv[++i];
       }
@@ -459,6 +479,19 @@ int ParseArguments(int argc, char** argv, Options& options) {
         auto& texts = arg == "--track-title" ? options.titles : options.performers;
         if (texts.size() <= number) texts.resize(number + 1);
         texts[number] = value.substr(eq2 + 1);
+      } else if (arg == "--sines") {
+        options.sines.clear();
+        for (size_t from = 0; from <= value.size();) {
+          size_t to = value.find(',', from);
+          if (to == std::string::npos) to = value.size();
+          const std::string item = value.substr(from, to - from);
+          char* end = nullptr;
+          const double level = item == "silence" ? NAN : std::strtod(item.c_str(), &end);
+          if (item != "silence" && (item.empty() || *end != '\0' || !(level <= 0)))
+            return UsageError("bad sine level '" + item + "' (dBFS up to 0, or silence)");
+          options.sines.push_back(level);
+          from = to + 1;
+        }
       } else if (arg == "--cdrdao-layout") {
         options.cdrdaoLayout = true;
       } else {
@@ -874,6 +907,8 @@ bool WriteAudio(const Options& options, const std::string& folder,
       uint32_t n = left < kChunkSectors ? left : kChunkSectors;
       if (data) {
         RenderDataSectors(dataRandom, static_cast<uint32_t>(lsn), n, chunk.data());
+      } else if (t < options.sines.size()) {
+        RenderSine(options.sines[t], options.lengths[t] - left, n, chunk.data());
       } else {
         song.Render(n, chunk.data());
       }
