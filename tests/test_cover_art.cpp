@@ -186,6 +186,17 @@ TEST_F(CoverArt, FetchedSavedEmbeddedAndTagged) {
   EXPECT_NE(
       Shell("vorbiscomment -l " + ogg).out.find("MUSICBRAINZ_ALBUMID=" + std::string(kRelease)),
       std::string::npos);
+  // Opus: the same comment in OpusTags.
+  ASSERT_EQ(Rip("opus", {"--cover-art"}).exitStatus, 0);
+  EXPECT_EQ(
+      Shell("/usr/bin/python3 -c 'import sys, base64, mutagen.oggopus as o; "
+            "t = o.OggOpus(sys.argv[1]).tags; "
+            "p = base64.b64decode(t[\"METADATA_BLOCK_PICTURE\"][0]); "
+            "print(p[:4] == bytes([0, 0, 0, 3]) and p.endswith(open(sys.argv[2], \"rb\").read()), "
+            "t[\"MUSICBRAINZ_ALBUMID\"][0])' '" +
+            out_ + "/Album/Ann-T1.opus' '" + out_ + "/Album/cover.png'")
+          .out,
+      "True " + std::string(kRelease) + "\n");
   EXPECT_EQ(archive.Paths().size(), 2u);
 
   // MP3 (without --id3: the release alone asks for the ID3v2 tag).

@@ -12,6 +12,7 @@
 #include "capture/checksums.h"
 #include "config/settings.h"
 #include "encoders/cover_embed.h"
+#include "encoders/streamed_file.h"
 #include "encoders/tag_fields.h"
 
 namespace {
@@ -140,61 +141,12 @@ class FlacFileSink : public PcmSink {
   bool ready_ = false;
 };
 
-// The FLAC file of job.track at job.targetPath, of the audio `feed(sink)` hands to the sink
-// (a null sink when the encoder could not start); `feed` returns what became of the audio.
-template <typename Feed>
-void WriteFlacFile(RipHost& mainWindow, CaptureJob& job, Feed feed) {
-  TrackRecord& track = *job.track;
-  OutputFileLock lock;
-  FILE* file = CreateCaptureTarget(mainWindow, job, &lock);
-  if (!file) return;
-  bool writeFailed = false;
-  ReadLoopResult result;
-  {
-    FlacFileSink sink(file, track);
-    writeFailed = !sink.ready();
-    result = feed(writeFailed ? nullptr : &sink);
-    if (!writeFailed && !sink.Finish()) writeFailed = true;
-  }
-  // The tail of the audio reaches the disk only here: a full disk often shows up now.
-  if (std::fflush(file) != 0) writeFailed = true;
-  const bool removed = OutputFileRemoved(file);
-  const bool closed = std::fclose(file) == 0;
-  writeFailed = writeFailed || !closed || removed;
-  if (writeFailed && !result.writeFailed) mainWindow.ShowErrorBox("Cannot write output file");
-  if (writeFailed || result.writeFailed || result.readFailed) {
-    if (track.status != kStatusStopped || writeFailed) track.status = kStatusError;
-  } else if (track.status != kStatusStopped) {
-    track.status = kStatusCompleted;
-  }
-}
-
 }  // namespace
 
 void RipTrackToFlac(RipHost& mainWindow, CaptureJob& job) {
-  WriteFlacFile(mainWindow, job, [&](PcmSink* sink) {
-    if (!sink) return ReadLoopResult{};
-    const CdHandle handle = OpenDriveForCapture();
-    const ReadLoopResult result = RunReadLoop(mainWindow, job, handle, *sink, 100);
-    CloseCDHandle(handle);
-    return result;
-  });
-  mainWindow.PostProgress(*job.track);
+  streamed_file::RipTrack<FlacFileSink>(mainWindow, job);
 }
 
 void EncodePcmToFlac(RipHost& mainWindow, FlacJob& job) {
-  TrackRecord& track = *job.track;
-  FILE* pcm = OpenRegularFile(job.pcmPath, "rb");
-  if (!pcm) {
-    mainWindow.ShowErrorBox("Cannot open PCM data file");
-    track.status = kStatusError;
-  } else {
-    CaptureJob flac{&track, nullptr, job.outputPath};
-    WriteFlacFile(mainWindow, flac, [&](PcmSink* sink) {
-      return FeedPcmFile(mainWindow, track, pcm, sink, job.captureFailed);
-    });
-    std::fclose(pcm);
-  }
-  std::remove(job.pcmPath.c_str());
-  mainWindow.PostProgress(track);
+  streamed_file::EncodePcm<FlacFileSink>(mainWindow, job);
 }

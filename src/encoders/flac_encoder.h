@@ -9,6 +9,7 @@
 
 #include "capture/capture.h"
 #include "config/disc_model.h"
+#include "encoders/streamed_file.h"
 
 // Rips job.track into the FLAC file job.targetPath at the track's compression level.
 // Progress 0..100. Status 100; 101 after a stop (the file a valid FLAC of what was read); 102
@@ -16,13 +17,7 @@
 // be read (the file then a valid FLAC of everything read before it).
 void RipTrackToFlac(RipHost& mainWindow, CaptureJob& job);
 
-// A FLAC track captured first (secure reads), encoded from its PCM file.
-struct FlacJob {
-  TrackRecord* track = nullptr;
-  std::string pcmPath;
-  std::string outputPath;
-  bool captureFailed = false;  // the capture lost audio to a read error: the track ends "ERROR"
-};
+using FlacJob = PcmEncodeJob;  // a track captured first (secure reads)
 
 // Encodes job.pcmPath into job.outputPath as RipTrackToFlac would have written it, then
 // deletes the PCM file. Progress 30..100; status as RipTrackToFlac, 102 also when the PCM

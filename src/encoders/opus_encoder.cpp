@@ -11,6 +11,8 @@
 
 #include "capture/checksums.h"
 #include "config/settings.h"
+#include "encoders/cover_embed.h"
+#include "encoders/streamed_file.h"
 #include "encoders/tag_fields.h"
 
 namespace {
@@ -34,6 +36,14 @@ class OpusFileSink : public PcmSink {
     if (!comments_) return;
     for (const auto& [name, value] : VorbisCommentsOf(track, ripSettings, true)) {
       if (ope_comments_add(comments_, name.c_str(), value.c_str()) != OPE_OK) return;
+    }
+    if (const CoverArtPtr cover = ripSettings.coverArt) {
+      const std::string block = Base64(FlacPictureStructure(cover->embedded));
+      if (ope_comments_add(comments_, "METADATA_BLOCK_PICTURE", block.c_str()) != OPE_OK) return;
+    }
+    if (const CoverArtPtr cover = ripSettings.coverArt) {
+      const std::string block = Base64(FlacPictureStructure(cover->embedded));
+      if (ope_comments_add(comments_, "METADATA_BLOCK_PICTURE", block.c_str()) != OPE_OK) return;
     }
     const OpusEncCallbacks callbacks{WriteOut, CloseNothing};
     int error = OPE_OK;
@@ -90,60 +100,12 @@ class OpusFileSink : public PcmSink {
   bool ready_ = false;
 };
 
-// The Opus file of job.track at job.targetPath, of the audio `feed(sink)` hands to the sink
-// (a null sink when the encoder could not start); `feed` returns what became of the audio.
-template <typename Feed>
-void WriteOpusFile(RipHost& mainWindow, CaptureJob& job, Feed feed) {
-  TrackRecord& track = *job.track;
-  OutputFileLock lock;
-  FILE* file = CreateCaptureTarget(mainWindow, job, &lock);
-  if (!file) return;
-  bool writeFailed = false;
-  ReadLoopResult result;
-  {
-    OpusFileSink sink(file, track);
-    writeFailed = !sink.ready();
-    result = feed(writeFailed ? nullptr : &sink);
-    if (!writeFailed && !sink.Finish()) writeFailed = true;
-  }
-  if (std::fflush(file) != 0) writeFailed = true;
-  const bool removed = OutputFileRemoved(file);
-  const bool closed = std::fclose(file) == 0;
-  writeFailed = writeFailed || !closed || removed;
-  if (writeFailed && !result.writeFailed) mainWindow.ShowErrorBox("Cannot write output file");
-  if (writeFailed || result.writeFailed || result.readFailed) {
-    if (track.status != kStatusStopped || writeFailed) track.status = kStatusError;
-  } else if (track.status != kStatusStopped) {
-    track.status = kStatusCompleted;
-  }
-}
-
 }  // namespace
 
 void RipTrackToOpus(RipHost& mainWindow, CaptureJob& job) {
-  WriteOpusFile(mainWindow, job, [&](PcmSink* sink) {
-    if (!sink) return ReadLoopResult{};
-    const CdHandle handle = OpenDriveForCapture();
-    const ReadLoopResult result = RunReadLoop(mainWindow, job, handle, *sink, 100);
-    CloseCDHandle(handle);
-    return result;
-  });
-  mainWindow.PostProgress(*job.track);
+  streamed_file::RipTrack<OpusFileSink>(mainWindow, job);
 }
 
 void EncodePcmToOpus(RipHost& mainWindow, OpusJob& job) {
-  TrackRecord& track = *job.track;
-  FILE* pcm = OpenRegularFile(job.pcmPath, "rb");
-  if (!pcm) {
-    mainWindow.ShowErrorBox("Cannot open PCM data file");
-    track.status = kStatusError;
-  } else {
-    CaptureJob opus{&track, nullptr, job.outputPath};
-    WriteOpusFile(mainWindow, opus, [&](PcmSink* sink) {
-      return FeedPcmFile(mainWindow, track, pcm, sink, job.captureFailed);
-    });
-    std::fclose(pcm);
-  }
-  std::remove(job.pcmPath.c_str());
-  mainWindow.PostProgress(track);
+  streamed_file::EncodePcm<OpusFileSink>(mainWindow, job);
 }

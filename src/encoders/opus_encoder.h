@@ -10,6 +10,7 @@
 
 #include "capture/capture.h"
 #include "config/disc_model.h"
+#include "encoders/streamed_file.h"
 
 // Rips job.track into the Opus file job.targetPath at the track's bitrate, mode and
 // complexity. Progress 0..100. Status 100; 101 after a stop (the file a valid Opus file of
@@ -17,13 +18,7 @@
 // file") or a block cannot be read.
 void RipTrackToOpus(RipHost& mainWindow, CaptureJob& job);
 
-// An Opus track captured first (secure reads), encoded from its PCM file.
-struct OpusJob {
-  TrackRecord* track = nullptr;
-  std::string pcmPath;
-  std::string outputPath;
-  bool captureFailed = false;  // the capture lost audio to a read error: the track ends "ERROR"
-};
+using OpusJob = PcmEncodeJob;  // a track captured first (secure reads)
 
 // Encodes job.pcmPath into job.outputPath as RipTrackToOpus would have written it, then
 // deletes the PCM file. Progress 30..100; status as RipTrackToOpus, 102 also when the PCM
