@@ -454,6 +454,8 @@ CConfigSheet::CConfigSheet(QWidget* parent) : QDialog(parent) {
   tabs_->addTab(opus_, QStringLiteral(" OPUS Setting "));
   tabs_->addTab(ripping_, QStringLiteral(" Ripping "));
   tabs_->setAccessibleName(QStringLiteral("Configuration"));
+  // Six tabs: every one in sight, none behind scroll arrows.
+  tabs_->setUsesScrollButtons(false);
   for (CConfigPage* page :
        {static_cast<CConfigPage*>(mp3_), static_cast<CConfigPage*>(wav_),
         static_cast<CConfigPage*>(ogg_), static_cast<CConfigPage*>(flac_),
