@@ -64,9 +64,11 @@ void RipTrack(RipHost& mainWindow, CaptureJob& job) {
   mainWindow.PostProgress(*job.track);
 }
 
-// Encodes job.pcmPath into job.outputPath, then deletes the PCM file.
-template <typename Sink>
-void EncodePcm(RipHost& mainWindow, PcmEncodeJob& job) {
+// Hands the open PCM file of a captured track (a job with track, pcmPath, outputPath and
+// captureFailed) to `encode` (else says it cannot be opened and the track ends "ERROR"), then
+// deletes the PCM file.
+template <typename Job, typename Encode>
+void FromPcmFile(RipHost& mainWindow, Job& job, Encode encode) {
   TrackRecord& track = *job.track;
   FILE* pcm = OpenRegularFile(job.pcmPath, "rb");
   if (!pcm) {
@@ -74,13 +76,21 @@ void EncodePcm(RipHost& mainWindow, PcmEncodeJob& job) {
     track.status = kStatusError;
   } else {
     CaptureJob target{&track, nullptr, job.outputPath};
-    Write<Sink>(mainWindow, target, [&](PcmSink* sink) {
-      return FeedPcmFile(mainWindow, track, pcm, sink, job.captureFailed);
-    });
+    encode(target, pcm);
     std::fclose(pcm);
   }
   std::remove(job.pcmPath.c_str());
   mainWindow.PostProgress(track);
+}
+
+// Encodes job.pcmPath into job.outputPath, then deletes the PCM file.
+template <typename Sink>
+void EncodePcm(RipHost& mainWindow, PcmEncodeJob& job) {
+  FromPcmFile(mainWindow, job, [&](CaptureJob& target, FILE* pcm) {
+    Write<Sink>(mainWindow, target, [&](PcmSink* sink) {
+      return FeedPcmFile(mainWindow, *job.track, pcm, sink, job.captureFailed);
+    });
+  });
 }
 
 }  // namespace streamed_file

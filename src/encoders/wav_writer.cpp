@@ -15,6 +15,7 @@
 #include "capture/capture.h"
 #include "config/settings.h"
 #include "encoders/pcm_convert.h"
+#include "encoders/streamed_file.h"
 
 namespace {
 
@@ -171,19 +172,12 @@ void RipTrackToWav(RipHost& mainWindow, CaptureJob& job) {
 }
 
 void ConvertPcmToWav(RipHost& mainWindow, WavJob& job) {
-  TrackRecord& track = *job.track;
-  FILE* pcm = OpenRegularFile(job.pcmPath, "rb");
-  if (!pcm) {
-    mainWindow.ShowErrorBox("Cannot open PCM data file");
-    track.status = kStatusError;
-  } else {
-    CaptureJob wav{&track, nullptr, job.outputPath};
+  streamed_file::FromPcmFile(mainWindow, job, [&](CaptureJob& wav, FILE* pcm) {
     WriteWavFile(
         mainWindow, wav,
-        [&](PcmSink* sink) { return FeedPcmFile(mainWindow, track, pcm, sink, job.captureFailed); },
+        [&](PcmSink* sink) {
+          return FeedPcmFile(mainWindow, *job.track, pcm, sink, job.captureFailed);
+        },
         [] {});
-    std::fclose(pcm);
-  }
-  std::remove(job.pcmPath.c_str());
-  mainWindow.PostProgress(track);
+  });
 }
