@@ -40,6 +40,7 @@
 
 #include "config/settings.h"
 #include "disc/cd_device.h"
+#include "support/accuraterip_db.h"
 #include "support/decode.h"
 #include "support/http_server.h"
 #include "support/process.h"
@@ -864,16 +865,12 @@ TEST_F(DriveReading, TheOffsetFoundIsKeptForTheDriveModel) {
                      env)
                 .exitStatus,
             0);
-  std::string dbar(1, '\3');
-  dbar.append(12, '\0');
+  std::vector<std::pair<uint8_t, uint32_t>> sums;
   for (int track = 1; track <= 3; ++track) {
-    const CommandResult r = RunCommand({"/usr/bin/accuraterip-checksum", "--accuraterip-v1",
-                                        dir_ / ("out/true/t0" + std::to_string(track) + ".wav"),
-                                        std::to_string(track), "3"});
-    const auto sum = static_cast<uint32_t>(std::stoul(r.out, nullptr, 16));
-    dbar += static_cast<char>(5);
-    dbar.append(reinterpret_cast<const char*>(&sum), 4).append(4, '\0');
+    const std::string wav = dir_ / ("out/true/t0" + std::to_string(track) + ".wav");
+    sums.emplace_back(5, AccurateRipSum("--accuraterip-v1", wav, track, 3));
   }
+  const std::string dbar = DbarEntry(sums);
   HttpTestServer server([&](const std::string&) { return HttpTestReply{200, dbar}; });
   std::string ini = ReadFile(config_.iniPath());
   const size_t at = ini.find(database_.Url());
