@@ -18,27 +18,15 @@
 #include <gtest/gtest.h>
 
 #include "disc/accuraterip.h"
+#include "support/accuraterip_db.h"
 #include "support/http_server.h"
 #include "support/test_env.h"
 
 namespace {
 
-void PutWord(std::string& out, uint32_t word) {
-  for (int i = 0; i < 4; ++i) out += static_cast<char>(word >> (8 * i));
-}
-
-// One entry: the track count, ids 1, 2 and freedb, then (confidence, checksum) per track.
+// One entry of `id1` (ids 2 and freedb fixed), then (confidence, checksum) per track.
 std::string Entry(uint32_t id1, const std::vector<std::pair<uint8_t, uint32_t>>& tracks) {
-  std::string out(1, static_cast<char>(tracks.size()));
-  PutWord(out, id1);
-  PutWord(out, 0x2222);
-  PutWord(out, 0x3333);
-  for (auto [confidence, checksum] : tracks) {
-    out += static_cast<char>(confidence);
-    PutWord(out, checksum);
-    PutWord(out, 0);
-  }
-  return out;
+  return DbarEntry(tracks, id1, 0x2222, 0x3333);
 }
 
 std::string Verdict(const AccurateRipLookup& lookup, uint32_t audioTracks, uint32_t slot,
