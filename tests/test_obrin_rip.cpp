@@ -18,7 +18,8 @@
 //   ending the run at once
 // - --log: a log a YAML parser cannot load, or without the disc's ids, the offset, each
 //   track's file, status, sums and verdict, the Test CRC only where a read confirmed the
-//   copy; a cue sheet not naming each file, or a pregap not where the rip put its audio
+//   copy; a cue sheet not naming each file (a pregap's place in it: test_emulated_drive's
+//   IndexesAndCodesAgreeWithTheSameDiscAsAnImage, which rips the same disc as a sheet)
 // - --find-offset: the drive's offset not found among the corrections, or named with the
 //   wrong sign; no match or no entry not told apart by text and exit status
 // - the read offset of the settings file or of --offset not applied, silence not where the
@@ -306,26 +307,6 @@ TEST_F(ObrinRip, FindOffsetSearchesEveryCorrectionFromOneRead) {
     EXPECT_EQ(r.out, row.out);
     EXPECT_EQ(r.err, row.err);
   }
-}
-
-// A sheet whose track 2 has two seconds of pregap (INDEX 00): a rip puts them at the end of
-// track 1's file, and the rip's cue sheet says so ("gaps appended").
-TEST_F(ObrinRip, TheCueSheetOfARipPutsAPregapAtTheEndOfThePreviousFile) {
-  MakeDisc({dir_ / "gaps.cue", "--lengths", "300,377,200", "--seed", "5"});
-  WriteFile(dir_ / "gaps.cue",
-            "FILE \"gaps.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
-            "  TRACK 02 AUDIO\n    INDEX 00 00:02:00\n    INDEX 01 00:04:00\n"
-            "  TRACK 03 AUDIO\n    INDEX 01 00:09:02\n");
-  const CommandResult r =
-      RunCommand({"obrin-rip", "--image", dir_ / "gaps.cue", "--format", "wav", "--template", "t$n",
-                  "--album", "gaps", "--output", out_, "--log"});
-  ASSERT_EQ(r.exitStatus, 0) << r.err;
-  EXPECT_EQ(ReadFile(out_ + "/gaps/gaps.cue"),
-            "REM DISCID 0A000B03\nTITLE \"gaps\"\n"
-            "FILE \"t01.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
-            "  TRACK 02 AUDIO\n    INDEX 00 00:02:00\n"
-            "FILE \"t02.wav\" WAVE\n    INDEX 01 00:00:00\n"
-            "FILE \"t03.wav\" WAVE\n  TRACK 03 AUDIO\n    INDEX 01 00:00:00\n");
 }
 
 // A sheet with CD-Text in UTF-8 (libcdio encodes such texts a second time): the titles list
