@@ -314,6 +314,14 @@ class EmulatedDrive : public ::testing::Test {
     return RunCommand(argv, env);
   }
 
+  // A WAV rip with its log and cue sheet into FOLDER/A, the files named by track number.
+  CommandResult RipTo(const std::string& folder, std::vector<std::string> args,
+                      const std::vector<std::string>& env) {
+    args.insert(args.end(), {"--format", "wav", "--log", "--album", "A", "--template", "$n",
+                             "--output", dir_ / folder});
+    return ObrinRip(args, env);
+  }
+
   std::vector<std::string> Probe(const std::string& steps, const std::vector<std::string>& extra) {
     std::vector<std::string> env = Describe(extra);
     env.push_back("EMUDRIVE_PROBE=" + steps);
@@ -407,11 +415,7 @@ TEST_F(EmulatedDrive, ObrinRipReadsItAsTheImage) {
 // elsewhere on a disc without a data track: TheOffsetFoundIsKeptForTheDriveModel.)
 TEST_F(EmulatedDrive, ReadOffsetStopsAtTheDataTrack) {
   const auto env = Describe({"offset-correction +48"});
-  ASSERT_EQ(ObrinRip({"--format", "wav", "--output", dir_ / "c", "--tracks", "3", "--offset", "48",
-                      "--template", "$n"},
-                     env)
-                .exitStatus,
-            0);
+  ASSERT_EQ(RipTo("c", {"--tracks", "3", "--offset", "48"}, env).exitStatus, 0);
   EXPECT_TRUE(SameBytes(WavData(FindFile(dir_ / "c", "03.wav")),
                         Audio(2400, 600).substr(0, 600 * kSector - 192) + std::string(192, '\0')));
 }
@@ -629,13 +633,6 @@ class DriveReading : public EmulatedDrive {
     }
     return {};
   }
-  // A WAV rip with its log and cue sheet into FOLDER/A, the files named by track number.
-  CommandResult RipTo(const std::string& folder, std::vector<std::string> args,
-                      const std::vector<std::string>& env) {
-    args.insert(args.end(), {"--format", "wav", "--log", "--album", "A", "--template", "$n",
-                             "--output", dir_ / folder});
-    return ObrinRip(args, env);
-  }
 };
 
 // A drive whose cache holds a whole short track answers a second read from it, damage and
@@ -658,9 +655,7 @@ TEST_F(DriveReading, ACacheLargerThanTheTrackCannotPassDamageAsProven) {
     const auto env = Plain({"cache 2000", "readahead 64", std::string("c2 ") + row.c2,
                             "flaky 2500-2503 " + std::to_string(row.damage)});
     std::filesystem::remove_all(dir_ / "out");
-    const CommandResult r = ObrinRip({"--format", "wav", "--tracks", "3", "--secure", "--log",
-                                      "--template", "$n", "--output", dir_ / "out"},
-                                     env);
+    const CommandResult r = RipTo("out", {"--tracks", "3", "--secure"}, env);
     const std::string status = Split(r.out, '\t')[1];
     if (*row.status) {
       EXPECT_EQ(status, row.status);
@@ -692,11 +687,7 @@ TEST_F(DriveReading, ACacheLargerThanTheTrackCannotPassDamageAsProven) {
   // with it, which is why the cache must be dealt with.
   std::filesystem::remove_all(dir_ / "out");
   const auto env = Plain({"cache 2000", "readahead 64", "flaky 2500-2503 0.01"});
-  ASSERT_EQ(
-      ObrinRip({"--format", "wav", "--tracks", "3", "--template", "$n", "--output", dir_ / "out"},
-               env)
-          .exitStatus,
-      0);
+  ASSERT_EQ(RipTo("out", {"--tracks", "3"}, env).exitStatus, 0);
   EXPECT_FALSE(WavData(FindFile(dir_ / "out", "03.wav")) == good);
 }
 
@@ -718,9 +709,7 @@ TEST_F(DriveReading, TheEdgesAReadOffsetNeedsAreTriedOnce) {
     std::filesystem::remove_all(dir_ / "out");
     const std::string track = row.offset > 0 ? "3" : "1";
     const CommandResult r =
-        ObrinRip({"--format", "wav", "--tracks", track, "--offset", std::to_string(row.offset),
-                  "--log", "--template", "$n", "--output", dir_ / "out"},
-                 env);
+        RipTo("out", {"--tracks", track, "--offset", std::to_string(row.offset)}, env);
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     // What the drive would have delivered there (the image's bytes past the lead-out, the
     // first samples of the disc in its sector -1) when it reads it, else silence.
@@ -798,11 +787,7 @@ TEST_F(DriveReading, MalformedRepliesAreRefusedOrReadAsWellAsCanBe) {
 TEST_F(DriveReading, FlakySectorsAreRecoveredAndCdTextNamesTheDisc) {
   WriteFile(dir_ / "text.cdt", CdTextPacks({"Album", "One", "Two", "Three"}, {"Band"}));
   const auto env = Plain({"flaky 2500-2503 0.0005", "cdtext " + dir_ / "text.cdt"});
-  ASSERT_EQ(
-      ObrinRip({"--format", "wav", "--tracks", "3", "--template", "$n", "--output", dir_ / "out"},
-               env)
-          .exitStatus,
-      0);
+  ASSERT_EQ(RipTo("out", {"--tracks", "3"}, env).exitStatus, 0);
   EXPECT_TRUE(WavData(FindFile(dir_ / "out", "03.wav")) == Audio(2400, 600));
   MakeDisc({dir_ / "named.cue", "--lengths", "1500,900,600", "--seed", "3", "--title", "Album",
             "--performer", "Band", "--track-title", "1=One", "--track-title", "2=Two",
@@ -836,14 +821,10 @@ TEST_F(DriveReading, CodesNotOfTheirFormAreLeftOutAndPreEmphasisIsSaid) {
 // in the model's own section, and later rips of that drive use it without --offset.
 TEST_F(DriveReading, TheOffsetFoundIsKeptForTheDriveModel) {
   const auto env = Plain({"offset-correction +48", "vendor PLEXTOR", "model DVDR   PX-716A"});
-  ASSERT_EQ(ObrinRip({"--format", "wav", "--offset", "48", "--album", "true", "--template", "t$n",
-                      "--output", dir_ / "out"},
-                     env)
-                .exitStatus,
-            0);
+  ASSERT_EQ(RipTo("true", {"--offset", "48"}, env).exitStatus, 0);
   std::vector<std::pair<uint8_t, uint32_t>> sums;
   for (int track = 1; track <= 3; ++track) {
-    const std::string wav = dir_ / ("out/true/t0" + std::to_string(track) + ".wav");
+    const std::string wav = dir_ / ("true/A/0" + std::to_string(track) + ".wav");
     sums.emplace_back(5, AccurateRipSum("--accuraterip-v1", wav, track, 3));
   }
   const std::string dbar = DbarEntry(sums);
@@ -859,13 +840,9 @@ TEST_F(DriveReading, TheOffsetFoundIsKeptForTheDriveModel) {
             "obrin-rip: read offset 48 saved as [Drive PLEXTOR DVDR PX-716A] ReadOffset\n");
   EXPECT_NE(ReadFile(config_.iniPath()).find("[Drive PLEXTOR DVDR PX-716A]\nReadOffset=48\n"),
             std::string::npos);
-  ASSERT_EQ(ObrinRip({"--format", "wav", "--tracks", "1", "--log", "--album", "later", "--template",
-                      "t$n", "--output", dir_ / "out"},
-                     env)
-                .exitStatus,
-            0);
-  EXPECT_TRUE(WavData(dir_ / "out/later/t01.wav") == Audio(0, 1500));
-  EXPECT_NE(ReadFile(dir_ / "out/later/later.log").find("  Read offset: 48\n"), std::string::npos);
+  ASSERT_EQ(RipTo("later", {"--tracks", "1"}, env).exitStatus, 0);
+  EXPECT_TRUE(WavData(dir_ / "later/A/01.wav") == Audio(0, 1500));
+  EXPECT_NE(Log(dir_ / "later").find("  Read offset: 48\n"), std::string::npos);
 }
 
 // A disc with pregaps on tracks 2 and 3, an index 02 on track 3, ISRCs on two tracks, an MCN
