@@ -18,7 +18,8 @@
 //   ending the run at once
 // - --log: a log a YAML parser cannot load, or without the disc's ids, the offset, each
 //   track's file, status, sums and verdict, the Test CRC only where a read confirmed the
-//   copy; a cue sheet not naming each file, or a pregap not where the rip put its audio
+//   copy; a cue sheet not naming each file (a pregap's place in it: test_emulated_drive's
+//   IndexesAndCodesAgreeWithTheSameDiscAsAnImage, which rips the same disc as a sheet)
 // - --find-offset: the drive's offset not found among the corrections, or named with the
 //   wrong sign; no match or no entry not told apart by text and exit status
 // - the read offset of the settings file or of --offset not applied, silence not where the
@@ -34,6 +35,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/cli_options.h"
+#include "support/accuraterip_db.h"
 #include "support/decode.h"
 #include "support/http_server.h"
 #include "support/process.h"
@@ -155,40 +157,33 @@ TEST_F(ObrinRip, ExitStatusesListRowsAndSummaryLines) {
 }
 
 // The database is a server of the test's: one pressing that matches track 1 (by its v2 sum,
-// as accuraterip-checksum works it out from a plain rip) and not track 2.
-TEST_F(ObrinRip, VerifyComparesEachTrackWithTheDatabase) {
+// as accuraterip-checksum works it out from a plain rip) and not track 2. --check reads as the
+// rip did and says the same, writing nothing but its log beside the image.
+TEST_F(ObrinRip, VerifyAndCheckCompareEachTrackWithTheDatabase) {
   const std::string cue = MakeDiscAt(dir_ / "v.cue", {"--lengths", "300,377,200", "--seed", "5"});
-  const auto sums = [&](int track, const char* version) {
-    const std::string wav = out_ + "/plain/t0" + std::to_string(track) + ".wav";
-    const CommandResult r =
-        RunCommand({"/usr/bin/accuraterip-checksum", version, wav, std::to_string(track), "3"});
-    return static_cast<uint32_t>(std::stoul(r.out, nullptr, 16));
-  };
   ASSERT_EQ(RunCommand({"obrin-rip", "--image", cue, "--format", "wav", "--tracks", "1-2",
                         "--template", "t$n", "--album", "plain", "--output", out_})
                 .exitStatus,
             0);
-  std::string dbar(1, '\3');
-  for (uint32_t word : {0x73eu, 0x17fcu, 0x0a000b03u})
-    dbar.append(reinterpret_cast<char*>(&word), 4);
-  for (auto [confidence, sum] : {std::pair{7u, sums(1, "--accuraterip-v2")},
-                                 {3u, sums(2, "--accuraterip-v1") + 1},
-                                 {9u, 0u}}) {
-    dbar += static_cast<char>(confidence);
-    dbar.append(reinterpret_cast<char*>(&sum), 4).append(4, '\0');
-  }
+  const auto sum = [&](int track, const char* version) {
+    return AccurateRipSum(version, out_ + "/plain/t0" + std::to_string(track) + ".wav", track, 3);
+  };
+  const std::string dbar =
+      DbarEntry({{7, sum(1, "--accuraterip-v2")}, {3, sum(2, "--accuraterip-v1") + 1}, {9, 0}},
+                0x73e, 0x17fc, 0x0a000b03);
   HttpTestServer server([&](const std::string&) { return HttpTestReply{200, dbar}; });
   UseDatabase(server.Url());
+  const std::string verdicts[] = {
+      "\tAccurately ripped (confidence 7, v2)\tNot in CTDB\n",
+      "\tNot accurate (database confidence 3)\tNot in CTDB\n",
+      "AccurateRip: 1 of 2 tracks accurately ripped; CTDB: Not in CTDB\n"};
   const CommandResult r =
       RunCommand({"obrin-rip", "--image", cue, "--format", "wav", "--tracks", "1-2", "--template",
                   "t$n", "--album", "checked", "--output", out_, "--verify"});
   EXPECT_EQ(r.exitStatus, 0) << r.err;
-  EXPECT_EQ(r.out, "Track 01\tCompleted\t" + out_ +
-                       "/checked/t01.wav\tAccurately ripped (confidence 7, v2)\tNot in CTDB\n"
-                       "Track 02\tCompleted\t" +
-                       out_ +
-                       "/checked/t02.wav\tNot accurate (database confidence 3)\tNot in CTDB\n"
-                       "AccurateRip: 1 of 2 tracks accurately ripped; CTDB: Not in CTDB\n");
+  EXPECT_EQ(r.out, "Track 01\tCompleted\t" + out_ + "/checked/t01.wav" + verdicts[0] +
+                       "Track 02\tCompleted\t" + out_ + "/checked/t02.wav" + verdicts[1] +
+                       verdicts[2]);
   EXPECT_EQ(server.Paths(),
             std::vector<std::string>{"/accuraterip/e/3/7/dBAR-003-0000073e-000017fc-0a000b03.bin"});
   // --secure reads track 2 again (the database does not confirm it): the same files, the
@@ -197,12 +192,9 @@ TEST_F(ObrinRip, VerifyComparesEachTrackWithTheDatabase) {
       RunCommand({"obrin-rip", "--image", cue, "--format", "ogg", "--tracks", "1-2", "--template",
                   "t$n", "--album", "secure", "--output", out_, "--secure", "--log"});
   EXPECT_EQ(secure.exitStatus, 0) << secure.err;
-  EXPECT_EQ(secure.out, "Track 01\tCompleted\t" + out_ +
-                            "/secure/t01.ogg\tAccurately ripped (confidence 7, v2)\tNot in CTDB\n"
-                            "Track 02\tCompleted\t" +
-                            out_ +
-                            "/secure/t02.ogg\tNot accurate (database confidence 3)\tNot in CTDB\n"
-                            "AccurateRip: 1 of 2 tracks accurately ripped; CTDB: Not in CTDB\n");
+  EXPECT_EQ(secure.out, "Track 01\tCompleted\t" + out_ + "/secure/t01.ogg" + verdicts[0] +
+                            "Track 02\tCompleted\t" + out_ + "/secure/t02.ogg" + verdicts[1] +
+                            verdicts[2]);
   EXPECT_EQ(server.Paths().size(), 1u);
   // The log, as a YAML 1.1 parser (PyYAML) reads it, and the cue sheet.
   const std::string log = out_ + "/secure/secure.log";
@@ -226,42 +218,17 @@ TEST_F(ObrinRip, VerifyComparesEachTrackWithTheDatabase) {
       ReadFile(out_ + "/secure/secure.cue"),
       "REM DISCID 0A000B03\nTITLE \"secure\"\nFILE \"t01.ogg\" WAVE\n  TRACK 01 AUDIO\n"
       "    INDEX 01 00:00:00\nFILE \"t02.ogg\" WAVE\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n");
-}
-
-// --check reads as the rip did and says the same, writing nothing but its log beside the
-// image: the copy CRCs there are zlib's over the WAV rip's audio; --secure's second read
-// confirms track 2, which the database does not.
-TEST_F(ObrinRip, CheckProvesARipWithoutWritingAudio) {
-  const std::string cue = MakeDiscAt(dir_ / "c.cue", {"--lengths", "300,377,200", "--seed", "5"});
-  ASSERT_EQ(RunCommand({"obrin-rip", "--image", cue, "--format", "wav", "--tracks", "1-2",
-                        "--template", "t$n", "--album", "plain", "--output", out_})
-                .exitStatus,
-            0);
-  std::string dbar(1, '\3');
-  for (uint32_t word : {0x73eu, 0x17fcu, 0x0a000b03u})
-    dbar.append(reinterpret_cast<char*>(&word), 4);
-  const uint32_t v2 = static_cast<uint32_t>(
-      std::stoul(RunCommand({"/usr/bin/accuraterip-checksum", "--accuraterip-v2",
-                             out_ + "/plain/t01.wav", "1", "3"})
-                     .out,
-                 nullptr, 16));
-  for (auto [confidence, sum] : {std::pair{7u, v2}, {3u, 1u}, {9u, 0u}}) {
-    dbar += static_cast<char>(confidence);
-    dbar.append(reinterpret_cast<char*>(&sum), 4).append(4, '\0');
-  }
-  HttpTestServer server([&](const std::string&) { return HttpTestReply{200, dbar}; });
-  UseDatabase(server.Url());
-  const CommandResult r =
+  // --check: the copy CRCs in its log are zlib's over the WAV rip's audio; --secure's second
+  // read confirms track 2, which the database does not.
+  const CommandResult check =
       RunCommand({"obrin-rip", "--image", cue, "--format", "mp3", "--tracks", "1-2", "--check",
                   "--verify", "--secure", "--log", "--output", out_ + "/none"});
-  EXPECT_EQ(r.exitStatus, 0) << r.err;
-  EXPECT_EQ(r.out,
-            "Track 01\tCompleted\t-\tAccurately ripped (confidence 7, v2)\tNot in CTDB\n"
-            "Track 02\tCompleted\t-\tNot accurate (database confidence 3)\tNot in CTDB\n"
-            "AccurateRip: 1 of 2 tracks accurately ripped; CTDB: Not in CTDB\n");
+  EXPECT_EQ(check.exitStatus, 0) << check.err;
+  EXPECT_EQ(check.out, "Track 01\tCompleted\t-" + verdicts[0] + "Track 02\tCompleted\t-" +
+                           verdicts[1] + verdicts[2]);
   EXPECT_FALSE(std::filesystem::exists(out_ + "/none"));
-  EXPECT_FALSE(std::filesystem::exists(dir_ / "c.log"));
-  const CommandResult yaml =
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "v.log"));
+  const CommandResult checkYaml =
       RunCommand({"/usr/bin/python3", "-c",
                   "import sys, yaml, zlib\n"
                   "d = yaml.safe_load(open(sys.argv[1], encoding='utf-8'))\n"
@@ -269,11 +236,11 @@ TEST_F(ObrinRip, CheckProvesARipWithoutWritingAudio) {
                   "    wav = open('%s/plain/t%02d.wav' % (sys.argv[2], n), 'rb').read()[44:]\n"
                   "    print(n, 'File' in t, int(t['Copy CRC'], 16) == zlib.crc32(wav),\n"
                   "          t.get('Test CRC') == t['Copy CRC'], t['AccurateRip'], sep='|')\n",
-                  dir_ / "c.check.log", out_});
-  EXPECT_EQ(yaml.out,
+                  dir_ / "v.check.log", out_});
+  EXPECT_EQ(checkYaml.out,
             "1|False|True|False|Accurately ripped (confidence 7, v2)\n"
             "2|False|True|True|Not accurate (database confidence 3)\n")
-      << yaml.err << ReadFile(dir_ / "c.check.log");
+      << checkYaml.err << ReadFile(dir_ / "v.check.log");
 }
 
 TEST_F(ObrinRip, CtrlCWhileTheDatabaseHangsEndsTheRun) {
@@ -308,17 +275,12 @@ TEST_F(ObrinRip, FindOffsetSearchesEveryCorrectionFromOneRead) {
   // A pressing of the three tracks in VERSION sums at confidence FROM + track; `miss` spoils
   // every sum.
   const auto entry = [&](const char* version, int from, uint32_t miss) {
-    std::string bytes(1, '\3');
-    bytes.append(12, '\0');
+    std::vector<std::pair<uint8_t, uint32_t>> sums;
     for (int track = 1; track <= 3; ++track) {
-      const CommandResult r = RunCommand({"/usr/bin/accuraterip-checksum", version,
-                                          out_ + "/true/t0" + std::to_string(track) + ".wav",
-                                          std::to_string(track), "3"});
-      const uint32_t sum = static_cast<uint32_t>(std::stoul(r.out, nullptr, 16)) + miss;
-      bytes += static_cast<char>(from + track);
-      bytes.append(reinterpret_cast<const char*>(&sum), 4).append(4, '\0');
+      const std::string wav = out_ + "/true/t0" + std::to_string(track) + ".wav";
+      sums.emplace_back(from + track, AccurateRipSum(version, wav, track, 3) + miss);
     }
-    return bytes;
+    return DbarEntry(sums);
   };
   const auto dbar = [&](uint32_t miss) { return entry("--accuraterip-v1", 10, miss); };
   const struct {
@@ -345,26 +307,6 @@ TEST_F(ObrinRip, FindOffsetSearchesEveryCorrectionFromOneRead) {
     EXPECT_EQ(r.out, row.out);
     EXPECT_EQ(r.err, row.err);
   }
-}
-
-// A sheet whose track 2 has two seconds of pregap (INDEX 00): a rip puts them at the end of
-// track 1's file, and the rip's cue sheet says so ("gaps appended").
-TEST_F(ObrinRip, TheCueSheetOfARipPutsAPregapAtTheEndOfThePreviousFile) {
-  MakeDisc({dir_ / "gaps.cue", "--lengths", "300,377,200", "--seed", "5"});
-  WriteFile(dir_ / "gaps.cue",
-            "FILE \"gaps.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
-            "  TRACK 02 AUDIO\n    INDEX 00 00:02:00\n    INDEX 01 00:04:00\n"
-            "  TRACK 03 AUDIO\n    INDEX 01 00:09:02\n");
-  const CommandResult r =
-      RunCommand({"obrin-rip", "--image", dir_ / "gaps.cue", "--format", "wav", "--template", "t$n",
-                  "--album", "gaps", "--output", out_, "--log"});
-  ASSERT_EQ(r.exitStatus, 0) << r.err;
-  EXPECT_EQ(ReadFile(out_ + "/gaps/gaps.cue"),
-            "REM DISCID 0A000B03\nTITLE \"gaps\"\n"
-            "FILE \"t01.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
-            "  TRACK 02 AUDIO\n    INDEX 00 00:02:00\n"
-            "FILE \"t02.wav\" WAVE\n    INDEX 01 00:00:00\n"
-            "FILE \"t03.wav\" WAVE\n  TRACK 03 AUDIO\n    INDEX 01 00:00:00\n");
 }
 
 // A sheet with CD-Text in UTF-8 (libcdio encodes such texts a second time): the titles list

@@ -59,8 +59,11 @@ std::string WavHeader(uint32_t dataSize, uint32_t rate, uint32_t channels, uint3
 
 class RipEngine : public ::testing::Test {
  protected:
-  // `lengths` audio tracks back to back from sector 0, all ticked, album "Album".
+  // `lengths` audio tracks back to back from sector 0, all ticked, album "Album", in a new
+  // drive that a new host hears of.
   void UseDisc(const std::vector<uint32_t>& lengths, int32_t format) {
+    drive_ = std::make_shared<FakeDrive>();
+    host_ = std::make_unique<RecordingHost>();
     std::vector<FakeTrack> tracks;
     uint32_t start = 0;
     for (uint32_t length : lengths) {
@@ -72,12 +75,15 @@ class RipEngine : public ::testing::Test {
     PrepareRipSettings(dir_.path() + "/", format);
     ripSettings.discAlbum = "Album";
   }
-  // Captures a track into the temporary file (`wav`: rips it to t.wav), as the worker would.
-  void Capture(bool wav = false, size_t position = 0) {
+  // Captures a track into the temporary file (`wav`: rips it to t.wav), as the worker would,
+  // with the job as `adjust` leaves it.
+  void Capture(bool wav = false, size_t position = 0,
+               const std::function<void(CaptureJob&)>& adjust = {}) {
     ripSettings.ripping = 1;
     buffer_ = AllocTrackBuffer(26);
     job_ =
         CaptureJob{&ripSettings.tracks.at(position), buffer_.get(), wav ? dir_ / "t.wav" : pcm()};
+    if (adjust) adjust(job_);
     wav ? RipTrackToWav(*host_, job_) : CaptureTrackToPcm(*host_, job_);
   }
   std::string pcm() const { return dir_ / "cddatmp001.pcm"; }
@@ -93,8 +99,8 @@ class RipEngine : public ::testing::Test {
 
   ScopedConfigHome config_;
   TempDir dir_;
-  std::shared_ptr<FakeDrive> drive_ = std::make_shared<FakeDrive>();
-  std::unique_ptr<RecordingHost> host_ = std::make_unique<RecordingHost>();
+  std::shared_ptr<FakeDrive> drive_;
+  std::unique_ptr<RecordingHost> host_;
   TrackBufferPtr buffer_;
   CaptureJob job_;
 };
@@ -133,7 +139,6 @@ TEST_F(RipEngine, ARefusedPieceEndsTheReadWhereverItFalls) {
   };
   for (size_t refuse : {0u, 1u, 3u}) {  // of the 4 blocks of a 100-sector track
     SCOPED_TRACE(testing::Message() << "refused piece " << refuse);
-    host_ = std::make_unique<RecordingHost>();
     UseDisc({100}, Wav);
     ripSettings.ripping = 1;
     buffer_ = AllocTrackBuffer(26);
@@ -183,8 +188,6 @@ TEST_F(RipEngine, CaptureFaults) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);
-    drive_ = std::make_shared<FakeDrive>();
-    host_ = std::make_unique<RecordingHost>();
     UseDisc({100}, Mp3);
     ripSettings.tracks[0].lengthSectors = c.trackLength;
     c.script(*drive_);
@@ -201,16 +204,12 @@ TEST_F(RipEngine, CaptureFaults) {
 TEST_F(RipEngine, ChecksumsOfEachTrackAsItIsRead) {
   // First, middle and last audio track (the last shorter than what it skips); a lone track.
   for (const auto& lengths : {std::vector<uint32_t>{10, 8, 3}, std::vector<uint32_t>{12}}) {
-    drive_ = std::make_shared<FakeDrive>();
     UseDisc(lengths, Wav);
-    ripSettings.ripping = 1;
-    buffer_ = AllocTrackBuffer(26);
     for (size_t p = 0; p < lengths.size(); ++p) {
       SCOPED_TRACE(testing::Message() << "track " << p + 1 << " of " << lengths.size());
-      TrackRecord& track = ripSettings.tracks[p];
+      const TrackRecord& track = ripSettings.tracks[p];
       const std::string wav = dir_ / "t.wav";
-      job_ = CaptureJob{&track, buffer_.get(), wav};
-      RipTrackToWav(*host_, job_);
+      Capture(true, p);
       const std::string audio = ReadFile(wav).substr(44);
       const auto oracle = [&](const char* version) {
         const CommandResult r = RunCommand({"/usr/bin/accuraterip-checksum", version, wav,
@@ -238,8 +237,6 @@ TEST_F(RipEngine, ReadOffsetShiftsTheAudioWithSilenceOffTheDisc) {
     uint32_t start = 0;
     for (size_t p = 0; p < lengths.size(); start += lengths[p++]) {
       SCOPED_TRACE(testing::Message() << "offset " << offset << ", track " << p + 1);
-      drive_ = std::make_shared<FakeDrive>();
-      host_ = std::make_unique<RecordingHost>();
       UseDisc(lengths, Mp3);
       ripSettings.readOffset = offset;
       Capture(false, p);
@@ -280,18 +277,14 @@ TEST_F(RipEngine, SecureReadingReadsUntilTwoReadsAgree) {
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << "garbled " << row.first << ".." << row.last
                                     << (row.inDatabase ? ", confirmed" : ""));
-    drive_ = std::make_shared<FakeDrive>();
-    host_ = std::make_unique<RecordingHost>();
     UseDisc({30}, Mp3);
     if (row.first) drive_->GarbleAttempts(0, row.first, row.last);
-    ripSettings.ripping = 1;
-    buffer_ = AllocTrackBuffer(26);
-    TrackRecord& track = ripSettings.tracks[0];
-    job_ = CaptureJob{&track, buffer_.get(), pcm()};
-    job_.secure = true;
-    job_.accurateRip = row.inDatabase ? &confirms : nullptr;
-    job_.audioTracks = 1;
-    CaptureTrackToPcm(*host_, job_);
+    Capture(false, 0, [&](CaptureJob& job) {
+      job.secure = true;
+      job.accurateRip = row.inDatabase ? &confirms : nullptr;
+      job.audioTracks = 1;
+    });
+    const TrackRecord& track = ripSettings.tracks[0];
     EXPECT_EQ(drive_->Reads().size(), 2 * row.reads);
     std::string last = good;
     if (!row.fileIsGood) last[0] = char(last[0] ^ row.reads);
@@ -329,16 +322,12 @@ TEST_F(RipEngine, SecureReadingTakesTheCtdbsConfirmationAndReadsTheNeighboursEdg
         "<ctdb xmlns=\"" + std::string(kCtdbNamespace) + "\">" + entry + "</ctdb>";
     const CtdbLookup lookup = ReadCtdbReply(reply, "0:30:70:100");
     ASSERT_EQ(lookup.kind, CtdbLookup::kFound);
-    drive_ = std::make_shared<FakeDrive>();
-    host_ = std::make_unique<RecordingHost>();
     UseDisc({30, 40, 30}, Mp3);
-    ripSettings.ripping = 1;
-    buffer_ = AllocTrackBuffer(26);
-    TrackRecord& track = ripSettings.tracks[1];
-    job_ = CaptureJob{&track, buffer_.get(), pcm()};
-    job_.secure = true;
-    job_.ctdb = &lookup;
-    CaptureTrackToPcm(*host_, job_);
+    Capture(false, 1, [&](CaptureJob& job) {
+      job.secure = true;
+      job.ctdb = &lookup;
+    });
+    const TrackRecord& track = ripSettings.tracks[1];
     size_t passes = 0, sectors = 0;
     for (const FakeReadCall& read : drive_->Reads()) {
       passes += read.start == 25;
@@ -363,8 +352,6 @@ TEST_F(RipEngine, ReadsThatNeverAgreeKeepTheLastReadInTheFile) {
   HttpTestServer database([](const std::string&) { return HttpTestReply{404, ""}; });
   for (const int32_t format : {Wav, Flac}) {
     SCOPED_TRACE(format);
-    drive_ = std::make_shared<FakeDrive>();
-    host_ = std::make_unique<RecordingHost>();
     UseDisc({30}, format);
     ripSettings.secureRip = 1;
     ripSettings.accurateRipServer = ripSettings.ctdbServer = database.Url();
@@ -495,8 +482,6 @@ TEST_F(RipEngine, StopAtEveryMomentEndsTheRestStoppedWithoutHanging) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.moment);
-    drive_ = std::make_shared<FakeDrive>();
-    host_ = std::make_unique<RecordingHost>();
     UseDisc(c.moment == RightAfterStart ? std::vector<uint32_t>(3, 3000)
                                         : std::vector<uint32_t>{60, 300, 60},
             Wav);
@@ -548,8 +533,8 @@ TEST_F(RipEngine, WavHeaderDescribesTheDataOfEachFormat) {
     const bool disc = row.rate == 44100 && align == 4;
     EXPECT_EQ(disc ? file.substr(44) : "", disc ? FakeDrive::ExpectedAudio(0, row.sectors) : "");
     EXPECT_EQ(drive_->Closes(), drive_->Opens());
+    EXPECT_TRUE(host_->errors().empty());
   }
-  EXPECT_TRUE(host_->errors().empty());
 }
 
 }  // namespace

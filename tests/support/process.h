@@ -37,10 +37,8 @@ class ChildProcess {
   bool Signal(int signal);  // false once the child has been reaped
   CommandResult Wait();     // reads both pipes to their end and reaps the child
 
-  pid_t pid() const { return pid_; }
   bool timedOut() const { return timedOut_; }
   const std::string& err() const { return err_; }
-  const std::string& out() const { return out_; }
 
  private:
   bool Pump();  // reads what is ready; false when both pipes ended or the deadline passed
