@@ -3,6 +3,8 @@
 #include "capture/loudness.h"
 
 #include <ebur128.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -17,6 +19,7 @@
 namespace {
 
 constexpr unsigned kChannels = 2;
+constexpr int kMeterNiceness = 19;
 
 std::mutex metersMutex;
 std::map<const TrackRecord*, LoudnessMeter*> meters;
@@ -192,6 +195,9 @@ class MeteredSink::Thread {
   }
 
   void Run() {
+    // When the meter and the reading thread share a core the reading thread goes first: the
+    // encoder waits on it, while the meter has batches in hand and catches up in its waits.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kMeterNiceness);
     std::unique_lock lock(mutex_);
     for (;;) {
       changed_.wait(lock, [&] { return quit_ || done_ < posted_; });

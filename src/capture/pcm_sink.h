@@ -4,8 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 
-// The pieces a sink may still be working on while the read loop reads the next.
-inline constexpr uint64_t kPiecesInFlight = 3;
+// The pieces a sink may still be working on while the read loop reads the next. An encoder
+// on its own thread gets through a piece in under a millisecond from an image: with only
+// three in hand it waited whenever the reading thread lost its core for a moment (to the
+// loudness meter, say), and a rip with ReplayGain took a tenth longer.
+inline constexpr uint64_t kPiecesInFlight = 12;
 
 // Where the read loop puts the audio it reads.
 class PcmSink {
