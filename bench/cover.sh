@@ -18,8 +18,9 @@ bench_disc cover3 1500,1400,1300
 export XDG_CONFIG_HOME=$bench_work/config XDG_CACHE_HOME=$bench_work/cache
 cue=$bench_work/cover3.cue
 
-python3 - "$bench_work/port" <<'PY' &
-import http.server, json, random, sys
+PYTHONPATH=$(dirname "$0") python3 - "$bench_work/port" <<'PY' &
+import json, random, sys
+from reply_server import serve
 release = "11111111-2222-3333-4444-555555555555"
 tracks = [{"position": n, "title": "Title %d" % n} for n in range(1, 4)]
 reply = json.dumps({"releases": [{"id": release, "title": "Album",
@@ -36,39 +37,21 @@ def jpeg(side, size):
     return head + scan + b"\xff\xd9"
 pictures = {"/pictures/front.jpg": jpeg(1400, 1500000),
             "/pictures/front-500.jpg": jpeg(500, 100000)}
-class Handler(http.server.BaseHTTPRequestHandler):
-    def do_GET(self):
-        path = self.path.split("?")[0]
-        if path.startswith("/ws/"):
-            self.answer(200, reply, "application/json")
-        elif path.startswith("/release/"):
-            self.send_response(307)
-            self.send_header("Location", "/pictures/" + path.rsplit("/", 1)[1] + ".jpg")
-            self.send_header("Content-Length", "0")
-            self.end_headers()
-        elif path in pictures:
-            self.answer(200, pictures[path], "image/jpeg")
-        else:
-            self.answer(404, b"", "text/plain")
-    def answer(self, status, body, kind):
-        self.send_response(status)
-        self.send_header("Content-Type", kind)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
-    def log_message(self, *args):
-        pass
-server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-open(sys.argv[1], "w").write(str(server.server_port))
-server.serve_forever()
+def route(path):
+    path = path.split("?")[0]
+    if path.startswith("/ws/"):
+        return 200, reply, {"Content-Type": "application/json"}
+    if path.startswith("/release/"):
+        return 307, b"", {"Location": "/pictures/" + path.rsplit("/", 1)[1] + ".jpg"}
+    if path in pictures:
+        return 200, pictures[path], {"Content-Type": "image/jpeg"}
+    return 404, b""
+serve(sys.argv[1], route)
 PY
-server=$!
-trap 'kill $server 2>/dev/null; rm -rf "$bench_work"' EXIT
-for _ in $(seq 100); do [[ -s $bench_work/port ]] && break; read -r -t 0.05 <> <(:) || true; done
+bench_await_server
 "$bench_bin/obrin-rip" --list >/dev/null 2>&1 || true  # writes the settings file
-local_server=http://127.0.0.1:$(cat "$bench_work/port")
-sed -i -e "/^\[MusicBrainz\]/,/^Server=/s|^Server=.*|Server=$local_server|" \
-  -e "/^\[CoverArt\]/,/^Server=/s|^Server=.*|Server=$local_server|" \
+sed -i -e "/^\[MusicBrainz\]/,/^Server=/s|^Server=.*|Server=$bench_address|" \
+  -e "/^\[CoverArt\]/,/^Server=/s|^Server=.*|Server=$bench_address|" \
   "$XDG_CONFIG_HOME/obrin/Obrin.ini"
 rip=("$bench_bin/obrin-rip" --image "$cue" --format flac --lookup --output "$bench_work/out")
 

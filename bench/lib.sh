@@ -32,6 +32,8 @@ readonly BENCH_SECTORS_PER_SECOND=75
 readonly BENCH_MP3_SLACK_SAMPLES=2304
 
 bench_quick=0
+bench_server=
+bench_address=
 bench_failed=0
 bench_build=
 bench_bin=
@@ -153,6 +155,17 @@ bench_timed() {
   tail -n 1 "$bench_work/last.time" |
     awk -v a="$started" -v b="$ended" '{ printf "%.3f %.2f %s\n", b - a, $1 + $2, $3 }'
   return "$status"
+}
+
+# After a stand-in web service (bench/reply_server.py) was started in the background: stops
+# it when the script ends, waits for the port it writes to $bench_work/port, and sets
+# bench_address to http://127.0.0.1:PORT.
+bench_await_server() {
+  bench_server=$!
+  trap 'kill $bench_server 2>/dev/null; rm -rf "$bench_work"' EXIT
+  for _ in $(seq 100); do [[ -s $bench_work/port ]] && break; read -r -t 0.05 <> <(:) || true; done
+  [[ -s $bench_work/port ]] || bench_fail "the local server did not start"
+  bench_address=http://127.0.0.1:$(cat "$bench_work/port")
 }
 
 bench_median() {

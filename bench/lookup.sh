@@ -16,30 +16,18 @@ bench_disc lookup12 1500,1400,1300,1200,1100,1000,900,800,700,600,500,400
 export XDG_CONFIG_HOME=$bench_work/config XDG_CACHE_HOME=$bench_work/cache
 cue=$bench_work/lookup12.cue
 
-python3 - "$bench_work/port" <<'PY' &
-import http.server, json, sys
+PYTHONPATH=$(dirname "$0") python3 - "$bench_work/port" <<'PY' &
+import json, sys
+from reply_server import serve
 tracks = [{"position": n, "title": "Title %d" % n} for n in range(1, 13)]
 reply = json.dumps({"releases": [{"title": "Album", "date": "2001-02-03", "country": "GB",
                                   "artist-credit": [{"name": "Artist", "joinphrase": ""}],
                                   "media": [{"track-count": 12, "tracks": tracks}]}]}).encode()
-class Handler(http.server.BaseHTTPRequestHandler):
-    def do_GET(self):
-        self.send_response(200)
-        self.send_header('Content-Type', 'application/json')
-        self.send_header('Content-Length', str(len(reply)))
-        self.end_headers()
-        self.wfile.write(reply)
-    def log_message(self, *args):
-        pass
-server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Handler)
-open(sys.argv[1], 'w').write(str(server.server_port))
-server.serve_forever()
+serve(sys.argv[1], lambda path: (200, reply, {"Content-Type": "application/json"}))
 PY
-server=$!
-trap 'kill $server 2>/dev/null; rm -rf "$bench_work"' EXIT
-for _ in $(seq 100); do [[ -s $bench_work/port ]] && break; read -r -t 0.05 <> <(:) || true; done
+bench_await_server
 "$bench_bin/obrin-rip" --list >/dev/null 2>&1 || true  # writes the settings file
-sed -i "/^\[MusicBrainz\]/,/^Server=/s|^Server=.*|Server=http://127.0.0.1:$(cat "$bench_work/port")|" \
+sed -i "/^\[MusicBrainz\]/,/^Server=/s|^Server=.*|Server=$bench_address|" \
   "$XDG_CONFIG_HOME/obrin/Obrin.ini"
 info=("$bench_bin/obrin-rip" --image "$cue" --disc-info)
 "${info[@]}" --lookup >"$bench_work/found" 2>&1 || bench_fail "--lookup: $(cat "$bench_work/found")"

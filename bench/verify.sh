@@ -106,28 +106,17 @@ open(sys.argv[2], 'w').write(
     '<entry id="bench" crc32="%08x" confidence="5" npar="8" stride="5880" hasparity="true" '
     'trackcrcs="%s" toc="%s"/></ctdb>' % (sys.argv[3], zlib.crc32(s[4 * b:4 * end]), ' '.join(crcs), toc))
 PY
-python3 - "$bench_work/reply.bin" "$bench_work/port" "$bench_work/ctdb.xml" <<'PY' &
-import http.server, sys
+PYTHONPATH=$(dirname "$0") python3 - "$bench_work/reply.bin" "$bench_work/port" \
+  "$bench_work/ctdb.xml" <<'PY' &
+import sys
+from reply_server import serve
 reply = open(sys.argv[1], 'rb').read()
 ctdb = open(sys.argv[3], 'rb').read()
-class Handler(http.server.BaseHTTPRequestHandler):
-    def do_GET(self):
-        body = ctdb if self.path.startswith('/lookup2.php') else reply
-        self.send_response(200)
-        self.send_header('Content-Length', str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
-    def log_message(self, *args):
-        pass
-server = http.server.HTTPServer(('127.0.0.1', 0), Handler)
-open(sys.argv[2], 'w').write(str(server.server_port))
-server.serve_forever()
+serve(sys.argv[2], lambda path: (200, ctdb if path.startswith('/lookup2.php') else reply))
 PY
-server=$!
-trap 'kill $server 2>/dev/null; rm -rf "$bench_work"' EXIT
-for _ in $(seq 100); do [[ -s $bench_work/port ]] && break; read -r -t 0.05 <> <(:) || true; done
+bench_await_server
 "$bench_bin/obrin-rip" --list >/dev/null 2>&1 || true  # writes the settings file
-sed -i "s|^Server=.*|Server=http://127.0.0.1:$(cat "$bench_work/port")|" "$XDG_CONFIG_HOME/obrin/Obrin.ini"
+sed -i "s|^Server=.*|Server=$bench_address|" "$XDG_CONFIG_HOME/obrin/Obrin.ini"
 find=("$bench_bin/obrin-rip" --image "$cue" --find-offset)
 "${find[@]}" >"$bench_work/found" 2>&1 || bench_fail "--find-offset: $(cat "$bench_work/found")"
 grep -q '^Read offset +0: 3 of 3 tracks match' "$bench_work/found" ||
